@@ -1,0 +1,60 @@
+#include "analysedata.h"
+
+#include <cstring>
+
+namespace {
+
+// Byte ranges of the reply body, both ends included.
+constexpr int ipFirst = 3;
+constexpr int macFirst = 7;
+constexpr int macLast = 12;
+struct TextField
+{
+    int first;
+    int last;
+};
+constexpr TextField textFields[] = {
+    { 13, 32 }, // serial number
+    { 33, 52 }, // device name
+    { 53, 72 }, // camera type
+    { 73, 82 }, // OS version: only ten bytes wide
+    { 83, 102 }, // camera firmware version
+};
+
+} // namespace
+
+AnalyseData::AnalyseData() = default;
+
+bool AnalyseData::QByteArraytoUCharArray(QByteArray datagram, unsigned char *buffer)
+{
+    if (!datagram.isEmpty())
+        std::memcpy(buffer, datagram.constData(), static_cast<size_t>(datagram.size()));
+    return true;
+}
+
+QString AnalyseData::UcharArraytoQString(const unsigned char *buffer, int first, int last)
+{
+    QString text;
+    for (int index = first; index <= last && buffer[index] != 0; ++index)
+        text.append(QChar(buffer[index]));
+    return text;
+}
+
+bool AnalyseData::UcharArraytoQStringArray(const unsigned char *buffer, QString *record)
+{
+    record[0].append(QStringLiteral("%1.%2.%3.%4")
+                         .arg(buffer[ipFirst])
+                         .arg(buffer[ipFirst + 1])
+                         .arg(buffer[ipFirst + 2])
+                         .arg(buffer[ipFirst + 3]));
+
+    for (int index = macFirst; index < macLast; ++index)
+        record[1].append(
+            QStringLiteral("%1:").arg(buffer[index], 2, 16, QLatin1Char('0')).toUpper());
+    record[1].append(QStringLiteral("%1").arg(buffer[macLast], 2, 16, QLatin1Char('0')).toUpper());
+
+    int slot = 2;
+    for (const TextField &field : textFields)
+        record[slot++].append(UcharArraytoQString(buffer, field.first, field.last));
+    return true;
+}

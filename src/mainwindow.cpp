@@ -1,0 +1,322 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "analysedata.h"
+#include "crc_calc.h"
+#include "mqttclient.h"
+#include "workthread.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDesktopWidget>
+#include <QEventLoop>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStandardItemModel>
+#include <QThread>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QUrl>
+
+namespace {
+
+// Discovery runs on one well-known port in both directions: the cameras answer
+// to the port the probe came from.
+constexpr quint16 discoveryPort = 6999;
+constexpr unsigned long probePauseMs = 500;
+constexpr int collectionWindowMs = 2000;
+constexpr unsigned short replyLength = 105;
+constexpr unsigned char replyFirstId = 0xFA;
+constexpr unsigned char replySecondId = 0x01;
+constexpr int recordFields = 7;
+
+// The probe never changes, so its checksum (3C 61) is part of the constant.
+const char discoveryProbe[] = { '\xFA', '\x01', '\x00', '\x00', '\x3C', '\x61' };
+
+constexpr quint16 brokerPort = 1883;
+constexpr int webPagePort = 8888;
+
+} // namespace
+
+// The texts and topic of one of the two MQTT device commands.
+struct DeviceCommand
+{
+    QString question;
+    QString cancelled;
+    QString inProgress;
+    QString topic;
+    QByteArray payload;
+    QString completed;
+    QString failed;
+};
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+
+    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    setFixedSize(width(), height());
+    const QDesktopWidget *desktop = QApplication::desktop();
+    move((desktop->width() - width()) / 2, (desktop->height() - height()) / 2);
+
+    ui->tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    model = new QStandardItemModel(ui->tableView);
+    model->setHorizontalHeaderLabels({ QStringLiteral("IP Address"), QStringLiteral("MAC Address"),
+        QStringLiteral("SN"), QStringLiteral("Device Name"), QStringLiteral("Camera Type"),
+        QStringLiteral("OS Version"), QStringLiteral("Camera FW Version") });
+    ui->tableView->setModel(model);
+
+    ui->label_Search_State->clear();
+    ui->statusbar->addWidget(ui->label_Search_State, 0);
+
+    crcCalc = new Crc_Calc;
+    analyseData = new AnalyseData;
+    workThread = new WorkThread(nullptr);
+    mqttClient = new MqttClient(this);
+
+    socketActive = false;
+    isSearching = false;
+
+    // Queued, so that the collection window's nested event loop never runs
+    // inside the button's clicked() handler.
+    connect(workThread, &WorkThread::DelaySignal, this, &MainWindow::DelayDisconnect,
+        Qt::QueuedConnection);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    if (socketActive) {
+        udpSocket->disconnect(this);
+        delete udpSocket;
+    }
+    delete crcCalc;
+    delete analyseData;
+    delete workThread;
+    delete model;
+    delete mqttClient;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    const auto answer = QMessageBox::question(
+        this, tr("Tip"), tr("Do you want to quit?"), QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void MainWindow::on_pushButton_Search_Device_clicked()
+{
+    if (isSearching)
+        return;
+    isSearching = true;
+
+    udpSocket = new QUdpSocket;
+    connect(udpSocket, SIGNAL(readyRead()), this, SLOT(readPendingDatagrams()));
+    socketActive = true;
+
+    ShowStatus(tr("Searching Device..."));
+    // Removing the rows keeps the header labels, which clear() would drop.
+    model->removeRows(0, model->rowCount());
+
+    if (!ReceiveData()) {
+        QMessageBox::information(
+            this, tr("Tip"), tr("Received data socket status is abnormal"), QMessageBox::Ok);
+        // Give the port back and end the search, so the next press can try
+        // again instead of the window staying locked until a restart.
+        EndSearch();
+        ui->label_Search_State->clear();
+        return;
+    }
+
+    // The cameras are slow to answer a probe that follows the bind at once.
+    QThread::msleep(probePauseMs);
+    SendData();
+    workThread->StartDelaySignal();
+}
+
+bool MainWindow::ReceiveData()
+{
+    if (udpSocket->state() == QAbstractSocket::BoundState)
+        return true;
+    udpSocket->bind(QHostAddress::Any, discoveryPort,
+        QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    return udpSocket->state() == QAbstractSocket::BoundState;
+}
+
+bool MainWindow::SendData()
+{
+    // A send that fails (no route, no network) shows as an empty table.
+    udpSocket->writeDatagram(discoveryProbe, sizeof discoveryProbe,
+        QHostAddress(QStringLiteral("255.255.255.255")), discoveryPort);
+    return true;
+}
+
+void MainWindow::DelayDisconnect()
+{
+    QEventLoop loop;
+    QTimer::singleShot(collectionWindowMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::AllEvents);
+
+    EndSearch();
+    ui->label_Search_State->setText(tr("Search Completed"));
+}
+
+void MainWindow::EndSearch()
+{
+    // Replies still queued on the socket are dropped with it: they came too late.
+    udpSocket->disconnect(this);
+    delete udpSocket;
+    udpSocket = nullptr;
+    socketActive = false;
+    isSearching = false;
+}
+
+void MainWindow::readPendingDatagrams()
+{
+    while (udpSocket->hasPendingDatagrams()) {
+        QByteArray datagram;
+        datagram.resize(static_cast<int>(qMax<qint64>(udpSocket->pendingDatagramSize(), 0)));
+        const qint64 length = udpSocket->readDatagram(datagram.data(), datagram.size());
+        // Our own probe comes back here too; the length test drops it.
+        if (length != replyLength)
+            continue;
+
+        unsigned char buffer[replyLength];
+        analyseData->QByteArraytoUCharArray(datagram, buffer);
+        if (!crcCalc->CheckIdCRC(buffer, replyLength, replyFirstId, replySecondId))
+            continue;
+
+        QString record[recordFields];
+        analyseData->UcharArraytoQStringArray(buffer, record);
+
+        QList<QStandardItem *> row;
+        for (const QString &field : record) {
+            auto *item = new QStandardItem(field);
+            item->setTextAlignment(Qt::AlignCenter);
+            row.append(item);
+        }
+        model->appendRow(row);
+    }
+}
+
+void MainWindow::on_tableView_customContextMenuRequested(const QPoint &pos)
+{
+    Q_UNUSED(pos)
+    if (ui->tableView->selectionModel()->selectedRows(0).count() != 1) {
+        QMessageBox::about(this, tr("Tip"), tr("Please select a row"));
+        return;
+    }
+
+    auto *menu = new QMenu(this);
+    const struct
+    {
+        QString text;
+        void (MainWindow::*slot)();
+    } entries[] = {
+        { tr("Login Page"), &MainWindow::LoginPage },
+        { tr("Shut Down"), &MainWindow::ShutDown },
+        { tr("Restart"), &MainWindow::Restart },
+        { tr("Camera FW Update"), &MainWindow::CameraFWAction },
+    };
+    for (const auto &entry : entries) {
+        auto *action = new QAction(entry.text, this);
+        connect(action, &QAction::triggered, this, entry.slot);
+        menu->addAction(action);
+    }
+
+    menu->exec(QCursor::pos());
+
+    qDeleteAll(menu->actions());
+    delete menu;
+}
+
+bool MainWindow::RefuseWhileSearching()
+{
+    if (!isSearching)
+        return false;
+    QMessageBox::information(
+        this, tr("Tip"), tr("Please wait for the device search to complete"), QMessageBox::Ok);
+    return true;
+}
+
+void MainWindow::LoginPage()
+{
+    if (RefuseWhileSearching())
+        return;
+    const QModelIndex current = ui->tableView->currentIndex();
+    if (current.row() == -1) {
+        QMessageBox::information(this, tr("Tip"), tr("Please select a row"), QMessageBox::Ok);
+        return;
+    }
+    const QString ip = model->index(current.row(), 0).data().toString();
+    const QUrl url(QStringLiteral("http://") + ip + QLatin1Char(':') + QString::number(webPagePort),
+        QUrl::TolerantMode);
+    QDesktopServices::openUrl(url);
+}
+
+void MainWindow::ShutDown()
+{
+    SendDeviceCommand({ tr("Do you want to shut down?"), tr("Shut Down Cancel"), tr("Shut Down..."),
+        QStringLiteral("Ordel Tool_in/poweroff"), QByteArrayLiteral("Shut Down"),
+        tr("Shut Down Completed"), tr("Shut Down Failed") });
+}
+
+void MainWindow::Restart()
+{
+    SendDeviceCommand({ tr("Do you want to restart?"), tr("Restart Cancel"), tr("Restarting..."),
+        QStringLiteral("Ordel Tool_in/restart"), QByteArrayLiteral("Restart"),
+        tr("Restart Completed"), tr("Restart Failed") });
+}
+
+void MainWindow::SendDeviceCommand(const DeviceCommand &command)
+{
+    if (RefuseWhileSearching())
+        return;
+    ui->label_Search_State->clear();
+
+    const int row = ui->tableView->currentIndex().row();
+    const QString ip = model->index(row, 0).data().toString();
+    // The client keeps its connection between commands; a command for another
+    // camera must not travel over the connection to the previous one.
+    if (mqttClient->state() != MqttClient::Disconnected && mqttClient->hostname() != ip)
+        mqttClient->disconnectFromHost();
+    mqttClient->setHostname(ip);
+    mqttClient->setPort(brokerPort);
+    if (mqttClient->state() == MqttClient::Disconnected)
+        mqttClient->connectToHost();
+
+    // The connection comes up in the background while the question is open;
+    // that is all the time it is given.
+    const auto answer = QMessageBox::question(
+        this, tr("Tip"), command.question, QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        ui->label_Search_State->setText(command.cancelled);
+        return;
+    }
+    ShowStatus(command.inProgress);
+
+    if (mqttClient->state() != MqttClient::Connected) {
+        ui->label_Search_State->setText(tr("Connect Server Failed"));
+        return;
+    }
+    const qint32 result = mqttClient->publish(command.topic, command.payload, 0, false);
+    ui->label_Search_State->setText(result == 0 ? command.completed : command.failed);
+}
+
+void MainWindow::CameraFWAction()
+{
+    if (RefuseWhileSearching())
+        return;
+}
+
+void MainWindow::ShowStatus(const QString &text)
+{
+    ui->label_Search_State->setText(text);
+    ui->label_Search_State->repaint();
+}

@@ -1,0 +1,11 @@
+#include "workthread.h"
+
+WorkThread::WorkThread(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void WorkThread::StartDelaySignal()
+{
+    emit DelaySignal();
+}

@@ -1,0 +1,262 @@
+#include "mainwindow.h"
+#include "modalanswerer.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QDesktopWidget>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTableView>
+#include <QtTest>
+
+// Receives the URLs the window hands to the desktop instead of a browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+// The main window as the operator meets it, without any network: everything
+// that sends a probe or talks to a camera is tested in the lab instead.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void opensFixedSizeCentredWithoutMaximize();
+    void laysOutWidgetsAsDesigned();
+    void startsWithEmptyTableAndStatusLine();
+    void cellsAreReadOnlyAndClicksSelectWholeRows();
+    void quitNeedsConfirmation();
+    void contextMenuNeedsASelectedRow();
+    void contextMenuOffersFourActionsInOrder();
+    void loginPageOpensTheCamerasWebPage();
+    void commandAnsweredNoIsCancelled_data();
+    void commandAnsweredNoIsCancelled();
+
+private:
+    QTableView *table() const { return window->findChild<QTableView *>("tableView"); }
+    QLabel *status() const { return window->findChild<QLabel *>("label_Search_State"); }
+    QStandardItemModel *model() const
+    {
+        return qobject_cast<QStandardItemModel *>(table()->model());
+    }
+    void addRow(const QStringList &cells);
+    void selectRow(int row);
+
+    MainWindow *window = nullptr;
+};
+
+void TestMainWindow::init()
+{
+    window = new MainWindow;
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void TestMainWindow::cleanup()
+{
+    delete window;
+    window = nullptr;
+}
+
+void TestMainWindow::addRow(const QStringList &cells)
+{
+    QList<QStandardItem *> items;
+    for (const QString &cell : cells)
+        items.append(new QStandardItem(cell));
+    model()->appendRow(items);
+}
+
+void TestMainWindow::selectRow(int row)
+{
+    const QRect cell = table()->visualRect(model()->index(row, 1));
+    QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+void TestMainWindow::opensFixedSizeCentredWithoutMaximize()
+{
+    QCOMPARE(window->windowTitle(), QString("Ordel_Toolkits  V1.0.0.0"));
+    QCOMPARE(window->size(), QSize(1025, 496));
+    QCOMPARE(window->minimumSize(), QSize(1025, 496));
+    QCOMPARE(window->maximumSize(), QSize(1025, 496));
+    QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
+
+    const QDesktopWidget *desktop = QApplication::desktop();
+    QCOMPARE(window->pos(), QPoint((desktop->width() - 1025) / 2, (desktop->height() - 496) / 2));
+}
+
+void TestMainWindow::laysOutWidgetsAsDesigned()
+{
+    QCOMPARE(table()->geometry(), QRect(10, 40, 866, 400));
+    QCOMPARE(table()->font().pointSize(), 9);
+    QCOMPARE(table()->horizontalHeader()->defaultSectionSize(), 120);
+    QCOMPARE(table()->contextMenuPolicy(), Qt::CustomContextMenu);
+    QCOMPARE(table()->verticalScrollMode(), QAbstractItemView::ScrollPerPixel);
+    QCOMPARE(table()->horizontalScrollMode(), QAbstractItemView::ScrollPerPixel);
+
+    auto *search = window->findChild<QPushButton *>("pushButton_Search_Device");
+    QVERIFY(search);
+    QCOMPARE(search->text(), QString("Search Device"));
+    QCOMPARE(search->geometry(), QRect(890, 40, 121, 61));
+    QCOMPARE(search->font().pointSize(), 10);
+
+    // The status line lives in the status bar and never renders markup that
+    // a camera might put into text shown there.
+    QVERIFY(window->statusBar()->isAncestorOf(status()));
+    QCOMPARE(status()->textFormat(), Qt::PlainText);
+}
+
+void TestMainWindow::startsWithEmptyTableAndStatusLine()
+{
+    const QStringList headers { "IP Address", "MAC Address", "SN", "Device Name", "Camera Type",
+        "OS Version", "Camera FW Version" };
+    QCOMPARE(model()->columnCount(), headers.size());
+    for (int column = 0; column < headers.size(); ++column)
+        QCOMPARE(model()->headerData(column, Qt::Horizontal).toString(), headers.at(column));
+    QCOMPARE(model()->rowCount(), 0);
+    QVERIFY(status()->text().isEmpty());
+}
+
+void TestMainWindow::cellsAreReadOnlyAndClicksSelectWholeRows()
+{
+    addRow({ "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    addRow({ "198.51.100.12", "00:1A:2B:3C:4D:02", "SN2", "B", "T", "1", "1" });
+
+    const QRect cell = table()->visualRect(model()->index(0, 3));
+    QTest::mouseDClick(table()->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::keyClicks(table(), "edited");
+    QVERIFY(!table()->findChild<QLineEdit *>());
+    QCOMPARE(model()->index(0, 3).data().toString(), QString("A"));
+
+    selectRow(0);
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(table()->selectionModel()->selectedIndexes().size(), 7);
+    selectRow(1);
+    const QModelIndexList rows = table()->selectionModel()->selectedRows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().row(), 1);
+}
+
+void TestMainWindow::quitNeedsConfirmation()
+{
+    ModalAnswerer answerer;
+    answerer.pressButton(QMessageBox::No);
+    QVERIFY(!window->close());
+    QVERIFY(window->isVisible());
+
+    answerer.pressEscape();
+    QVERIFY(!window->close());
+    QVERIFY(window->isVisible());
+
+    answerer.pressButton(QMessageBox::Yes);
+    QVERIFY(window->close());
+    QVERIFY(!window->isVisible());
+
+    QCOMPARE(answerer.boxes.size(), 3);
+    QCOMPARE(answerer.boxes.first().title, QString("Tip"));
+    QCOMPARE(answerer.boxes.first().text, QString("Do you want to quit?"));
+    QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(answerer.unexpectedBoxes, 0);
+}
+
+void TestMainWindow::contextMenuNeedsASelectedRow()
+{
+    ModalAnswerer answerer;
+    answerer.pressButton(QMessageBox::Ok);
+    emit table()->customContextMenuRequested(QPoint(5, 5));
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes.first().title, QString("Tip"));
+    QCOMPARE(answerer.boxes.first().text, QString("Please select a row"));
+    QVERIFY(answerer.menus.isEmpty());
+
+    // A table with rows but no selection refuses the same way.
+    addRow({ "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    answerer.pressButton(QMessageBox::Ok);
+    emit table()->customContextMenuRequested(QPoint(5, 5));
+    QCOMPARE(answerer.boxes.size(), 2);
+    QVERIFY(answerer.menus.isEmpty());
+}
+
+void TestMainWindow::contextMenuOffersFourActionsInOrder()
+{
+    addRow({ "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    selectRow(0);
+    const int actionsBefore = window->findChildren<QAction *>().size();
+
+    ModalAnswerer answerer;
+    answerer.chooseMenuEntry(QString());
+    emit table()->customContextMenuRequested(QPoint(5, 5));
+    QCOMPARE(answerer.menus.size(), 1);
+    QCOMPARE(answerer.menus.first(),
+        QStringList({ "Login Page", "Shut Down", "Restart", "Camera FW Update" }));
+    // Nothing of the menu outlives the right-click.
+    QCOMPARE(window->findChildren<QAction *>().size(), actionsBefore);
+    QVERIFY(window->findChildren<QMenu *>().isEmpty());
+}
+
+void TestMainWindow::loginPageOpensTheCamerasWebPage()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("http", &catcher, "open");
+    addRow({ "192.168.1.10", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    selectRow(0);
+
+    ModalAnswerer answerer;
+    answerer.chooseMenuEntry("Login Page");
+    emit table()->customContextMenuRequested(QPoint(5, 5));
+    QDesktopServices::unsetUrlHandler("http");
+
+    QCOMPARE(catcher.urls.size(), 1);
+    QCOMPARE(catcher.urls.first(), QUrl("http://192.168.1.10:8888"));
+    QCOMPARE(catcher.urls.first().path(), QString());
+    QCOMPARE(answerer.unexpectedBoxes, 0);
+}
+
+void TestMainWindow::commandAnsweredNoIsCancelled_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QString>("cancelled");
+    QTest::newRow("shut down") << "Shut Down"
+                               << "Do you want to shut down?"
+                               << "Shut Down Cancel";
+    QTest::newRow("restart") << "Restart"
+                             << "Do you want to restart?"
+                             << "Restart Cancel";
+}
+
+// Loopback only: the row's address is this machine, where no broker runs, so
+// the connection the command starts goes nowhere.
+void TestMainWindow::commandAnsweredNoIsCancelled()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, question);
+    QFETCH(QString, cancelled);
+    addRow({ "127.0.0.1", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    selectRow(0);
+
+    ModalAnswerer answerer;
+    answerer.chooseMenuEntry(entry);
+    answerer.pressButton(QMessageBox::No);
+    emit table()->customContextMenuRequested(QPoint(5, 5));
+
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes.first().text, question);
+    QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(status()->text(), cancelled);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,103 @@
+#include "modalanswerer.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+
+ModalAnswerer::ModalAnswerer(QObject *parent)
+    : QObject(parent)
+{
+    timer.setInterval(10);
+    connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
+    timer.start();
+}
+
+void ModalAnswerer::pressButton(QMessageBox::StandardButton button)
+{
+    answers.enqueue({ Answer::Button, button, {} });
+}
+
+void ModalAnswerer::pressEscape()
+{
+    answers.enqueue({ Answer::Escape, QMessageBox::NoButton, {} });
+}
+
+void ModalAnswerer::chooseMenuEntry(const QString &text)
+{
+    answers.enqueue({ Answer::Menu, QMessageBox::NoButton, text });
+}
+
+// The answer is given from a posted call, not from the timer's own slot: the
+// answer may open the next box, and a timer does not fire again while its slot
+// is still running, which would leave that box unanswered.
+void ModalAnswerer::poll()
+{
+    if (answering)
+        return;
+    QPointer<QWidget> widget = QApplication::activePopupWidget();
+    if (!qobject_cast<QMenu *>(widget))
+        widget = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!widget || !widget->isVisible())
+        return;
+    answering = true;
+    QTimer::singleShot(0, this, [this, widget] {
+        answering = false;
+        if (!widget || !widget->isVisible())
+            return;
+        if (auto *menu = qobject_cast<QMenu *>(widget))
+            answerMenu(menu);
+        else
+            answerBox(static_cast<QMessageBox *>(widget.data()));
+    });
+}
+
+void ModalAnswerer::answerBox(QMessageBox *box)
+{
+    SeenBox seen;
+    seen.title = box->windowTitle();
+    seen.text = box->text();
+    seen.icon = box->icon();
+    seen.buttons = box->standardButtons();
+    seen.textFormat = box->textFormat();
+    boxes.append(seen);
+
+    if (answers.isEmpty() || answers.head().kind == Answer::Menu) {
+        ++unexpectedBoxes;
+        QTest::keyClick(box, Qt::Key_Escape);
+        return;
+    }
+    const Answer answer = answers.dequeue();
+    if (answer.kind == Answer::Escape) {
+        QTest::keyClick(box, Qt::Key_Escape);
+    } else if (QAbstractButton *button = box->button(answer.button)) {
+        button->click();
+    } else {
+        ++unexpectedBoxes;
+        QTest::keyClick(box, Qt::Key_Escape);
+    }
+}
+
+void ModalAnswerer::answerMenu(QWidget *popup)
+{
+    auto *menu = static_cast<QMenu *>(popup);
+    QStringList entries;
+    for (const QAction *action : menu->actions())
+        entries.append(action->text());
+    menus.append(entries);
+
+    QString choice;
+    if (!answers.isEmpty() && answers.head().kind == Answer::Menu)
+        choice = answers.dequeue().menuEntry;
+    for (QAction *action : menu->actions()) {
+        if (!choice.isEmpty() && action->text() == choice) {
+            // Like a click: the menu closes, then the action fires.
+            menu->setActiveAction(action);
+            QTest::keyClick(menu, Qt::Key_Return);
+            return;
+        }
+    }
+    menu->close();
+}

@@ -1,0 +1,59 @@
+#ifndef MODALANSWERER_H
+#define MODALANSWERER_H
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QStringList>
+#include <QTimer>
+
+// What a test saw of a message box before answering it.
+struct SeenBox
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    Qt::TextFormat textFormat = Qt::AutoText;
+};
+
+// Answers the modal message boxes and popup menus that the code under test
+// opens, in the order queued. A box or menu that opens with nothing queued is
+// recorded and closed with Escape, so a test never hangs on a box it did not
+// expect; it can assert on unexpectedBoxes afterwards.
+class ModalAnswerer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ModalAnswerer(QObject *parent = nullptr);
+
+    void pressButton(QMessageBox::StandardButton button);
+    void pressEscape();
+    // Triggers the menu entry of that text; an empty text dismisses the menu.
+    void chooseMenuEntry(const QString &text);
+
+    bool allAnswered() const { return answers.isEmpty(); }
+
+    QList<SeenBox> boxes;
+    QList<QStringList> menus;
+    int unexpectedBoxes = 0;
+
+private:
+    struct Answer
+    {
+        enum Kind { Button, Escape, Menu } kind;
+        QMessageBox::StandardButton button = QMessageBox::NoButton;
+        QString menuEntry;
+    };
+
+    void poll();
+    void answerBox(QMessageBox *box);
+    void answerMenu(QWidget *menu);
+
+    QQueue<Answer> answers;
+    QTimer timer;
+    bool answering = false;
+};
+
+#endif // MODALANSWERER_H
