@@ -1,0 +1,38 @@
+# Shared by the project's scripts: installs what a fresh Debian 12 machine
+# lacks and builds the project. Meant to be sourced.
+
+project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# What building and running the tool needs.
+build_packages=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools libmosquitto-dev
+    fonts-dejavu-core)
+# What the tests, the virtual LAN and the demo need besides.
+lab_packages=(mosquitto iproute2 procps xvfb xdotool imagemagick)
+
+# Installs the packages that are missing, updating the package lists once.
+ensure_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    ((${#missing[@]})) || return 0
+    if [[ $EUID -ne 0 ]]; then
+        echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+        return 1
+    fi
+    echo "installing: ${missing[*]}"
+    if [[ -z ${toolkit_apt_updated:-} ]]; then
+        apt-get update -qq
+        toolkit_apt_updated=1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# build_project DIR [CMAKE ARGS...]: configures once, then builds.
+build_project() {
+    local dir=$1
+    shift
+    cmake -S "$project_root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+}

@@ -1,0 +1,235 @@
+#include "labcamera.h"
+#include "mainwindow.h"
+#include "modalanswerer.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QUdpSocket>
+#include <QtTest>
+
+// The device search against simulated cameras on the virtual LAN. Runs inside
+// the tool's namespace (tools/lab/lab.sh), where the broadcast can reach only
+// the simulators.
+class TestSearch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void listsCamerasInArrivalOrder();
+    void ignoresSecondPressDuringSearch();
+    void dropsMalformedReplies();
+    void listsDuplicateRepliesTwice();
+    void ignoresRepliesAfterTheWindow();
+    void secondSearchReplacesTheRows();
+    void searchSharesThePortWithSharingSockets();
+    void failedBindReleasesTheSearch();
+
+private:
+    LabCamera *startCamera(int index, const QStringList &cameraSpecs);
+    void search();
+    QStringList row(int index) const;
+
+    QStandardItemModel *model() const
+    {
+        return qobject_cast<QStandardItemModel *>(
+            window->findChild<QTableView *>("tableView")->model());
+    }
+    QLabel *status() const { return window->findChild<QLabel *>("label_Search_State"); }
+    QPushButton *searchButton() const
+    {
+        return window->findChild<QPushButton *>("pushButton_Search_Device");
+    }
+
+    MainWindow *window = nullptr;
+    QList<LabCamera *> cameras;
+};
+
+static const int searchTimeoutMs = 6000;
+
+void TestSearch::init()
+{
+    window = new MainWindow;
+    window->show();
+}
+
+void TestSearch::cleanup()
+{
+    qDeleteAll(cameras);
+    cameras.clear();
+    delete window;
+    window = nullptr;
+}
+
+LabCamera *TestSearch::startCamera(int index, const QStringList &cameraSpecs)
+{
+    QStringList arguments;
+    for (const QString &spec : cameraSpecs)
+        arguments << "--camera" << spec;
+    auto *camera = new LabCamera(index, arguments);
+    cameras.append(camera);
+    if (!camera->start())
+        qWarning() << "camera" << index << "did not start:" << camera->errorString();
+    return camera;
+}
+
+// Presses the button and waits for the end of the collection window.
+void TestSearch::search()
+{
+    QTest::mouseClick(searchButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QString("Search Completed"), searchTimeoutMs);
+}
+
+QStringList TestSearch::row(int index) const
+{
+    QStringList cells;
+    for (int column = 0; column < model()->columnCount(); ++column)
+        cells << model()->item(index, column)->text();
+    return cells;
+}
+
+void TestSearch::listsCamerasInArrivalOrder()
+{
+    // Delays fix the arrival order; the first camera writes an address into
+    // its reply that differs from the one it sends from, and the table must
+    // show the written one.
+    QVERIFY(startCamera(2,
+        { "ip=198.51.100.12,mac=00:1a:2b:3c:4d:02,sn=SN-0002,name=Loading "
+          "Bay,type=IPC-B410,os=4.19.2,fw=2.8.1,delay=300" })
+                ->isRunning());
+    QVERIFY(startCamera(1,
+        { "ip=192.168.1.10,mac=00:1A:2B:3C:4D:5E,sn=ABCDEFGHIJKLMNOPQRST,"
+          "name=Cam%E9ra <b>1</b>,type=IPC-D240,os=10.0.19045.1,fw=1.0,delay=0" })
+                ->isRunning());
+    QVERIFY(startCamera(3,
+        { "ip=198.51.100.13,mac=0a:0b:0c:0d:0e:0f,sn=,name=Lobby,type=IPC-T120,"
+          "os=4.19.2,fw=2.8.1,delay=150" })
+                ->isRunning());
+
+    QTest::mouseClick(searchButton(), Qt::LeftButton);
+    QCOMPARE(status()->text(), QString("Searching Device..."));
+    QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QString("Search Completed"), searchTimeoutMs);
+
+    QCOMPARE(model()->rowCount(), 3);
+    QCOMPARE(row(0),
+        QStringList({ "192.168.1.10", "00:1A:2B:3C:4D:5E", "ABCDEFGHIJKLMNOPQRST",
+            QStringLiteral("Cam\u00E9ra <b>1</b>"), "IPC-D240", "10.0.19045", "1.0" }));
+    QCOMPARE(row(1),
+        QStringList(
+            { "198.51.100.13", "0A:0B:0C:0D:0E:0F", "", "Lobby", "IPC-T120", "4.19.2", "2.8.1" }));
+    QCOMPARE(row(2),
+        QStringList({ "198.51.100.12", "00:1A:2B:3C:4D:02", "SN-0002", "Loading Bay", "IPC-B410",
+            "4.19.2", "2.8.1" }));
+    for (int r = 0; r < 3; ++r) {
+        for (int column = 0; column < 7; ++column)
+            QCOMPARE(model()->item(r, column)->textAlignment(), Qt::AlignCenter);
+    }
+}
+
+void TestSearch::ignoresSecondPressDuringSearch()
+{
+    LabCamera *camera = startCamera(1, { "ip=198.51.100.11" });
+    QVERIFY(camera->isRunning());
+
+    // Both presses land inside the collection window.
+    QTimer::singleShot(800, this, [this] { QTest::mouseClick(searchButton(), Qt::LeftButton); });
+    QTimer::singleShot(1600, this, [this] { searchButton()->click(); });
+    search();
+    // A second search would have sent a second probe by now.
+    QTest::qWait(3000);
+    QCOMPARE(camera->events("probe").size(), 1);
+    QCOMPARE(status()->text(), QString("Search Completed"));
+    QCOMPARE(model()->rowCount(), 1);
+}
+
+void TestSearch::dropsMalformedReplies()
+{
+    LabCamera *camera = startCamera(1,
+        { "ip=10.0.0.1,fault=bad-crc", "ip=10.0.0.2,fault=crc-low-first",
+            "ip=10.0.0.3,fault=bad-length-byte", "ip=10.0.0.4,fault=short",
+            "ip=10.0.0.5,fault=long", "ip=10.0.0.6,fault=bad-id", "ip=10.0.0.7" });
+    QVERIFY(camera->isRunning());
+    search();
+    QCOMPARE(camera->events("reply").size(), 7);
+    QCOMPARE(model()->rowCount(), 1);
+    QCOMPARE(model()->item(0, 0)->text(), QString("10.0.0.7"));
+}
+
+void TestSearch::listsDuplicateRepliesTwice()
+{
+    QVERIFY(startCamera(1, { "ip=10.0.0.9,sn=TWICE,fault=duplicate" })->isRunning());
+    search();
+    QCOMPARE(model()->rowCount(), 2);
+    QCOMPARE(row(0), row(1));
+    QCOMPARE(row(0).at(2), QString("TWICE"));
+}
+
+void TestSearch::ignoresRepliesAfterTheWindow()
+{
+    LabCamera *camera = startCamera(1, { "ip=10.0.0.1", "ip=10.0.0.2,delay=2600" });
+    QVERIFY(camera->isRunning());
+    search();
+    QVERIFY(camera->waitForEvent("reply", 2));
+    QTest::qWait(200);
+    QCOMPARE(model()->rowCount(), 1);
+    QCOMPARE(model()->item(0, 0)->text(), QString("10.0.0.1"));
+}
+
+void TestSearch::secondSearchReplacesTheRows()
+{
+    LabCamera *first = startCamera(1, { "ip=10.0.0.1" });
+    QVERIFY(first->isRunning());
+    search();
+    QCOMPARE(model()->rowCount(), 1);
+
+    first->stop();
+    QVERIFY(startCamera(2, { "ip=10.0.0.2" })->isRunning());
+    search();
+    QCOMPARE(model()->rowCount(), 1);
+    QCOMPARE(model()->item(0, 0)->text(), QString("10.0.0.2"));
+    QCOMPARE(model()->columnCount(), 7);
+    QCOMPARE(model()->headerData(0, Qt::Horizontal).toString(), QString("IP Address"));
+}
+
+void TestSearch::searchSharesThePortWithSharingSockets()
+{
+    QVERIFY(startCamera(1, { "ip=10.0.0.1" })->isRunning());
+    QUdpSocket other;
+    QVERIFY(other.bind(QHostAddress::Any, 6999,
+        QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+    ModalAnswerer answerer;
+    search();
+    QCOMPARE(answerer.boxes.size(), 0);
+    QCOMPARE(model()->rowCount(), 1);
+}
+
+void TestSearch::failedBindReleasesTheSearch()
+{
+    QVERIFY(startCamera(1, { "ip=10.0.0.1" })->isRunning());
+    auto *holder = new QUdpSocket(this);
+    QVERIFY(holder->bind(QHostAddress::Any, 6999, QAbstractSocket::DontShareAddress));
+
+    ModalAnswerer answerer;
+    answerer.pressButton(QMessageBox::Ok);
+    QTest::mouseClick(searchButton(), Qt::LeftButton);
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes.first().title, QString("Tip"));
+    QCOMPARE(answerer.boxes.first().text, QString("Received data socket status is abnormal"));
+    QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Ok);
+    QCOMPARE(model()->rowCount(), 0);
+    QTest::qWait(300);
+    QCOMPARE(cameras.first()->events("probe").size(), 0);
+
+    // The port is free again: the very next press searches as usual.
+    delete holder;
+    search();
+    QCOMPARE(model()->rowCount(), 1);
+    QCOMPARE(answerer.boxes.size(), 1);
+}
+
+QTEST_MAIN(TestSearch)
+#include "tst_search.moc"
