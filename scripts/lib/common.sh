@@ -7,7 +7,7 @@ project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_packages=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools libmosquitto-dev
     fonts-dejavu-core)
 # What the tests, the virtual LAN and the demo need besides.
-lab_packages=(mosquitto iproute2 procps xvfb xdotool imagemagick)
+lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick)
 
 # Installs the packages that are missing, updating the package lists once.
 ensure_packages() {

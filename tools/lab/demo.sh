@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The demo's inside: runs in the tool's namespace of a virtual LAN made by
+# lab.sh, starts three simulated cameras and the tool. Without a display it
+# uses Xvfb, presses "Search Device" itself and saves a screenshot.
+#
+#   demo.sh BIN_DIR
+set -euo pipefail
+
+bin_dir=$1
+: "${LAB_NAME:?run me through lab.sh run}"
+screenshot=${DEMO_SCREENSHOT:-$bin_dir/demo-main-window.png}
+work=$(mktemp -d)
+pids=()
+
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+camera() {
+    local index=$1 spec=$2 address="198.51.100.$((10 + $1))"
+    ip netns exec "$LAB_NAME-cam$index" "$bin_dir/camsim" --bind "$address" \
+        --log "$work/camera$index.log" --broker --http --update --camera "ip=$address,$spec" \
+        >"$work/camera$index.out" 2>&1 &
+    pids+=($!)
+}
+
+camera 1 "mac=00:1A:2B:3C:4D:11,sn=ODL2301A0011,name=Gate North,type=IPC-D240,os=4.19.2,fw=2.8.1"
+camera 2 "mac=00:1A:2B:3C:4D:12,sn=ODL2301B0042,name=Loading Bay,type=IPC-B410,os=4.19.2,fw=2.7.9,delay=120"
+camera 3 "mac=00:1A:2B:3C:4D:13,sn=ODL2210C0007,name=Lobby,type=IPC-T120,os=4.14.0,fw=2.6.3,delay=240"
+for index in 1 2 3; do
+    for _ in $(seq 100); do
+        grep -q ready "$work/camera$index.out" 2>/dev/null && break
+        sleep 0.1
+    done
+    grep -q ready "$work/camera$index.out" || { echo "camera $index did not start" >&2; exit 1; }
+done
+
+cd "$bin_dir" # the window icon is loaded from the working directory
+
+if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+    echo "demo: three cameras on the virtual LAN; press \"Search Device\""
+    ./ordel-toolkits
+    exit
+fi
+
+# No display: a virtual one, a press of the button, a picture of the result.
+export DISPLAY=:$((90 + RANDOM % 400))
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+./ordel-toolkits &
+tool=$!
+pids+=($tool)
+
+window=""
+for _ in $(seq 100); do
+    window=$(xdotool search --name 'Ordel_Toolkits' 2>/dev/null | head -1) && [[ -n $window ]] && break
+    sleep 0.1
+done
+[[ -n $window ]] || { echo "demo: the window did not appear" >&2; exit 1; }
+sleep 0.5
+# The button sits at 890,40 (121 x 61) below the menu bar.
+xdotool mousemove --window "$window" 950 90 click 1
+sleep 3.5
+mkdir -p "$(dirname "$screenshot")"
+import -window "$window" "$screenshot"
+echo "demo: screenshot saved to $screenshot"
