@@ -15,9 +15,9 @@ ModalAnswerer::ModalAnswerer(QObject *parent)
     timer.start();
 }
 
-void ModalAnswerer::pressButton(QMessageBox::StandardButton button)
+void ModalAnswerer::pressButton(QMessageBox::StandardButton button, int afterMs)
 {
-    answers.enqueue({ Answer::Button, button, {} });
+    answers.enqueue({ Answer::Button, button, {}, afterMs });
 }
 
 void ModalAnswerer::pressEscape()
@@ -43,7 +43,8 @@ void ModalAnswerer::poll()
     if (!widget || !widget->isVisible())
         return;
     answering = true;
-    QTimer::singleShot(0, this, [this, widget] {
+    const int delay = answers.isEmpty() ? 0 : answers.head().afterMs;
+    QTimer::singleShot(delay, this, [this, widget] {
         answering = false;
         if (!widget || !widget->isVisible())
             return;

@@ -28,7 +28,8 @@ class ModalAnswerer : public QObject
 public:
     explicit ModalAnswerer(QObject *parent = nullptr);
 
-    void pressButton(QMessageBox::StandardButton button);
+    // afterMs leaves the box open that long first, as an operator would.
+    void pressButton(QMessageBox::StandardButton button, int afterMs = 0);
     void pressEscape();
     // Triggers the menu entry of that text; an empty text dismisses the menu.
     void chooseMenuEntry(const QString &text);
@@ -45,6 +46,7 @@ private:
         enum Kind { Button, Escape, Menu } kind;
         QMessageBox::StandardButton button = QMessageBox::NoButton;
         QString menuEntry;
+        int afterMs = 0;
     };
 
     void poll();

@@ -1,0 +1,170 @@
+#include "labcamera.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const char subnetPrefix[] = "198.51.100.";
+constexpr int firstCameraHost = 10;
+constexpr int pollIntervalMs = 20;
+constexpr int stopGraceMs = 5000;
+constexpr int killWaitMs = 2000;
+const char logName[] = "camsim.log";
+// Set to keep each simulator's log directory for a look after the run.
+const char keepLogsVariable[] = "LABCAMERA_KEEP_LOGS";
+
+} // namespace
+
+LabCamera::LabCamera(int index, const QStringList &camsimArgs, QObject *parent)
+    : QObject(parent)
+    , m_index(index)
+    , m_camsimArgs(camsimArgs)
+{
+}
+
+LabCamera::~LabCamera()
+{
+    stop();
+}
+
+QString LabCamera::address(int index)
+{
+    return QLatin1String(subnetPrefix) + QString::number(firstCameraHost + index);
+}
+
+bool LabCamera::start(int timeoutMs)
+{
+    stop();
+    m_output.clear();
+    m_errorString.clear();
+    if (qEnvironmentVariableIsEmpty("LAB_NAME")) {
+        fail(QStringLiteral("LAB_NAME is not set: run the test through tools/lab/lab.sh run"));
+        return false;
+    }
+    if (qEnvironmentVariableIsEmpty("CAMSIM")) {
+        fail(QStringLiteral("CAMSIM, the simulator's path, is not set"));
+        return false;
+    }
+    m_logDir = std::make_unique<QTemporaryDir>();
+    m_logDir->setAutoRemove(qEnvironmentVariableIsEmpty(keepLogsVariable));
+    if (!m_logDir->isValid()) {
+        fail(QStringLiteral("cannot create a log directory: ") + m_logDir->errorString());
+        return false;
+    }
+
+    m_process = new QProcess(this);
+    const QStringList arguments = commandLine();
+    m_process->start(QStringLiteral("ip"), arguments);
+    if (!m_process->waitForStarted()) {
+        fail(QStringLiteral("cannot run ip: ") + m_process->errorString());
+        return false;
+    }
+    return waitForReady(timeoutMs);
+}
+
+QStringList LabCamera::commandLine() const
+{
+    const QString nameSpace
+        = qEnvironmentVariable("LAB_NAME") + QStringLiteral("-cam") + QString::number(m_index);
+    return QStringList { QStringLiteral("netns"), QStringLiteral("exec"), nameSpace,
+        qEnvironmentVariable("CAMSIM"), QStringLiteral("--bind"), address(),
+        QStringLiteral("--log"), logPath() }
+    + m_camsimArgs;
+}
+
+bool LabCamera::waitForReady(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!m_output.contains("ready\n")) {
+        if (m_process->state() == QProcess::NotRunning) {
+            fail(QStringLiteral("camsim exited early: ")
+                + QString::fromLocal8Bit(m_process->readAllStandardError()));
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            fail(QStringLiteral("camsim not ready within %1 ms").arg(timeoutMs));
+            return false;
+        }
+        QTest::qWait(pollIntervalMs);
+        m_output += m_process->readAllStandardOutput();
+    }
+    return true;
+}
+
+void LabCamera::fail(const QString &reason)
+{
+    m_errorString = QStringLiteral("camera %1: %2").arg(m_index).arg(reason);
+    qWarning("%s", qPrintable(m_errorString));
+    stop();
+}
+
+void LabCamera::stop()
+{
+    if (!m_process)
+        return;
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(stopGraceMs)) {
+            m_process->kill();
+            m_process->waitForFinished(killWaitMs);
+        }
+    }
+    delete m_process;
+    m_process = nullptr;
+}
+
+bool LabCamera::isRunning() const
+{
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
+
+qint64 LabCamera::processId() const
+{
+    return m_process ? m_process->processId() : -1;
+}
+
+QString LabCamera::logPath() const
+{
+    return m_logDir ? m_logDir->filePath(QLatin1String(logName)) : QString();
+}
+
+QList<QJsonObject> LabCamera::events(const QString &event) const
+{
+    QList<QJsonObject> found;
+    QFile log(logPath());
+    if (!log.open(QIODevice::ReadOnly))
+        return found;
+    const QByteArray text = log.readAll();
+    // The simulator may be halfway through a line; only whole lines count.
+    const QList<QByteArray> lines = text.left(text.lastIndexOf('\n') + 1).split('\n');
+    for (const QByteArray &line : lines) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (!object.isEmpty() && (event.isEmpty() || object.value(QLatin1String("event")) == event))
+            found.append(object);
+    }
+    return found;
+}
+
+bool LabCamera::waitForEvent(const QString &event, int count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (events(event).size() < count) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(pollIntervalMs);
+    }
+    return true;
+}
+
+qint64 LabCamera::brokerPid() const
+{
+    const QList<QJsonObject> brokers = events(QStringLiteral("broker"));
+    if (brokers.isEmpty())
+        return -1;
+    return brokers.constLast().value(QLatin1String("pid")).toVariant().toLongLong();
+}

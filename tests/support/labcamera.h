@@ -1,0 +1,67 @@
+#ifndef LABCAMERA_H
+#define LABCAMERA_H
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QProcess;
+class QTemporaryDir;
+
+// One camera simulator in a camera namespace of the virtual LAN, driven from a
+// lab test that runs in the tool's namespace (tools/lab/lab.sh run). The
+// simulator's event log is read back to see what the tool sent it.
+class LabCamera : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int defaultStartTimeoutMs = 10000;
+    static constexpr int defaultEventTimeoutMs = 5000;
+
+    // index is 1-based, as in the namespace names; camsimArgs come after
+    // camsim's --bind and --log, e.g. {"--broker", "--camera", "name=Gate"}.
+    LabCamera(int index, const QStringList &camsimArgs, QObject *parent = nullptr);
+    ~LabCamera() override;
+
+    static QString address(int index);
+    QString address() const { return address(m_index); }
+    int index() const { return m_index; }
+
+    // True once the simulator said "ready"; false, with errorString(), when it
+    // failed or took longer than timeoutMs.
+    bool start(int timeoutMs = defaultStartTimeoutMs);
+    // SIGTERM, a grace period, then SIGKILL; does nothing when not running.
+    void stop();
+    bool isRunning() const;
+    qint64 processId() const;
+    QString errorString() const { return m_errorString; }
+    QString logPath() const;
+
+    // The events logged so far, oldest first; only those named event unless
+    // event is empty.
+    QList<QJsonObject> events(const QString &event = QString()) const;
+    // Processes events while waiting until at least count events named event
+    // were logged.
+    bool waitForEvent(const QString &event, int count = 1, int timeoutMs = defaultEventTimeoutMs);
+    // The pid of the simulator's broker (--broker), -1 without one.
+    qint64 brokerPid() const;
+
+private:
+    QStringList commandLine() const;
+    bool waitForReady(int timeoutMs);
+    void fail(const QString &reason);
+
+    int m_index;
+    QStringList m_camsimArgs;
+    std::unique_ptr<QTemporaryDir> m_logDir;
+    QProcess *m_process = nullptr;
+    QByteArray m_output;
+    QString m_errorString;
+};
+
+#endif // LABCAMERA_H

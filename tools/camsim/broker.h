@@ -1,0 +1,47 @@
+#ifndef BROKER_H
+#define BROKER_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+class ChildProcess;
+class EventLog;
+class QHostAddress;
+
+// The camera's MQTT broker: the real mosquitto as a child, listening on the
+// camera's address only, with a configuration written for this run.
+class Broker : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 port = 1883;
+
+    explicit Broker(EventLog *log, QObject *parent = nullptr);
+    ~Broker() override;
+
+    bool start(const QHostAddress &address, QString *error);
+    void stop();
+    qint64 pid() const;
+    // The broker's last words, for explaining why it did not come up.
+    QByteArray recentOutput() const { return m_output; }
+
+signals:
+    // The broker ended without being asked to, e.g. a test killed it.
+    void exitedUnexpectedly();
+
+private:
+    static bool portIsFree(const QHostAddress &address, QString *error);
+    bool writeConfig(const QHostAddress &address, QString *error);
+    void collectOutput();
+    void reportExit(int exitCode, QProcess::ExitStatus status);
+
+    EventLog *m_log;
+    QTemporaryDir m_dir;
+    ChildProcess *m_process;
+    QByteArray m_output;
+    bool m_stopping = false;
+};
+
+#endif // BROKER_H

@@ -1,0 +1,99 @@
+#include "discoveryframe.h"
+
+#include "cameraidentity.h"
+#include "crc_calc.h"
+
+namespace {
+
+const char probeBytes[]
+    = { char(0xFA), char(0x01), char(0x00), char(0x00), char(0x3C), char(0x61) };
+
+constexpr char firstId = char(0xFA);
+constexpr char secondId = char(0x01);
+constexpr char wrongSecondId = char(0x02);
+constexpr int bodyLength = DiscoveryFrame::replyLength - 5;
+constexpr int wrongBodyLength = bodyLength + 1;
+constexpr int lengthByteOffset = 2;
+
+constexpr int serialWidth = 20;
+constexpr int nameWidth = 20;
+constexpr int typeWidth = 20;
+constexpr int osWidth = 10;
+constexpr int firmwareWidth = 20;
+
+// Any change of both bytes at once guarantees the check fails.
+constexpr char checksumSpoiler = char(0x5A);
+
+} // namespace
+
+bool DiscoveryFrame::isProbe(const QByteArray &datagram)
+{
+    return datagram == QByteArray::fromRawData(probeBytes, sizeof(probeBytes));
+}
+
+QByteArray DiscoveryFrame::reply(const CameraIdentity &camera)
+{
+    QByteArray frame = correctBody(camera);
+    switch (camera.fault) {
+    case ReplyFault::BadLengthByte:
+        frame[lengthByteOffset] = char(wrongBodyLength);
+        break;
+    case ReplyFault::BadId:
+        frame[1] = wrongSecondId;
+        break;
+    default:
+        break;
+    }
+    appendChecksum(&frame, camera.fault != ReplyFault::CrcLowFirst);
+
+    switch (camera.fault) {
+    case ReplyFault::BadCrc:
+        frame[replyLength - 2] = char(frame[replyLength - 2] ^ checksumSpoiler);
+        frame[replyLength - 1] = char(frame[replyLength - 1] ^ checksumSpoiler);
+        break;
+    case ReplyFault::Short:
+        frame.chop(1);
+        break;
+    case ReplyFault::Long:
+        frame.append('\0');
+        break;
+    default:
+        break;
+    }
+    return frame;
+}
+
+QByteArray DiscoveryFrame::correctBody(const CameraIdentity &camera)
+{
+    QByteArray frame;
+    frame.reserve(replyLength + 1);
+    frame.append(firstId);
+    frame.append(secondId);
+    frame.append(char(bodyLength));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        frame.append(char((camera.ipv4 >> shift) & 0xFF));
+    appendText(&frame, camera.mac, 6);
+    appendText(&frame, camera.serialNumber, serialWidth);
+    appendText(&frame, camera.deviceName, nameWidth);
+    appendText(&frame, camera.cameraType, typeWidth);
+    appendText(&frame, camera.osVersion, osWidth);
+    appendText(&frame, camera.firmwareVersion, firmwareWidth);
+    return frame;
+}
+
+void DiscoveryFrame::appendText(QByteArray *frame, const QByteArray &text, int width)
+{
+    const QByteArray field = text.left(width);
+    frame->append(field);
+    frame->append(QByteArray(width - field.size(), '\0'));
+}
+
+void DiscoveryFrame::appendChecksum(QByteArray *frame, bool highFirst)
+{
+    unsigned char low = 0;
+    unsigned char high = 0;
+    Crc_Calc().GetCRC16(reinterpret_cast<unsigned char *>(frame->data()),
+        static_cast<unsigned short>(frame->size()), &low, &high);
+    frame->append(char(highFirst ? high : low));
+    frame->append(char(highFirst ? low : high));
+}

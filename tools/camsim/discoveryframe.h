@@ -1,0 +1,26 @@
+#ifndef DISCOVERYFRAME_H
+#define DISCOVERYFRAME_H
+
+#include <QByteArray>
+
+struct CameraIdentity;
+
+// The bytes of the discovery exchange: recognising the tool's probe and
+// building a camera's reply, correct or altered by the camera's fault.
+class DiscoveryFrame
+{
+public:
+    static constexpr quint16 port = 6999;
+    static constexpr int replyLength = 105;
+
+    static bool isProbe(const QByteArray &datagram);
+    // The reply as the camera sends it; a duplicate is the sender's business.
+    static QByteArray reply(const CameraIdentity &camera);
+
+private:
+    static QByteArray correctBody(const CameraIdentity &camera);
+    static void appendText(QByteArray *frame, const QByteArray &text, int width);
+    static void appendChecksum(QByteArray *frame, bool highFirst);
+};
+
+#endif // DISCOVERYFRAME_H

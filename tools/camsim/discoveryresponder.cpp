@@ -1,0 +1,119 @@
+#include "discoveryresponder.h"
+
+#include "datagramsender.h"
+#include "discoveryframe.h"
+#include "eventlog.h"
+
+#include <QElapsedTimer>
+#include <QMap>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
+
+DiscoveryResponder::DiscoveryResponder(
+    const QList<CameraIdentity> &cameras, int generatedCount, EventLog *log, QObject *parent)
+    : QObject(parent)
+    , m_cameras(cameras)
+    , m_log(log)
+    , m_socket(new QUdpSocket(this))
+{
+    m_crowdReplies.reserve(generatedCount);
+    for (int number = 1; number <= generatedCount; ++number)
+        m_crowdReplies.append(DiscoveryFrame::reply(CameraIdentity::generated(number)));
+    connect(m_socket, &QUdpSocket::readyRead, this, &DiscoveryResponder::readPendingDatagrams);
+}
+
+bool DiscoveryResponder::start(const QHostAddress &bindAddress, QString *error)
+{
+    // A broadcast probe reaches only sockets bound to the wildcard address. On
+    // loopback nothing is broadcast, and binding the address itself lets
+    // several simulators share one host.
+    const QHostAddress listenAddress
+        = bindAddress.isLoopback() ? bindAddress : QHostAddress(QHostAddress::AnyIPv4);
+    if (m_socket->bind(listenAddress, DiscoveryFrame::port,
+            QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+        return true;
+    *error = QStringLiteral("cannot bind UDP %1:%2: %3")
+                 .arg(listenAddress.toString())
+                 .arg(DiscoveryFrame::port)
+                 .arg(m_socket->errorString());
+    return false;
+}
+
+void DiscoveryResponder::readPendingDatagrams()
+{
+    while (m_socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_socket->receiveDatagram();
+        const QHostAddress sender(datagram.senderAddress().toIPv4Address());
+        const quint16 port = quint16(datagram.senderPort());
+        const QString from = endpoint(sender, port);
+        if (!DiscoveryFrame::isProbe(datagram.data())) {
+            m_log->write(QStringLiteral("ignored"),
+                { { "from", from }, { "bytes", datagram.data().size() },
+                    { "hex", QString::fromLatin1(datagram.data().toHex()) } });
+            continue;
+        }
+        m_log->write(QStringLiteral("probe"), { { "from", from } });
+        answer(sender, port);
+    }
+}
+
+void DiscoveryResponder::answer(const QHostAddress &to, quint16 port)
+{
+    // Cameras of equal delay keep the order they were listed in.
+    QMap<int, QList<int>> camerasByDelay;
+    for (int index = 0; index < m_cameras.size(); ++index)
+        camerasByDelay[m_cameras.at(index).delayMs].append(index);
+
+    for (auto group = camerasByDelay.cbegin(); group != camerasByDelay.cend(); ++group) {
+        const QList<int> indexes = group.value();
+        if (group.key() == 0)
+            replyInOrder(indexes, to, port);
+        else
+            QTimer::singleShot(
+                group.key(), this, [this, indexes, to, port] { replyInOrder(indexes, to, port); });
+    }
+    if (!m_crowdReplies.isEmpty())
+        sendCrowd(to, port);
+}
+
+void DiscoveryResponder::replyInOrder(
+    const QList<int> &cameraIndexes, const QHostAddress &to, quint16 port)
+{
+    for (int index : cameraIndexes)
+        reply(m_cameras.at(index), to, port);
+}
+
+void DiscoveryResponder::reply(const CameraIdentity &camera, const QHostAddress &to, quint16 port)
+{
+    const QByteArray frame = DiscoveryFrame::reply(camera);
+    const int copies = camera.fault == ReplyFault::Duplicate ? 2 : 1;
+    DatagramSender sender(int(m_socket->socketDescriptor()));
+    for (int copy = 0; copy < copies; ++copy) {
+        const bool sent = sender.send(frame, to, port);
+        m_log->write(sent ? QStringLiteral("reply") : QStringLiteral("reply-failed"),
+            { { "ip", camera.ipText() }, { "to", endpoint(to, port) }, { "bytes", frame.size() },
+                { "fault", camera.faultName() } });
+    }
+}
+
+void DiscoveryResponder::sendCrowd(const QHostAddress &to, quint16 port)
+{
+    QElapsedTimer clock;
+    clock.start();
+    DatagramSender sender(int(m_socket->socketDescriptor()));
+    int sent = 0;
+    for (const QByteArray &frame : qAsConst(m_crowdReplies)) {
+        if (sender.send(frame, to, port))
+            ++sent;
+    }
+    m_log->write(QStringLiteral("burst"),
+        { { "to", endpoint(to, port) }, { "cameras", m_crowdReplies.size() }, { "sent", sent },
+            { "failed", m_crowdReplies.size() - sent }, { "retries", sender.retries() },
+            { "ms", clock.elapsed() } });
+}
+
+QString DiscoveryResponder::endpoint(const QHostAddress &address, quint16 port)
+{
+    return QStringLiteral("%1:%2").arg(address.toString()).arg(port);
+}

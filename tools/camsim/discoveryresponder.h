@@ -1,0 +1,41 @@
+#ifndef DISCOVERYRESPONDER_H
+#define DISCOVERYRESPONDER_H
+
+#include "cameraidentity.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QVector>
+
+class EventLog;
+class QUdpSocket;
+
+// Answers the tool's discovery probe for every simulated camera: the listed
+// ones one by one, each after its own delay, then the generated crowd in one
+// burst.
+class DiscoveryResponder : public QObject
+{
+    Q_OBJECT
+public:
+    DiscoveryResponder(const QList<CameraIdentity> &cameras, int generatedCount, EventLog *log,
+        QObject *parent = nullptr);
+
+    bool start(const QHostAddress &bindAddress, QString *error);
+
+private:
+    void readPendingDatagrams();
+    void answer(const QHostAddress &to, quint16 port);
+    void replyInOrder(const QList<int> &cameraIndexes, const QHostAddress &to, quint16 port);
+    void reply(const CameraIdentity &camera, const QHostAddress &to, quint16 port);
+    void sendCrowd(const QHostAddress &to, quint16 port);
+    static QString endpoint(const QHostAddress &address, quint16 port);
+
+    QList<CameraIdentity> m_cameras;
+    QVector<QByteArray> m_crowdReplies;
+    EventLog *m_log;
+    QUdpSocket *m_socket;
+};
+
+#endif // DISCOVERYRESPONDER_H

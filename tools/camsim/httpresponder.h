@@ -1,0 +1,35 @@
+#ifndef HTTPRESPONDER_H
+#define HTTPRESPONDER_H
+
+#include <QByteArray>
+#include <QObject>
+
+class EventLog;
+class QHostAddress;
+class QTcpServer;
+class QTcpSocket;
+
+// The camera's web page, just enough for the tool's "open in browser" to land
+// on something that names the camera.
+class HttpResponder : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 port = 8888;
+
+    HttpResponder(const QByteArray &cameraName, EventLog *log, QObject *parent = nullptr);
+
+    bool start(const QHostAddress &address, QString *error);
+
+private:
+    void acceptConnections();
+    void answerWhenRequestComplete(QTcpSocket *socket);
+    void answer(QTcpSocket *socket);
+    QByteArray page() const;
+
+    QByteArray m_cameraName;
+    EventLog *m_log;
+    QTcpServer *m_server;
+};
+
+#endif // HTTPRESPONDER_H

@@ -1,0 +1,52 @@
+#ifndef IMAGETRANSFER_H
+#define IMAGETRANSFER_H
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QObject>
+
+class EventLog;
+class QTcpSocket;
+class QTimer;
+
+// One firmware image arriving on one connection, read until the tool closes
+// it: counted and hashed, read at a throttled pace or cut short when a fault
+// asks for it.
+class ImageTransfer : public QObject
+{
+    Q_OBJECT
+public:
+    // A bytesPerSecond of 0 reads as fast as data comes; a dropAfterBytes
+    // below 0 never drops.
+    ImageTransfer(QTcpSocket *socket, int bytesPerSecond, qint64 dropAfterBytes, EventLog *log,
+        QObject *parent = nullptr);
+
+    qint64 size() const { return m_received; }
+    QByteArray md5Hex() const { return m_hash.result().toHex(); }
+    bool dropped() const { return m_dropped; }
+
+signals:
+    void bytesReceived(qint64 total);
+    void finished();
+
+private:
+    void readAvailable();
+    void readSlowly();
+    void peerClosed();
+    void consume(qint64 maxBytes);
+    void dropConnection();
+    void finish();
+
+    QTcpSocket *m_socket;
+    EventLog *m_log;
+    QTimer *m_slowTimer = nullptr;
+    QCryptographicHash m_hash;
+    qint64 m_received = 0;
+    qint64 m_dropAfterBytes;
+    qint64 m_slowChunk = 0;
+    bool m_peerClosed = false;
+    bool m_dropped = false;
+    bool m_finished = false;
+};
+
+#endif // IMAGETRANSFER_H

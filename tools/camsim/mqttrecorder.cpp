@@ -1,0 +1,151 @@
+#include "mqttrecorder.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+namespace {
+
+constexpr int connectTimeoutMs = 10000;
+constexpr int connectRetryMs = 50;
+constexpr int keepAliveSeconds = 60;
+// Delivery up to QoS 2 and the retain flag as published let the log show
+// what the tool sent, not what the broker made of it.
+constexpr int recordQos = 2;
+constexpr int grantedFailureThreshold = 0x80;
+
+} // namespace
+
+const char MqttRecorder::commandFilter[] = "Ordel Tool_in/#";
+
+MqttRecorder::MqttRecorder(QObject *parent)
+    : QObject(parent)
+    , m_retryTimer(new QTimer(this))
+{
+    m_retryTimer->setInterval(connectRetryMs);
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, &MqttRecorder::tryConnect);
+}
+
+MqttRecorder::~MqttRecorder()
+{
+    stop();
+    if (m_client)
+        mosquitto_destroy(m_client);
+}
+
+void MqttRecorder::start(const QHostAddress &broker, quint16 port)
+{
+    m_broker = broker;
+    m_port = port;
+    const QByteArray clientId
+        = "camsim-recorder-" + QByteArray::number(QCoreApplication::applicationPid());
+    m_client = mosquitto_new(clientId.constData(), true, this);
+    if (!m_client) {
+        emit failed(QStringLiteral("mosquitto_new failed"));
+        return;
+    }
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_connect_v5_callback_set(m_client, &MqttRecorder::onConnect);
+    mosquitto_subscribe_v5_callback_set(m_client, &MqttRecorder::onSubscribe);
+    mosquitto_message_v5_callback_set(m_client, &MqttRecorder::onMessage);
+    mosquitto_disconnect_v5_callback_set(m_client, &MqttRecorder::onDisconnect);
+    m_connectDeadline.setRemainingTime(connectTimeoutMs);
+    tryConnect();
+}
+
+void MqttRecorder::stop()
+{
+    m_retryTimer->stop();
+    if (!m_loopRunning)
+        return;
+    mosquitto_disconnect(m_client);
+    mosquitto_loop_stop(m_client, false);
+    m_loopRunning = false;
+}
+
+bool MqttRecorder::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+{
+    if (!m_client)
+        return false;
+    return mosquitto_publish_v5(m_client, nullptr, topic.toUtf8().constData(), payload.size(),
+               payload.constData(), qos, retain, nullptr)
+        == MOSQ_ERR_SUCCESS;
+}
+
+void MqttRecorder::tryConnect()
+{
+    const int result = mosquitto_connect(
+        m_client, m_broker.toString().toLatin1().constData(), m_port, keepAliveSeconds);
+    if (result == MOSQ_ERR_SUCCESS) {
+        m_loopRunning = mosquitto_loop_start(m_client) == MOSQ_ERR_SUCCESS;
+        if (!m_loopRunning)
+            emit failed(QStringLiteral("cannot start the MQTT thread"));
+        return;
+    }
+    if (m_connectDeadline.hasExpired()) {
+        emit failed(QStringLiteral("cannot connect to the broker: %1")
+                        .arg(QString::fromLocal8Bit(mosquitto_strerror(result))));
+        return;
+    }
+    m_retryTimer->start();
+}
+
+void MqttRecorder::onConnect(
+    mosquitto *client, void *self, int reasonCode, int, const mosquitto_property *)
+{
+    auto recorder = static_cast<MqttRecorder *>(self);
+    if (reasonCode != 0) {
+        const QString reason = QString::fromLocal8Bit(mosquitto_reason_string(reasonCode));
+        QMetaObject::invokeMethod(
+            recorder,
+            [recorder, reason] { emit recorder->failed(QStringLiteral("CONNACK: ") + reason); },
+            Qt::QueuedConnection);
+        return;
+    }
+    mosquitto_subscribe_v5(
+        client, nullptr, commandFilter, recordQos, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
+}
+
+void MqttRecorder::onSubscribe(
+    mosquitto *, void *self, int, int count, const int *grantedQos, const mosquitto_property *)
+{
+    auto recorder = static_cast<MqttRecorder *>(self);
+    const bool granted = count == 1 && grantedQos[0] < grantedFailureThreshold;
+    QMetaObject::invokeMethod(
+        recorder,
+        [recorder, granted] {
+            if (granted)
+                emit recorder->subscribed();
+            else
+                emit recorder->failed(QStringLiteral("the broker refused the subscription"));
+        },
+        Qt::QueuedConnection);
+}
+
+void MqttRecorder::onMessage(
+    mosquitto *, void *self, const mosquitto_message *message, const mosquitto_property *)
+{
+    auto recorder = static_cast<MqttRecorder *>(self);
+    const QString topic = QString::fromUtf8(message->topic);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    const int qos = message->qos;
+    const bool retain = message->retain;
+    QMetaObject::invokeMethod(
+        recorder,
+        [recorder, topic, payload, qos, retain] {
+            emit recorder->messageReceived(topic, payload, qos, retain);
+        },
+        Qt::QueuedConnection);
+}
+
+void MqttRecorder::onDisconnect(mosquitto *, void *self, int reasonCode, const mosquitto_property *)
+{
+    auto recorder = static_cast<MqttRecorder *>(self);
+    QMetaObject::invokeMethod(
+        recorder, [recorder, reasonCode] { emit recorder->connectionLost(reasonCode); },
+        Qt::QueuedConnection);
+}

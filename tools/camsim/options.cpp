@@ -1,0 +1,120 @@
+#include "options.h"
+
+namespace {
+
+constexpr int maxGeneratedCameras = 100000;
+
+} // namespace
+
+QString Options::usage()
+{
+    return QStringLiteral(
+        "usage: camsim --bind ADDR [--log FILE] [--broker] [--http] [--update]\n"
+        "              [--update-fault F[,F...]]... [--camera FIELDS]... [--generate N]\n"
+        "\n"
+        "Plays cameras for the maintenance tool on IPv4 address ADDR.\n"
+        "  --bind ADDR        the camera's address; MQTT, HTTP and update ports listen here\n"
+        "  --log FILE         JSON lines, one event each (default: standard error)\n"
+        "  --broker           run mosquitto on ADDR:1883 and record what the tool publishes\n"
+        "  --http             answer HTTP on ADDR:8888\n"
+        "  --update           take firmware images on ADDR:8000 (needs --broker)\n"
+        "  --update-fault F   no-listener | listen-after=MS | drop-after=BYTES |\n"
+        "                     slow=BYTES_PER_SEC | status-not-json | status-array |\n"
+        "                     progress-number | error-report\n"
+        "  --camera FIELDS    one camera, key=value pairs separated by commas, values\n"
+        "                     percent-encoded: ip, mac (aa:bb:cc:dd:ee:ff), sn, name, type,\n"
+        "                     os, fw, delay (ms after the probe), fault (none | bad-crc |\n"
+        "                     crc-low-first | bad-length-byte | short | long | bad-id |\n"
+        "                     duplicate)\n"
+        "  --generate N       N more cameras with numbered identities, answering in one burst\n"
+        "Without --camera and --generate one camera with default fields answers.\n"
+        "Prints \"ready\" once everything listens; SIGTERM or SIGINT ends it.\n");
+}
+
+bool Options::parse(const QByteArrayList &arguments, QString *error)
+{
+    for (int n = 0; n < arguments.size(); ++n) {
+        QByteArray name = arguments.at(n);
+        QByteArray value;
+        const int equals = name.indexOf('=');
+        if (name.startsWith("--") && equals > 0) {
+            value = name.mid(equals + 1);
+            name = name.left(equals);
+        } else if (needsValue(name)) {
+            if (n + 1 >= arguments.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(QString::fromUtf8(name));
+                return false;
+            }
+            value = arguments.at(++n);
+        }
+        if (!takeOption(name, value, error))
+            return false;
+    }
+    return help || (checkCombination(error) && resolveCameras(error));
+}
+
+bool Options::needsValue(const QByteArray &name)
+{
+    return name == "--bind" || name == "--log" || name == "--update-fault" || name == "--camera"
+        || name == "--generate";
+}
+
+bool Options::takeOption(const QByteArray &name, const QByteArray &value, QString *error)
+{
+    bool ok = true;
+    if (name == "--bind") {
+        ok = bindAddress.setAddress(QString::fromLatin1(value))
+            && bindAddress.protocol() == QAbstractSocket::IPv4Protocol;
+    } else if (name == "--log") {
+        logPath = QString::fromLocal8Bit(value);
+    } else if (name == "--broker") {
+        broker = true;
+    } else if (name == "--http") {
+        http = true;
+    } else if (name == "--update") {
+        update = true;
+    } else if (name == "--update-fault") {
+        return updateFaults.add(value, error);
+    } else if (name == "--camera") {
+        m_cameraFields.append(value);
+    } else if (name == "--generate") {
+        generatedCount = value.toInt(&ok);
+        ok = ok && generatedCount >= 0 && generatedCount <= maxGeneratedCameras;
+    } else if (name == "--help" || name == "-h") {
+        help = true;
+    } else {
+        *error = QStringLiteral("unknown argument: %1").arg(QString::fromUtf8(name));
+        return false;
+    }
+    if (!ok)
+        *error = QStringLiteral("bad value for %1: %2")
+                     .arg(QString::fromUtf8(name), QString::fromUtf8(value));
+    return ok;
+}
+
+bool Options::checkCombination(QString *error) const
+{
+    if (bindAddress.isNull()) {
+        *error = QStringLiteral("--bind ADDR (an IPv4 address) is required");
+        return false;
+    }
+    if (update && !broker) {
+        *error = QStringLiteral("--update needs --broker");
+        return false;
+    }
+    return true;
+}
+
+bool Options::resolveCameras(QString *error)
+{
+    if (m_cameraFields.isEmpty() && generatedCount == 0)
+        m_cameraFields.append(QByteArray());
+    for (int index = 0; index < m_cameraFields.size(); ++index) {
+        CameraIdentity camera;
+        if (!CameraIdentity::fromFields(
+                m_cameraFields.at(index), index, bindAddress, &camera, error))
+            return false;
+        cameras.append(camera);
+    }
+    return true;
+}

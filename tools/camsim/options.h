@@ -1,0 +1,38 @@
+#ifndef OPTIONS_H
+#define OPTIONS_H
+
+#include "cameraidentity.h"
+#include "updatefaults.h"
+
+#include <QByteArrayList>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+// The simulator's command line. Arguments are taken as raw bytes so camera
+// fields reach the frames exactly as given, whatever the locale.
+struct Options
+{
+    QHostAddress bindAddress;
+    QString logPath;
+    bool broker = false;
+    bool http = false;
+    bool update = false;
+    bool help = false;
+    UpdateFaults updateFaults;
+    QList<CameraIdentity> cameras;
+    int generatedCount = 0;
+
+    bool parse(const QByteArrayList &arguments, QString *error);
+    static QString usage();
+
+private:
+    bool takeOption(const QByteArray &name, const QByteArray &value, QString *error);
+    bool resolveCameras(QString *error);
+    bool checkCombination(QString *error) const;
+    static bool needsValue(const QByteArray &name);
+
+    QByteArrayList m_cameraFields;
+};
+
+#endif // OPTIONS_H

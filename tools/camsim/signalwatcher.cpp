@@ -1,0 +1,55 @@
+#include "signalwatcher.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPair[2] = { -1, -1 };
+
+} // namespace
+
+SignalWatcher::SignalWatcher(QObject *parent)
+    : QObject(parent)
+{
+}
+
+bool SignalWatcher::install(QString *error)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0) {
+        *error = QStringLiteral("socketpair: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    m_notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
+
+    struct sigaction action
+    {
+    };
+    action.sa_handler = &SignalWatcher::handle;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    // A peer that vanishes mid-write must cost an error code, not the process.
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+void SignalWatcher::handle(int signalNumber)
+{
+    const char byte = char(signalNumber);
+    const ssize_t ignored = ::write(signalPair[0], &byte, 1);
+    (void)ignored;
+}
+
+void SignalWatcher::readSignal()
+{
+    char byte = 0;
+    if (::read(signalPair[1], &byte, 1) == 1)
+        emit terminationRequested(int(byte));
+}

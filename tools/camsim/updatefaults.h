@@ -1,0 +1,27 @@
+#ifndef UPDATEFAULTS_H
+#define UPDATEFAULTS_H
+
+#include <QByteArray>
+#include <QString>
+
+// Ways the simulated camera's firmware update can misbehave, so the tests can
+// see how the tool copes with each. Any number may be combined.
+struct UpdateFaults
+{
+    bool noListener = false;
+    int listenAfterMs = 0;
+    qint64 dropAfterBytes = -1;
+    int slowBytesPerSecond = 0;
+    bool statusNotJson = false;
+    bool statusArray = false;
+    bool progressNumber = false;
+    bool errorReport = false;
+
+    // Adds the faults of a comma-separated list such as "slow=2000,status-array".
+    bool add(const QByteArray &list, QString *error);
+
+private:
+    bool addOne(const QByteArray &name, const QByteArray &value, bool hasValue);
+};
+
+#endif // UPDATEFAULTS_H

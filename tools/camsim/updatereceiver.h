@@ -1,0 +1,55 @@
+#ifndef UPDATERECEIVER_H
+#define UPDATERECEIVER_H
+
+#include "statusmessage.h"
+#include "updatefaults.h"
+#include "updaterequest.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+
+class EventLog;
+class ImageTransfer;
+class MqttRecorder;
+class QTcpServer;
+class QTimer;
+
+// The camera's side of a firmware update: it takes the tool's announcement
+// from MQTT, accepts one connection carrying the image, checks the image
+// against the announcement and reports progress and outcome over MQTT.
+class UpdateReceiver : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 port = 8000;
+    static const char requestTopic[];
+    static const char statusTopic[];
+
+    UpdateReceiver(const QHostAddress &address, const UpdateFaults &faults, MqttRecorder *mqtt,
+        EventLog *log, QObject *parent = nullptr);
+
+    void handleMessage(const QString &topic, const QByteArray &payload);
+
+private:
+    void handleRequest(const QByteArray &payload);
+    void listen();
+    void acceptTransfer();
+    void reportProgress(qint64 received);
+    void finishTransfer();
+    QString imageFault() const;
+    void sendStatus(StatusMessage::Type type, StatusMessage::ErrorCode errorCode, int progress,
+        const QString &message);
+
+    QHostAddress m_address;
+    UpdateFaults m_faults;
+    MqttRecorder *m_mqtt;
+    EventLog *m_log;
+    QTcpServer *m_server;
+    QTimer *m_listenTimer;
+    ImageTransfer *m_transfer = nullptr;
+    UpdateRequest m_request;
+    int m_lastProgress = -1;
+};
+
+#endif // UPDATERECEIVER_H
