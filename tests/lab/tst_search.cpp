@@ -30,7 +30,7 @@ private slots:
     void failedBindReleasesTheSearch();
 
 private:
-    LabCamera *startCamera(int index, const QStringList &cameraSpecs);
+    LabCamera *startCamera(int index, const QStringList &cameraFields);
     void search();
     QStringList row(int index) const;
 
@@ -65,11 +65,11 @@ void TestSearch::cleanup()
     window = nullptr;
 }
 
-LabCamera *TestSearch::startCamera(int index, const QStringList &cameraSpecs)
+LabCamera *TestSearch::startCamera(int index, const QStringList &cameraFields)
 {
     QStringList arguments;
-    for (const QString &spec : cameraSpecs)
-        arguments << "--camera" << spec;
+    for (const QString &fields : cameraFields)
+        arguments << "--camera" << fields;
     auto *camera = new LabCamera(index, arguments);
     cameras.append(camera);
     if (!camera->start())
