@@ -3,6 +3,7 @@
 
 #include "analysedata.h"
 #include "crc_calc.h"
+#include "form.h"
 #include "mqttclient.h"
 #include "workthread.h"
 
@@ -313,6 +314,11 @@ void MainWindow::CameraFWAction()
 {
     if (RefuseWhileSearching())
         return;
+    const int row = ui->tableView->currentIndex().row();
+    // The window owns itself from here on and is destroyed when closed.
+    auto *form = new Form(model->index(row, 0).data().toString(),
+        model->index(row, 1).data().toString(), model->index(row, 2).data().toString(), nullptr);
+    form->show();
 }
 
 void MainWindow::ShowStatus(const QString &text)
