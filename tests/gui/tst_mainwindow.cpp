@@ -1,3 +1,4 @@
+#include "form.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
 
@@ -42,6 +43,7 @@ private slots:
     void contextMenuNeedsASelectedRow();
     void contextMenuOffersFourActionsInOrder();
     void loginPageOpensTheCamerasWebPage();
+    void cameraFwUpdateOpensAWindowPerChoice();
     void commandAnsweredNoIsCancelled_data();
     void commandAnsweredNoIsCancelled();
 
@@ -222,6 +224,49 @@ void TestMainWindow::loginPageOpensTheCamerasWebPage()
     QCOMPARE(catcher.urls.first(), QUrl("http://192.168.1.10:8888"));
     QCOMPARE(catcher.urls.first().path(), QString());
     QCOMPARE(answerer.unexpectedBoxes, 0);
+}
+
+void TestMainWindow::cameraFwUpdateOpensAWindowPerChoice()
+{
+    addRow({ "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    addRow({ "198.51.100.12", "00:1A:2B:3C:4D:02", "SN2", "B", "T", "1", "1" });
+    ModalAnswerer answerer;
+    for (int row : { 0, 1 }) {
+        selectRow(row);
+        answerer.chooseMenuEntry("Camera FW Update");
+        emit table()->customContextMenuRequested(QPoint(5, 5));
+    }
+
+    QList<QPointer<Form>> forms;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *form = qobject_cast<Form *>(widget))
+            forms.append(form);
+    }
+    QCOMPARE(forms.size(), 2);
+    QStringList shown;
+    for (const QPointer<Form> &form : forms) {
+        QVERIFY(form->isVisible());
+        shown << form->findChild<QLabel *>("label_ip_value")->text() + " "
+                + form->findChild<QLabel *>("label_mac_value")->text() + " "
+                + form->findChild<QLabel *>("label_sn_value")->text();
+    }
+    shown.sort();
+    QCOMPARE(shown,
+        QStringList(
+            { "198.51.100.11 00:1A:2B:3C:4D:01 SN1", "198.51.100.12 00:1A:2B:3C:4D:02 SN2" }));
+
+    // Closing one window destroys it alone.
+    QVERIFY(forms.first()->close());
+    QTRY_VERIFY(forms.first().isNull());
+    QVERIFY(forms.last()->isVisible());
+    QVERIFY(window->isVisible());
+
+    // The main window still closes while an update window is open; the
+    // update window does not count among those that keep the application up.
+    answerer.pressButton(QMessageBox::Yes);
+    QVERIFY(window->close());
+    QVERIFY(!forms.last()->testAttribute(Qt::WA_QuitOnClose));
+    delete forms.last();
 }
 
 void TestMainWindow::commandAnsweredNoIsCancelled_data()

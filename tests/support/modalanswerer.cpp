@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
@@ -30,6 +32,11 @@ void ModalAnswerer::chooseMenuEntry(const QString &text)
     answers.enqueue({ Answer::Menu, QMessageBox::NoButton, text });
 }
 
+void ModalAnswerer::chooseFile(const QString &path)
+{
+    answers.enqueue({ Answer::File, QMessageBox::NoButton, path });
+}
+
 // The answer is given from a posted call, not from the timer's own slot: the
 // answer may open the next box, and a timer does not fire again while its slot
 // is still running, which would leave that box unanswered.
@@ -38,8 +45,11 @@ void ModalAnswerer::poll()
     if (answering)
         return;
     QPointer<QWidget> widget = QApplication::activePopupWidget();
-    if (!qobject_cast<QMenu *>(widget))
-        widget = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!qobject_cast<QMenu *>(widget)) {
+        widget = QApplication::activeModalWidget();
+        if (!qobject_cast<QMessageBox *>(widget) && !qobject_cast<QFileDialog *>(widget))
+            widget.clear();
+    }
     if (!widget || !widget->isVisible())
         return;
     answering = true;
@@ -50,6 +60,8 @@ void ModalAnswerer::poll()
             return;
         if (auto *menu = qobject_cast<QMenu *>(widget))
             answerMenu(menu);
+        else if (auto *dialog = qobject_cast<QFileDialog *>(widget))
+            answerFileDialog(dialog);
         else
             answerBox(static_cast<QMessageBox *>(widget.data()));
     });
@@ -65,7 +77,8 @@ void ModalAnswerer::answerBox(QMessageBox *box)
     seen.textFormat = box->textFormat();
     boxes.append(seen);
 
-    if (answers.isEmpty() || answers.head().kind == Answer::Menu) {
+    if (answers.isEmpty() || answers.head().kind == Answer::Menu
+        || answers.head().kind == Answer::File) {
         ++unexpectedBoxes;
         QTest::keyClick(box, Qt::Key_Escape);
         return;
@@ -91,7 +104,7 @@ void ModalAnswerer::answerMenu(QWidget *popup)
 
     QString choice;
     if (!answers.isEmpty() && answers.head().kind == Answer::Menu)
-        choice = answers.dequeue().menuEntry;
+        choice = answers.dequeue().choice;
     for (QAction *action : menu->actions()) {
         if (!choice.isEmpty() && action->text() == choice) {
             // Like a click: the menu closes, then the action fires.
@@ -101,4 +114,25 @@ void ModalAnswerer::answerMenu(QWidget *popup)
         }
     }
     menu->close();
+}
+
+void ModalAnswerer::answerFileDialog(QFileDialog *dialog)
+{
+    fileDialogs.append(dialog->windowTitle());
+    if (answers.isEmpty() || answers.head().kind != Answer::File) {
+        ++unexpectedBoxes;
+        dialog->reject();
+        return;
+    }
+    const QString path = answers.dequeue().choice;
+    if (path.isEmpty()) {
+        dialog->reject();
+        return;
+    }
+    // Typed into the name field as an operator would: selectFile() only marks
+    // files the dialog has listed already, which it does in the background.
+    if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
+    // accept() is protected in QFileDialog; it checks the name like Open does.
+    QMetaObject::invokeMethod(dialog, "accept");
 }

@@ -22,6 +22,8 @@ struct SeenBox
 // opens, in the order queued. A box or menu that opens with nothing queued is
 // recorded and closed with Escape, so a test never hangs on a box it did not
 // expect; it can assert on unexpectedBoxes afterwards.
+class QFileDialog;
+
 class ModalAnswerer : public QObject
 {
     Q_OBJECT
@@ -33,25 +35,29 @@ public:
     void pressEscape();
     // Triggers the menu entry of that text; an empty text dismisses the menu.
     void chooseMenuEntry(const QString &text);
+    // Picks that file in the next file dialog; an empty path cancels it.
+    void chooseFile(const QString &path);
 
     bool allAnswered() const { return answers.isEmpty(); }
 
     QList<SeenBox> boxes;
     QList<QStringList> menus;
+    QStringList fileDialogs; // their captions
     int unexpectedBoxes = 0;
 
 private:
     struct Answer
     {
-        enum Kind { Button, Escape, Menu } kind;
+        enum Kind { Button, Escape, Menu, File } kind;
         QMessageBox::StandardButton button = QMessageBox::NoButton;
-        QString menuEntry;
+        QString choice; // a menu entry or a file
         int afterMs = 0;
     };
 
     void poll();
     void answerBox(QMessageBox *box);
     void answerMenu(QWidget *menu);
+    void answerFileDialog(QFileDialog *dialog);
 
     QQueue<Answer> answers;
     QTimer timer;
