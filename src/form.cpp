@@ -151,7 +151,9 @@ bool Form::Wait(int milliseconds)
     QPointer<Form> self(this);
     QEventLoop loop;
     bool timedOut = false;
-    QTimer::singleShot(milliseconds, &loop, [&] {
+    // Precise: from 2000 ms up Qt's default timer may fire 5 % early, which
+    // cuts the camera's settle time and the connect attempts short.
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, [&] {
         timedOut = true;
         loop.quit();
     });
