@@ -185,9 +185,13 @@ void Form::EndUpdate(const QString &failure)
 {
     updateRunning = false;
     if (!failure.isEmpty()) {
+        awaitingReports = false;
         startWanted = true;
         ui->label_state->setText(failure);
+    } else if (!reportsLost.isEmpty()) {
+        ui->label_state->setText(reportsLost);
     }
+    reportsLost.clear();
     if (startWanted) {
         startWanted = false;
         ui->pushButton_Start->setEnabled(true);
@@ -223,6 +227,8 @@ void Form::on_pushButton_Start_clicked()
 
     updateRunning = true;
     startWanted = false;
+    awaitingReports = false;
+    reportsLost.clear();
     try {
         ui->pushButton_Start->setEnabled(false);
         ui->pushButton_Start->repaint();
@@ -268,6 +274,7 @@ void Form::Camera_FW_Update()
             EndUpdate(tr("Mqtt Publish Failed"));
             return;
         }
+        awaitingReports = true;
 
         if (!Wait(settleWaitMs))
             return;
@@ -426,6 +433,19 @@ Form::StepResult Form::CloseConnection(QTcpSocket &socket, QString *failure)
     return StepResult::Succeeded;
 }
 
+// Without its broker the camera's final report can never arrive, and Start
+// would stay disabled for good.
+void Form::MqttConnectionLost()
+{
+    if (!awaitingReports)
+        return;
+    awaitingReports = false;
+    ShowState(tr("Mqtt Connection Lost"));
+    if (updateRunning)
+        reportsLost = ui->label_state->text();
+    EnableStart();
+}
+
 void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
 {
     if (topic != statusTopic)
@@ -456,8 +476,10 @@ void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
             ShowState(text);
         }
         if (type == QLatin1String("2") && errorCode == QLatin1String("0")
-            && progress == QLatin1String("100"))
+            && progress == QLatin1String("100")) {
+            awaitingReports = false;
             EnableStart();
+        }
     } catch (const std::exception &error) {
         EnableStart();
         ShowState(QString::fromLocal8Bit(error.what()));

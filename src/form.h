@@ -45,6 +45,7 @@ private slots:
     void Camera_FW_Update();
     void Tcp_Transfer_File();
     void topicMessageReceived(const QByteArray &message, const QString &topic);
+    void MqttConnectionLost();
 
 private:
     friend class HandlerScope;
@@ -76,6 +77,11 @@ private:
     // Start is given back only then, so two updates never run side by side.
     bool updateRunning = false;
     bool startWanted = false;
+    // From the published request until the camera's final report: the reports
+    // can only come while the broker connection lasts.
+    bool awaitingReports = false;
+    // Shown again when the transfer ends, so its own texts do not hide it.
+    QString reportsLost;
     // Handlers of this window that are on the stack, most of them suspended in
     // a wait. The window is destroyed only when none is left.
     int runningHandlers = 0;
