@@ -10,6 +10,8 @@
 #include <QTableView>
 #include <QtTest>
 
+#include <memory>
+
 // Receives the URLs the window hands to the desktop instead of a browser.
 class UrlCatcher : public QObject
 {
@@ -42,6 +44,7 @@ private:
     void addRow(const QString &ip);
     void choose(int row, const QString &entry, QMessageBox::StandardButton answer, int afterMs);
     QList<QJsonObject> messages(LabCamera *camera) const { return camera->events("mqtt"); }
+    void timeConnection(const char *what);
 
     QTableView *table() const { return window->findChild<QTableView *>("tableView"); }
     QStandardItemModel *model() const
@@ -106,6 +109,22 @@ void TestDeviceActions::choose(
     QCOMPARE(answerer.unexpectedBoxes, 0);
 }
 
+// Prints how long the command client's next connection attempt takes to end.
+void TestDeviceActions::timeConnection(const char *what)
+{
+    auto *watcher = new QObject(this);
+    auto since = std::make_shared<QElapsedTimer>();
+    connect(client(), &MqttClient::stateChanged, watcher, [=](MqttClient::ClientState state) {
+        if (state == MqttClient::Connecting) {
+            since->start();
+        } else if (since->isValid()) {
+            qInfo("%s after %.2f ms", what, since->nsecsElapsed() / 1e6);
+            since->invalidate();
+            watcher->deleteLater();
+        }
+    });
+}
+
 void TestDeviceActions::commandAnsweredNoPublishesNothing()
 {
     LabCamera *camera = startCamera(1, true);
@@ -124,6 +143,7 @@ void TestDeviceActions::shutDownPublishesOneMessage()
     QVERIFY(camera->isRunning());
     addRow(camera->address());
 
+    timeConnection("connected to the camera's broker");
     choose(0, "Shut Down", QMessageBox::Yes, operatorThinksMs);
     QCOMPARE(status()->text(), QString("Shut Down Completed"));
     QVERIFY(camera->waitForEvent("mqtt"));
@@ -143,6 +163,7 @@ void TestDeviceActions::restartWithoutBrokerFailsToConnect()
     QVERIFY(camera->isRunning());
     addRow(camera->address());
 
+    timeConnection("refused connection noticed");
     choose(0, "Restart", QMessageBox::Yes, operatorThinksMs);
     QCOMPARE(status()->text(), QString("Connect Server Failed"));
     QCOMPARE(client()->state(), MqttClient::Disconnected);
