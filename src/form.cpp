@@ -368,9 +368,11 @@ Form::StepResult Form::SendImage(QTcpSocket &socket, QFile &file, QString *failu
     QByteArray chunk(static_cast<int>(bufferSize), Qt::Uninitialized);
     qint64 count = 0;
     while (count < fileSize) {
-        // A slow camera must not make the image pile up in memory: at most one
-        // chunk waits in the socket when the next is written.
-        const StepResult drained = WaitForDrain(socket, bufferSize, failure);
+        // A slow camera must not make the image pile up in memory: the next
+        // chunk goes into the socket only once the last one has left it, so
+        // the image takes at most two chunks of memory (this one and the
+        // socket's copy).
+        const StepResult drained = WaitForDrain(socket, 0, failure);
         if (drained != StepResult::Succeeded)
             return drained;
 

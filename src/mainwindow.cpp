@@ -31,6 +31,13 @@ constexpr unsigned short replyLength = 105;
 constexpr unsigned char replyFirstId = 0xFA;
 constexpr unsigned char replySecondId = 0x01;
 constexpr int recordFields = 7;
+// A crowd of cameras answers in one burst, faster than the window lists rows,
+// so the kernel has to hold the replies meanwhile. A queued 105-byte reply
+// takes about 832 bytes of receive buffer with the kernel's bookkeeping; 5000
+// cameras need about 4 MiB. The kernel doubles what is asked and caps it at
+// twice net.core.rmem_max: a 4 MiB cap leaves room for about 10000 replies,
+// the kernel's stock 208 KiB cap for about 500.
+constexpr int searchReceiveBufferBytes = 4 * 1024 * 1024;
 
 // The probe never changes, so its checksum (3C 61) is part of the constant.
 const char discoveryProbe[] = { '\xFA', '\x01', '\x00', '\x00', '\x3C', '\x61' };
@@ -147,7 +154,11 @@ bool MainWindow::ReceiveData()
         return true;
     udpSocket->bind(QHostAddress::Any, discoveryPort,
         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
-    return udpSocket->state() == QAbstractSocket::BoundState;
+    if (udpSocket->state() != QAbstractSocket::BoundState)
+        return false;
+    udpSocket->setSocketOption(
+        QAbstractSocket::ReceiveBufferSizeSocketOption, searchReceiveBufferBytes);
+    return true;
 }
 
 bool MainWindow::SendData()
