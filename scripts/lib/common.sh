@@ -8,6 +8,9 @@ build_packages=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools libmosquitt
     fonts-dejavu-core)
 # What the tests, the virtual LAN and the demo need besides.
 lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick)
+# What the fuzzers need: clang, libFuzzer and the sanitizer runtimes of clang,
+# and llvm-symbolizer for readable stacks in clang's sanitizer reports.
+fuzz_packages=(clang libclang-rt-14-dev llvm)
 
 # Installs the packages that are missing, updating the package lists once.
 ensure_packages() {

@@ -1,0 +1,104 @@
+// Any datagram through the checks and decoding MainWindow::readPendingDatagrams
+// applies to each datagram a search receives, plus Crc_Calc::CheckIdCRC on
+// frames of every length the datagram could have. Besides crashes and
+// sanitizer findings, the results are compared with plain reimplementations,
+// so a wrong table entry, field range or format fails too.
+#include "analysedata.h"
+#include "crc_calc.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// As in mainwindow.cpp.
+constexpr int replyLength = 105;
+constexpr unsigned char replyFirstId = 0xFA;
+constexpr unsigned char replySecondId = 0x01;
+constexpr int recordFields = 7;
+
+constexpr size_t maxDatagram = 300;
+constexpr size_t minFrame = 5; // two ids, the length byte, the checksum
+
+void check(bool condition, const char *what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "fuzz_discovery: %s\n", what);
+        std::abort();
+    }
+}
+
+// CRC-16/MODBUS bit by bit, independent of Crc_Calc's tables.
+unsigned referenceCrc(const unsigned char *data, size_t length)
+{
+    unsigned crc = 0xFFFF;
+    for (size_t n = 0; n < length; ++n) {
+        crc ^= data[n];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
+    }
+    return crc;
+}
+
+bool referenceCheck(const unsigned char *frame, size_t length)
+{
+    const unsigned crc = referenceCrc(frame, length - 2);
+    return frame[0] == replyFirstId && frame[1] == replySecondId && frame[2] == length - 5
+        && frame[length - 2] == (crc >> 8) && frame[length - 1] == (crc & 0xFFu);
+}
+
+// Latin-1 text of bytes first..last, ending at the first zero byte.
+QString referenceText(const unsigned char *buffer, int first, int last)
+{
+    QByteArray text(reinterpret_cast<const char *>(buffer + first), last - first + 1);
+    const int zero = text.indexOf('\0');
+    if (zero >= 0)
+        text.truncate(zero);
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size > maxDatagram)
+        return 0;
+    Crc_Calc crcCalc;
+
+    // A heap copy of exactly the datagram's size, so AddressSanitizer sees
+    // any read past its end.
+    if (size >= minFrame) {
+        std::vector<unsigned char> frame(data, data + size);
+        const bool accepted = crcCalc.CheckIdCRC(
+            frame.data(), static_cast<unsigned short>(size), replyFirstId, replySecondId);
+        check(accepted == referenceCheck(frame.data(), size),
+            "CheckIdCRC disagrees with a bitwise CRC-16/MODBUS");
+    }
+
+    const QByteArray datagram(reinterpret_cast<const char *>(data), static_cast<int>(size));
+    if (datagram.size() != replyLength)
+        return 0;
+    AnalyseData analyseData;
+    unsigned char buffer[replyLength];
+    analyseData.QByteArraytoUCharArray(datagram, buffer);
+    if (!crcCalc.CheckIdCRC(buffer, replyLength, replyFirstId, replySecondId))
+        return 0;
+    QString record[recordFields];
+    analyseData.UcharArraytoQStringArray(buffer, record);
+
+    const QString ip
+        = QStringLiteral("%1.%2.%3.%4").arg(buffer[3]).arg(buffer[4]).arg(buffer[5]).arg(buffer[6]);
+    check(record[0] == ip, "IP address field");
+    const QByteArray mac(reinterpret_cast<const char *>(buffer + 7), 6);
+    check(record[1] == QString::fromLatin1(mac.toHex(':').toUpper()), "MAC address field");
+    const int textFields[][2] = { { 13, 32 }, { 33, 52 }, { 53, 72 }, { 73, 82 }, { 83, 102 } };
+    for (int field = 0; field < 5; ++field) {
+        const QString expected = referenceText(buffer, textFields[field][0], textFields[field][1]);
+        check(record[2 + field] == expected, "text field");
+    }
+    return 0;
+}
