@@ -105,10 +105,15 @@ Form::Form(QString deviceIp, QString deviceMac, QString deviceSn, QWidget *paren
     mqttClient = new MqttClient(this);
     connect(mqttClient, SIGNAL(messageReceived(QByteArray, QString)), this,
         SLOT(topicMessageReceived(QByteArray, QString)));
+    connect(mqttClient, &MqttClient::disconnected, this, &Form::MqttConnectionLost);
 }
 
 Form::~Form()
 {
+    // Ending the connection below says disconnected(); that is the window
+    // going away, not the broker, and ui is gone by then.
+    if (mqttClient)
+        mqttClient->disconnect(this);
     delete ui;
     delete formWorkThread;
     delete formTcpTransfer;
