@@ -4,11 +4,16 @@
 # uses Xvfb, presses "Search Device" itself and saves a screenshot.
 #
 #   demo.sh BIN_DIR
+#
+# The headless run saves two pictures: the main window after the search
+# (DEMO_SCREENSHOT) and an update window in the middle of an update
+# (DEMO_UPDATE_SCREENSHOT).
 set -euo pipefail
 
 bin_dir=$1
 : "${LAB_NAME:?run me through lab.sh run}"
 screenshot=${DEMO_SCREENSHOT:-$bin_dir/demo-main-window.png}
+update_screenshot=${DEMO_UPDATE_SCREENSHOT:-$bin_dir/demo-update-window.png}
 work=$(mktemp -d)
 pids=()
 
@@ -56,16 +61,45 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 tool=$!
 pids+=($tool)
 
-window=""
-for _ in $(seq 100); do
-    window=$(xdotool search --name 'Ordel_Toolkits' 2>/dev/null | head -1) && [[ -n $window ]] && break
-    sleep 0.1
-done
-[[ -n $window ]] || { echo "demo: the window did not appear" >&2; exit 1; }
+# find_window TITLE: the id of the first window of that exact title.
+find_window() {
+    local id=""
+    for _ in $(seq 100); do
+        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1) && [[ -n $id ]] && break
+        sleep 0.1
+    done
+    [[ -n $id ]] || { echo "demo: no window \"$1\" appeared" >&2; exit 1; }
+    echo "$id"
+}
+
+shoot() {
+    mkdir -p "$(dirname "$2")"
+    import -window "$1" "$2"
+    echo "demo: screenshot saved to $2"
+}
+
+window=$(find_window 'Ordel_Toolkits  V1.0.0.0')
 sleep 0.5
-# The button sits at 890,40 (121 x 61) below the menu bar.
-xdotool mousemove --window "$window" 950 90 click 1
+# The button sits at 890,40 (121 x 61) in the window.
+xdotool mousemove --window "$window" 950 70 click 1
 sleep 3.5
-mkdir -p "$(dirname "$screenshot")"
-import -window "$window" "$screenshot"
-echo "demo: screenshot saved to $screenshot"
+shoot "$window" "$screenshot"
+
+# An update of the first camera: its row's menu, the fourth entry, an image,
+# Start and Yes; the picture is taken while the image is on its way.
+head -c $((12 * 1024 * 1024)) /dev/urandom >"$work/camera-fw-2.9.0.bin"
+xdotool mousemove --window "$window" 80 77 click 1 click 3
+sleep 0.5
+xdotool key Down Down Down Down Return
+form=$(find_window Form)
+sleep 0.5
+xdotool mousemove --window "$form" 387 149 click 1 # Browser
+sleep 1
+xdotool type --delay 5 "$work/camera-fw-2.9.0.bin"
+xdotool key Return
+sleep 0.5
+xdotool mousemove --window "$form" 217 204 click 1 # Start
+sleep 0.5
+xdotool key alt+y
+sleep 9
+shoot "$form" "$update_screenshot"
