@@ -1,6 +1,7 @@
 #include "form.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "urlcatcher.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -14,16 +15,6 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QtTest>
-
-// Receives the URLs the window hands to the desktop instead of a browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 // The main window as the operator meets it, without any network: everything
 // that sends a probe or talks to a camera is tested in the lab instead.

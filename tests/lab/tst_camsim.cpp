@@ -32,6 +32,8 @@ constexpr int eventTimeoutMs = 5000;
 constexpr int mqttTimeoutMs = 5000;
 constexpr int crowdSize = 1000;
 constexpr int crowdWindowMs = 5000;
+constexpr int floodSize = 2000;
+constexpr int statusFloodSize = 500;
 // Room for a crowd's replies while the test's event loop catches up.
 constexpr int crowdReceiveBuffer = 4 * 1024 * 1024;
 const char statusTopic[] = "Ordel Tool_out/update_camera_fw";
@@ -173,10 +175,12 @@ private slots:
     void delayedReplyComesLate();
     void otherDatagramsAreIgnored();
     void crowdAnswersInOneBurst();
+    void floodFollowsTheReplies();
     void brokerRecordsQosAndRetain();
     void updateSucceeds();
     void droppedUpdateFailsTheCheck();
     void statusFaultsMalformTheReports();
+    void statusFloodAddsProgressReports();
     void killedBrokerIsLogged();
     void httpNamesTheCamera();
 
@@ -383,6 +387,36 @@ void tst_Camsim::crowdAnswersInOneBurst()
     QVERIFY(serials.contains(padded("SN0000001", 20)));
 }
 
+// The flood is only worth its name if much of it gets past the tool's length
+// check and part of it past the identifier and length byte too.
+void tst_Camsim::floodFollowsTheReplies()
+{
+    LabCamera *camera = startCamera(1, { "--flood", QString::number(floodSize) });
+    QVERIFY(camera->isRunning());
+    const QList<QByteArray> datagrams = probeAndCollect(floodSize + 1, crowdWindowMs);
+    QVERIFY(camera->waitForEvent("flood"));
+    QCOMPARE(camera->events("flood").constFirst().value("sent").toInt(), floodSize);
+    QCOMPARE(datagrams.size(), floodSize + 1);
+    QVERIFY(checksumHighFirst(datagrams.constFirst()));
+    int ofReplyLength = 0;
+    int replyShaped = 0;
+    for (const QByteArray &datagram : datagrams.mid(1)) {
+        QVERIFY(datagram.size() <= 300);
+        if (datagram.size() != replyLength)
+            continue;
+        ++ofReplyLength;
+        if (datagram.left(3) == QByteArray::fromHex("fa0164")) {
+            ++replyShaped;
+            QVERIFY(!checksumHighFirst(datagram));
+        }
+    }
+    qInfo("%d of %d flood datagrams have the reply's length, %d of them its shape", ofReplyLength,
+        floodSize, replyShaped);
+    // Two in three and one in three are expected.
+    QVERIFY(ofReplyLength > floodSize / 2);
+    QVERIFY(replyShaped > floodSize / 4);
+}
+
 void tst_Camsim::brokerRecordsQosAndRetain()
 {
     LabCamera *camera = startCamera(1, { "--broker" });
@@ -475,6 +509,43 @@ void tst_Camsim::statusFaultsMalformTheReports()
         camera->events("status").constLast().value("payload").toString().toUtf8());
     QVERIFY(last.isArray());
     QCOMPARE(last.array().at(0).toObject().value("progress"), QJsonValue(100));
+}
+
+void tst_Camsim::statusFloodAddsProgressReports()
+{
+    LabCamera *camera = startCamera(2,
+        { "--broker", "--update", "--update-fault",
+            QString("status-flood=%1").arg(statusFloodSize) });
+    QVERIFY(camera->isRunning());
+    MqttPeer tool;
+    QVERIFY(tool.connectTo(camera->address()));
+    QVERIFY(tool.subscribe(statusTopic));
+    QTRY_COMPARE_WITH_TIMEOUT(tool.subscriptionCount(), 1, mqttTimeoutMs);
+    const QByteArray firmware = image(200000);
+    QVERIFY(tool.publish(requestTopic, updateRequest(firmware), 0, false));
+    QVERIFY(camera->waitForEvent("tcp-listen"));
+    pushImage(camera->address(), firmware);
+    QVERIFY(camera->waitForEvent("status-flood"));
+    QCOMPARE(camera->events("status-flood").constFirst().value("sent").toInt(), statusFloodSize);
+
+    const QByteArray success
+        = R"({"type":"2","errorcode":"0","progress":"100","message":"Update succeeded"})";
+    QTRY_COMPARE_WITH_TIMEOUT(
+        tool.received().value(tool.received().size() - 1), success, mqttTimeoutMs);
+    int progressReports = 0;
+    QSet<QString> progressValues;
+    for (const QByteArray &status : tool.received()) {
+        const QJsonObject report = QJsonDocument::fromJson(status).object();
+        if (report.value("type").toString() != "1")
+            continue;
+        ++progressReports;
+        QCOMPARE(report.value("errorcode").toString(), QStringLiteral("0"));
+        QCOMPARE(report.value("message").toString(), QStringLiteral("Receiving firmware..."));
+        progressValues.insert(report.value("progress").toString());
+    }
+    QVERIFY(progressReports > statusFloodSize);
+    QCOMPARE(progressValues.size(), 100);
+    QVERIFY(progressValues.contains("0") && progressValues.contains("99"));
 }
 
 void tst_Camsim::killedBrokerIsLogged()

@@ -1,6 +1,7 @@
 #include "labcamera.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "urlcatcher.h"
 #include "mqttclient.h"
 
 #include <QDesktopServices>
@@ -11,16 +12,6 @@
 #include <QtTest>
 
 #include <memory>
-
-// Receives the URLs the window hands to the desktop instead of a browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 // Shut Down and Restart against the brokers of simulated cameras on the
 // virtual LAN; each camera records every message it receives.

@@ -3,6 +3,8 @@
 #include "cameraidentity.h"
 #include "crc_calc.h"
 
+#include <QRandomGenerator>
+
 namespace {
 
 const char probeBytes[]
@@ -23,6 +25,9 @@ constexpr int firmwareWidth = 20;
 
 // Any change of both bytes at once guarantees the check fails.
 constexpr char checksumSpoiler = char(0x5A);
+
+constexpr int maxNoiseLength = 300;
+enum NoiseKind { AnyLength, ReplyLength, ReplyShape, NoiseKindCount };
 
 } // namespace
 
@@ -61,6 +66,26 @@ QByteArray DiscoveryFrame::reply(const CameraIdentity &camera)
         break;
     }
     return frame;
+}
+
+QByteArray DiscoveryFrame::noise(QRandomGenerator *random)
+{
+    const int kind = random->bounded(int(NoiseKindCount));
+    QByteArray datagram(
+        kind == AnyLength ? random->bounded(maxNoiseLength + 1) : replyLength, '\0');
+    for (char &byte : datagram)
+        byte = char(random->generate());
+    if (kind == ReplyShape) {
+        // Only the checksum stands between such a datagram and a garbage row.
+        datagram[0] = firstId;
+        datagram[1] = secondId;
+        datagram[lengthByteOffset] = char(bodyLength);
+        datagram.chop(2);
+        appendChecksum(&datagram, true);
+        datagram[replyLength - 2] = char(datagram[replyLength - 2] ^ checksumSpoiler);
+        datagram[replyLength - 1] = char(datagram[replyLength - 1] ^ checksumSpoiler);
+    }
+    return datagram;
 }
 
 QByteArray DiscoveryFrame::correctBody(const CameraIdentity &camera)

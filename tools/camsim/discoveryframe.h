@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 
+class QRandomGenerator;
 struct CameraIdentity;
 
 // The bytes of the discovery exchange: recognising the tool's probe and
@@ -16,6 +17,10 @@ public:
     static bool isProbe(const QByteArray &datagram);
     // The reply as the camera sends it; a duplicate is the sender's business.
     static QByteArray reply(const CameraIdentity &camera);
+    // One datagram of a flood: a third of any length up to 300 bytes, a third
+    // of the reply's length, a third shaped like a reply but with a wrong
+    // checksum. The content is random throughout.
+    static QByteArray noise(QRandomGenerator *random);
 
 private:
     static QByteArray correctBody(const CameraIdentity &camera);

@@ -7,13 +7,15 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QNetworkDatagram>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <QUdpSocket>
 
-DiscoveryResponder::DiscoveryResponder(
-    const QList<CameraIdentity> &cameras, int generatedCount, EventLog *log, QObject *parent)
+DiscoveryResponder::DiscoveryResponder(const QList<CameraIdentity> &cameras, int generatedCount,
+    int floodCount, EventLog *log, QObject *parent)
     : QObject(parent)
     , m_cameras(cameras)
+    , m_floodCount(floodCount)
     , m_log(log)
     , m_socket(new QUdpSocket(this))
 {
@@ -75,6 +77,8 @@ void DiscoveryResponder::answer(const QHostAddress &to, quint16 port)
     }
     if (!m_crowdReplies.isEmpty())
         sendCrowd(to, port);
+    if (m_floodCount > 0)
+        sendFlood(to, port);
 }
 
 void DiscoveryResponder::replyInOrder(
@@ -110,6 +114,25 @@ void DiscoveryResponder::sendCrowd(const QHostAddress &to, quint16 port)
     m_log->write(QStringLiteral("burst"),
         { { "to", endpoint(to, port) }, { "cameras", m_crowdReplies.size() }, { "sent", sent },
             { "failed", m_crowdReplies.size() - sent }, { "retries", sender.retries() },
+            { "ms", clock.elapsed() } });
+}
+
+// Made as it goes rather than beforehand: a flood is sent once, and a large
+// one would otherwise sit in memory for the whole run.
+void DiscoveryResponder::sendFlood(const QHostAddress &to, quint16 port)
+{
+    QElapsedTimer clock;
+    clock.start();
+    DatagramSender sender(int(m_socket->socketDescriptor()));
+    QRandomGenerator *random = QRandomGenerator::global();
+    int sent = 0;
+    for (int n = 0; n < m_floodCount; ++n) {
+        if (sender.send(DiscoveryFrame::noise(random), to, port))
+            ++sent;
+    }
+    m_log->write(QStringLiteral("flood"),
+        { { "to", endpoint(to, port) }, { "datagrams", m_floodCount }, { "sent", sent },
+            { "failed", m_floodCount - sent }, { "retries", sender.retries() },
             { "ms", clock.elapsed() } });
 }
 

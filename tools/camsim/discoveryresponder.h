@@ -14,13 +14,13 @@ class QUdpSocket;
 
 // Answers the tool's discovery probe for every simulated camera: the listed
 // ones one by one, each after its own delay, then the generated crowd in one
-// burst.
+// burst, then a flood of random datagrams if asked for.
 class DiscoveryResponder : public QObject
 {
     Q_OBJECT
 public:
-    DiscoveryResponder(const QList<CameraIdentity> &cameras, int generatedCount, EventLog *log,
-        QObject *parent = nullptr);
+    DiscoveryResponder(const QList<CameraIdentity> &cameras, int generatedCount, int floodCount,
+        EventLog *log, QObject *parent = nullptr);
 
     bool start(const QHostAddress &bindAddress, QString *error);
 
@@ -30,10 +30,12 @@ private:
     void replyInOrder(const QList<int> &cameraIndexes, const QHostAddress &to, quint16 port);
     void reply(const CameraIdentity &camera, const QHostAddress &to, quint16 port);
     void sendCrowd(const QHostAddress &to, quint16 port);
+    void sendFlood(const QHostAddress &to, quint16 port);
     static QString endpoint(const QHostAddress &address, quint16 port);
 
     QList<CameraIdentity> m_cameras;
     QVector<QByteArray> m_crowdReplies;
+    int m_floodCount;
     EventLog *m_log;
     QUdpSocket *m_socket;
 };

@@ -3,6 +3,7 @@
 namespace {
 
 constexpr int maxGeneratedCameras = 100000;
+constexpr int maxFloodDatagrams = 10000000;
 
 } // namespace
 
@@ -11,6 +12,7 @@ QString Options::usage()
     return QStringLiteral(
         "usage: camsim --bind ADDR [--log FILE] [--broker] [--http] [--update]\n"
         "              [--update-fault F[,F...]]... [--camera FIELDS]... [--generate N]\n"
+        "              [--flood N]\n"
         "\n"
         "Plays cameras for the maintenance tool on IPv4 address ADDR.\n"
         "  --bind ADDR        the camera's address; MQTT, HTTP and update ports listen here\n"
@@ -20,13 +22,15 @@ QString Options::usage()
         "  --update           take firmware images on ADDR:8000 (needs --broker)\n"
         "  --update-fault F   no-listener | listen-after=MS | drop-after=BYTES |\n"
         "                     slow=BYTES_PER_SEC | status-not-json | status-array |\n"
-        "                     progress-number | error-report\n"
+        "                     progress-number | error-report | status-flood=N\n"
         "  --camera FIELDS    one camera, key=value pairs separated by commas, values\n"
         "                     percent-encoded: ip, mac (aa:bb:cc:dd:ee:ff), sn, name, type,\n"
         "                     os, fw, delay (ms after the probe), fault (none | bad-crc |\n"
         "                     crc-low-first | bad-length-byte | short | long | bad-id |\n"
         "                     duplicate)\n"
         "  --generate N       N more cameras with numbered identities, answering in one burst\n"
+        "  --flood N          N random datagrams to the prober after the undelayed replies,\n"
+        "                     some shaped like a reply but with a wrong checksum\n"
         "Without --camera and --generate one camera with default fields answers.\n"
         "Prints \"ready\" once everything listens; SIGTERM or SIGINT ends it.\n");
 }
@@ -56,7 +60,7 @@ bool Options::parse(const QByteArrayList &arguments, QString *error)
 bool Options::needsValue(const QByteArray &name)
 {
     return name == "--bind" || name == "--log" || name == "--update-fault" || name == "--camera"
-        || name == "--generate";
+        || name == "--generate" || name == "--flood";
 }
 
 bool Options::takeOption(const QByteArray &name, const QByteArray &value, QString *error)
@@ -80,6 +84,9 @@ bool Options::takeOption(const QByteArray &name, const QByteArray &value, QStrin
     } else if (name == "--generate") {
         generatedCount = value.toInt(&ok);
         ok = ok && generatedCount >= 0 && generatedCount <= maxGeneratedCameras;
+    } else if (name == "--flood") {
+        floodCount = value.toInt(&ok);
+        ok = ok && floodCount >= 0 && floodCount <= maxFloodDatagrams;
     } else if (name == "--help" || name == "-h") {
         help = true;
     } else {

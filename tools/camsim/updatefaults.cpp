@@ -5,6 +5,7 @@
 namespace {
 
 constexpr int maxListenDelayMs = 600000;
+constexpr int maxStatusFlood = 1000000;
 
 } // namespace
 
@@ -42,6 +43,9 @@ bool UpdateFaults::addOne(const QByteArray &name, const QByteArray &value, bool 
     } else if (name == "drop-after") {
         dropAfterBytes = value.toLongLong(&ok);
         ok = ok && dropAfterBytes >= 0;
+    } else if (name == "status-flood") {
+        statusFloodCount = value.toInt(&ok);
+        ok = ok && statusFloodCount > 0 && statusFloodCount <= maxStatusFlood;
     } else if (name == "slow") {
         slowBytesPerSecond = value.toInt(&ok);
         ok = ok && slowBytesPerSecond > 0;

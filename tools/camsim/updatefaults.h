@@ -16,6 +16,7 @@ struct UpdateFaults
     bool statusArray = false;
     bool progressNumber = false;
     bool errorReport = false;
+    int statusFloodCount = 0;
 
     // Adds the faults of a comma-separated list such as "slow=2000,status-array".
     bool add(const QByteArray &list, QString *error);

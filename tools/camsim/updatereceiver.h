@@ -36,6 +36,7 @@ private:
     void listen();
     void acceptTransfer();
     void reportProgress(qint64 received);
+    void floodStatus();
     void finishTransfer();
     QString imageFault() const;
     void sendStatus(StatusMessage::Type type, StatusMessage::ErrorCode errorCode, int progress,
@@ -50,6 +51,7 @@ private:
     ImageTransfer *m_transfer = nullptr;
     UpdateRequest m_request;
     int m_lastProgress = -1;
+    bool m_statusFlooded = false;
 };
 
 #endif // UPDATERECEIVER_H

@@ -1,0 +1,496 @@
+#include "form.h"
+#include "labcamera.h"
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "mqttclient.h"
+#include "updatedriver.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <signal.h>
+
+using namespace UpdateDriver;
+
+namespace {
+
+constexpr qint64 imageSize = 2 * chunkSize + 17;
+constexpr qint64 dropAfter = chunkSize / 2;
+constexpr qint64 shrunkSize = chunkSize + 5;
+constexpr int floodDatagrams = 100000;
+constexpr int statusFloodReports = 10000;
+constexpr int windowCount = 10;
+// Far beyond the search's own 2.5 s, yet short of a hang.
+constexpr int floodSearchTimeoutMs = 60000;
+// The windows' waits nest, so one update can wait for all the others.
+constexpr int tenWindowsTimeoutMs = 300000;
+// An operator would call a window that freezes for a second unresponsive.
+constexpr qint64 longestAcceptableStallMs = 1000;
+const char statusTopicText[] = "Ordel Tool_out/update_camera_fw";
+
+// The window logs each report's progress; thousands of lines would bury the
+// test's own output.
+QtMessageHandler forwardedHandler = nullptr;
+void dropDebugMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtDebugMsg)
+        forwardedHandler(type, context, text);
+}
+struct DebugMuted
+{
+    DebugMuted() { forwardedHandler = qInstallMessageHandler(dropDebugMessages); }
+    ~DebugMuted() { qInstallMessageHandler(forwardedHandler); }
+};
+
+// The longest time the event loop, nested or not, left a 10 ms timer waiting.
+class StallMeter : public QObject
+{
+public:
+    StallMeter()
+    {
+        clock.start();
+        connect(
+            &timer, &QTimer::timeout, this, [this] { longest = qMax(longest, clock.restart()); });
+        timer.start(10);
+    }
+    qint64 longest = 0;
+
+private:
+    QElapsedTimer clock;
+    QTimer timer;
+};
+
+// The UDP counters of the namespace the test runs in, by name.
+QHash<QByteArray, qint64> udpCounters()
+{
+    QFile file(QStringLiteral("/proc/net/snmp"));
+    QList<QByteArray> names;
+    QHash<QByteArray, qint64> counters;
+    if (!file.open(QIODevice::ReadOnly))
+        return counters;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.startsWith("Udp: "))
+            continue;
+        const QList<QByteArray> fields = line.mid(5).split(' ');
+        // A line of names, then a line of values.
+        if (names.isEmpty()) {
+            names = fields;
+            continue;
+        }
+        for (int n = 0; n < fields.size() && n < names.size(); ++n)
+            counters.insert(names[n], fields[n].toLongLong());
+    }
+    return counters;
+}
+
+} // namespace
+
+// What the update window's status line showed, in order, each with whether
+// Start was enabled then. Noted as the line is painted and as Start changes,
+// from inside the window's own waits.
+class StatusTrail : public QObject
+{
+public:
+    StatusTrail(Form *form, const LabCamera *camera)
+        : label(state(form))
+        , button(startButton(form))
+        , camera(camera)
+    {
+        label->installEventFilter(this);
+        button->installEventFilter(this);
+    }
+
+    QList<QPair<QString, bool>> shown;
+    // The image bytes the camera had read when Start came back.
+    qint64 readWhenStartCameBack = -1;
+
+    QString describe() const
+    {
+        QStringList steps;
+        for (const auto &step : shown)
+            steps << step.first + (step.second ? " [Start enabled]" : "");
+        return steps.join(" -> ");
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::Paint && event->type() != QEvent::EnabledChange)
+            return false;
+        const QPair<QString, bool> now(label->text(), button->isEnabled());
+        if (!shown.isEmpty() && shown.constLast() == now)
+            return false;
+        if (now.second && (shown.isEmpty() || !shown.constLast().second)) {
+            readWhenStartCameBack = 0;
+            for (const QJsonObject &read : camera->events(QStringLiteral("tcp-read")))
+                readWhenStartCameBack += read.value(QLatin1String("bytes")).toInt();
+        }
+        shown.append(now);
+        return false;
+    }
+
+private:
+    QPointer<QLabel> label;
+    QPointer<QPushButton> button;
+    const LabCamera *camera;
+};
+
+// How the tool copes with a camera or a network that misbehaves, and with
+// load: each fault must end in a status text that names it, with the tool
+// usable again. Runs in a virtual LAN of ten cameras (tools/lab/lab.sh).
+class TestReliability : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Fault {
+        BrokerKilledInSettleWait,
+        BrokerKilledInTransfer,
+        ConnectionDroppedMidImage,
+        ImageShrunkInSettleWait,
+        ImageRemovedInSettleWait,
+    };
+    Q_ENUM(Fault)
+
+private slots:
+    void init();
+    void cleanup();
+
+    // Faults: each names itself and leaves the tool usable
+    void updateFaultIsNamedAndNextUpdateSucceeds_data();
+    void updateFaultIsNamedAndNextUpdateSucceeds();
+    void searchThroughAFloodListsOnlyTheCameras();
+    void statusFloodKeepsTheWindowResponsive();
+
+    // Load
+    void tenWindowsUpdateTenCamerasAtOnce();
+
+private:
+    LabCamera *startCamera(int index, const QStringList &arguments);
+    Form *openTrackedWindow(const LabCamera *camera);
+    QString imagePath(const QString &name) const { return dir->filePath(name); }
+    static void afterEvent(
+        LabCamera *camera, const QString &event, int afterMs, std::function<void()> action);
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QList<QPointer<QWidget>> windows;
+    QList<LabCamera *> cameras;
+};
+
+void TestReliability::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+void TestReliability::cleanup()
+{
+    // No handler of a window can be on the stack here: deleting is safe.
+    for (const QPointer<QWidget> &window : qAsConst(windows))
+        delete window.data();
+    windows.clear();
+    qDeleteAll(cameras);
+    cameras.clear();
+    dir.reset();
+}
+
+LabCamera *TestReliability::startCamera(int index, const QStringList &arguments)
+{
+    auto *camera = new LabCamera(index, arguments);
+    cameras.append(camera);
+    if (!camera->start())
+        qWarning() << "camera" << index << "did not start:" << camera->errorString();
+    return camera;
+}
+
+Form *TestReliability::openTrackedWindow(const LabCamera *camera)
+{
+    Form *form = openWindow(camera);
+    windows.append(form);
+    return form;
+}
+
+// Runs action once, afterMs after the camera first logged event. Timers run
+// inside the window's waits too, so this acts in the middle of an update.
+void TestReliability::afterEvent(
+    LabCamera *camera, const QString &event, int afterMs, std::function<void()> action)
+{
+    auto *poll = new QTimer(camera);
+    connect(poll, &QTimer::timeout, camera, [=] {
+        if (camera->events(event).isEmpty())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        QTimer::singleShot(afterMs, camera, action);
+    });
+    poll->start(10);
+}
+
+// ---------------------------------------------------------------------------
+// Faults: each names itself and leaves the tool usable
+
+void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QString>("text");
+    // What the camera has read once the transfer is over: Start must not come
+    // back before.
+    QTest::addColumn<qint64>("read");
+    QTest::newRow("broker killed in the settle wait")
+        << BrokerKilledInSettleWait << "Mqtt Connection Lost" << imageSize;
+    QTest::newRow("broker killed during the transfer")
+        << BrokerKilledInTransfer << "Mqtt Connection Lost" << imageSize;
+    QTest::newRow("camera drops the connection mid-image")
+        << ConnectionDroppedMidImage << "Send Bin File Failed" << dropAfter;
+    // After the request announced the whole image.
+    QTest::newRow("image shrunk in the settle wait")
+        << ImageShrunkInSettleWait << "Read Bin File Failed" << shrunkSize;
+    QTest::newRow("image removed in the settle wait")
+        << ImageRemovedInSettleWait << "Read Bin File Failed" << qint64(0);
+}
+
+void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
+{
+    QFETCH(Fault, fault);
+    QFETCH(QString, text);
+    QFETCH(qint64, read);
+    const bool killsBroker = fault == BrokerKilledInSettleWait || fault == BrokerKilledInTransfer;
+    QStringList arguments { "--broker", "--update" };
+    if (fault == ConnectionDroppedMidImage)
+        arguments << "--update-fault" << QString("drop-after=%1").arg(dropAfter);
+    LabCamera *camera = startCamera(1, arguments);
+    QVERIFY(camera->isRunning());
+    Form *form = openTrackedWindow(camera);
+    const QByteArray image = randomBytes(imageSize);
+    const QString path = imagePath("faulty.bin");
+    QVERIFY(writeImage(path, image));
+    UPDATE_STEP(browse(form, path));
+
+    bool done = fault == ConnectionDroppedMidImage; // the camera acts on its own
+    const auto act = [&done, camera, path, fault] {
+        if (fault == ImageShrunkInSettleWait)
+            done = QFile::resize(path, shrunkSize);
+        else if (fault == ImageRemovedInSettleWait)
+            done = QFile::remove(path);
+        else
+            done = ::kill(pid_t(camera->brokerPid()), SIGKILL) == 0;
+    };
+    if (fault == BrokerKilledInTransfer)
+        afterEvent(camera, "tcp-read", 0, act);
+    else if (!done)
+        afterEvent(camera, "update-request", 1000, act);
+    auto trail = std::make_unique<StatusTrail>(form, camera);
+    UPDATE_STEP(start(form));
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        startButton(form)->isEnabled(), qPrintable(trail->describe()), updateTimeoutMs);
+    qInfo("status line: %s", qPrintable(trail->describe()));
+    QCOMPARE(state(form)->text(), text);
+    // Start came back only once no step was left, the transfer included. The
+    // tool waits 500 ms after its last chunk, time enough for the camera to
+    // read it.
+    QCOMPARE(trail->readWhenStartCameBack, read);
+    QVERIFY(done);
+    if (killsBroker) {
+        // Shown when the loss happened, while a step still ran.
+        QVERIFY2(trail->shown.contains(qMakePair(text, false)), qPrintable(trail->describe()));
+        // The image went on without the broker.
+        UPDATE_STEP(verifyImageArrived(camera, image));
+    }
+    trail.reset();
+
+    // The camera back as new; the same window updates it.
+    cameras.removeOne(camera);
+    delete camera;
+    camera = startCamera(1, { "--broker", "--update" });
+    QVERIFY(camera->isRunning());
+    const QByteArray next = randomBytes(chunkSize + 29);
+    QVERIFY(writeImage(imagePath("next.bin"), next));
+    UPDATE_STEP(browse(form, imagePath("next.bin")));
+    UPDATE_STEP(start(form));
+    UPDATE_STEP(verifySucceeded(form));
+    UPDATE_STEP(verifyImageArrived(camera, next));
+}
+
+// One camera floods the search with random datagrams, many of reply length
+// and some shaped like replies up to their checksum; four real cameras answer
+// before, during and after it.
+void TestReliability::searchThroughAFloodListsOnlyTheCameras()
+{
+    struct Camera
+    {
+        int index;
+        int delayMs;
+        QStringList row;
+    };
+    const QList<Camera> configured {
+        { 1, 0,
+            { "10.0.1.1", "00:1A:2B:00:01:01", "SN-BEFORE", "Before", "IPC-F1", "4.19", "1.1" } },
+        { 1, 1, { "10.0.1.2", "00:1A:2B:00:01:02", "SN-AFTER", "After", "IPC-F1", "4.19", "1.2" } },
+        { 2, 0,
+            { "10.0.2.1", "00:1A:2B:00:02:01", "SN-BESIDE", "Beside", "IPC-F2", "5.4", "2.1" } },
+        { 3, 1200, { "10.0.3.1", "00:1A:2B:00:03:01", "SN-LATE", "Late", "IPC-F3", "6.1", "3.1" } },
+    };
+    QMap<int, QStringList> arguments { { 1, { "--flood", QString::number(floodDatagrams) } } };
+    QStringList expected;
+    for (const Camera &camera : configured) {
+        const QStringList &r = camera.row;
+        arguments[camera.index] << "--camera"
+                                << QString(
+                                       "ip=%1,mac=%2,sn=%3,name=%4,type=%5,os=%6,fw=%7,delay=%8")
+                                       .arg(r[0], r[1], r[2], r[3], r[4], r[5], r[6])
+                                       .arg(camera.delayMs);
+        expected << r.join('|');
+    }
+    for (auto entry = arguments.cbegin(); entry != arguments.cend(); ++entry)
+        QVERIFY(startCamera(entry.key(), entry.value())->isRunning());
+
+    auto *window = new MainWindow;
+    windows.append(window);
+    window->show();
+    auto *model = qobject_cast<QStandardItemModel *>(window->findChild<QTableView *>()->model());
+    QLabel *status = window->findChild<QLabel *>("label_Search_State");
+    const QHash<QByteArray, qint64> udpBefore = udpCounters();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(window->findChild<QPushButton *>("pushButton_Search_Device"), Qt::LeftButton);
+    QCOMPARE(status->text(), QString("Searching Device..."));
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Search Completed"), floodSearchTimeoutMs);
+    const qint64 searchMs = clock.elapsed();
+
+    QVERIFY(cameras.first()->waitForEvent("flood"));
+    const QJsonObject flood = cameras.first()->events("flood").constFirst();
+    const QHash<QByteArray, qint64> udpAfter = udpCounters();
+    qInfo("search took %lld ms (about 2500 without a flood); the flood sent %d of %d datagrams in "
+          "%lld ms; the tool's namespace took in %lld datagrams and dropped %lld for a full "
+          "receive buffer",
+        searchMs, flood.value("sent").toInt(), floodDatagrams,
+        flood.value("ms").toVariant().toLongLong(),
+        udpAfter.value("InDatagrams") - udpBefore.value("InDatagrams"),
+        udpAfter.value("RcvbufErrors") - udpBefore.value("RcvbufErrors"));
+    QCOMPARE(flood.value("sent").toInt(), floodDatagrams);
+
+    QStringList listed;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model->columnCount(); ++column)
+            cells << model->item(row, column)->text();
+        listed << cells.join('|');
+        QVERIFY2(
+            expected.contains(listed.constLast()), qPrintable("garbage row: " + listed.last()));
+    }
+    for (const QString &row : qAsConst(expected))
+        QVERIFY2(listed.count(row) == 1, qPrintable(row + " listed " + listed.join(", ")));
+}
+
+// The camera publishes ten thousand extra progress reports while the image
+// comes in, as fast as its broker takes them.
+void TestReliability::statusFloodKeepsTheWindowResponsive()
+{
+    LabCamera *camera = startCamera(2,
+        { "--broker", "--update", "--update-fault",
+            QString("status-flood=%1").arg(statusFloodReports) });
+    QVERIFY(camera->isRunning());
+    Form *form = openTrackedWindow(camera);
+    const QByteArray image = randomBytes(imageSize);
+    QVERIFY(writeImage(imagePath("flooded.bin"), image));
+    UPDATE_STEP(browse(form, imagePath("flooded.bin")));
+
+    QElapsedTimer clock;
+    int reports = 0;
+    qint64 firstReportAt = -1;
+    qint64 lastReportAt = -1;
+    connect(form->findChild<MqttClient *>(), &MqttClient::messageReceived, this,
+        [&](const QByteArray &, const QString &topic) {
+            if (topic != statusTopicText)
+                return;
+            ++reports;
+            lastReportAt = clock.elapsed();
+            if (firstReportAt < 0)
+                firstReportAt = lastReportAt;
+        });
+    DebugMuted muted;
+    StallMeter stalls;
+    clock.start();
+    UPDATE_STEP(start(form));
+    UPDATE_STEP(verifySucceeded(form));
+    UPDATE_STEP(verifyImageArrived(camera, image));
+
+    const QJsonObject flood = camera->events("status-flood").value(0);
+    qInfo("update took %lld ms; the camera queued %d flood reports in %lld ms; the window took "
+          "%d reports in all, over %lld ms; longest event-loop stall %lld ms",
+        clock.elapsed(), flood.value("sent").toInt(), flood.value("ms").toVariant().toLongLong(),
+        reports, lastReportAt - firstReportAt, stalls.longest);
+    QCOMPARE(flood.value("sent").toInt(), statusFloodReports);
+    // The broker drops QoS 0 messages for a client that has 1000 waiting
+    // (mosquitto's max_queued_messages), so only a thousand are sure to come.
+    QVERIFY(reports >= 1000);
+    QVERIFY2(
+        stalls.longest < longestAcceptableStallMs, qPrintable(QString::number(stalls.longest)));
+}
+
+// ---------------------------------------------------------------------------
+// Load
+
+// Each window updates its own camera with its own image, all ten Starts
+// pressed at once.
+void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
+{
+    QVERIFY(qEnvironmentVariableIntValue("LAB_CAMERAS") >= windowCount);
+    QList<LabCamera *> updated;
+    QList<Form *> forms;
+    QList<QByteArray> images;
+    for (int index = 1; index <= windowCount; ++index) {
+        updated << startCamera(index, { "--broker", "--update" });
+        QVERIFY(updated.constLast()->isRunning());
+        images << randomBytes(imageSize + index);
+        const QString path = imagePath(QString("camera%1.bin").arg(index));
+        QVERIFY(writeImage(path, images.constLast()));
+        forms << openTrackedWindow(updated.constLast());
+        UPDATE_STEP(browse(forms.constLast(), path));
+    }
+
+    // Each press runs inside the previous question's loop. The handlers' waits
+    // then nest, and a wait ends only after those nested inside it, so one
+    // window's update can hold up the others: only the outcome is asserted.
+    ModalAnswerer answerer;
+    QElapsedTimer clock;
+    clock.start();
+    QVector<qint64> endedAt(windowCount, -1);
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        for (int i = 0; i < windowCount; ++i) {
+            if (endedAt[i] < 0 && startButton(forms[i])->isEnabled()
+                && progress(forms[i])->value() == 100)
+                endedAt[i] = clock.elapsed();
+        }
+    });
+    watcher.start(10);
+    for (Form *form : qAsConst(forms)) {
+        answerer.pressButton(QMessageBox::Yes);
+        QTimer::singleShot(
+            0, form, [form] { QTest::mouseClick(startButton(form), Qt::LeftButton); });
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!endedAt.contains(-1), tenWindowsTimeoutMs);
+    for (int i = 0; i < windowCount; ++i) {
+        UPDATE_STEP(verifySucceeded(forms[i]));
+        UPDATE_STEP(verifyImageArrived(updated[i], images[i]));
+    }
+    QCOMPARE(answerer.boxes.size(), windowCount);
+    QCOMPARE(answerer.unexpectedBoxes, 0);
+
+    QStringList figures;
+    for (const qint64 ended : qAsConst(endedAt))
+        figures << QString("%1 ms").arg(ended);
+    qInfo("from the presses to Start back, window by window: %s", qPrintable(figures.join(", ")));
+}
+
+QTEST_MAIN(TestReliability)
+#include "tst_reliability.moc"

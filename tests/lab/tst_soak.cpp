@@ -1,0 +1,180 @@
+#include "form.h"
+#include "labcamera.h"
+#include "mainwindow.h"
+#include "updatedriver.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <dirent.h>
+
+using namespace UpdateDriver;
+
+namespace {
+
+constexpr int searches = 100;
+constexpr int searchWarmUp = 5;
+constexpr int updates = 20;
+constexpr int updateWarmUp = 2;
+constexpr qint64 soakImageSize = 64 * 1024;
+constexpr int crowdSize = 100;
+constexpr int searchTimeoutMs = 10000;
+// Resident memory moves a little with the allocator's own bookkeeping; a
+// leak of one search's rows or one update's buffers a hundred times over
+// would not fit.
+constexpr qint64 residentToleranceKiB = 2048;
+
+// What the process holds: resident memory in KiB and open descriptors.
+struct Figures
+{
+    qint64 residentKiB = -1;
+    int descriptors = -1;
+};
+
+Figures measure()
+{
+    // Objects whose deletion was deferred go first, as the tool's would.
+    QTest::qWait(200);
+    Figures figures;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                figures.residentKiB = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    // Read with the C library: the entries are links to sockets and pipes,
+    // which QDir lists only with extra filters.
+    if (DIR *dir = ::opendir("/proc/self/fd")) {
+        int count = 0;
+        while (const dirent *entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.')
+                ++count;
+        }
+        ::closedir(dir);
+        figures.descriptors = count - 1; // the directory's own descriptor
+    }
+    return figures;
+}
+
+void compareFigures(const char *what, const Figures &warm, const Figures &end)
+{
+    qInfo("%s: resident %lld KiB after the warm-up, %lld KiB at the end (%+lld KiB, up to "
+          "%lld allowed); open descriptors %d, then %d",
+        what, warm.residentKiB, end.residentKiB, end.residentKiB - warm.residentKiB,
+        residentToleranceKiB, warm.descriptors, end.descriptors);
+    QVERIFY(warm.residentKiB > 0 && warm.descriptors > 0);
+    QVERIFY2(end.residentKiB - warm.residentKiB <= residentToleranceKiB, what);
+    QCOMPARE(end.descriptors, warm.descriptors);
+}
+
+} // namespace
+
+// Minutes of ordinary work in one process, against simulated cameras in the
+// virtual LAN (tools/lab/lab.sh): once the first rounds have filled Qt's
+// caches, memory and descriptors must stay where they are.
+class TestSoak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+
+    void searchesKeepMemoryAndDescriptors();
+    void updatesKeepMemoryAndDescriptors();
+
+private:
+    LabCamera *startCamera(int index, const QStringList &arguments);
+
+    QList<LabCamera *> cameras;
+    QList<QPointer<Form>> windows;
+};
+
+void TestSoak::cleanup()
+{
+    // A window left open by a failed check; none of its handlers can be on
+    // the stack here.
+    for (const QPointer<Form> &form : qAsConst(windows))
+        delete form.data();
+    windows.clear();
+    qDeleteAll(cameras);
+    cameras.clear();
+}
+
+LabCamera *TestSoak::startCamera(int index, const QStringList &arguments)
+{
+    auto *camera = new LabCamera(index, arguments);
+    cameras.append(camera);
+    if (!camera->start())
+        qWarning() << "camera" << index << "did not start:" << camera->errorString();
+    return camera;
+}
+
+// Each search lists a crowd and two single cameras, so rows come and go by
+// the hundred.
+void TestSoak::searchesKeepMemoryAndDescriptors()
+{
+    QVERIFY(startCamera(1, { "--generate", QString::number(crowdSize) })->isRunning());
+    QVERIFY(startCamera(2, { "--camera", "ip=10.0.0.2" })->isRunning());
+    QVERIFY(startCamera(3, { "--camera", "ip=10.0.0.3" })->isRunning());
+    MainWindow window;
+    window.show();
+    const QAbstractItemModel *model = window.findChild<QTableView *>()->model();
+    QLabel *status = window.findChild<QLabel *>("label_Search_State");
+    auto *button = window.findChild<QPushButton *>("pushButton_Search_Device");
+
+    Figures warm;
+    QElapsedTimer clock;
+    clock.start();
+    for (int search = 1; search <= searches; ++search) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(status->text(), QString("Searching Device..."));
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Search Completed"), searchTimeoutMs);
+        QCOMPARE(model->rowCount(), crowdSize + 2);
+        if (search == searchWarmUp)
+            warm = measure();
+    }
+    qInfo("%d searches took %lld ms", searches, clock.elapsed());
+    compareFigures("searches", warm, measure());
+}
+
+// Each update runs in a window of its own, closed afterwards, so the window,
+// its broker connection and its image connection come and go each time.
+void TestSoak::updatesKeepMemoryAndDescriptors()
+{
+    LabCamera *camera = startCamera(1, { "--broker", "--update" });
+    QVERIFY(camera->isRunning());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("soak.bin");
+
+    Figures warm;
+    QElapsedTimer clock;
+    clock.start();
+    for (int update = 1; update <= updates; ++update) {
+        const QByteArray image = randomBytes(soakImageSize);
+        QVERIFY(writeImage(path, image));
+        QPointer<Form> form = openWindow(camera);
+        windows.append(form);
+        UPDATE_STEP(browse(form, path));
+        UPDATE_STEP(start(form));
+        UPDATE_STEP(verifySucceeded(form));
+        UPDATE_STEP(verifyImageArrived(camera, image));
+        form->close();
+        QTRY_VERIFY(form.isNull());
+        windows.clear();
+        if (update == updateWarmUp)
+            warm = measure();
+    }
+    qInfo("%d updates took %lld ms", updates, clock.elapsed());
+    compareFigures("updates", warm, measure());
+}
+
+QTEST_MAIN(TestSoak)
+#include "tst_soak.moc"

@@ -1,0 +1,101 @@
+#include "updatedriver.h"
+
+#include "form.h"
+#include "labcamera.h"
+#include "modalanswerer.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QVector>
+
+namespace UpdateDriver {
+
+QByteArray randomBytes(qint64 size)
+{
+    QVector<quint32> words(int((size + 3) / 4));
+    QRandomGenerator::global()->fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), int(size));
+}
+
+QString md5Hex(const QByteArray &data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+bool writeImage(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QPushButton *startButton(Form *form)
+{
+    return form->findChild<QPushButton *>(QStringLiteral("pushButton_Start"));
+}
+
+QLabel *state(Form *form)
+{
+    return form->findChild<QLabel *>(QStringLiteral("label_state"));
+}
+
+QProgressBar *progress(Form *form)
+{
+    return form->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+}
+
+Form *openWindow(const LabCamera *camera)
+{
+    auto *form = new Form(camera->address(), QStringLiteral("aa:bb:cc:00:00:01"),
+        QStringLiteral("SN%1").arg(camera->index(), 6, 10, QLatin1Char('0')));
+    form->show();
+    return form;
+}
+
+void browse(Form *form, const QString &path)
+{
+    ModalAnswerer answerer;
+    answerer.chooseFile(path);
+    QTest::mouseClick(
+        form->findChild<QPushButton *>(QStringLiteral("pushButton_Browser")), Qt::LeftButton);
+    QVERIFY(answerer.allAnswered());
+    QCOMPARE(answerer.unexpectedBoxes, 0);
+    QCOMPARE(form->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->text(), path);
+}
+
+void start(Form *form)
+{
+    ModalAnswerer answerer;
+    answerer.pressButton(QMessageBox::Yes);
+    QTest::mouseClick(startButton(form), Qt::LeftButton);
+    QVERIFY(answerer.allAnswered());
+    QCOMPARE(answerer.unexpectedBoxes, 0);
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes.first().text, QStringLiteral("Do you want to update?"));
+}
+
+void verifySucceeded(Form *form, int timeoutMs)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(startButton(form)->isEnabled(), timeoutMs);
+    QCOMPARE(state(form)->text(), QStringLiteral("Update succeeded"));
+    QCOMPARE(progress(form)->value(), 100);
+}
+
+void verifyImageArrived(LabCamera *camera, const QByteArray &image)
+{
+    // Each accepted connection ends in one image event.
+    const int accepted = qMax(1, int(camera->events(QStringLiteral("tcp-accept")).size()));
+    QVERIFY2(camera->waitForEvent(QStringLiteral("image"), accepted),
+        "the camera saw no image connection end");
+    const QJsonObject last = camera->events(QStringLiteral("image")).constLast();
+    QCOMPARE(last.value(QLatin1String("size")).toVariant().toLongLong(), qint64(image.size()));
+    QCOMPARE(last.value(QLatin1String("md5")).toString(), md5Hex(image));
+    QVERIFY2(last.value(QLatin1String("ok")).toBool(),
+        qPrintable(last.value(QLatin1String("reason")).toString()));
+}
+
+} // namespace UpdateDriver
