@@ -566,8 +566,8 @@ void TestUpdate::slowCameraReceivesEveryByte()
           "the tool's socket",
         transferMs, linkMs, timeline.mostQueued);
     QVERIFY(transferMs >= linkMs * 9 / 10);
-    // At most one chunk waits when the next is written.
-    QVERIFY(timeline.mostQueued <= 2 * chunkSize);
+    // A chunk is written only once the one before has left the socket.
+    QVERIFY(timeline.mostQueued <= chunkSize);
 }
 
 // Each window talks to its own camera; neither update may disturb the other.
@@ -860,8 +860,8 @@ void TestUpdate::closingStopsTheUpdate_data()
     QTest::newRow("first connect attempt wait")
         << FirstConnectWait << none << smallImageSize << ConnectionOnly;
     QTest::newRow("chunk pause") << ChunkPause << none << largeImageSize << ChunksBeforeClose;
-    // The camera reads 256 KiB/s: after the second chunk the socket holds
-    // more than a chunk, and the tool waits for it to drain.
+    // The camera reads 256 KiB/s: when the pause after a chunk ends, part of
+    // it still waits in the socket, and the tool waits for it to drain.
     QTest::newRow("drain wait between chunks")
         << DrainWaitBetweenChunks << slow << largeImageSize << CutShort;
     // All written: the tool waits for the socket to drain before closing.
@@ -952,10 +952,10 @@ void TestUpdate::closingStopsTheUpdate()
         timeline.when(seenFor("tcp-read", 0), closeWindow);
         break;
     case DrainWaitBetweenChunks:
-        // The pause after a chunk is over and more than a chunk still waits.
+        // The pause after a chunk is over and part of it still waits.
         timeline.when(
             [&] {
-                return timeline.chunksWritten < chunks && timeline.queued() > chunkSize
+                return timeline.chunksWritten < chunks && timeline.queued() > 0
                     && timeline.now() > timeline.lastChunkAt + 600;
             },
             closeWindow);
