@@ -188,6 +188,8 @@ private:
     LabCamera *startCamera(int index, const QStringList &arguments);
     QList<QByteArray> probeAndCollect(int expected, int windowMs = replyWindowMs);
     void pushImage(const QString &host, const QByteArray &firmware);
+    bool announce(
+        LabCamera *camera, MqttPeer &tool, const QByteArray &firmware, bool watchStatus = false);
 
     QList<LabCamera *> cameras;
 };
@@ -254,6 +256,22 @@ void tst_Camsim::pushImage(const QString &host, const QByteArray &firmware)
     socket.disconnectFromHost();
     if (socket.state() != QAbstractSocket::UnconnectedState)
         socket.waitForDisconnected(eventTimeoutMs);
+}
+
+// Connects as the tool would, optionally subscribes to the camera's reports,
+// publishes the update request for firmware and waits for the image port.
+bool tst_Camsim::announce(
+    LabCamera *camera, MqttPeer &tool, const QByteArray &firmware, bool watchStatus)
+{
+    if (!tool.connectTo(camera->address()))
+        return false;
+    if (watchStatus) {
+        if (!tool.subscribe(statusTopic)
+            || !QTest::qWaitFor([&] { return tool.subscriptionCount() == 1; }, mqttTimeoutMs))
+            return false;
+    }
+    return tool.publish(requestTopic, updateRequest(firmware), 0, false)
+        && camera->waitForEvent("tcp-listen");
 }
 
 void tst_Camsim::replyCarriesTheIdentity()
@@ -443,13 +461,8 @@ void tst_Camsim::updateSucceeds()
     LabCamera *camera = startCamera(2, { "--broker", "--update" });
     QVERIFY(camera->isRunning());
     MqttPeer tool;
-    QVERIFY(tool.connectTo(camera->address()));
-    QVERIFY(tool.subscribe(statusTopic));
-    QTRY_COMPARE_WITH_TIMEOUT(tool.subscriptionCount(), 1, mqttTimeoutMs);
-
     const QByteArray firmware = image(200000);
-    QVERIFY(tool.publish(requestTopic, updateRequest(firmware), 0, false));
-    QVERIFY(camera->waitForEvent("tcp-listen"));
+    QVERIFY(announce(camera, tool, firmware, true));
     pushImage(camera->address(), firmware);
     QVERIFY(camera->waitForEvent("image"));
 
@@ -472,10 +485,8 @@ void tst_Camsim::droppedUpdateFailsTheCheck()
         = startCamera(3, { "--broker", "--update", "--update-fault", "drop-after=1000" });
     QVERIFY(camera->isRunning());
     MqttPeer tool;
-    QVERIFY(tool.connectTo(camera->address()));
     const QByteArray firmware = image(4000);
-    QVERIFY(tool.publish(requestTopic, updateRequest(firmware), 0, false));
-    QVERIFY(camera->waitForEvent("tcp-listen"));
+    QVERIFY(announce(camera, tool, firmware));
 
     QTcpSocket socket;
     socket.connectToHost(camera->address(), updatePort);
@@ -499,10 +510,8 @@ void tst_Camsim::statusFaultsMalformTheReports()
         1, { "--broker", "--update", "--update-fault", "status-array,progress-number" });
     QVERIFY(camera->isRunning());
     MqttPeer tool;
-    QVERIFY(tool.connectTo(camera->address()));
     const QByteArray firmware = image(1000);
-    QVERIFY(tool.publish(requestTopic, updateRequest(firmware), 0, false));
-    QVERIFY(camera->waitForEvent("tcp-listen"));
+    QVERIFY(announce(camera, tool, firmware));
     pushImage(camera->address(), firmware);
     QVERIFY(camera->waitForEvent("status", 2));
     const QJsonDocument last = QJsonDocument::fromJson(
@@ -518,12 +527,8 @@ void tst_Camsim::statusFloodAddsProgressReports()
             QString("status-flood=%1").arg(statusFloodSize) });
     QVERIFY(camera->isRunning());
     MqttPeer tool;
-    QVERIFY(tool.connectTo(camera->address()));
-    QVERIFY(tool.subscribe(statusTopic));
-    QTRY_COMPARE_WITH_TIMEOUT(tool.subscriptionCount(), 1, mqttTimeoutMs);
     const QByteArray firmware = image(200000);
-    QVERIFY(tool.publish(requestTopic, updateRequest(firmware), 0, false));
-    QVERIFY(camera->waitForEvent("tcp-listen"));
+    QVERIFY(announce(camera, tool, firmware, true));
     pushImage(camera->address(), firmware);
     QVERIFY(camera->waitForEvent("status-flood"));
     QCOMPARE(camera->events("status-flood").constFirst().value("sent").toInt(), statusFloodSize);
