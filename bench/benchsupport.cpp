@@ -90,7 +90,7 @@ bool browseImage(QWidget *form, const QString &path)
     answerer.chooseFile(path);
     QTest::mouseClick(
         form->findChild<QPushButton *>(QStringLiteral("pushButton_Browser")), Qt::LeftButton);
-    return answerer.allAnswered()
+    return answerer.waitUntilAnswered()
         && form->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->text() == path;
 }
 

@@ -4,6 +4,7 @@
 #include "form_workthread.h"
 #include "formtcptransfer.h"
 #include "mqttclient.h"
+#include "updatequeue.h"
 
 #include <QCloseEvent>
 #include <QCryptographicHash>
@@ -23,8 +24,6 @@
 #include <QTimer>
 
 #include <exception>
-#include <functional>
-#include <memory>
 
 namespace {
 
@@ -37,9 +36,13 @@ constexpr int paintWaitMs = 10;
 constexpr int brokerConnectWaitMs = 1000;
 // The camera prepares to receive the image after the request.
 constexpr int settleWaitMs = 5000;
-// Small blocks keep memory low and the window responsive while a large image
-// is digested; a short pause after each lets the window repaint.
-constexpr qint64 digestBlockSize = 8 * 1024 * 1024;
+// The digest pauses after each block so the window stays responsive. A block
+// ends at the largest size the design allows or after a short time, whichever
+// comes first, so a large image never holds the window still for long. It is
+// read in pieces that stay in the processor's cache while they are hashed.
+constexpr qint64 digestBlockSize = 100 * 1024 * 1024;
+constexpr int digestBlockMs = 40;
+constexpr qint64 digestPieceSize = 256 * 1024;
 constexpr int digestPauseMs = 1;
 
 constexpr int connectWaitsMs[] = { 1000, 3000, 3000 };
@@ -52,23 +55,23 @@ constexpr int closeWaitMs = 5000;
 
 } // namespace
 
-// Counts a handler of the window while it is on the stack, and destroys a
-// window that was closed meanwhile once the last such handler has returned.
-class HandlerScope
+// One step of the update on the stack. The window is never destroyed under a
+// step: one closed meanwhile is only hidden, the step returns at its next
+// check, and the window goes once it has.
+class StepScope
 {
 public:
-    explicit HandlerScope(Form *form)
+    explicit StepScope(Form *form)
         : form(form)
     {
-        ++form->runningHandlers;
     }
-    ~HandlerScope()
+    ~StepScope()
     {
-        if (form && --form->runningHandlers == 0 && form->closeRequested)
+        if (form && form->phase == Form::Phase::Closing)
             form->deleteLater();
     }
-    HandlerScope(const HandlerScope &) = delete;
-    HandlerScope &operator=(const HandlerScope &) = delete;
+    StepScope(const StepScope &) = delete;
+    StepScope &operator=(const StepScope &) = delete;
 
 private:
     QPointer<Form> form;
@@ -106,10 +109,17 @@ Form::Form(QString deviceIp, QString deviceMac, QString deviceSn, QWidget *paren
     connect(mqttClient, SIGNAL(messageReceived(QByteArray, QString)), this,
         SLOT(topicMessageReceived(QByteArray, QString)));
     connect(mqttClient, &MqttClient::disconnected, this, &Form::MqttConnectionLost);
+    // Update windows never keep the application alive. When the last window
+    // that does closes, an update stops at once; once the application's loop
+    // has ended, no step is on the stack and the window goes, closing its
+    // camera's broker connection properly.
+    connect(qApp, &QGuiApplication::lastWindowClosed, this, &QWidget::close);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
 }
 
 Form::~Form()
 {
+    UpdateQueue::Leave(formWorkThread);
     // Ending the connection below says disconnected(); that is the window
     // going away, not the broker, and ui is gone by then.
     if (mqttClient)
@@ -136,24 +146,43 @@ QString Form::ChooseLocalIp(const QList<QHostAddress> &addresses)
 
 void Form::closeEvent(QCloseEvent *event)
 {
-    if (runningHandlers == 0) {
+    // A step waiting in a local event loop, or queued to run, would resume on
+    // a destroyed window. From here on it returns at once: nothing more is
+    // published or connected.
+    const bool stepPending
+        = phase == Phase::Closing || (UpdateUnderway() && phase != Phase::WaitingTurn);
+    phase = Phase::Closing;
+    if (!stepPending) {
         event->accept();
         return;
     }
-    // A handler is suspended in a wait and would resume on a destroyed window.
-    // Hide now; the handler ends the update at its next step, and the window
-    // is destroyed once it has returned.
-    closeRequested = true;
     hide();
     event->ignore();
 }
 
+// From the operator's Yes until the update's last step has returned.
+bool Form::UpdateUnderway() const
+{
+    switch (phase) {
+    case Phase::Preparing:
+    case Phase::WaitingTurn:
+    case Phase::Announcing:
+    case Phase::Settling:
+    case Phase::Transferring:
+        return true;
+    case Phase::Idle:
+    case Phase::AwaitingReport:
+    case Phase::Closing:
+        break;
+    }
+    return false;
+}
+
 // A local event loop that a single-shot timer ends. False when the update must
-// stop instead of going on: the window is being closed, or the loop was ended
-// by the application quitting, after which no wait would wait any more.
+// stop instead of going on: the window was closed, or the loop was ended by
+// the application quitting, after which no wait would wait any more.
 bool Form::Wait(int milliseconds)
 {
-    QPointer<Form> self(this);
     QEventLoop loop;
     bool timedOut = false;
     // Precise: from 2000 ms up Qt's default timer may fire 5 % early, which
@@ -163,11 +192,20 @@ bool Form::Wait(int milliseconds)
         loop.quit();
     });
     loop.exec(QEventLoop::AllEvents);
-    if (!self)
-        return false;
     if (!timedOut)
-        closeRequested = true;
-    return !closeRequested;
+        phase = Phase::Closing;
+    return phase != Phase::Closing;
+}
+
+// Modal to this window only, and not run in an event loop of its own: a box
+// left open must not hold another window's update inside it.
+QMessageBox *Form::OpenBox(
+    QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButtons buttons)
+{
+    auto *box = new QMessageBox(icon, tr("Tip"), text, buttons, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return box;
 }
 
 void Form::ShowState(const QString &text)
@@ -176,64 +214,93 @@ void Form::ShowState(const QString &text)
     ui->label_state->repaint();
 }
 
-void Form::EnableStart()
-{
-    if (updateRunning)
-        startWanted = true;
-    else
-        ui->pushButton_Start->setEnabled(true);
-}
-
-// The last step of an update has returned; a failure shows its reason and
-// gives Start back at once.
+// The update's steps have returned. A failure shows its reason; otherwise an
+// outcome that came meanwhile is shown again. Either gives Start back, and
+// without one the camera's final report will.
 void Form::EndUpdate(const QString &failure)
 {
-    updateRunning = false;
-    if (!failure.isEmpty()) {
-        awaitingReports = false;
-        startWanted = true;
-        ui->label_state->setText(failure);
-    } else if (!reportsLost.isEmpty()) {
-        ui->label_state->setText(reportsLost);
+    UpdateQueue::Leave(formWorkThread);
+    const std::optional<QString> notice
+        = failure.isEmpty() ? pendingNotice : std::optional<QString>(failure);
+    pendingNotice.reset();
+    if (!notice) {
+        phase = Phase::AwaitingReport;
+        return;
     }
-    reportsLost.clear();
-    if (startWanted) {
-        startWanted = false;
+    phase = Phase::Idle;
+    ShowState(*notice);
+    ui->pushButton_Start->setEnabled(true);
+}
+
+// The update has an outcome, on screen now: the camera's final report, one
+// that could not be read, or the broker lost. Start comes back at once, or
+// once the steps still running have returned.
+void Form::ReportOutcome(const QString &shown)
+{
+    if (UpdateUnderway()) {
+        pendingNotice = shown;
+    } else if (phase != Phase::Closing) {
+        phase = Phase::Idle;
         ui->pushButton_Start->setEnabled(true);
     }
-    ui->label_state->repaint();
 }
 
 void Form::on_pushButton_Browser_clicked()
 {
     ui->lineEdit->clear();
     ui->lineEdit->repaint();
-    filePath = QFileDialog::getOpenFileName(
+    // Not run in an event loop of its own, like the boxes: see OpenBox.
+    auto *dialog = new QFileDialog(
         this, tr("Please select a bin file"), QStringLiteral("."), QStringLiteral("*.bin"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
+        ImageChosen(result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString());
+    });
+    dialog->open();
+}
+
+// A cancelled choice is an empty path, which replaces any earlier one.
+void Form::ImageChosen(const QString &path)
+{
+    filePath = path;
     ui->lineEdit->setText(filePath);
     const QFileInfo info(filePath);
     fileName = filePath.isEmpty() ? QString() : info.fileName();
     fileSize = filePath.isEmpty() ? 0 : info.size();
+    // An update underway goes on with the image it announced; this choice
+    // waits for the next Start.
+    if (!UpdateUnderway())
+        updateImage = { filePath, fileName, fileSize };
 }
 
 void Form::on_pushButton_Start_clicked()
 {
-    HandlerScope scope(this);
-    if (updateRunning)
+    if (phase != Phase::Idle)
         return;
     if (ui->lineEdit->text().isEmpty()) {
-        QMessageBox::information(this, tr("Tip"), tr("Please select a bin file"), QMessageBox::Ok);
+        OpenBox(QMessageBox::Information, tr("Please select a bin file"), QMessageBox::Ok);
         return;
     }
-    const auto answer = QMessageBox::question(
-        this, tr("Tip"), tr("Do you want to update?"), QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes || closeRequested)
-        return;
+    QMessageBox *question = OpenBox(
+        QMessageBox::Question, tr("Do you want to update?"), QMessageBox::Yes | QMessageBox::No);
+    connect(question, &QMessageBox::finished, this, [this](int answer) {
+        if (answer == QMessageBox::Yes)
+            UpdateConfirmed();
+    });
+}
 
-    updateRunning = true;
-    startWanted = false;
-    awaitingReports = false;
-    reportsLost.clear();
+void Form::UpdateConfirmed()
+{
+    if (phase != Phase::Idle)
+        return;
+    StepScope step(this);
+    phase = Phase::Preparing;
+    updateImage = { filePath, fileName, fileSize };
+    pendingNotice.reset();
+    // In line from the Yes: the preparation below waits, and another window's
+    // Yes handled meanwhile must not overtake this one.
+    UpdateQueue::Join(formWorkThread);
     try {
         ui->pushButton_Start->setEnabled(false);
         ui->pushButton_Start->repaint();
@@ -246,7 +313,10 @@ void Form::on_pushButton_Start_clicked()
         ShowState(tr("Preparation is starting, please wait a moment..."));
         if (!Wait(paintWaitMs))
             return;
-        formWorkThread->Start_Camera_Updating();
+        if (!UpdateQueue::Ready(formWorkThread)) {
+            phase = Phase::WaitingTurn;
+            ShowState(tr("Waiting for another camera's update..."));
+        }
     } catch (const std::exception &error) {
         EndUpdate(QString::fromLocal8Bit(error.what()));
     }
@@ -254,8 +324,13 @@ void Form::on_pushButton_Start_clicked()
 
 void Form::Camera_FW_Update()
 {
-    HandlerScope scope(this);
+    StepScope step(this);
+    if (phase == Phase::Closing)
+        return;
     try {
+        if (phase == Phase::WaitingTurn)
+            ShowState(tr("Preparation is starting, please wait a moment..."));
+        phase = Phase::Announcing;
         mqttClient->setHostname(deviceIp);
         mqttClient->setPort(brokerPort);
         if (mqttClient->state() == MqttClient::Disconnected)
@@ -269,7 +344,7 @@ void Form::Camera_FW_Update()
 
         mqttClient->subscribe(statusTopic, 0);
         const QByteArray request = CreateJsonQByteArray();
-        if (closeRequested)
+        if (phase == Phase::Closing)
             return;
         if (request.isEmpty()) {
             EndUpdate(tr("Mqtt Create Json Object Failed"));
@@ -279,10 +354,11 @@ void Form::Camera_FW_Update()
             EndUpdate(tr("Mqtt Publish Failed"));
             return;
         }
-        awaitingReports = true;
+        phase = Phase::Settling;
 
         if (!Wait(settleWaitMs))
             return;
+        phase = Phase::Transferring;
         formTcpTransfer->Start_TCP_Transfer();
     } catch (const std::exception &error) {
         EndUpdate(QString::fromLocal8Bit(error.what()));
@@ -291,37 +367,48 @@ void Form::Camera_FW_Update()
 
 QByteArray Form::CreateJsonQByteArray()
 {
-    QFile file(filePath);
+    QFile file(updateImage.path);
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
 
     QCryptographicHash digest(QCryptographicHash::Md5);
-    QByteArray block(static_cast<int>(digestBlockSize), Qt::Uninitialized);
+    QByteArray piece(static_cast<int>(digestPieceSize), Qt::Uninitialized);
+    QElapsedTimer blockTime;
+    blockTime.start();
+    qint64 blockBytes = 0;
     for (;;) {
-        const qint64 length = file.read(block.data(), digestBlockSize);
+        const qint64 length = file.read(piece.data(), digestPieceSize);
         // A digest of part of the image would announce the wrong image.
         if (length < 0)
             return QByteArray();
-        if (length == 0)
+        digest.addData(piece.constData(), static_cast<int>(length));
+        blockBytes += length;
+        const bool atEnd = length == 0;
+        if (atEnd || blockBytes >= digestBlockSize || blockTime.elapsed() >= digestBlockMs) {
+            if (!Wait(digestPauseMs))
+                return QByteArray();
+            blockBytes = 0;
+            blockTime.restart();
+        }
+        if (atEnd)
             break;
-        digest.addData(block.constData(), static_cast<int>(length));
-        if (!Wait(digestPauseMs))
-            return QByteArray();
     }
     file.close();
 
     QJsonObject request;
     request.insert(QStringLiteral("client_ip"), localIp);
-    request.insert(QStringLiteral("file_name"), fileName);
+    request.insert(QStringLiteral("file_name"), updateImage.name);
     request.insert(QStringLiteral("buffer_size"), QString::number(bufferSize));
-    request.insert(QStringLiteral("file_size"), QString::number(fileSize));
+    request.insert(QStringLiteral("file_size"), QString::number(updateImage.size));
     request.insert(QStringLiteral("file_md5"), QString::fromLatin1(digest.result().toHex()));
     return QJsonDocument(request).toJson(QJsonDocument::Compact);
 }
 
 void Form::Tcp_Transfer_File()
 {
-    HandlerScope scope(this);
+    StepScope step(this);
+    if (phase == Phase::Closing)
+        return;
     try {
         QTcpSocket socket;
         qDebug() << "connect to server......";
@@ -343,22 +430,30 @@ void Form::Tcp_Transfer_File()
         ShowState(tr("Connect Server Succeed..."));
         qDebug() << socket.state();
 
-        QFile file(filePath);
+        QFile file(updateImage.path);
         if (!file.open(QIODevice::ReadOnly)) {
             socket.disconnectFromHost();
             EndUpdate(tr("Read Bin File Failed"));
             return;
         }
+        // What the socket has passed on to the system: a camera may close as
+        // soon as it holds the announced size, and then only bytes the socket
+        // never passed on make a failure.
+        qint64 handedOver = 0;
+        connect(&socket, &QTcpSocket::bytesWritten, &socket,
+            [&handedOver](qint64 bytes) { handedOver += bytes; });
         QString failure;
-        StepResult result = SendImage(socket, file, &failure);
+        bool sent = SendImage(socket, file, &failure) && CloseConnection(socket, &failure);
         file.close();
-        if (result == StepResult::Succeeded)
-            result = CloseConnection(socket, &failure);
-        if (result == StepResult::Abandoned)
+        if (phase == Phase::Closing)
             return;
-        if (result == StepResult::Failed)
+        if (sent && handedOver != updateImage.size) {
+            sent = false;
+            failure = tr("Send Bin File Failed");
+        }
+        if (!sent)
             socket.abort();
-        // On success the camera's own reports take over the window from here.
+        // Once sent, the camera's own reports take over the window.
         EndUpdate(failure);
     } catch (const std::exception &error) {
         EndUpdate(QString::fromLocal8Bit(error.what()));
@@ -367,90 +462,91 @@ void Form::Tcp_Transfer_File()
 
 // Writes the image raw, one chunk per pause. The stream carries exactly the
 // announced number of bytes: a file that grew is cut there, one that shrank
-// fails the transfer.
-Form::StepResult Form::SendImage(QTcpSocket &socket, QFile &file, QString *failure)
+// fails the transfer. False on a failure, or when the window closed.
+bool Form::SendImage(QTcpSocket &socket, QFile &file, QString *failure)
 {
+    const qint64 size = updateImage.size;
     QByteArray chunk(static_cast<int>(bufferSize), Qt::Uninitialized);
     qint64 count = 0;
-    while (count < fileSize) {
+    while (count < size) {
         // A slow camera must not make the image pile up in memory: the next
         // chunk goes into the socket only once the last one has left it, so
         // the image takes at most two chunks of memory (this one and the
         // socket's copy).
-        const StepResult drained = WaitForDrain(socket, 0, failure);
-        if (drained != StepResult::Succeeded)
-            return drained;
+        if (!WaitForDrain(socket, failure))
+            return false;
 
-        const qint64 length = file.read(chunk.data(), qMin(bufferSize, fileSize - count));
+        const qint64 length = file.read(chunk.data(), qMin(bufferSize, size - count));
         if (length <= 0) {
             *failure = tr("Read Bin File Failed");
-            return StepResult::Failed;
+            return false;
         }
         if (socket.write(chunk.constData(), length) != length) {
             *failure = tr("Send Bin File Failed");
-            return StepResult::Failed;
+            return false;
         }
         count += length;
         if (!Wait(chunkPauseMs))
-            return StepResult::Abandoned;
-        if (socket.state() != QAbstractSocket::ConnectedState) {
+            return false;
+        // After the last chunk the camera may close by itself; whether it
+        // had every byte by then is for closing to tell.
+        if (count < size && socket.state() != QAbstractSocket::ConnectedState) {
             *failure = tr("Send Bin File Failed");
-            return StepResult::Failed;
+            return false;
         }
     }
-    return StepResult::Succeeded;
+    return true;
 }
 
-// Waits until at most limit bytes are still queued in the socket.
-Form::StepResult Form::WaitForDrain(QTcpSocket &socket, qint64 limit, QString *failure)
+// Waits until nothing is queued in the socket any more.
+bool Form::WaitForDrain(QTcpSocket &socket, QString *failure)
 {
     QElapsedTimer sinceProgress;
     sinceProgress.start();
     qint64 queued = socket.bytesToWrite();
-    while (queued > limit) {
+    while (queued > 0) {
         if (socket.state() != QAbstractSocket::ConnectedState
             || sinceProgress.elapsed() > stallLimitMs) {
             *failure = tr("Send Bin File Failed");
-            return StepResult::Failed;
+            return false;
         }
         if (!Wait(drainPollMs))
-            return StepResult::Abandoned;
+            return false;
         const qint64 now = socket.bytesToWrite();
         if (now < queued)
             sinceProgress.restart();
         queued = now;
     }
-    return StepResult::Succeeded;
+    return true;
 }
 
 // Closes only after the last chunk has left the socket: closing at once would
 // throw away what is still queued, and the camera would get a cut image.
-Form::StepResult Form::CloseConnection(QTcpSocket &socket, QString *failure)
+bool Form::CloseConnection(QTcpSocket &socket, QString *failure)
 {
-    const StepResult drained = WaitForDrain(socket, 0, failure);
-    if (drained != StepResult::Succeeded)
-        return drained;
+    if (!WaitForDrain(socket, failure))
+        return false;
     socket.disconnectFromHost();
     QElapsedTimer closing;
     closing.start();
     while (socket.state() != QAbstractSocket::UnconnectedState && closing.elapsed() < closeWaitMs) {
         if (!Wait(drainPollMs))
-            return StepResult::Abandoned;
+            return false;
     }
-    return StepResult::Succeeded;
+    return true;
 }
 
 // Without its broker the camera's final report can never arrive, and Start
-// would stay disabled for good.
+// would stay disabled for good. Reports come only once the request is out.
 void Form::MqttConnectionLost()
 {
-    if (!awaitingReports)
+    const bool reportsExpected = (phase == Phase::Settling || phase == Phase::Transferring
+                                     || phase == Phase::AwaitingReport)
+        && !pendingNotice;
+    if (!reportsExpected)
         return;
-    awaitingReports = false;
     ShowState(tr("Mqtt Connection Lost"));
-    if (updateRunning)
-        reportsLost = ui->label_state->text();
-    EnableStart();
+    ReportOutcome(ui->label_state->text());
 }
 
 void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
@@ -461,8 +557,8 @@ void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
         QJsonParseError parseError;
         const QJsonDocument document = QJsonDocument::fromJson(message, &parseError);
         if (parseError.error != QJsonParseError::NoError) {
-            EnableStart();
             ShowState(parseError.errorString());
+            ReportOutcome(ui->label_state->text());
             return;
         }
         // Members that are missing or not strings read as empty.
@@ -483,12 +579,10 @@ void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
             ShowState(text);
         }
         if (type == QLatin1String("2") && errorCode == QLatin1String("0")
-            && progress == QLatin1String("100")) {
-            awaitingReports = false;
-            EnableStart();
-        }
+            && progress == QLatin1String("100"))
+            ReportOutcome(text);
     } catch (const std::exception &error) {
-        EnableStart();
         ShowState(QString::fromLocal8Bit(error.what()));
+        ReportOutcome(ui->label_state->text());
     }
 }

@@ -3,7 +3,10 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QMessageBox>
 #include <QWidget>
+
+#include <optional>
 
 class FormTcpTransfer;
 class Form_WorkThread;
@@ -29,7 +32,8 @@ public:
 
     // The update request: compact JSON naming the image, its size, its MD5
     // digest, this host's address and the chunk size; empty when the image
-    // cannot be read.
+    // cannot be read. It describes the image of the update in progress, or
+    // else the operator's current choice.
     QByteArray CreateJsonQByteArray();
 
     // The address the camera is told is ours: the last IPv4 address listed
@@ -48,18 +52,40 @@ private slots:
     void MqttConnectionLost();
 
 private:
-    friend class HandlerScope;
+    friend class StepScope;
 
-    // Abandoned: the window is closing, so the handler returns at once.
-    enum class StepResult { Succeeded, Failed, Abandoned };
+    // Where the window's update stands. Start is enabled only in Idle.
+    enum class Phase {
+        Idle, // no update, or the last one has ended
+        Preparing, // Yes given: the cleared window is painted
+        WaitingTurn, // another window's update is running its steps
+        Announcing, // connecting to the broker and publishing the request
+        Settling, // the request is out: the camera prepares for the image
+        Transferring, // the image goes over TCP
+        AwaitingReport, // the image is sent: the camera's final report ends it
+        Closing, // the window was closed: each step returns at once
+    };
 
+    // The image an update announces and sends, fixed at the operator's Yes.
+    struct FirmwareImage
+    {
+        QString path;
+        QString name;
+        qint64 size = 0;
+    };
+
+    void ImageChosen(const QString &path);
+    void UpdateConfirmed();
+    bool UpdateUnderway() const;
     bool Wait(int milliseconds);
-    StepResult SendImage(QTcpSocket &socket, QFile &file, QString *failure);
-    StepResult WaitForDrain(QTcpSocket &socket, qint64 limit, QString *failure);
-    StepResult CloseConnection(QTcpSocket &socket, QString *failure);
+    QMessageBox *OpenBox(
+        QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButtons buttons);
+    bool SendImage(QTcpSocket &socket, QFile &file, QString *failure);
+    bool WaitForDrain(QTcpSocket &socket, QString *failure);
+    bool CloseConnection(QTcpSocket &socket, QString *failure);
     void ShowState(const QString &text);
-    void EnableStart();
     void EndUpdate(const QString &failure = QString());
+    void ReportOutcome(const QString &shown);
 
     Ui::Form *ui;
     QString filePath;
@@ -73,19 +99,13 @@ private:
     qint64 bufferSize = 1048576;
     QString localIp;
 
-    // An update runs from the operator's Yes until its last step has returned.
-    // Start is given back only then, so two updates never run side by side.
-    bool updateRunning = false;
-    bool startWanted = false;
-    // From the published request until the camera's final report: the reports
-    // can only come while the broker connection lasts.
-    bool awaitingReports = false;
-    // Shown again when the transfer ends, so its own texts do not hide it.
-    QString reportsLost;
-    // Handlers of this window that are on the stack, most of them suspended in
-    // a wait. The window is destroyed only when none is left.
-    int runningHandlers = 0;
-    bool closeRequested = false;
+    Phase phase = Phase::Idle;
+    FirmwareImage updateImage;
+    // What ended the update while its steps still ran: the camera's final
+    // report, a report that could not be read, the broker lost. It is shown
+    // again, and Start given back, once the steps have returned, so that the
+    // steps' own texts do not hide it.
+    std::optional<QString> pendingNotice;
 };
 
 #endif // FORM_H

@@ -92,6 +92,10 @@ MainWindow::MainWindow(QWidget *parent)
     // inside the button's clicked() handler.
     connect(workThread, &WorkThread::DelaySignal, this, &MainWindow::DelayDisconnect,
         Qt::QueuedConnection);
+    // Closing this window ends the application at once. The toolkit's own way,
+    // a posted quit, is dropped by any local event loop that starts before it
+    // is delivered, and an update window starts one for each of its waits.
+    connect(qApp, &QGuiApplication::lastWindowClosed, this, [] { QCoreApplication::quit(); });
 }
 
 MainWindow::~MainWindow()

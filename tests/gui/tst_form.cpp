@@ -64,8 +64,8 @@ void TestForm::browse(const QString &path)
     ModalAnswerer answerer;
     answerer.chooseFile(path);
     QTest::mouseClick(widget<QPushButton>("pushButton_Browser"), Qt::LeftButton);
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.fileDialogs, QStringList({ "Please select a bin file" }));
-    QVERIFY(answerer.allAnswered());
 }
 
 QString TestForm::writeImage(const QString &name, const QByteArray &content)
@@ -113,6 +113,7 @@ void TestForm::startWithoutImageAsksForOne()
     ModalAnswerer answerer;
     answerer.pressButton(QMessageBox::Ok);
     QTest::mouseClick(widget<QPushButton>("pushButton_Start"), Qt::LeftButton);
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().title, QString("Tip"));
     QCOMPARE(answerer.boxes.first().text, QString("Please select a bin file"));
@@ -134,6 +135,7 @@ void TestForm::cancelledBrowseClearsTheChoice()
     ModalAnswerer answerer;
     answerer.pressButton(QMessageBox::Ok);
     QTest::mouseClick(widget<QPushButton>("pushButton_Start"), Qt::LeftButton);
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.boxes.first().text, QString("Please select a bin file"));
 }
 
@@ -146,6 +148,7 @@ void TestForm::answeringNoChangesNothing()
     ModalAnswerer answerer;
     answerer.pressButton(QMessageBox::No);
     QTest::mouseClick(widget<QPushButton>("pushButton_Start"), Qt::LeftButton);
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().text, QString("Do you want to update?"));
     QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);

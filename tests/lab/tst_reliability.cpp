@@ -35,6 +35,7 @@ constexpr int tenWindowsTimeoutMs = 300000;
 // An operator would call a window that freezes for a second unresponsive.
 constexpr qint64 longestAcceptableStallMs = 1000;
 const char statusTopicText[] = "Ordel Tool_out/update_camera_fw";
+const QByteArray unreadableReport = QByteArrayLiteral("not json");
 
 // The window logs each report's progress; thousands of lines would bury the
 // test's own output.
@@ -157,6 +158,10 @@ public:
         ConnectionDroppedMidImage,
         ImageShrunkInSettleWait,
         ImageRemovedInSettleWait,
+        CameraClosesOnceComplete,
+        UnreadableReportInSettleWait,
+        BrowseCancelledInTransfer,
+        OtherImageChosenInSettleWait,
     };
     Q_ENUM(Fault)
 
@@ -255,6 +260,18 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds_data()
         << ImageShrunkInSettleWait << "Read Bin File Failed" << shrunkSize;
     QTest::newRow("image removed in the settle wait")
         << ImageRemovedInSettleWait << "Read Bin File Failed" << qint64(0);
+    // The camera knows the size: closing after the last byte is no failure.
+    QTest::newRow("camera closes once it has the image")
+        << CameraClosesOnceComplete << "Update succeeded" << imageSize;
+    QJsonParseError unreadable;
+    QJsonDocument::fromJson(unreadableReport, &unreadable);
+    QTest::newRow("unreadable report in the settle wait")
+        << UnreadableReportInSettleWait << unreadable.errorString() << imageSize;
+    // Browse during an update only prepares the next Start.
+    QTest::newRow("browse cancelled during the transfer")
+        << BrowseCancelledInTransfer << "Update succeeded" << imageSize;
+    QTest::newRow("other image chosen in the settle wait")
+        << OtherImageChosenInSettleWait << "Update succeeded" << imageSize;
 }
 
 void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
@@ -263,9 +280,13 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     QFETCH(QString, text);
     QFETCH(qint64, read);
     const bool killsBroker = fault == BrokerKilledInSettleWait || fault == BrokerKilledInTransfer;
+    const bool imageWhole = killsBroker || fault >= CameraClosesOnceComplete;
     QStringList arguments { "--broker", "--update" };
     if (fault == ConnectionDroppedMidImage)
         arguments << "--update-fault" << QString("drop-after=%1").arg(dropAfter);
+    if (fault == CameraClosesOnceComplete)
+        arguments << "--update-fault"
+                  << "close-when-complete";
     LabCamera *camera = startCamera(1, arguments);
     QVERIFY(camera->isRunning());
     Form *form = openTrackedWindow(camera);
@@ -273,17 +294,31 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     const QString path = imagePath("faulty.bin");
     QVERIFY(writeImage(path, image));
     UPDATE_STEP(browse(form, path));
+    const QString otherPath = imagePath("other.bin");
+    QVERIFY(writeImage(otherPath, randomBytes(chunkSize + 3)));
+    // Speaks on the camera's status topic as if it were the camera.
+    MqttClient reporter;
+    reporter.setHostname(camera->address());
+    reporter.connectToHost();
+    QTRY_COMPARE(reporter.state(), MqttClient::Connected);
 
-    bool done = fault == ConnectionDroppedMidImage; // the camera acts on its own
-    const auto act = [&done, camera, path, fault] {
-        if (fault == ImageShrunkInSettleWait)
+    // In some rows the camera acts on its own.
+    bool done = fault == ConnectionDroppedMidImage || fault == CameraClosesOnceComplete;
+    const auto act = [&, camera, form, path, fault] {
+        if (fault == ImageShrunkInSettleWait) {
             done = QFile::resize(path, shrunkSize);
-        else if (fault == ImageRemovedInSettleWait)
+        } else if (fault == ImageRemovedInSettleWait) {
             done = QFile::remove(path);
-        else
+        } else if (fault == UnreadableReportInSettleWait) {
+            done = reporter.publish(statusTopicText, unreadableReport) == 0;
+        } else if (fault == BrowseCancelledInTransfer || fault == OtherImageChosenInSettleWait) {
+            browse(form, fault == BrowseCancelledInTransfer ? QString() : otherPath);
+            done = !QTest::currentTestFailed();
+        } else {
             done = ::kill(pid_t(camera->brokerPid()), SIGKILL) == 0;
+        }
     };
-    if (fault == BrokerKilledInTransfer)
+    if (fault == BrokerKilledInTransfer || fault == BrowseCancelledInTransfer)
         afterEvent(camera, "tcp-read", 0, act);
     else if (!done)
         afterEvent(camera, "update-request", 1000, act);
@@ -298,11 +333,15 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     // read it.
     QCOMPARE(trail->readWhenStartCameBack, read);
     QVERIFY(done);
-    if (killsBroker) {
-        // Shown when the loss happened, while a step still ran.
+    if (killsBroker || fault == UnreadableReportInSettleWait) {
+        // Shown when it happened, while a step still ran.
         QVERIFY2(trail->shown.contains(qMakePair(text, false)), qPrintable(trail->describe()));
-        // The image went on without the broker.
+    }
+    if (imageWhole) {
+        // Exactly the image announced at the Yes, whatever happened meanwhile.
         UPDATE_STEP(verifyImageArrived(camera, image));
+        QCOMPARE(camera->events("update-request").constFirst().value("payload").toString(),
+            announcement("faulty.bin", image));
     }
     trail.reset();
 
@@ -464,9 +503,12 @@ void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
     QElapsedTimer clock;
     clock.start();
     QVector<qint64> endedAt(windowCount, -1);
+    QVector<qint64> requestAt(windowCount, -1);
     QTimer watcher;
     connect(&watcher, &QTimer::timeout, this, [&] {
         for (int i = 0; i < windowCount; ++i) {
+            if (requestAt[i] < 0 && !updated[i]->events("update-request").isEmpty())
+                requestAt[i] = clock.elapsed();
             if (endedAt[i] < 0 && startButton(forms[i])->isEnabled()
                 && progress(forms[i])->value() == 100)
                 endedAt[i] = clock.elapsed();
@@ -485,6 +527,18 @@ void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
     }
     QCOMPARE(answerer.boxes.size(), windowCount);
     QCOMPARE(answerer.unexpectedBoxes, 0);
+
+    // One update's steps at a time, in the order of the Yes answers.
+    const auto windowOf = [&](const SeenBox &box) {
+        return int(std::find(forms.cbegin(), forms.cend(), box.window) - forms.cbegin());
+    };
+    for (int n = 1; n < windowCount; ++n) {
+        const int before = windowOf(answerer.boxes[n - 1]);
+        const int after = windowOf(answerer.boxes[n]);
+        QVERIFY(before < windowCount && after < windowCount);
+        QVERIFY2(requestAt[before] < requestAt[after] && endedAt[before] < endedAt[after],
+            qPrintable(QString("window %1 before %2").arg(before + 1).arg(after + 1)));
+    }
 
     QStringList figures;
     for (const qint64 ended : qAsConst(endedAt))

@@ -1,5 +1,6 @@
 #include "form.h"
 #include "labcamera.h"
+#include "mainwindow.h"
 #include "modalanswerer.h"
 #include "mqttclient.h"
 
@@ -325,6 +326,8 @@ public:
         ChunkPause,
         DrainWaitBetweenChunks,
         DrainWaitBeforeClosing,
+        BeforeQueuedBrokerStep,
+        BeforeQueuedTransferStep,
     };
     Q_ENUM(CloseMoment)
     // What the camera may have got by the time the update stopped.
@@ -338,7 +341,8 @@ private slots:
     // A good update
     void imageArrivesByteForByte();
     void slowCameraReceivesEveryByte();
-    void twoWindowsUpdateTwoCamerasAtOnce();
+    void otherWindowsDoNotStallTheTransfer_data();
+    void otherWindowsDoNotStallTheTransfer();
 
     // Failures: each one names itself and gives Start back
     void noListenerFailsAfterThreeAttempts();
@@ -439,7 +443,7 @@ void TestUpdate::browse(Form *form, const QString &path)
     ModalAnswerer answerer;
     answerer.chooseFile(path);
     QTest::mouseClick(form->findChild<QPushButton *>("pushButton_Browser"), Qt::LeftButton);
-    QVERIFY(answerer.allAnswered());
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.unexpectedBoxes, 0);
     QCOMPARE(form->findChild<QLineEdit *>("lineEdit")->text(), path);
 }
@@ -451,7 +455,7 @@ void TestUpdate::start(Form *form, QMessageBox::StandardButton answer)
     ModalAnswerer answerer;
     answerer.pressButton(answer);
     QTest::mouseClick(startButton(form), Qt::LeftButton);
-    QVERIFY(answerer.allAnswered());
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.unexpectedBoxes, 0);
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().text, QString("Do you want to update?"));
@@ -570,14 +574,25 @@ void TestUpdate::slowCameraReceivesEveryByte()
     QVERIFY(timeline.mostQueued <= chunkSize);
 }
 
-// Each window talks to its own camera; neither update may disturb the other.
-// The second is started while the first image is being sent.
-void TestUpdate::twoWindowsUpdateTwoCamerasAtOnce()
+void TestUpdate::otherWindowsDoNotStallTheTransfer_data()
 {
+    // Else the second window's file chooser is left open meanwhile.
+    QTest::addColumn<bool>("secondUpdates");
+    QTest::newRow("another window's update") << true;
+    QTest::newRow("another window's file chooser") << false;
+}
+
+// Each window talks to its own camera. What the operator does in a second
+// window while the first image is being sent must not pause the first
+// transfer: a second update waits its turn, and a chooser holds nothing.
+void TestUpdate::otherWindowsDoNotStallTheTransfer()
+{
+    QFETCH(bool, secondUpdates);
+    const int chooserOpenMs = 3000;
     LabCamera *first = startCamera(1);
     LabCamera *second = startCamera(2);
     QVERIFY(first->isRunning() && second->isRunning());
-    const QByteArray firstImage = randomBytes(2 * chunkSize + 5);
+    const QByteArray firstImage = randomBytes(4 * chunkSize + 5);
     const QByteArray secondImage = randomBytes(chunkSize + 9);
     Form *firstForm = openWindow(first);
     Form *secondForm = openWindow(second);
@@ -585,32 +600,53 @@ void TestUpdate::twoWindowsUpdateTwoCamerasAtOnce()
     browse(secondForm, writeImage("second.bin", secondImage));
     Timeline timeline;
     timeline.watch(first);
-    bool secondStarted = false;
+    timeline.watch(second);
+    timeline.watch(state(secondForm));
+    // Made only when needed: an answerer answers every box it sees.
+    std::unique_ptr<ModalAnswerer> chooser;
+    bool acted = false;
     timeline.when([&] { return timeline.firstSeen(first, "tcp-read") >= 0; },
         [&] {
-            start(secondForm, QMessageBox::Yes);
-            secondStarted = true;
+            acted = true;
+            if (secondUpdates) {
+                start(secondForm, QMessageBox::Yes);
+                return;
+            }
+            chooser = std::make_unique<ModalAnswerer>();
+            chooser->chooseFile(QString(), chooserOpenMs);
+            QTest::mouseClick(
+                secondForm->findChild<QPushButton *>("pushButton_Browser"), Qt::LeftButton);
         });
 
     start(firstForm, QMessageBox::Yes);
     verifySucceeded(firstForm);
-    verifySucceeded(secondForm);
-    QVERIFY(secondStarted);
     verifyImageArrived(first, firstImage);
+    QVERIFY(acted);
+    const QList<Burst> bursts = readBursts(first);
+    QStringList gaps;
+    for (int i = 1; i < bursts.size(); ++i)
+        gaps << QString::number(bursts[i].start - bursts[i - 1].start);
+    qInfo("camera 1: %d chunks, ms between them: %s", int(bursts.size()),
+        qPrintable(gaps.join(", ")));
+    QCOMPARE(bursts.size(), 5);
+    for (const QString &gap : qAsConst(gaps))
+        QVERIFY2(gap.toInt() <= 1000, qPrintable(gaps.join(", ")));
+
+    if (!secondUpdates) {
+        QVERIFY(chooser->waitUntilAnswered(chooserOpenMs + 5000));
+        QCOMPARE(chooser->fileDialogs.size(), 1);
+        return;
+    }
+    verifySucceeded(secondForm);
     verifyImageArrived(second, secondImage);
     QCOMPARE(first->events("update-request").first().value("payload").toString(),
         expectedRequest("first.bin", firstImage));
     QCOMPARE(second->events("update-request").first().value("payload").toString(),
         expectedRequest("second.bin", secondImage));
-
-    for (const LabCamera *camera : { first, second }) {
-        const QList<Burst> bursts = readBursts(camera);
-        QStringList gaps;
-        for (int i = 1; i < bursts.size(); ++i)
-            gaps << QString::number(bursts[i].start - bursts[i - 1].start);
-        qInfo("camera %d: %d chunks, ms between them: %s", camera->index(), int(bursts.size()),
-            qPrintable(gaps.join(", ")));
-    }
+    // The second waited, said so, and announced only once the first image
+    // was sent.
+    QVERIFY(timeline.firstShown(state(secondForm), "Waiting for another camera's update...") >= 0);
+    QVERIFY(timeline.firstSeen(second, "update-request") > timeline.firstSeen(first, "image"));
     qInfo("both updates took %lld ms from the first Yes", timeline.now());
 }
 
@@ -719,8 +755,9 @@ void TestUpdate::droppedConnectionFailsTheTransfer_data()
 {
     QTest::addColumn<qint64>("dropAfter");
     QTest::newRow("in the middle of the image") << chunkSize / 2;
-    // Only the tail is in flight: the tool must still notice before closing.
-    QTest::newRow("in the last chunk") << dropImageSize - 5;
+    // Just before the last chunk goes out: the tool must notice before it
+    // writes it. Once every byte has gone out, the camera's report decides.
+    QTest::newRow("just before the last chunk") << 2 * chunkSize - 5;
 }
 
 void TestUpdate::droppedConnectionFailsTheTransfer()
@@ -844,29 +881,43 @@ void TestUpdate::closingStopsTheUpdate_data()
     QTest::addColumn<QStringList>("faults");
     QTest::addColumn<qint64>("imageSize");
     QTest::addColumn<Reached>("reached");
+    // Closed by quitting the application from the main window instead.
+    QTest::addColumn<bool>("quits");
 
     const QStringList none;
     const QStringList slow { "slow=262144" };
-    QTest::newRow("question open") << QuestionOpen << none << smallImageSize << NothingPublished;
+    QTest::newRow("question open")
+        << QuestionOpen << none << smallImageSize << NothingPublished << false;
     QTest::newRow("first paint wait")
-        << FirstPaintWait << none << smallImageSize << NothingPublished;
+        << FirstPaintWait << none << smallImageSize << NothingPublished << false;
     QTest::newRow("second paint wait")
-        << SecondPaintWait << none << smallImageSize << NothingPublished;
+        << SecondPaintWait << none << smallImageSize << NothingPublished << false;
     QTest::newRow("broker connect wait")
-        << BrokerConnectWait << none << smallImageSize << NothingPublished;
+        << BrokerConnectWait << none << smallImageSize << NothingPublished << false;
     // Several 8 MiB blocks, so several pauses while the digest is taken.
-    QTest::newRow("digest pause") << DigestPause << none << 40 * chunkSize + 1 << NothingPublished;
-    QTest::newRow("settle wait") << SettleWait << none << smallImageSize << RequestOnly;
+    QTest::newRow("digest pause") << DigestPause << none << 40 * chunkSize + 1 << NothingPublished
+                                  << false;
+    QTest::newRow("settle wait") << SettleWait << none << smallImageSize << RequestOnly << false;
     QTest::newRow("first connect attempt wait")
-        << FirstConnectWait << none << smallImageSize << ConnectionOnly;
-    QTest::newRow("chunk pause") << ChunkPause << none << largeImageSize << ChunksBeforeClose;
+        << FirstConnectWait << none << smallImageSize << ConnectionOnly << false;
+    QTest::newRow("chunk pause") << ChunkPause << none << largeImageSize << ChunksBeforeClose
+                                 << false;
     // The camera reads 256 KiB/s: when the pause after a chunk ends, part of
     // it still waits in the socket, and the tool waits for it to drain.
     QTest::newRow("drain wait between chunks")
-        << DrainWaitBetweenChunks << slow << largeImageSize << CutShort;
+        << DrainWaitBetweenChunks << slow << largeImageSize << CutShort << false;
     // All written: the tool waits for the socket to drain before closing.
     QTest::newRow("drain wait before closing")
-        << DrainWaitBeforeClosing << slow << chunkSize + chunkSize / 2 << CutShort;
+        << DrainWaitBeforeClosing << slow << chunkSize + chunkSize / 2 << CutShort << false;
+    // Closed after a step has returned and before the next, queued, runs.
+    QTest::newRow("before the queued broker step")
+        << BeforeQueuedBrokerStep << none << smallImageSize << NothingPublished << false;
+    QTest::newRow("before the queued transfer step")
+        << BeforeQueuedTransferStep << none << smallImageSize << RequestOnly << false;
+    // The quit is answered after the chunk pause has ended, so the window
+    // goes on to its next wait before the application ends.
+    QTest::newRow("quit in a chunk pause")
+        << ChunkPause << none << largeImageSize << ChunksBeforeClose << true;
 }
 
 void TestUpdate::closingStopsTheUpdate()
@@ -875,6 +926,7 @@ void TestUpdate::closingStopsTheUpdate()
     QFETCH(QStringList, faults);
     QFETCH(qint64, imageSize);
     QFETCH(Reached, reached);
+    QFETCH(bool, quits);
 
     LabCamera *camera = startCamera(1, faults);
     QVERIFY(camera->isRunning());
@@ -894,13 +946,21 @@ void TestUpdate::closingStopsTheUpdate()
     qint64 queuedAtClose = 0;
     bool hiddenAtOnce = false;
     connect(form, &QObject::destroyed, this, [&] { destroyedAt = timeline.now(); });
+    std::unique_ptr<MainWindow> mainWindow(quits ? new MainWindow : nullptr);
+    std::unique_ptr<ModalAnswerer> quitAnswer;
     const auto closeWindow = [&] {
         if (!form || closedAt >= 0)
             return;
         closedAt = timeline.now();
         readAtClose = bytesRead(camera);
         queuedAtClose = timeline.queued();
-        form->close();
+        if (quits) {
+            quitAnswer = std::make_unique<ModalAnswerer>();
+            quitAnswer->pressButton(QMessageBox::Yes, 700);
+            mainWindow->close();
+        } else {
+            form->close();
+        }
         hiddenAtOnce = form && !form->isVisible();
     };
     // Posted, so that the close comes from inside the wait that follows.
@@ -969,13 +1029,36 @@ void TestUpdate::closingStopsTheUpdate()
             },
             closeWindow);
         break;
+    case BeforeQueuedBrokerStep:
+    case BeforeQueuedTransferStep: {
+        // A queued step reaches the window as a meta-call event; the first is
+        // the broker step, the second the transfer.
+        const int wanted = moment == BeforeQueuedBrokerStep ? 1 : 2;
+        timeline.onEvent(
+            form,
+            [wanted, calls = 0](QEvent *event) mutable {
+                return event->type() == QEvent::MetaCall && ++calls == wanted;
+            },
+            closeWindow);
+        break;
+    }
     }
 
+    std::unique_ptr<ModalAnswerer> answerer;
     if (moment == QuestionOpen) {
         // Answered Yes after the close: the update must not begin anyway.
-        ModalAnswerer answerer;
-        answerer.pressButton(QMessageBox::Yes, 600);
+        answerer = std::make_unique<ModalAnswerer>();
+        answerer->pressButton(QMessageBox::Yes, 600);
         QTest::mouseClick(startButton(form), Qt::LeftButton);
+    } else if (quits) {
+        // Inside the application's own loop, which closing the main window
+        // must end, however deep the update's waits are.
+        mainWindow->show();
+        QTimer::singleShot(0, this, [&] { start(form, QMessageBox::Yes); });
+        QTimer guard;
+        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        guard.start(updateTimeoutMs);
+        QCOMPARE(QApplication::exec(), 0);
     } else {
         start(form, QMessageBox::Yes);
     }

@@ -4,8 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTest>
 
@@ -32,9 +32,9 @@ void ModalAnswerer::chooseMenuEntry(const QString &text)
     answers.enqueue({ Answer::Menu, QMessageBox::NoButton, text });
 }
 
-void ModalAnswerer::chooseFile(const QString &path)
+void ModalAnswerer::chooseFile(const QString &path, int afterMs)
 {
-    answers.enqueue({ Answer::File, QMessageBox::NoButton, path });
+    answers.enqueue({ Answer::File, QMessageBox::NoButton, path, afterMs });
 }
 
 // The answer is given from a posted call, not from the timer's own slot: the
@@ -44,13 +44,8 @@ void ModalAnswerer::poll()
 {
     if (answering)
         return;
-    QPointer<QWidget> widget = QApplication::activePopupWidget();
-    if (!qobject_cast<QMenu *>(widget)) {
-        widget = QApplication::activeModalWidget();
-        if (!qobject_cast<QMessageBox *>(widget) && !qobject_cast<QFileDialog *>(widget))
-            widget.clear();
-    }
-    if (!widget || !widget->isVisible())
+    QPointer<QWidget> widget = openWidget();
+    if (!widget)
         return;
     answering = true;
     const int delay = answers.isEmpty() ? 0 : answers.head().afterMs;
@@ -67,6 +62,23 @@ void ModalAnswerer::poll()
     });
 }
 
+QWidget *ModalAnswerer::openWidget()
+{
+    QWidget *widget = QApplication::activePopupWidget();
+    if (!qobject_cast<QMenu *>(widget)) {
+        widget = QApplication::activeModalWidget();
+        if (!qobject_cast<QMessageBox *>(widget) && !qobject_cast<QFileDialog *>(widget))
+            widget = nullptr;
+    }
+    return widget && widget->isVisible() ? widget : nullptr;
+}
+
+bool ModalAnswerer::waitUntilAnswered(int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [this] { return answers.isEmpty() && !answering && !openWidget(); }, timeoutMs);
+}
+
 void ModalAnswerer::answerBox(QMessageBox *box)
 {
     SeenBox seen;
@@ -75,6 +87,7 @@ void ModalAnswerer::answerBox(QMessageBox *box)
     seen.icon = box->icon();
     seen.buttons = box->standardButtons();
     seen.textFormat = box->textFormat();
+    seen.window = box->parentWidget();
     boxes.append(seen);
 
     if (answers.isEmpty() || answers.head().kind == Answer::Menu

@@ -16,6 +16,7 @@ struct SeenBox
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     Qt::TextFormat textFormat = Qt::AutoText;
+    const QWidget *window = nullptr; // the window the box belongs to
 };
 
 // Answers the modal message boxes and popup menus that the code under test
@@ -36,9 +37,13 @@ public:
     // Triggers the menu entry of that text; an empty text dismisses the menu.
     void chooseMenuEntry(const QString &text);
     // Picks that file in the next file dialog; an empty path cancels it.
-    void chooseFile(const QString &path);
+    void chooseFile(const QString &path, int afterMs = 0);
 
     bool allAnswered() const { return answers.isEmpty(); }
+    // A window-modal box or chooser (open() rather than exec()) is answered
+    // after the click that opened it has returned: processes events until
+    // every queued answer was given and nothing is open any more.
+    bool waitUntilAnswered(int timeoutMs = 5000);
 
     QList<SeenBox> boxes;
     QList<QStringList> menus;
@@ -54,6 +59,7 @@ private:
         int afterMs = 0;
     };
 
+    static QWidget *openWidget();
     void poll();
     void answerBox(QMessageBox *box);
     void answerMenu(QWidget *menu);

@@ -33,6 +33,15 @@ bool writeImage(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+QString announcement(const QString &fileName, const QByteArray &image)
+{
+    return QStringLiteral("{\"buffer_size\":\"%1\",\"client_ip\":\"%2\",\"file_md5\":\"%3\","
+                          "\"file_name\":\"%4\",\"file_size\":\"%5\"}")
+        .arg(chunkSize)
+        .arg(qEnvironmentVariable("LAB_TOOL_IP"), md5Hex(image), fileName)
+        .arg(image.size());
+}
+
 QPushButton *startButton(Form *form)
 {
     return form->findChild<QPushButton *>(QStringLiteral("pushButton_Start"));
@@ -62,7 +71,7 @@ void browse(Form *form, const QString &path)
     answerer.chooseFile(path);
     QTest::mouseClick(
         form->findChild<QPushButton *>(QStringLiteral("pushButton_Browser")), Qt::LeftButton);
-    QVERIFY(answerer.allAnswered());
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.unexpectedBoxes, 0);
     QCOMPARE(form->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->text(), path);
 }
@@ -72,7 +81,7 @@ void start(Form *form)
     ModalAnswerer answerer;
     answerer.pressButton(QMessageBox::Yes);
     QTest::mouseClick(startButton(form), Qt::LeftButton);
-    QVERIFY(answerer.allAnswered());
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.unexpectedBoxes, 0);
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().text, QStringLiteral("Do you want to update?"));

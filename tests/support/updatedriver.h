@@ -27,6 +27,10 @@ QString md5Hex(const QByteArray &data);
 // False when the file could not be written whole.
 bool writeImage(const QString &path, const QByteArray &data);
 
+// The request the window publishes for image, chosen under that file name,
+// from the tool's address on the virtual LAN.
+QString announcement(const QString &fileName, const QByteArray &image);
+
 QPushButton *startButton(Form *form);
 QLabel *state(Form *form);
 QProgressBar *progress(Form *form);

@@ -14,13 +14,14 @@ constexpr int ticksPerSecond = 1000 / slowTickMs;
 
 } // namespace
 
-ImageTransfer::ImageTransfer(
-    QTcpSocket *socket, int bytesPerSecond, qint64 dropAfterBytes, EventLog *log, QObject *parent)
+ImageTransfer::ImageTransfer(QTcpSocket *socket, int bytesPerSecond, qint64 dropAfterBytes,
+    qint64 closeAtBytes, EventLog *log, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_log(log)
     , m_hash(QCryptographicHash::Md5)
     , m_dropAfterBytes(dropAfterBytes)
+    , m_closeAtBytes(closeAtBytes)
 {
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::disconnected, this, &ImageTransfer::peerClosed);
@@ -74,6 +75,8 @@ void ImageTransfer::consume(qint64 maxBytes)
     }
     if (m_dropAfterBytes >= 0 && m_received >= m_dropAfterBytes)
         dropConnection();
+    else if (m_closeAtBytes >= 0 && m_received >= m_closeAtBytes)
+        closeConnection();
 }
 
 void ImageTransfer::dropConnection()
@@ -83,6 +86,15 @@ void ImageTransfer::dropConnection()
     // Finished first: the abort reports the closed connection at once.
     finish();
     m_socket->abort();
+}
+
+// A camera that knows the announced size may close as soon as it has the last
+// byte and start flashing. Everything was read, so the close is an orderly one.
+void ImageTransfer::closeConnection()
+{
+    m_log->write(QStringLiteral("tcp-close"), { { "after", m_received } });
+    finish();
+    m_socket->close();
 }
 
 void ImageTransfer::finish()

@@ -17,9 +17,9 @@ class ImageTransfer : public QObject
     Q_OBJECT
 public:
     // A bytesPerSecond of 0 reads as fast as data comes; a dropAfterBytes
-    // below 0 never drops.
-    ImageTransfer(QTcpSocket *socket, int bytesPerSecond, qint64 dropAfterBytes, EventLog *log,
-        QObject *parent = nullptr);
+    // below 0 never drops, a closeAtBytes below 0 waits for the tool to close.
+    ImageTransfer(QTcpSocket *socket, int bytesPerSecond, qint64 dropAfterBytes,
+        qint64 closeAtBytes, EventLog *log, QObject *parent = nullptr);
 
     qint64 size() const { return m_received; }
     QByteArray md5Hex() const { return m_hash.result().toHex(); }
@@ -35,6 +35,7 @@ private:
     void peerClosed();
     void consume(qint64 maxBytes);
     void dropConnection();
+    void closeConnection();
     void finish();
 
     QTcpSocket *m_socket;
@@ -43,6 +44,7 @@ private:
     QCryptographicHash m_hash;
     qint64 m_received = 0;
     qint64 m_dropAfterBytes;
+    qint64 m_closeAtBytes;
     qint64 m_slowChunk = 0;
     bool m_peerClosed = false;
     bool m_dropped = false;

@@ -35,6 +35,8 @@ bool UpdateFaults::addOne(const QByteArray &name, const QByteArray &value, bool 
         statusArray = ok;
     } else if (name == "progress-number") {
         progressNumber = ok;
+    } else if (name == "close-when-complete") {
+        closeWhenComplete = ok;
     } else if (name == "error-report") {
         errorReport = ok;
     } else if (name == "listen-after") {

@@ -11,6 +11,8 @@ struct UpdateFaults
     bool noListener = false;
     int listenAfterMs = 0;
     qint64 dropAfterBytes = -1;
+    // Closes the image connection itself once it holds the announced size.
+    bool closeWhenComplete = false;
     int slowBytesPerSecond = 0;
     bool statusNotJson = false;
     bool statusArray = false;

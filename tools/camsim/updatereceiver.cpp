@@ -103,8 +103,8 @@ void UpdateReceiver::acceptTransfer()
     if (m_faults.slowBytesPerSecond > 0)
         socket->setSocketOption(
             QAbstractSocket::ReceiveBufferSizeSocketOption, slowReceiveBufferBytes);
-    m_transfer = new ImageTransfer(
-        socket, m_faults.slowBytesPerSecond, m_faults.dropAfterBytes, m_log, this);
+    m_transfer = new ImageTransfer(socket, m_faults.slowBytesPerSecond, m_faults.dropAfterBytes,
+        m_faults.closeWhenComplete ? m_request.fileSize : -1, m_log, this);
     connect(m_transfer, &ImageTransfer::bytesReceived, this, &UpdateReceiver::reportProgress);
     connect(m_transfer, &ImageTransfer::finished, this, &UpdateReceiver::finishTransfer);
 }
