@@ -236,6 +236,10 @@ protected:
             if (auto *label = qobject_cast<QLabel *>(watched))
                 noteText(label);
         }
+        // An application-wide filter (watchToolSocket) sees each event first.
+        if (event == lastHookedEvent)
+            return false;
+        lastHookedEvent = event;
         for (int i = 0; i < hooks.size(); ++i) {
             if (hooks[i].object == watched && hooks[i].match(event)) {
                 const std::function<void()> action = hooks.takeAt(i).action;
@@ -305,6 +309,7 @@ private:
     QList<Hook> hooks;
     quint16 toolPort = 0;
     qint64 lastQueued = 0;
+    const QEvent *lastHookedEvent = nullptr;
 };
 
 // The firmware update window against simulated cameras on the virtual LAN:
