@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "analysedata.h"
+#include "columnfitter.h"
 #include "crc_calc.h"
 #include "form.h"
 #include "mqttclient.h"
@@ -76,6 +77,7 @@ MainWindow::MainWindow(QWidget *parent)
         QStringLiteral("SN"), QStringLiteral("Device Name"), QStringLiteral("Camera Type"),
         QStringLiteral("OS Version"), QStringLiteral("Camera FW Version") });
     ui->tableView->setModel(model);
+    new ColumnFitter(ui->tableView);
 
     ui->label_Search_State->clear();
     ui->statusbar->addWidget(ui->label_Search_State, 0);
