@@ -15,11 +15,15 @@
 #include <QEventLoop>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QStandardItemModel>
 #include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -45,6 +49,36 @@ const char discoveryProbe[] = { '\xFA', '\x01', '\x00', '\x00', '\x3C', '\x61' }
 
 constexpr quint16 brokerPort = 1883;
 constexpr int webPagePort = 8888;
+
+// One probe out of each network the host is attached to. Through the routing
+// table a broadcast to 255.255.255.255 leaves by the default route's
+// interface only, and without a default route not at all; naming the
+// interface routes it all the same. On the dual-stack search socket the
+// kernel takes the interface only together with an IPv4 source address,
+// which is the host's address on that network, the one its cameras answer.
+QList<QNetworkDatagram> probePerNetwork(const QByteArray &probe, const QHostAddress &broadcast)
+{
+    QList<QNetworkDatagram> probes;
+    const auto wanted
+        = QNetworkInterface::IsUp | QNetworkInterface::IsRunning | QNetworkInterface::CanBroadcast;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        if ((interface.flags() & wanted) != wanted
+            || interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+        const auto ipv4
+            = std::find_if(entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
+                  return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+              });
+        if (ipv4 == entries.cend())
+            continue;
+        QNetworkDatagram datagram(probe, broadcast, discoveryPort);
+        datagram.setInterfaceIndex(uint(interface.index()));
+        datagram.setSender(ipv4->ip());
+        probes.append(datagram);
+    }
+    return probes;
+}
 
 } // namespace
 
@@ -165,9 +199,14 @@ bool MainWindow::ReceiveData()
 
 bool MainWindow::SendData()
 {
+    const QByteArray probe(discoveryProbe, sizeof discoveryProbe);
+    const QHostAddress broadcast(QStringLiteral("255.255.255.255"));
+    const QList<QNetworkDatagram> probes = probePerNetwork(probe, broadcast);
     // A send that fails (no route, no network) shows as an empty table.
-    udpSocket->writeDatagram(discoveryProbe, sizeof discoveryProbe,
-        QHostAddress(QStringLiteral("255.255.255.255")), discoveryPort);
+    if (probes.isEmpty())
+        udpSocket->writeDatagram(probe, broadcast, discoveryPort);
+    for (const QNetworkDatagram &datagram : probes)
+        udpSocket->writeDatagram(datagram);
     return true;
 }
 
