@@ -181,6 +181,9 @@ void MainWindow::on_pushButton_Search_Device_clicked()
     // The cameras are slow to answer a probe that follows the bind at once.
     QThread::msleep(probePauseMs);
     SendData();
+    // Replies may be read before the queued window starts; a flood then must
+    // not hold the event loop past the same end.
+    replyWindowEnd = QDeadlineTimer(collectionWindowMs, Qt::PreciseTimer);
     workThread->StartDelaySignal();
 }
 
@@ -213,7 +216,9 @@ bool MainWindow::SendData()
 void MainWindow::DelayDisconnect()
 {
     QEventLoop loop;
-    QTimer::singleShot(collectionWindowMs, &loop, &QEventLoop::quit);
+    // A coarse timer may fire up to 5 % early.
+    QTimer::singleShot(
+        int(replyWindowEnd.remainingTime()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::AllEvents);
 
     EndSearch();
@@ -232,12 +237,15 @@ void MainWindow::EndSearch()
 
 void MainWindow::readPendingDatagrams()
 {
-    while (udpSocket->hasPendingDatagrams()) {
+    // A sustained flood keeps the socket pending for ever; the window's end
+    // must still come.
+    while (udpSocket->hasPendingDatagrams() && !replyWindowEnd.hasExpired()) {
         QByteArray datagram;
         datagram.resize(static_cast<int>(qMax<qint64>(udpSocket->pendingDatagramSize(), 0)));
         const qint64 length = udpSocket->readDatagram(datagram.data(), datagram.size());
+        datagram.resize(static_cast<int>(qMax<qint64>(length, 0)));
         // Our own probe comes back here too; the length test drops it.
-        if (length != replyLength)
+        if (datagram.size() != replyLength)
             continue;
 
         unsigned char buffer[replyLength];
