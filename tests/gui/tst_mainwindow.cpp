@@ -178,9 +178,6 @@ void TestMainWindow::columnsGrowOnlyAsFarAsTheirTextNeeds_data()
     QTest::newRow("widest fields") << QStringList { "255.255.255.255", "00:1A:2B:3C:4D:5E",
         "ABCDEFGHIJKLMNOPQRST", "WWWWWWWWWWWWWWWWWWWW", "MMMMMMMMMMMMMMMMMMMM", "10.0.19045",
         "2.8.1-20240101-build" };
-    QTest::newRow("Latin-1 and markup") << QStringList { "192.168.1.10", "00:1A:2B:3C:4D:5E",
-        QStringLiteral("\u00C6\u00C6\u00C6\u00C6\u00C6\u00C6\u00C6\u00C6\u00C6\u00C6"),
-        "<b>Cam&eacute;ra 1</b>", "IPC-D240", "4.19.2", "2.8.1" };
 }
 
 void TestMainWindow::columnsGrowOnlyAsFarAsTheirTextNeeds()

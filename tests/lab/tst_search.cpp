@@ -61,11 +61,6 @@ private:
 
 static const int searchTimeoutMs = 6000;
 
-static int secondNetworkCameras()
-{
-    return qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS");
-}
-
 void TestSearch::init()
 {
     window = new MainWindow;
@@ -261,12 +256,13 @@ void TestSearch::listsCamerasOnEveryNetwork()
 {
     QFETCH(bool, secondNetwork);
     QFETCH(bool, defaultRoute);
-    if ((secondNetworkCameras() > 0) != secondNetwork
+    const int second = qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS");
+    if ((second > 0) != secondNetwork
         || (qEnvironmentVariableIntValue("LAB_DEFAULT_ROUTE") == 1) != defaultRoute)
         QSKIP("runs in the lab this row describes");
 
     QSet<QString> expected;
-    const int count = qEnvironmentVariableIntValue("LAB_CAMERAS") + secondNetworkCameras();
+    const int count = qEnvironmentVariableIntValue("LAB_CAMERAS") + second;
     for (int index = 1; index <= count; ++index) {
         QVERIFY(startCamera(index, { "ip=" + LabCamera::address(index) })->isRunning());
         expected.insert(LabCamera::address(index));
@@ -298,7 +294,7 @@ void TestSearch::updateNamesTheHostAddressOnTheCamerasNetwork_data()
 void TestSearch::updateNamesTheHostAddressOnTheCamerasNetwork()
 {
     QFETCH(bool, secondNetwork);
-    if (secondNetworkCameras() == 0)
+    if (qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS") == 0)
         QSKIP("needs a lab with a second network");
     const int index = secondNetwork ? qEnvironmentVariableIntValue("LAB_CAMERAS") + 1 : 1;
     auto *camera = new LabCamera(index, { "--broker", "--update" });

@@ -25,9 +25,6 @@ void TestLocalAddress::choosesTheAddressOnTheCamerasNetwork_data()
 
     const QStringList twoNetworks { "198.51.100.2/24", "203.0.113.2/24" };
     // The fallback, the last address the host lists, is 203.0.113.2 throughout.
-    QTest::newRow("one network") << "203.0.113.11" << QStringList { "203.0.113.2/24" }
-                                 << "203.0.113.2"
-                                 << "203.0.113.2";
     QTest::newRow("first of two networks") << "198.51.100.11" << twoNetworks << "198.51.100.2"
                                            << "198.51.100.2";
     QTest::newRow("second of two networks") << "203.0.113.14" << twoNetworks << "198.51.100.2"
@@ -41,10 +38,6 @@ void TestLocalAddress::choosesTheAddressOnTheCamerasNetwork_data()
                               << "203.0.113.2";
     QTest::newRow("camera on loopback") << "127.0.0.1" << twoNetworks << "127.0.0.1"
                                         << "203.0.113.2";
-    QTest::newRow("no camera address") << "" << twoNetworks << "198.51.100.2"
-                                       << "203.0.113.2";
-    QTest::newRow("IPv6 networks") << "198.51.100.11" << QStringList { "2001:db8::2/0" } << ""
-                                   << "203.0.113.2";
 }
 
 void TestLocalAddress::choosesTheAddressOnTheCamerasNetwork()
