@@ -1,17 +1,26 @@
 // Discovery capacity: one simulator in camera 1's namespace plays a crowd of N
 // cameras that answer one probe as fast as it can send; the real main window
-// in the tool's namespace searches. Run it through tools/lab/lab.sh run, with
-// CAMSIM naming the simulator:
+// in the tool's namespace searches. In a lab with a second network
+// (lab.sh run --second-cameras 1) the crowd is split: half of it answers from
+// the first camera of the second network. Run it through tools/lab/lab.sh run,
+// with CAMSIM naming the simulator:
 //
-//   bench_discovery [N...]          (default 100 1000 5000)
+//   bench_discovery [--save-times FILE | --compare-times FILE] [N...]
+//                                  (default 100 1000 5000)
+//
+// --save-times writes the time from the press to "Search Completed" for each
+// N to FILE; --compare-times reads such a file, written in a lab of another
+// shape, and prints this run's time against it.
 
 #include "benchsupport.h"
 #include "labcamera.h"
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QHostAddress>
 #include <QLabel>
+#include <QMap>
 #include <QPushButton>
 #include <QSet>
 #include <QStandardItemModel>
@@ -32,6 +41,13 @@ constexpr int searchTimeoutMs = 15000;
 constexpr int burstLogTimeoutMs = 10000;
 
 constexpr int descriptorsToSearch = 1024;
+// The pause before the probe and the reply window: the search's own length.
+constexpr double designedSearchMs = 500 + 2000;
+constexpr double completionRatioTarget = 1.02;
+// How closely the end of the search is timed.
+constexpr int completionPollMs = 1;
+
+using CompletionTimes = QMap<int, double>;
 
 // Bound to QHostAddress::Any, the socket is a dual-stack IPv6 one.
 bool isSearchSocket(int fd)
@@ -81,19 +97,45 @@ SocketMemory socketMemory(int fd)
     return memory;
 }
 
-bool measure(int count)
+// The crowd of count cameras, with camera 1 also playing one named camera
+// that the table must hold as well; split over both networks when the lab
+// has two. Empty when a simulator did not start.
+QList<LabCamera *> startCrowd(int count, QObject *parent)
 {
-    const QString tag = QStringLiteral("discovery N=%1").arg(count);
-    note(QStringLiteral("%1: starting the simulator").arg(tag));
-    // One named camera beside the crowd: the table must hold it as well.
-    const QString namedIp = LabCamera::address(1);
-    LabCamera camera(1,
-        { QStringLiteral("--generate"), QString::number(count), QStringLiteral("--camera"),
-            QStringLiteral("ip=") + namedIp });
-    if (!camera.start()) {
-        note(camera.errorString());
-        return false;
+    const bool twoNetworks = qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS") > 0;
+    const int firstShare = twoNetworks ? count / 2 : count;
+    QList<LabCamera *> cameras;
+    cameras << new LabCamera(1,
+        { QStringLiteral("--generate"), QString::number(firstShare), QStringLiteral("--camera"),
+            QStringLiteral("ip=") + LabCamera::address(1) },
+        parent);
+    if (twoNetworks) {
+        cameras << new LabCamera(qEnvironmentVariableIntValue("LAB_CAMERAS") + 1,
+            { QStringLiteral("--generate"), QString::number(count - firstShare),
+                QStringLiteral("--generate-from"), QString::number(firstShare + 1) },
+            parent);
     }
+    for (LabCamera *camera : qAsConst(cameras)) {
+        if (!camera->start()) {
+            note(camera->errorString());
+            return {};
+        }
+    }
+    return cameras;
+}
+
+bool measure(int count, double *completionMs)
+{
+    const bool twoNetworks = qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS") > 0;
+    const QString tag = QStringLiteral("discovery N=%1%2")
+                            .arg(count)
+                            .arg(twoNetworks ? QStringLiteral(" over two networks") : QString());
+    note(QStringLiteral("%1: starting the simulators").arg(tag));
+    QObject owner;
+    const QList<LabCamera *> cameras = startCrowd(count, &owner);
+    if (cameras.isEmpty())
+        return false;
+    const QString namedIp = LabCamera::address(1);
 
     MainWindow window;
     window.show();
@@ -124,31 +166,47 @@ bool measure(int count)
         if (searchSocket >= 0 && isSearchSocket(searchSocket))
             memory = socketMemory(searchSocket);
     };
+    qint64 completedNs = 0;
+    QTimer completion;
+    completion.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&completion, &QTimer::timeout, [&] {
+        if (completedNs == 0 && status->text() == QLatin1String("Search Completed"))
+            completedNs = nowNs();
+    });
+    completion.start(completionPollMs);
+
     // The click returns after the probe went out; the window collects the
     // replies from the event loop afterwards. The probe starts afresh there:
     // the handler's pause before the probe is no stall while rows arrive.
+    const qint64 pressNs = nowNs();
     QTest::mouseClick(button, Qt::LeftButton);
     probe.start();
     searchSocket = findSearchSocket();
     memory = socketMemory(searchSocket);
-    const bool completed = QTest::qWaitFor(
-        [&] { return status->text() == QLatin1String("Search Completed"); }, searchTimeoutMs);
+    const bool completed = QTest::qWaitFor([&] { return completedNs != 0; }, searchTimeoutMs);
     probe.stop();
+    completion.stop();
     if (!completed) {
         note(tag + QStringLiteral(": the search did not complete"));
         return false;
     }
-    if (!camera.waitForEvent(QStringLiteral("burst"), 1, burstLogTimeoutMs)) {
-        note(tag + QStringLiteral(": the simulator logged no burst"));
-        return false;
-    }
+    *completionMs = msBetween(pressNs, completedNs);
 
-    const QJsonObject burst = camera.events(QStringLiteral("burst")).constFirst();
-    const int sent = burst.value(QLatin1String("sent")).toInt()
-        + camera.events(QStringLiteral("reply")).size();
-    const int failed = burst.value(QLatin1String("failed")).toInt()
-        + camera.events(QStringLiteral("reply-failed")).size();
-    const double burstMs = burst.value(QLatin1String("ms")).toDouble();
+    int sent = 0;
+    int failed = 0;
+    double burstMs = 0;
+    for (LabCamera *camera : cameras) {
+        if (!camera->waitForEvent(QStringLiteral("burst"), 1, burstLogTimeoutMs)) {
+            note(tag + QStringLiteral(": a simulator logged no burst"));
+            return false;
+        }
+        const QJsonObject burst = camera->events(QStringLiteral("burst")).constFirst();
+        sent += burst.value(QLatin1String("sent")).toInt()
+            + camera->events(QStringLiteral("reply")).size();
+        failed += burst.value(QLatin1String("failed")).toInt()
+            + camera->events(QStringLiteral("reply-failed")).size();
+        burstMs = qMax(burstMs, burst.value(QLatin1String("ms")).toDouble());
+    }
 
     QSet<QString> expected { namedIp };
     for (int number = 1; number <= count; ++number)
@@ -192,7 +250,52 @@ bool measure(int count)
             number(burstMs, 0), burstMs > 0 ? spanMs / burstMs : qInf(), QString(), false });
     printRow({ tag + QStringLiteral(": longest loop stall while rows arrive, ms / idle"),
         number(stallMs), number(idleStallMs), stallMs / idleStallMs, QString(), false });
+    printRow({ tag + QStringLiteral(": press to \"Search Completed\", ms / pause + window"),
+        number(*completionMs), number(designedSearchMs, 0), *completionMs / designedSearchMs,
+        QString(), false });
     return true;
+}
+
+CompletionTimes readTimes(const QString &path)
+{
+    CompletionTimes times;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return times;
+    while (!file.atEnd()) {
+        const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+        if (fields.size() == 2)
+            times.insert(fields.at(0).toInt(), fields.at(1).toDouble());
+    }
+    return times;
+}
+
+bool writeTimes(const QString &path, const CompletionTimes &times)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    for (auto time = times.cbegin(); time != times.cend(); ++time)
+        file.write(QByteArray::number(time.key()) + ' ' + QByteArray::number(time.value()) + '\n');
+    return true;
+}
+
+void compareTimes(const CompletionTimes &times, const CompletionTimes &others)
+{
+    for (auto time = times.cbegin(); time != times.cend(); ++time) {
+        if (!others.contains(time.key())) {
+            note(QStringLiteral("discovery N=%1: no time of the other lab to compare with")
+                     .arg(time.key()));
+            continue;
+        }
+        const double other = others.value(time.key());
+        const double ratio = time.value() / other;
+        printRow({ QStringLiteral("discovery N=%1: press to \"Search Completed\", ms, "
+                                  "two networks / one network")
+                       .arg(time.key()),
+            number(time.value()), number(other), ratio,
+            QStringLiteral("≤ %1").arg(completionRatioTarget), ratio <= completionRatioTarget });
+    }
 }
 
 } // namespace
@@ -201,12 +304,33 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     QList<int> counts;
-    for (const QString &argument : application.arguments().mid(1))
-        counts.append(argument.toInt());
+    QString savePath;
+    QString comparePath;
+    const QStringList arguments = application.arguments().mid(1);
+    for (int n = 0; n < arguments.size(); ++n) {
+        if (arguments.at(n) == QLatin1String("--save-times") && n + 1 < arguments.size())
+            savePath = arguments.at(++n);
+        else if (arguments.at(n) == QLatin1String("--compare-times") && n + 1 < arguments.size())
+            comparePath = arguments.at(++n);
+        else
+            counts.append(arguments.at(n).toInt());
+    }
     if (counts.isEmpty())
         counts = { 100, 1000, 5000 };
     bool allMeasured = true;
-    for (int count : counts)
-        allMeasured = measure(count) && allMeasured;
+    CompletionTimes times;
+    for (int count : counts) {
+        double completionMs = 0;
+        const bool measured = measure(count, &completionMs);
+        if (measured)
+            times.insert(count, completionMs);
+        allMeasured = measured && allMeasured;
+    }
+    if (!savePath.isEmpty() && !writeTimes(savePath, times)) {
+        note(QStringLiteral("cannot write %1").arg(savePath));
+        return 1;
+    }
+    if (!comparePath.isEmpty())
+        compareTimes(times, readTimes(comparePath));
     return allMeasured ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 
 #include "form_workthread.h"
 #include "formtcptransfer.h"
+#include "localaddress.h"
 #include "mqttclient.h"
 #include "updatequeue.h"
 
@@ -96,7 +97,7 @@ Form::Form(QString deviceIp, QString deviceMac, QString deviceSn, QWidget *paren
     ui->label_sn_value->setText(deviceSn);
     ui->label_state->clear();
     this->deviceIp = deviceIp;
-    localIp = ChooseLocalIp(QNetworkInterface::allAddresses());
+    localIp = LocalAddress::ForDevice(deviceIp, ChooseLocalIp(QNetworkInterface::allAddresses()));
     ui->lineEdit->setFocusPolicy(Qt::NoFocus);
 
     formWorkThread = new Form_WorkThread(nullptr);

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "analysedata.h"
+#include "columnfitter.h"
 #include "crc_calc.h"
 #include "form.h"
 #include "mqttclient.h"
@@ -14,11 +15,15 @@
 #include <QEventLoop>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QStandardItemModel>
 #include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -44,6 +49,36 @@ const char discoveryProbe[] = { '\xFA', '\x01', '\x00', '\x00', '\x3C', '\x61' }
 
 constexpr quint16 brokerPort = 1883;
 constexpr int webPagePort = 8888;
+
+// One probe out of each network the host is attached to. Through the routing
+// table a broadcast to 255.255.255.255 leaves by the default route's
+// interface only, and without a default route not at all; naming the
+// interface routes it all the same. On the dual-stack search socket the
+// kernel takes the interface only together with an IPv4 source address,
+// which is the host's address on that network, the one its cameras answer.
+QList<QNetworkDatagram> probePerNetwork(const QByteArray &probe, const QHostAddress &broadcast)
+{
+    QList<QNetworkDatagram> probes;
+    const auto wanted
+        = QNetworkInterface::IsUp | QNetworkInterface::IsRunning | QNetworkInterface::CanBroadcast;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        if ((interface.flags() & wanted) != wanted
+            || interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+        const auto ipv4
+            = std::find_if(entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
+                  return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+              });
+        if (ipv4 == entries.cend())
+            continue;
+        QNetworkDatagram datagram(probe, broadcast, discoveryPort);
+        datagram.setInterfaceIndex(uint(interface.index()));
+        datagram.setSender(ipv4->ip());
+        probes.append(datagram);
+    }
+    return probes;
+}
 
 } // namespace
 
@@ -76,6 +111,7 @@ MainWindow::MainWindow(QWidget *parent)
         QStringLiteral("SN"), QStringLiteral("Device Name"), QStringLiteral("Camera Type"),
         QStringLiteral("OS Version"), QStringLiteral("Camera FW Version") });
     ui->tableView->setModel(model);
+    new ColumnFitter(ui->tableView);
 
     ui->label_Search_State->clear();
     ui->statusbar->addWidget(ui->label_Search_State, 0);
@@ -149,6 +185,9 @@ void MainWindow::on_pushButton_Search_Device_clicked()
     // The cameras are slow to answer a probe that follows the bind at once.
     QThread::msleep(probePauseMs);
     SendData();
+    // Replies may be read before the queued window starts; a flood then must
+    // not hold the event loop past the same end.
+    replyWindowEnd = QDeadlineTimer(collectionWindowMs, Qt::PreciseTimer);
     workThread->StartDelaySignal();
 }
 
@@ -167,16 +206,23 @@ bool MainWindow::ReceiveData()
 
 bool MainWindow::SendData()
 {
+    const QByteArray probe(discoveryProbe, sizeof discoveryProbe);
+    const QHostAddress broadcast(QStringLiteral("255.255.255.255"));
+    const QList<QNetworkDatagram> probes = probePerNetwork(probe, broadcast);
     // A send that fails (no route, no network) shows as an empty table.
-    udpSocket->writeDatagram(discoveryProbe, sizeof discoveryProbe,
-        QHostAddress(QStringLiteral("255.255.255.255")), discoveryPort);
+    if (probes.isEmpty())
+        udpSocket->writeDatagram(probe, broadcast, discoveryPort);
+    for (const QNetworkDatagram &datagram : probes)
+        udpSocket->writeDatagram(datagram);
     return true;
 }
 
 void MainWindow::DelayDisconnect()
 {
     QEventLoop loop;
-    QTimer::singleShot(collectionWindowMs, &loop, &QEventLoop::quit);
+    // A coarse timer may fire up to 5 % early.
+    QTimer::singleShot(
+        int(replyWindowEnd.remainingTime()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::AllEvents);
 
     EndSearch();
@@ -195,12 +241,15 @@ void MainWindow::EndSearch()
 
 void MainWindow::readPendingDatagrams()
 {
-    while (udpSocket->hasPendingDatagrams()) {
+    // A sustained flood keeps the socket pending for ever; the window's end
+    // must still come.
+    while (udpSocket->hasPendingDatagrams() && !replyWindowEnd.hasExpired()) {
         QByteArray datagram;
         datagram.resize(static_cast<int>(qMax<qint64>(udpSocket->pendingDatagramSize(), 0)));
         const qint64 length = udpSocket->readDatagram(datagram.data(), datagram.size());
+        datagram.resize(static_cast<int>(qMax<qint64>(length, 0)));
         // Our own probe comes back here too; the length test drops it.
-        if (length != replyLength)
+        if (datagram.size() != replyLength)
             continue;
 
         unsigned char buffer[replyLength];

@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include <QDeadlineTimer>
 #include <QMainWindow>
 
 class AnalyseData;
@@ -57,6 +58,8 @@ private:
     MqttClient *mqttClient;
     bool socketActive;
     bool isSearching;
+    // The end of the reply collection window, counted from the probe.
+    QDeadlineTimer replyWindowEnd;
 };
 
 #endif // MAINWINDOW_H

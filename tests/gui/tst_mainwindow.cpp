@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTableView>
@@ -30,6 +31,8 @@ private slots:
     void laysOutWidgetsAsDesigned();
     void startsWithEmptyTableAndStatusLine();
     void cellsAreReadOnlyAndClicksSelectWholeRows();
+    void columnsGrowOnlyAsFarAsTheirTextNeeds_data();
+    void columnsGrowOnlyAsFarAsTheirTextNeeds();
     void quitNeedsConfirmation();
     void contextMenuNeedsASelectedRow();
     void contextMenuOffersFourActionsInOrder();
@@ -47,6 +50,8 @@ private:
     }
     void addRow(const QStringList &cells);
     void selectRow(int row);
+    QList<int> columnWidths() const;
+    QList<int> widthsThatFit() const;
 
     MainWindow *window = nullptr;
 };
@@ -140,6 +145,59 @@ void TestMainWindow::cellsAreReadOnlyAndClicksSelectWholeRows()
     const QModelIndexList rows = table()->selectionModel()->selectedRows();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().row(), 1);
+}
+
+QList<int> TestMainWindow::columnWidths() const
+{
+    QList<int> widths;
+    for (int column = 0; column < model()->columnCount(); ++column)
+        widths << table()->columnWidth(column);
+    return widths;
+}
+
+// Qt's own fit to the contents is the width at which no header and no cell is
+// elided; below the designed 120 px a column never shrinks.
+QList<int> TestMainWindow::widthsThatFit() const
+{
+    QTableView fitted;
+    fitted.setFont(table()->font());
+    fitted.setModel(model());
+    QList<int> widths;
+    for (int column = 0; column < model()->columnCount(); ++column) {
+        fitted.resizeColumnToContents(column);
+        widths << qMax(120, fitted.columnWidth(column));
+    }
+    return widths;
+}
+
+void TestMainWindow::columnsGrowOnlyAsFarAsTheirTextNeeds_data()
+{
+    QTest::addColumn<QStringList>("cells");
+    QTest::newRow("short fields") << QStringList { "10.0.0.1", "00:1A:2B:3C:4D:5E", "A", "B", "T",
+        "1", "1" };
+    QTest::newRow("widest fields") << QStringList { "255.255.255.255", "00:1A:2B:3C:4D:5E",
+        "ABCDEFGHIJKLMNOPQRST", "WWWWWWWWWWWWWWWWWWWW", "MMMMMMMMMMMMMMMMMMMM", "10.0.19045",
+        "2.8.1-20240101-build" };
+}
+
+void TestMainWindow::columnsGrowOnlyAsFarAsTheirTextNeeds()
+{
+    QFETCH(QStringList, cells);
+    const QList<int> empty = columnWidths();
+    QCOMPARE(empty, widthsThatFit());
+
+    addRow(cells);
+    addRow({ "10.0.0.2", "00:00:00:00:00:02", "", "", "", "", "" });
+    QCOMPARE(columnWidths(), widthsThatFit());
+    int total = 0;
+    for (int width : columnWidths())
+        total += width;
+    if (total > table()->viewport()->width())
+        QTRY_VERIFY(table()->horizontalScrollBar()->maximum() > 0);
+
+    // A new search empties the table first and starts from the same widths.
+    model()->removeRows(0, model()->rowCount());
+    QCOMPARE(columnWidths(), empty);
 }
 
 void TestMainWindow::quitNeedsConfirmation()

@@ -1,11 +1,17 @@
+#include "form.h"
 #include "labcamera.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "updatedriver.h"
 
+#include <QJsonDocument>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -28,6 +34,10 @@ private slots:
     void secondSearchReplacesTheRows();
     void searchSharesThePortWithSharingSockets();
     void failedBindReleasesTheSearch();
+    void listsCamerasOnEveryNetwork_data();
+    void listsCamerasOnEveryNetwork();
+    void updateNamesTheHostAddressOnTheCamerasNetwork_data();
+    void updateNamesTheHostAddressOnTheCamerasNetwork();
 
 private:
     LabCamera *startCamera(int index, const QStringList &cameraFields);
@@ -229,6 +239,87 @@ void TestSearch::failedBindReleasesTheSearch()
     search();
     QCOMPARE(model()->rowCount(), 1);
     QCOMPARE(answerer.boxes.size(), 1);
+}
+
+// One row per field set-up; ctest runs each in a lab shaped to match, and
+// the lab that does not match skips it.
+void TestSearch::listsCamerasOnEveryNetwork_data()
+{
+    QTest::addColumn<bool>("secondNetwork");
+    QTest::addColumn<bool>("defaultRoute");
+    // The default route goes through the first network, as to an office LAN.
+    QTest::newRow("two networks") << true << true;
+    QTest::newRow("no default route") << false << false;
+}
+
+void TestSearch::listsCamerasOnEveryNetwork()
+{
+    QFETCH(bool, secondNetwork);
+    QFETCH(bool, defaultRoute);
+    const int second = qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS");
+    if ((second > 0) != secondNetwork
+        || (qEnvironmentVariableIntValue("LAB_DEFAULT_ROUTE") == 1) != defaultRoute)
+        QSKIP("runs in the lab this row describes");
+
+    QSet<QString> expected;
+    const int count = qEnvironmentVariableIntValue("LAB_CAMERAS") + second;
+    for (int index = 1; index <= count; ++index) {
+        QVERIFY(startCamera(index, { "ip=" + LabCamera::address(index) })->isRunning());
+        expected.insert(LabCamera::address(index));
+    }
+    search();
+
+    QSet<QString> listed;
+    for (int r = 0; r < model()->rowCount(); ++r)
+        listed.insert(model()->item(r, 0)->text());
+    QCOMPARE(model()->rowCount(), count);
+    QCOMPARE(listed, expected);
+    // A probe through the default route as well would reach its cameras twice.
+    for (const LabCamera *camera : qAsConst(cameras)) {
+        const QList<QJsonObject> probes = camera->events("probe");
+        QCOMPARE(probes.size(), 1);
+        QCOMPARE(probes.first().value("from").toString(), camera->toolAddress() + ":6999");
+    }
+}
+
+void TestSearch::updateNamesTheHostAddressOnTheCamerasNetwork_data()
+{
+    QTest::addColumn<bool>("secondNetwork");
+    // The host lists the second network's address last, so on the first
+    // network the last address listed is the wrong one.
+    QTest::newRow("first network") << false;
+    QTest::newRow("second network") << true;
+}
+
+void TestSearch::updateNamesTheHostAddressOnTheCamerasNetwork()
+{
+    QFETCH(bool, secondNetwork);
+    if (qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS") == 0)
+        QSKIP("needs a lab with a second network");
+    const int index = secondNetwork ? qEnvironmentVariableIntValue("LAB_CAMERAS") + 1 : 1;
+    auto *camera = new LabCamera(index, { "--broker", "--update" });
+    cameras.append(camera);
+    QVERIFY2(camera->start(), qPrintable(camera->errorString()));
+
+    QTemporaryDir dir;
+    const QString image = dir.filePath("fw.bin");
+    QVERIFY(UpdateDriver::writeImage(image, UpdateDriver::randomBytes(1000)));
+    const QPointer<Form> form = UpdateDriver::openWindow(camera);
+    // Closing is safe at any step of an update: the window deletes itself
+    // once no handler of it is running.
+    const auto closeForm = qScopeGuard([form] {
+        if (form)
+            form->close();
+    });
+    UPDATE_STEP(UpdateDriver::browse(form, image));
+    UPDATE_STEP(UpdateDriver::start(form));
+    UPDATE_STEP(UpdateDriver::verifySucceeded(form));
+
+    const QList<QJsonObject> requests = camera->events("update-request");
+    QCOMPARE(requests.size(), 1);
+    const QJsonObject request
+        = QJsonDocument::fromJson(requests.first().value("payload").toString().toUtf8()).object();
+    QCOMPARE(request.value("client_ip").toString(), camera->toolAddress());
 }
 
 QTEST_MAIN(TestSearch)

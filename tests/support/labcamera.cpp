@@ -10,6 +10,7 @@
 namespace {
 
 const char subnetPrefix[] = "198.51.100.";
+const char secondSubnetPrefix[] = "203.0.113.";
 constexpr int firstCameraHost = 10;
 constexpr int pollIntervalMs = 20;
 constexpr int stopGraceMs = 5000;
@@ -17,6 +18,14 @@ constexpr int killWaitMs = 2000;
 const char logName[] = "camsim.log";
 // Set to keep each simulator's log directory for a look after the run.
 const char keepLogsVariable[] = "LABCAMERA_KEEP_LOGS";
+
+// lab.sh puts cameras 1 to LAB_CAMERAS on the first segment, the others on
+// the second.
+bool onFirstSegment(int index)
+{
+    return !qEnvironmentVariableIsSet("LAB_CAMERAS")
+        || index <= qEnvironmentVariableIntValue("LAB_CAMERAS");
+}
 
 } // namespace
 
@@ -34,7 +43,13 @@ LabCamera::~LabCamera()
 
 QString LabCamera::address(int index)
 {
-    return QLatin1String(subnetPrefix) + QString::number(firstCameraHost + index);
+    return QLatin1String(onFirstSegment(index) ? subnetPrefix : secondSubnetPrefix)
+        + QString::number(firstCameraHost + index);
+}
+
+QString LabCamera::toolAddress() const
+{
+    return qEnvironmentVariable(onFirstSegment(m_index) ? "LAB_TOOL_IP" : "LAB_SECOND_TOOL_IP");
 }
 
 bool LabCamera::start(int timeoutMs)

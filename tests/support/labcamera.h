@@ -28,8 +28,11 @@ public:
     LabCamera(int index, const QStringList &camsimArgs, QObject *parent = nullptr);
     ~LabCamera() override;
 
+    // Cameras past LAB_CAMERAS are on the lab's second segment.
     static QString address(int index);
     QString address() const { return address(m_index); }
+    // The tool's address on the camera's segment.
+    QString toolAddress() const;
     int index() const { return m_index; }
 
     // True once the simulator said "ready"; false, with errorString(), when it

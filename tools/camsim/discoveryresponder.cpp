@@ -12,7 +12,7 @@
 #include <QUdpSocket>
 
 DiscoveryResponder::DiscoveryResponder(const QList<CameraIdentity> &cameras, int generatedCount,
-    int floodCount, EventLog *log, QObject *parent)
+    int generatedFirst, int floodCount, EventLog *log, QObject *parent)
     : QObject(parent)
     , m_cameras(cameras)
     , m_floodCount(floodCount)
@@ -20,7 +20,7 @@ DiscoveryResponder::DiscoveryResponder(const QList<CameraIdentity> &cameras, int
     , m_socket(new QUdpSocket(this))
 {
     m_crowdReplies.reserve(generatedCount);
-    for (int number = 1; number <= generatedCount; ++number)
+    for (int number = generatedFirst; number < generatedFirst + generatedCount; ++number)
         m_crowdReplies.append(DiscoveryFrame::reply(CameraIdentity::generated(number)));
     connect(m_socket, &QUdpSocket::readyRead, this, &DiscoveryResponder::readPendingDatagrams);
 }

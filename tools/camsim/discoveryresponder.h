@@ -19,8 +19,9 @@ class DiscoveryResponder : public QObject
 {
     Q_OBJECT
 public:
-    DiscoveryResponder(const QList<CameraIdentity> &cameras, int generatedCount, int floodCount,
-        EventLog *log, QObject *parent = nullptr);
+    // The crowd is generatedCount cameras numbered from generatedFirst on.
+    DiscoveryResponder(const QList<CameraIdentity> &cameras, int generatedCount, int generatedFirst,
+        int floodCount, EventLog *log, QObject *parent = nullptr);
 
     bool start(const QHostAddress &bindAddress, QString *error);
 

@@ -3,6 +3,8 @@
 namespace {
 
 constexpr int maxGeneratedCameras = 100000;
+// Generated cameras take their IPv4 address in 10.0.0.0/8 from their number.
+constexpr int maxGeneratedNumber = 0xFFFFFF;
 constexpr int maxFloodDatagrams = 10000000;
 
 } // namespace
@@ -12,7 +14,7 @@ QString Options::usage()
     return QStringLiteral(
         "usage: camsim --bind ADDR [--log FILE] [--broker] [--http] [--update]\n"
         "              [--update-fault F[,F...]]... [--camera FIELDS]... [--generate N]\n"
-        "              [--flood N]\n"
+        "              [--generate-from K] [--flood N]\n"
         "\n"
         "Plays cameras for the maintenance tool on IPv4 address ADDR.\n"
         "  --bind ADDR        the camera's address; MQTT, HTTP and update ports listen here\n"
@@ -30,6 +32,8 @@ QString Options::usage()
         "                     crc-low-first | bad-length-byte | short | long | bad-id |\n"
         "                     duplicate)\n"
         "  --generate N       N more cameras with numbered identities, answering in one burst\n"
+        "  --generate-from K  number them from K on (default 1), so that simulators on\n"
+        "                     several networks play different cameras\n"
         "  --flood N          N random datagrams to the prober after the undelayed replies,\n"
         "                     some shaped like a reply but with a wrong checksum\n"
         "Without --camera and --generate one camera with default fields answers.\n"
@@ -61,7 +65,7 @@ bool Options::parse(const QByteArrayList &arguments, QString *error)
 bool Options::needsValue(const QByteArray &name)
 {
     return name == "--bind" || name == "--log" || name == "--update-fault" || name == "--camera"
-        || name == "--generate" || name == "--flood";
+        || name == "--generate" || name == "--generate-from" || name == "--flood";
 }
 
 bool Options::takeOption(const QByteArray &name, const QByteArray &value, QString *error)
@@ -85,6 +89,9 @@ bool Options::takeOption(const QByteArray &name, const QByteArray &value, QStrin
     } else if (name == "--generate") {
         generatedCount = value.toInt(&ok);
         ok = ok && generatedCount >= 0 && generatedCount <= maxGeneratedCameras;
+    } else if (name == "--generate-from") {
+        generatedFirst = value.toInt(&ok);
+        ok = ok && generatedFirst >= 1 && generatedFirst <= maxGeneratedNumber;
     } else if (name == "--flood") {
         floodCount = value.toInt(&ok);
         ok = ok && floodCount >= 0 && floodCount <= maxFloodDatagrams;
@@ -108,6 +115,11 @@ bool Options::checkCombination(QString *error) const
     }
     if (update && !broker) {
         *error = QStringLiteral("--update needs --broker");
+        return false;
+    }
+    if (generatedFirst - 1 + generatedCount > maxGeneratedNumber) {
+        *error = QStringLiteral("--generate-from with --generate runs past camera number %1")
+                     .arg(maxGeneratedNumber);
         return false;
     }
     return true;

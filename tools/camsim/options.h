@@ -22,6 +22,7 @@ struct Options
     UpdateFaults updateFaults;
     QList<CameraIdentity> cameras;
     int generatedCount = 0;
+    int generatedFirst = 1;
     int floodCount = 0;
 
     bool parse(const QByteArrayList &arguments, QString *error);

@@ -62,8 +62,8 @@ void Simulator::shutDown(int exitCode)
 
 bool Simulator::startDiscovery(QString *error)
 {
-    m_discovery = new DiscoveryResponder(
-        m_options.cameras, m_options.generatedCount, m_options.floodCount, m_log, this);
+    m_discovery = new DiscoveryResponder(m_options.cameras, m_options.generatedCount,
+        m_options.generatedFirst, m_options.floodCount, m_log, this);
     return m_discovery->start(m_options.bindAddress, error);
 }
 

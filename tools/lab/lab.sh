@@ -1,58 +1,97 @@
 #!/usr/bin/env bash
 # The project's virtual LAN: one network namespace for the tool, one per
-# simulated camera, and one holding the bridge that joins them. Nothing here
+# simulated camera, and one holding the bridges that join them. Nothing here
 # touches the machine's own namespace except to create and delete the
 # namespaces, so no probe or other packet of the project can reach a real
-# network. Addresses come from 198.51.100.0/24, a documentation range that is
-# never routed.
+# network. Addresses come from 198.51.100.0/24 and 203.0.113.0/24,
+# documentation ranges that are never routed.
 #
-#   lab.sh up NAME CAMERAS        create the LAN
+#   lab.sh up [--second-cameras M] [--no-default-route] NAME CAMERAS
+#                                 create the LAN
 #   lab.sh down NAME              end its processes and delete it
-#   lab.sh run [--cameras N] [--name NAME] -- COMMAND...
+#   lab.sh run [--cameras N] [--second-cameras M] [--no-default-route]
+#              [--name NAME] -- COMMAND...
 #                                 create a LAN, run COMMAND inside the tool's
 #                                 namespace, delete the LAN however COMMAND ends
 #
-# Inside `run`, COMMAND sees LAB_NAME, LAB_CAMERAS, LAB_TOOL_IP and
-# LAB_SUBNET; camera i (1-based) lives in namespace "$LAB_NAME-cam$i" at
-# address 198.51.100.(10+i).
+# The first segment holds cameras 1..N. --second-cameras adds a second segment
+# on its own bridge, reached through the tool's second interface eth1, with
+# cameras N+1..N+M: a host on two networks. The tool's namespace has a default
+# route over eth0 unless --no-default-route: then, as on a camera switch
+# without a gateway, it has only the routes of its own subnets.
+#
+# Inside `run`, COMMAND sees LAB_NAME, LAB_CAMERAS (N), LAB_TOOL_IP,
+# LAB_SUBNET, LAB_SECOND_CAMERAS (M, 0 without the second segment),
+# LAB_SECOND_TOOL_IP and LAB_SECOND_SUBNET (empty without it) and
+# LAB_DEFAULT_ROUTE (1 or 0). Camera i (1-based) lives in namespace
+# "$LAB_NAME-cam$i" at address 198.51.100.(10+i) on the first segment,
+# 203.0.113.(10+i) on the second.
 set -euo pipefail
 
 readonly subnet_prefix=198.51.100
 readonly tool_ip=$subnet_prefix.2
+readonly second_prefix=203.0.113
+readonly second_tool_ip=$second_prefix.2
 readonly max_cameras=200
 
 die() { echo "lab.sh: $*" >&2; exit 2; }
 
-camera_ip() { echo "$subnet_prefix.$((10 + $1))"; }
+# camera_ip I FIRST_SEGMENT_CAMERAS
+camera_ip() {
+    if (($1 <= $2)); then echo "$subnet_prefix.$((10 + $1))"; else echo "$second_prefix.$((10 + $1))"; fi
+}
 
 lab_exists() { ip netns list | awk '{print $1}' | grep -qx "$1-lan"; }
 
-# Joins namespace $2 to the bridge with a veth pair named eth0 on its side.
+is_count() { [[ $1 =~ ^[0-9]+$ ]]; }
+
+# Joins namespace $2 to bridge $6 of the lab's bridge namespace through a veth
+# pair: interface $3 on the namespace's side, $4 on the bridge's.
 attach() {
-    local name=$1 ns=$2 port=$3 address=$4
-    ip netns add "$ns"
-    ip -n "$ns" link set lo up
-    ip -n "$ns" link add eth0 type veth peer name "$port" netns "$name-lan"
-    ip -n "$ns" addr add "$address/24" dev eth0
-    ip -n "$ns" link set eth0 up
-    ip -n "$name-lan" link set "$port" master br0 up
+    local name=$1 ns=$2 interface=$3 port=$4 address=$5 bridge=$6
+    ip -n "$ns" link add "$interface" type veth peer name "$port" netns "$name-lan"
+    ip -n "$ns" addr add "$address/24" dev "$interface"
+    ip -n "$ns" link set "$interface" up
+    ip -n "$name-lan" link set "$port" master "$bridge" up
 }
 
+new_namespace() {
+    ip netns add "$1"
+    ip -n "$1" link set lo up
+}
+
+new_bridge() {
+    ip -n "$1-lan" link add "$2" type bridge
+    ip -n "$1-lan" link set "$2" up
+}
+
+# up NAME CAMERAS SECOND_CAMERAS DEFAULT_ROUTE; SECOND_CAMERAS is empty
+# without the second segment.
 up() {
-    local name=$1 cameras=$2
-    [[ $cameras =~ ^[0-9]+$ ]] && ((cameras <= max_cameras)) || die "cameras must be 0..$max_cameras"
+    local name=$1 cameras=$2 second=$3 default_route=$4
+    is_count "$cameras" && ((cameras <= max_cameras)) || die "cameras must be 0..$max_cameras"
+    [[ -z $second ]] || { is_count "$second" && ((cameras + second <= max_cameras)); } ||
+        die "cameras on both segments must be 0..$max_cameras together"
     lab_exists "$name" && die "a lab named $name exists already"
-    ip netns add "$name-lan"
-    ip -n "$name-lan" link set lo up
-    ip -n "$name-lan" link add br0 type bridge
-    ip -n "$name-lan" link set br0 up
-    attach "$name" "$name-tool" tool "$tool_ip"
-    # A send to 255.255.255.255 needs a route; the namespace has no other way
-    # out than the virtual LAN, so the broadcast can only go there.
-    ip -n "$name-tool" route add default dev eth0
-    local i
-    for ((i = 1; i <= cameras; i++)); do
-        attach "$name" "$name-cam$i" "c$i" "$(camera_ip "$i")"
+    new_namespace "$name-lan"
+    new_bridge "$name" br0
+    new_namespace "$name-tool"
+    attach "$name" "$name-tool" eth0 tool "$tool_ip" br0
+    if [[ -n $second ]]; then
+        new_bridge "$name" br1
+        attach "$name" "$name-tool" eth1 tool2 "$second_tool_ip" br1
+    fi
+    # The namespace has no other way out than the virtual LAN, so whatever the
+    # routes, the broadcast can only go there.
+    if ((default_route)); then
+        ip -n "$name-tool" route add default dev eth0
+    fi
+    local i bridge
+    for ((i = 1; i <= cameras + ${second:-0}; i++)); do
+        bridge=br0
+        ((i <= cameras)) || bridge=br1
+        new_namespace "$name-cam$i"
+        attach "$name" "$name-cam$i" eth0 "c$i" "$(camera_ip "$i" "$cameras")" "$bridge"
         ip -n "$name-cam$i" route add default dev eth0
     done
 }
@@ -71,12 +110,18 @@ down() {
     done
 }
 
+# Options that shape the segments, shared by up and run.
+second=""
+default_route=1
+
 run() {
     local cameras=3
     lab_name="tk$$"
     while (($#)); do
         case $1 in
         --cameras) cameras=$2; shift 2 ;;
+        --second-cameras) second=$2; shift 2 ;;
+        --no-default-route) default_route=0; shift ;;
         --name) lab_name=$2; shift 2 ;;
         --) shift; break ;;
         *) die "unknown option $1" ;;
@@ -85,19 +130,40 @@ run() {
     (($#)) || die "run needs a command"
     trap 'down "$lab_name"' EXIT
     trap 'exit 130' INT TERM
-    up "$lab_name" "$cameras"
+    up "$lab_name" "$cameras" "$second" "$default_route"
+    local second_tool="" second_subnet=""
+    if [[ -n $second ]]; then
+        second_tool=$second_tool_ip
+        second_subnet=$second_prefix.0/24
+    fi
     local status=0
     ip netns exec "$lab_name-tool" env LAB_NAME="$lab_name" LAB_CAMERAS="$cameras" \
-        LAB_TOOL_IP="$tool_ip" LAB_SUBNET="$subnet_prefix.0/24" "$@" || status=$?
+        LAB_TOOL_IP="$tool_ip" LAB_SUBNET="$subnet_prefix.0/24" \
+        LAB_SECOND_CAMERAS="${second:-0}" LAB_SECOND_TOOL_IP="$second_tool" \
+        LAB_SECOND_SUBNET="$second_subnet" LAB_DEFAULT_ROUTE="$default_route" "$@" || status=$?
     return "$status"
 }
+
+readonly usage="usage: lab.sh up [--second-cameras M] [--no-default-route] NAME CAMERAS | down NAME |
+       run [--cameras N] [--second-cameras M] [--no-default-route] [--name NAME] -- COMMAND..."
 
 [[ $EUID -eq 0 ]] || die "must run as root (network namespaces)"
 command -v ip >/dev/null || die "ip (iproute2) is missing"
 
 case ${1:-} in
-up) (($# == 3)) || die "usage: lab.sh up NAME CAMERAS"; up "$2" "$3" ;;
-down) (($# == 2)) || die "usage: lab.sh down NAME"; down "$2" ;;
+up)
+    shift
+    while (($# > 2)); do
+        case $1 in
+        --second-cameras) second=$2; shift 2 ;;
+        --no-default-route) default_route=0; shift ;;
+        *) die "$usage" ;;
+        esac
+    done
+    (($# == 2)) || die "$usage"
+    up "$1" "$2" "$second" "$default_route"
+    ;;
+down) (($# == 2)) || die "$usage"; down "$2" ;;
 run) shift; run "$@" ;;
-*) die "usage: lab.sh up NAME CAMERAS | down NAME | run [--cameras N] [--name NAME] -- COMMAND..." ;;
+*) die "$usage" ;;
 esac

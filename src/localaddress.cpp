@@ -1,0 +1,72 @@
+#include "localaddress.h"
+
+#include <QNetworkInterface>
+#include <QUdpSocket>
+
+namespace {
+
+// Only picks the route: no datagram is sent to it.
+constexpr quint16 routeLookupPort = 6999;
+
+bool isUsable(const QHostAddress &address)
+{
+    return address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()
+        && address.toIPv4Address() != 0;
+}
+
+} // namespace
+
+QString LocalAddress::ForDevice(const QString &deviceIp, const QString &fallback)
+{
+    const QHostAddress device(deviceIp);
+    return Choose(device, HostNetworks(), RoutedAddress(device), fallback);
+}
+
+QString LocalAddress::Choose(const QHostAddress &device,
+    const QList<QNetworkAddressEntry> &networks, const QHostAddress &routed,
+    const QString &fallback)
+{
+    if (device.protocol() != QAbstractSocket::IPv4Protocol)
+        return fallback;
+    // Overlapping subnets: the narrowest one is where the routing table sends.
+    const QNetworkAddressEntry *closest = nullptr;
+    for (const QNetworkAddressEntry &network : networks) {
+        if (!isUsable(network.ip()) || !device.isInSubnet(network.ip(), network.prefixLength()))
+            continue;
+        if (!closest || network.prefixLength() > closest->prefixLength())
+            closest = &network;
+    }
+    if (closest)
+        return closest->ip().toString();
+    if (isUsable(routed))
+        return routed.toString();
+    return fallback;
+}
+
+QList<QNetworkAddressEntry> LocalAddress::HostNetworks()
+{
+    QList<QNetworkAddressEntry> networks;
+    const auto wanted = QNetworkInterface::IsUp | QNetworkInterface::IsRunning;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        if ((interface.flags() & wanted) != wanted
+            || interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                networks.append(entry);
+        }
+    }
+    return networks;
+}
+
+QHostAddress LocalAddress::RoutedAddress(const QHostAddress &device)
+{
+    if (device.protocol() != QAbstractSocket::IPv4Protocol)
+        return QHostAddress();
+    QUdpSocket socket;
+    // An address needs no lookup, so a UDP socket connects at once or not at all.
+    socket.connectToHost(device, routeLookupPort);
+    if (socket.state() != QAbstractSocket::ConnectedState)
+        return QHostAddress();
+    return socket.localAddress();
+}
