@@ -1,4 +1,5 @@
 #include "form.h"
+#include "localaddress.h"
 #include "modalanswerer.h"
 #include "mqttclient.h"
 
@@ -173,7 +174,8 @@ void TestForm::requestDescribesTheChosenImage()
     QFETCH(QString, md5);
     browse(writeImage("fw 2.8.1.bin", content));
 
-    const QString localIp = Form::ChooseLocalIp(QNetworkInterface::allAddresses());
+    const QString localIp = LocalAddress::ForDevice(
+        "192.0.2.10", Form::ChooseLocalIp(QNetworkInterface::allAddresses()));
     const QString expected = QString("{\"buffer_size\":\"1048576\",\"client_ip\":\"%1\","
                                      "\"file_md5\":\"%2\",\"file_name\":\"fw 2.8.1.bin\","
                                      "\"file_size\":\"%3\"}")
