@@ -3,12 +3,12 @@
 
 #include "form_workthread.h"
 #include "formtcptransfer.h"
+#include "md5digest.h"
 #include "localaddress.h"
 #include "mqttclient.h"
 #include "updatequeue.h"
 
 #include <QCloseEvent>
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QDesktopWidget>
 #include <QElapsedTimer>
@@ -372,7 +372,7 @@ QByteArray Form::CreateJsonQByteArray()
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
 
-    QCryptographicHash digest(QCryptographicHash::Md5);
+    Md5Digest digest;
     QByteArray piece(static_cast<int>(digestPieceSize), Qt::Uninitialized);
     QElapsedTimer blockTime;
     blockTime.start();
@@ -382,7 +382,7 @@ QByteArray Form::CreateJsonQByteArray()
         // A digest of part of the image would announce the wrong image.
         if (length < 0)
             return QByteArray();
-        digest.addData(piece.constData(), static_cast<int>(length));
+        digest.addData(piece.constData(), length);
         blockBytes += length;
         const bool atEnd = length == 0;
         if (atEnd || blockBytes >= digestBlockSize || blockTime.elapsed() >= digestBlockMs) {
@@ -395,13 +395,16 @@ QByteArray Form::CreateJsonQByteArray()
             break;
     }
     file.close();
+    const QByteArray md5 = digest.hexResult();
+    if (md5.isEmpty())
+        return QByteArray();
 
     QJsonObject request;
     request.insert(QStringLiteral("client_ip"), localIp);
     request.insert(QStringLiteral("file_name"), updateImage.name);
     request.insert(QStringLiteral("buffer_size"), QString::number(bufferSize));
     request.insert(QStringLiteral("file_size"), QString::number(updateImage.size));
-    request.insert(QStringLiteral("file_md5"), QString::fromLatin1(digest.result().toHex()));
+    request.insert(QStringLiteral("file_md5"), QString::fromLatin1(md5));
     return QJsonDocument(request).toJson(QJsonDocument::Compact);
 }
 
