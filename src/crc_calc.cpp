@@ -5,11 +5,12 @@
 namespace {
 
 // The two byte tables of the Modbus byte-wise algorithm, derived from the
-// reflected polynomial 0xA001 instead of written out, so they cannot be mistyped.
+// reflected polynomial 0xA001 instead of written out, so they cannot be
+// mistyped. Entry i of each holds one byte of the CRC step T(i) of byte i.
 struct CrcTables
 {
-    std::array<unsigned char, 256> high {};
-    std::array<unsigned char, 256> low {};
+    std::array<unsigned char, 256> lowByteOfStep {};
+    std::array<unsigned char, 256> highByteOfStep {};
 };
 
 constexpr CrcTables makeTables()
@@ -19,8 +20,8 @@ constexpr CrcTables makeTables()
         unsigned value = index;
         for (int bit = 0; bit < 8; ++bit)
             value = (value & 1u) ? (value >> 1) ^ 0xA001u : value >> 1;
-        tables.high[index] = static_cast<unsigned char>(value & 0xFFu);
-        tables.low[index] = static_cast<unsigned char>(value >> 8);
+        tables.lowByteOfStep[index] = static_cast<unsigned char>(value & 0xFFu);
+        tables.highByteOfStep[index] = static_cast<unsigned char>(value >> 8);
     }
     return tables;
 }
@@ -38,8 +39,8 @@ void Crc_Calc::GetCRC16(
     unsigned char accHigh = 0xFF;
     for (unsigned short n = 0; n < length; ++n) {
         const unsigned char index = accLow ^ data[n];
-        accLow = accHigh ^ crcTables.high[index];
-        accHigh = crcTables.low[index];
+        accLow = accHigh ^ crcTables.lowByteOfStep[index];
+        accHigh = crcTables.highByteOfStep[index];
     }
     *crcLow = accLow;
     *crcHigh = accHigh;

@@ -3,9 +3,10 @@
 
 #include "form_workthread.h"
 #include "formtcptransfer.h"
-#include "md5digest.h"
 #include "localaddress.h"
+#include "md5digest.h"
 #include "mqttclient.h"
+#include "protocol.h"
 #include "updatequeue.h"
 
 #include <QCloseEvent>
@@ -27,10 +28,6 @@
 #include <exception>
 
 namespace {
-
-constexpr quint16 brokerPort = 1883;
-const QString requestTopic = QStringLiteral("Ordel Tool_in/update_camera_fw");
-const QString statusTopic = QStringLiteral("Ordel Tool_out/update_camera_fw");
 
 constexpr int paintWaitMs = 10;
 // The full second is always waited, also when the broker answers sooner.
@@ -333,7 +330,7 @@ void Form::Camera_FW_Update()
             ShowState(tr("Preparation is starting, please wait a moment..."));
         phase = Phase::Announcing;
         mqttClient->setHostname(deviceIp);
-        mqttClient->setPort(brokerPort);
+        mqttClient->setPort(Protocol::brokerPort);
         if (mqttClient->state() == MqttClient::Disconnected)
             mqttClient->connectToHost();
         if (!Wait(brokerConnectWaitMs))
@@ -343,7 +340,7 @@ void Form::Camera_FW_Update()
             return;
         }
 
-        mqttClient->subscribe(statusTopic, 0);
+        mqttClient->subscribe(QLatin1String(Protocol::updateStatusTopic), 0);
         const QByteArray request = CreateJsonQByteArray();
         if (phase == Phase::Closing)
             return;
@@ -351,7 +348,8 @@ void Form::Camera_FW_Update()
             EndUpdate(tr("Mqtt Create Json Object Failed"));
             return;
         }
-        if (mqttClient->publish(requestTopic, request, 0, false) != 0) {
+        if (mqttClient->publish(QLatin1String(Protocol::updateRequestTopic), request, 0, false)
+            != 0) {
             EndUpdate(tr("Mqtt Publish Failed"));
             return;
         }
@@ -555,7 +553,7 @@ void Form::MqttConnectionLost()
 
 void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
 {
-    if (topic != statusTopic)
+    if (topic != QLatin1String(Protocol::updateStatusTopic))
         return;
     try {
         QJsonParseError parseError;

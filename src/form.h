@@ -1,6 +1,8 @@
 #ifndef FORM_H
 #define FORM_H
 
+#include "protocol.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QMessageBox>
@@ -96,8 +98,8 @@ private:
     Form_WorkThread *formWorkThread = nullptr;
     FormTcpTransfer *formTcpTransfer = nullptr;
     MqttClient *mqttClient = nullptr;
-    quint16 tcpPort = 8000;
-    qint64 bufferSize = 1048576;
+    quint16 tcpPort = Protocol::imagePort;
+    qint64 bufferSize = Protocol::imageChunkSize;
     QString localIp;
 
     Phase phase = Phase::Idle;

@@ -6,6 +6,7 @@
 #include "crc_calc.h"
 #include "form.h"
 #include "mqttclient.h"
+#include "protocol.h"
 #include "workthread.h"
 
 #include <QCloseEvent>
@@ -27,14 +28,8 @@
 
 namespace {
 
-// Discovery runs on one well-known port in both directions: the cameras answer
-// to the port the probe came from.
-constexpr quint16 discoveryPort = 6999;
 constexpr unsigned long probePauseMs = 500;
 constexpr int collectionWindowMs = 2000;
-constexpr unsigned short replyLength = 105;
-constexpr unsigned char replyFirstId = 0xFA;
-constexpr unsigned char replySecondId = 0x01;
 constexpr int recordFields = 7;
 // A crowd of cameras answers in one burst, faster than the window lists rows,
 // so the kernel has to hold the replies meanwhile. A queued 105-byte reply
@@ -43,12 +38,6 @@ constexpr int recordFields = 7;
 // twice net.core.rmem_max: a 4 MiB cap leaves room for about 10000 replies,
 // the kernel's stock 208 KiB cap for about 500.
 constexpr int searchReceiveBufferBytes = 4 * 1024 * 1024;
-
-// The probe never changes, so its checksum (3C 61) is part of the constant.
-const char discoveryProbe[] = { '\xFA', '\x01', '\x00', '\x00', '\x3C', '\x61' };
-
-constexpr quint16 brokerPort = 1883;
-constexpr int webPagePort = 8888;
 
 // One probe out of each network the host is attached to. Through the routing
 // table a broadcast to 255.255.255.255 leaves by the default route's
@@ -72,7 +61,7 @@ QList<QNetworkDatagram> probePerNetwork(const QByteArray &probe, const QHostAddr
               });
         if (ipv4 == entries.cend())
             continue;
-        QNetworkDatagram datagram(probe, broadcast, discoveryPort);
+        QNetworkDatagram datagram(probe, broadcast, Protocol::discoveryPort);
         datagram.setInterfaceIndex(uint(interface.index()));
         datagram.setSender(ipv4->ip());
         probes.append(datagram);
@@ -85,11 +74,12 @@ QList<QNetworkDatagram> probePerNetwork(const QByteArray &probe, const QHostAddr
 // The texts and topic of one of the two MQTT device commands.
 struct DeviceCommand
 {
-    QString question;
-    QString cancelled;
-    QString inProgress;
     QString topic;
     QByteArray payload;
+    QString question;
+    // The status line's texts: answered No, sending, sent, not taken.
+    QString cancelled;
+    QString sending;
     QString completed;
     QString failed;
 };
@@ -195,7 +185,7 @@ bool MainWindow::ReceiveData()
 {
     if (udpSocket->state() == QAbstractSocket::BoundState)
         return true;
-    udpSocket->bind(QHostAddress::Any, discoveryPort,
+    udpSocket->bind(QHostAddress::Any, Protocol::discoveryPort,
         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
     if (udpSocket->state() != QAbstractSocket::BoundState)
         return false;
@@ -206,12 +196,12 @@ bool MainWindow::ReceiveData()
 
 bool MainWindow::SendData()
 {
-    const QByteArray probe(discoveryProbe, sizeof discoveryProbe);
+    const QByteArray probe(Protocol::discoveryProbe, sizeof Protocol::discoveryProbe);
     const QHostAddress broadcast(QStringLiteral("255.255.255.255"));
     const QList<QNetworkDatagram> probes = probePerNetwork(probe, broadcast);
     // A send that fails (no route, no network) shows as an empty table.
     if (probes.isEmpty())
-        udpSocket->writeDatagram(probe, broadcast, discoveryPort);
+        udpSocket->writeDatagram(probe, broadcast, Protocol::discoveryPort);
     for (const QNetworkDatagram &datagram : probes)
         udpSocket->writeDatagram(datagram);
     return true;
@@ -249,12 +239,13 @@ void MainWindow::readPendingDatagrams()
         const qint64 length = udpSocket->readDatagram(datagram.data(), datagram.size());
         datagram.resize(static_cast<int>(qMax<qint64>(length, 0)));
         // Our own probe comes back here too; the length test drops it.
-        if (datagram.size() != replyLength)
+        if (datagram.size() != Protocol::replyLength)
             continue;
 
-        unsigned char buffer[replyLength];
+        unsigned char buffer[Protocol::replyLength];
         analyseData->QByteArraytoUCharArray(datagram, buffer);
-        if (!crcCalc->CheckIdCRC(buffer, replyLength, replyFirstId, replySecondId))
+        if (!crcCalc->CheckIdCRC(
+                buffer, Protocol::replyLength, Protocol::frameFirstId, Protocol::frameSecondId))
             continue;
 
         QString record[recordFields];
@@ -320,23 +311,36 @@ void MainWindow::LoginPage()
         return;
     }
     const QString ip = model->index(current.row(), 0).data().toString();
-    const QUrl url(QStringLiteral("http://") + ip + QLatin1Char(':') + QString::number(webPagePort),
+    const QUrl url(
+        QStringLiteral("http://") + ip + QLatin1Char(':') + QString::number(Protocol::webPagePort),
         QUrl::TolerantMode);
     QDesktopServices::openUrl(url);
 }
 
 void MainWindow::ShutDown()
 {
-    SendDeviceCommand({ tr("Do you want to shut down?"), tr("Shut Down Cancel"), tr("Shut Down..."),
-        QStringLiteral("Ordel Tool_in/poweroff"), QByteArrayLiteral("Shut Down"),
-        tr("Shut Down Completed"), tr("Shut Down Failed") });
+    DeviceCommand command;
+    command.topic = QLatin1String(Protocol::powerOffTopic);
+    command.payload = Protocol::powerOffPayload;
+    command.question = tr("Do you want to shut down?");
+    command.cancelled = tr("Shut Down Cancel");
+    command.sending = tr("Shut Down...");
+    command.completed = tr("Shut Down Completed");
+    command.failed = tr("Shut Down Failed");
+    SendDeviceCommand(command);
 }
 
 void MainWindow::Restart()
 {
-    SendDeviceCommand({ tr("Do you want to restart?"), tr("Restart Cancel"), tr("Restarting..."),
-        QStringLiteral("Ordel Tool_in/restart"), QByteArrayLiteral("Restart"),
-        tr("Restart Completed"), tr("Restart Failed") });
+    DeviceCommand command;
+    command.topic = QLatin1String(Protocol::restartTopic);
+    command.payload = Protocol::restartPayload;
+    command.question = tr("Do you want to restart?");
+    command.cancelled = tr("Restart Cancel");
+    command.sending = tr("Restarting...");
+    command.completed = tr("Restart Completed");
+    command.failed = tr("Restart Failed");
+    SendDeviceCommand(command);
 }
 
 void MainWindow::SendDeviceCommand(const DeviceCommand &command)
@@ -347,12 +351,9 @@ void MainWindow::SendDeviceCommand(const DeviceCommand &command)
 
     const int row = ui->tableView->currentIndex().row();
     const QString ip = model->index(row, 0).data().toString();
-    // The client keeps its connection between commands; a command for another
-    // camera must not travel over the connection to the previous one.
-    if (mqttClient->state() != MqttClient::Disconnected && mqttClient->hostname() != ip)
-        mqttClient->disconnectFromHost();
+    // The client keeps its connection between commands, to the same camera.
     mqttClient->setHostname(ip);
-    mqttClient->setPort(brokerPort);
+    mqttClient->setPort(Protocol::brokerPort);
     if (mqttClient->state() == MqttClient::Disconnected)
         mqttClient->connectToHost();
 
@@ -364,7 +365,7 @@ void MainWindow::SendDeviceCommand(const DeviceCommand &command)
         ui->label_Search_State->setText(command.cancelled);
         return;
     }
-    ShowStatus(command.inProgress);
+    ShowStatus(command.sending);
 
     if (mqttClient->state() != MqttClient::Connected) {
         ui->label_Search_State->setText(tr("Connect Server Failed"));

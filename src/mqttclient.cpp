@@ -45,6 +45,7 @@ MqttClient::~MqttClient()
 void MqttClient::setHostname(const QString &hostname)
 {
     host = hostname;
+    endConnectionElsewhere();
 }
 
 QString MqttClient::hostname() const
@@ -55,6 +56,16 @@ QString MqttClient::hostname() const
 void MqttClient::setPort(quint16 port)
 {
     portNumber = port;
+    endConnectionElsewhere();
+}
+
+// The client always talks to the broker it was last given: a live connection
+// or an attempt to another broker ends, so that nothing meant for this one
+// travels over it. The next connectToHost() reaches the new broker.
+void MqttClient::endConnectionElsewhere()
+{
+    if (currentState != Disconnected && (host != activeHost || portNumber != activePort))
+        disconnectFromHost();
 }
 
 quint16 MqttClient::port() const
@@ -69,16 +80,10 @@ MqttClient::ClientState MqttClient::state() const
 
 void MqttClient::connectToHost()
 {
-    if (currentState != Disconnected) {
-        if (host == activeHost && portNumber == activePort)
-            return;
-        // Connecting a live handle elsewhere would drop the old socket without
-        // a DISCONNECT, so the old broker would see an abrupt loss.
-        QPointer<MqttClient> self(this);
-        disconnectFromHost();
-        if (!self)
-            return;
-    }
+    // Already connected or connecting to this broker: a change of broker has
+    // ended the connection before.
+    if (currentState != Disconnected)
+        return;
 
     const quint64 thisAttempt = ++attempt;
     activeHost = host;

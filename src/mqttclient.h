@@ -1,6 +1,8 @@
 #ifndef MQTTCLIENT_H
 #define MQTTCLIENT_H
 
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
@@ -27,6 +29,8 @@ public:
     explicit MqttClient(QObject *parent = nullptr);
     ~MqttClient() override;
 
+    // Another broker than the one connected or being connected ends that
+    // connection (Disconnected on return); the same one changes nothing.
     void setHostname(const QString &hostname);
     QString hostname() const;
     void setPort(quint16 port);
@@ -77,10 +81,11 @@ private:
     void dropNotifiers();
     void updateWriteNotifier();
     void releaseConnection(bool sayGoodbye);
+    void endConnectionElsewhere();
 
     mosquitto *mosq = nullptr;
     QString host;
-    quint16 portNumber = 1883;
+    quint16 portNumber = Protocol::brokerPort;
     QString activeHost;
     quint16 activePort = 0;
     ClientState currentState = Disconnected;

@@ -21,6 +21,7 @@ private slots:
     void clientDeletedByItsConnectedSlotDoesNotCrash();
     // Traffic
     void publishedBytesArriveUnchangedOnTopicWithBlank();
+    void anotherBrokerEndsTheConnection();
     void publishWhileDisconnectedIsRejected();
     void idleConnectionDoesNotSpinTheEventLoop();
     // Losing the broker
@@ -159,6 +160,23 @@ void tst_MqttClient::publishedBytesArriveUnchangedOnTopicWithBlank()
         QCOMPARE(received.at(i).at(0).toByteArray(), payload);
         QCOMPARE(received.at(i).at(1).toString(), topic);
     }
+}
+
+// A command for another camera must never travel over the connection to the
+// previous one: the client ends it when given another broker.
+void tst_MqttClient::anotherBrokerEndsTheConnection()
+{
+    MqttClient client;
+    QVERIFY(connectTo(client, brokerPort));
+    QSignalSpy disconnected(&client, &MqttClient::disconnected);
+    client.setHostname("127.0.0.1");
+    client.setPort(brokerPort);
+    QCOMPARE(client.state(), MqttClient::Connected);
+    client.setPort(brokerPort + 1);
+    QCOMPARE(client.state(), MqttClient::Disconnected);
+    QCOMPARE(disconnected.count(), 1);
+    client.setPort(brokerPort);
+    QVERIFY(connectTo(client, brokerPort));
 }
 
 void tst_MqttClient::publishWhileDisconnectedIsRejected()

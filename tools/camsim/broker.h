@@ -1,6 +1,8 @@
 #ifndef BROKER_H
 #define BROKER_H
 
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
@@ -16,7 +18,7 @@ class Broker : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr quint16 port = 1883;
+    static constexpr quint16 port = Protocol::brokerPort;
 
     explicit Broker(EventLog *log, QObject *parent = nullptr);
     ~Broker() override;

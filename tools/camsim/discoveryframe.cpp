@@ -7,11 +7,8 @@
 
 namespace {
 
-const char probeBytes[]
-    = { char(0xFA), char(0x01), char(0x00), char(0x00), char(0x3C), char(0x61) };
-
-constexpr char firstId = char(0xFA);
-constexpr char secondId = char(0x01);
+constexpr char firstId = char(Protocol::frameFirstId);
+constexpr char secondId = char(Protocol::frameSecondId);
 constexpr char wrongSecondId = char(0x02);
 constexpr int bodyLength = DiscoveryFrame::replyLength - 5;
 constexpr int wrongBodyLength = bodyLength + 1;
@@ -33,7 +30,8 @@ enum NoiseKind { AnyLength, ReplyLength, ReplyShape, NoiseKindCount };
 
 bool DiscoveryFrame::isProbe(const QByteArray &datagram)
 {
-    return datagram == QByteArray::fromRawData(probeBytes, sizeof(probeBytes));
+    return datagram
+        == QByteArray::fromRawData(Protocol::discoveryProbe, sizeof(Protocol::discoveryProbe));
 }
 
 QByteArray DiscoveryFrame::reply(const CameraIdentity &camera)

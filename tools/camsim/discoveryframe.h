@@ -1,6 +1,8 @@
 #ifndef DISCOVERYFRAME_H
 #define DISCOVERYFRAME_H
 
+#include "protocol.h"
+
 #include <QByteArray>
 
 class QRandomGenerator;
@@ -11,8 +13,8 @@ struct CameraIdentity;
 class DiscoveryFrame
 {
 public:
-    static constexpr quint16 port = 6999;
-    static constexpr int replyLength = 105;
+    static constexpr quint16 port = Protocol::discoveryPort;
+    static constexpr int replyLength = Protocol::replyLength;
 
     static bool isProbe(const QByteArray &datagram);
     // The reply as the camera sends it; a duplicate is the sender's business.

@@ -1,6 +1,8 @@
 #ifndef HTTPRESPONDER_H
 #define HTTPRESPONDER_H
 
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -15,7 +17,7 @@ class HttpResponder : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr quint16 port = 8888;
+    static constexpr quint16 port = Protocol::webPagePort;
 
     HttpResponder(const QByteArray &cameraName, EventLog *log, QObject *parent = nullptr);
 

@@ -23,9 +23,6 @@ constexpr int slowReceiveBufferBytes = 4096;
 
 } // namespace
 
-const char UpdateReceiver::requestTopic[] = "Ordel Tool_in/update_camera_fw";
-const char UpdateReceiver::statusTopic[] = "Ordel Tool_out/update_camera_fw";
-
 UpdateReceiver::UpdateReceiver(const QHostAddress &address, const UpdateFaults &faults,
     MqttRecorder *mqtt, EventLog *log, QObject *parent)
     : QObject(parent)
@@ -43,7 +40,7 @@ UpdateReceiver::UpdateReceiver(const QHostAddress &address, const UpdateFaults &
 
 void UpdateReceiver::handleMessage(const QString &topic, const QByteArray &payload)
 {
-    if (topic == QLatin1String(requestTopic))
+    if (topic == QLatin1String(Protocol::updateRequestTopic))
         handleRequest(payload);
 }
 
@@ -138,7 +135,7 @@ void UpdateReceiver::floodStatus()
         const QByteArray payload
             = StatusMessage::encode(StatusMessage::Progress, StatusMessage::NoError,
                 n % progressDone, QStringLiteral("Receiving firmware..."), m_faults);
-        if (m_mqtt->publish(QLatin1String(statusTopic), payload, statusQos, false))
+        if (m_mqtt->publish(QLatin1String(Protocol::updateStatusTopic), payload, statusQos, false))
             ++sent;
     }
     m_log->write(QStringLiteral("status-flood"),
@@ -183,7 +180,8 @@ void UpdateReceiver::sendStatus(StatusMessage::Type type, StatusMessage::ErrorCo
     int progress, const QString &message)
 {
     const QByteArray payload = StatusMessage::encode(type, errorCode, progress, message, m_faults);
-    const bool sent = m_mqtt->publish(QLatin1String(statusTopic), payload, statusQos, false);
+    const bool sent
+        = m_mqtt->publish(QLatin1String(Protocol::updateStatusTopic), payload, statusQos, false);
     m_log->write(sent ? QStringLiteral("status") : QStringLiteral("status-failed"),
         { { "payload", QString::fromUtf8(payload) } });
 }

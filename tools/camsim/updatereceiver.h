@@ -1,6 +1,8 @@
 #ifndef UPDATERECEIVER_H
 #define UPDATERECEIVER_H
 
+#include "protocol.h"
+
 #include "statusmessage.h"
 #include "updatefaults.h"
 #include "updaterequest.h"
@@ -22,9 +24,7 @@ class UpdateReceiver : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr quint16 port = 8000;
-    static const char requestTopic[];
-    static const char statusTopic[];
+    static constexpr quint16 port = Protocol::imagePort;
 
     UpdateReceiver(const QHostAddress &address, const UpdateFaults &faults, MqttRecorder *mqtt,
         EventLog *log, QObject *parent = nullptr);
