@@ -16,7 +16,6 @@ class TestWindowLayout : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
 
     void laysOutWidgetsAsDesigned_data();
     void laysOutWidgetsAsDesigned();
@@ -24,22 +23,16 @@ private slots:
 private:
     static QVariant designedValue(const QWidget *widget, const QString &property);
 
-    QHash<QString, QWidget *> windows;
+    MainWindow mainWindow;
+    Form updateWindow { "192.0.2.10", "00:1A:2B:3C:4D:5E", "<b>SN-1</b>" };
 };
 
 void TestWindowLayout::initTestCase()
 {
-    windows.insert("main", new MainWindow);
-    windows.insert("update", new Form("192.0.2.10", "00:1A:2B:3C:4D:5E", "<b>SN-1</b>"));
-    for (QWidget *window : qAsConst(windows)) {
+    for (QWidget *window : std::initializer_list<QWidget *> { &mainWindow, &updateWindow }) {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
     }
-}
-
-void TestWindowLayout::cleanupTestCase()
-{
-    qDeleteAll(windows);
 }
 
 void TestWindowLayout::laysOutWidgetsAsDesigned_data()
@@ -100,7 +93,7 @@ void TestWindowLayout::laysOutWidgetsAsDesigned()
     QFETCH(QString, window);
     QFETCH(QString, object);
     QFETCH(QVariantMap, expected);
-    const QWidget *shown = windows.value(window);
+    const QWidget *shown = window == "main" ? static_cast<QWidget *>(&mainWindow) : &updateWindow;
     const QWidget *widget
         = shown->objectName() == object ? shown : shown->findChild<QWidget *>(object);
     QVERIFY(widget);

@@ -54,28 +54,20 @@ bool LabCamera::start(int timeoutMs)
     stop();
     output.clear();
     error.clear();
-    if (qEnvironmentVariableIsEmpty("LAB_NAME")) {
-        fail(QStringLiteral("LAB_NAME is not set: run the test through tools/lab/lab.sh run"));
-        return false;
-    }
-    if (qEnvironmentVariableIsEmpty("CAMSIM")) {
-        fail(QStringLiteral("CAMSIM, the simulator's path, is not set"));
-        return false;
-    }
+    if (qEnvironmentVariableIsEmpty("LAB_NAME"))
+        return fail(
+            QStringLiteral("LAB_NAME is not set: run the test through tools/lab/lab.sh run"));
+    if (qEnvironmentVariableIsEmpty("CAMSIM"))
+        return fail(QStringLiteral("CAMSIM, the simulator's path, is not set"));
     logDir = std::make_unique<QTemporaryDir>();
     logDir->setAutoRemove(qEnvironmentVariableIsEmpty(keepLogsVariable));
-    if (!logDir->isValid()) {
-        fail(QStringLiteral("cannot create a log directory: ") + logDir->errorString());
-        return false;
-    }
+    if (!logDir->isValid())
+        return fail(QStringLiteral("cannot create a log directory: ") + logDir->errorString());
 
     process = new QProcess(this);
-    const QStringList arguments = commandLine();
-    process->start(QStringLiteral("ip"), arguments);
-    if (!process->waitForStarted()) {
-        fail(QStringLiteral("cannot run ip: ") + process->errorString());
-        return false;
-    }
+    process->start(QStringLiteral("ip"), commandLine());
+    if (!process->waitForStarted())
+        return fail(QStringLiteral("cannot run ip: ") + process->errorString());
     return waitForReady(timeoutMs);
 }
 
@@ -93,26 +85,23 @@ bool LabCamera::waitForReady(int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!output.contains("ready\n")) {
-        if (process->state() == QProcess::NotRunning) {
-            fail(QStringLiteral("camsim exited early: ")
+        if (process->state() == QProcess::NotRunning)
+            return fail(QStringLiteral("camsim exited early: ")
                 + QString::fromLocal8Bit(process->readAllStandardError()));
-            return false;
-        }
-        if (deadline.hasExpired()) {
-            fail(QStringLiteral("camsim not ready within %1 ms").arg(timeoutMs));
-            return false;
-        }
+        if (deadline.hasExpired())
+            return fail(QStringLiteral("camsim not ready within %1 ms").arg(timeoutMs));
         QTest::qWait(pollIntervalMs);
         output += process->readAllStandardOutput();
     }
     return true;
 }
 
-void LabCamera::fail(const QString &reason)
+bool LabCamera::fail(const QString &reason)
 {
     error = QStringLiteral("camera %1: %2").arg(cameraIndex).arg(reason);
     qWarning("%s", qPrintable(error));
     stop();
+    return false;
 }
 
 void LabCamera::stop()

@@ -60,7 +60,9 @@ private:
 
     QStringList commandLine() const;
     bool waitForReady(int timeoutMs);
-    void fail(const QString &reason);
+    // Stops the simulator with reason as errorString(); false, for the caller
+    // to return.
+    bool fail(const QString &reason);
 
     int cameraIndex;
     QStringList camsimArgs;
