@@ -19,6 +19,7 @@
 
 #include <mosquitto.h>
 
+#include <atomic>
 #include <csignal>
 
 namespace {
@@ -94,7 +95,8 @@ QJsonDocument lastStatus(const LabCamera *camera)
 } // namespace
 
 // The tool's side of MQTT, kept independent of the tool's own client. The
-// library's thread fills in what arrives; the test reads it under the mutex.
+// library's thread counts subscriptions and fills in the messages that arrive,
+// which the test reads under the mutex.
 class MqttPeer
 {
 public:
@@ -110,9 +112,7 @@ public:
     {
         mosquitto_subscribe_callback_set(
             client, [](mosquitto *, void *self, int, int, const int *) {
-                auto peer = static_cast<MqttPeer *>(self);
-                QMutexLocker locker(&peer->mutex);
-                ++peer->subscriptions;
+                ++static_cast<MqttPeer *>(self)->subscriptions;
             });
         mosquitto_message_callback_set(
             client, [](mosquitto *, void *self, const mosquitto_message *message) {
@@ -130,12 +130,7 @@ public:
     bool subscribe(const char *topic)
     {
         return mosquitto_subscribe(client, nullptr, topic, 0) == MOSQ_ERR_SUCCESS
-            && QTest::qWaitFor(
-                [this] {
-                    QMutexLocker locker(&mutex);
-                    return subscriptions == 1;
-                },
-                mqttTimeoutMs);
+            && QTest::qWaitFor([this] { return subscriptions == 1; }, mqttTimeoutMs);
     }
 
     bool publish(const char *topic, const QByteArray &payload, int qos = 0, bool retain = false)
@@ -153,8 +148,8 @@ public:
 
 private:
     mosquitto *client;
+    std::atomic<int> subscriptions { 0 };
     QMutex mutex;
-    int subscriptions = 0;
     QList<QByteArray> messages;
 };
 
