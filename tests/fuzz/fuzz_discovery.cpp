@@ -5,6 +5,7 @@
 // so a wrong table entry, field range or format fails too.
 #include "analysedata.h"
 #include "crc_calc.h"
+#include "protocol.h"
 
 #include <QString>
 
@@ -15,10 +16,9 @@
 
 namespace {
 
-// As in mainwindow.cpp.
-constexpr int replyLength = 105;
-constexpr unsigned char replyFirstId = 0xFA;
-constexpr unsigned char replySecondId = 0x01;
+using Protocol::frameFirstId;
+using Protocol::frameSecondId;
+using Protocol::replyLength;
 constexpr int recordFields = 7;
 
 constexpr size_t maxDatagram = 300;
@@ -47,7 +47,7 @@ unsigned referenceCrc(const unsigned char *data, size_t length)
 bool referenceCheck(const unsigned char *frame, size_t length)
 {
     const unsigned crc = referenceCrc(frame, length - 2);
-    return frame[0] == replyFirstId && frame[1] == replySecondId && frame[2] == length - 5
+    return frame[0] == frameFirstId && frame[1] == frameSecondId && frame[2] == length - 5
         && frame[length - 2] == (crc >> 8) && frame[length - 1] == (crc & 0xFFu);
 }
 
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size >= minFrame) {
         std::vector<unsigned char> frame(data, data + size);
         const bool accepted = crcCalc.CheckIdCRC(
-            frame.data(), static_cast<unsigned short>(size), replyFirstId, replySecondId);
+            frame.data(), static_cast<unsigned short>(size), frameFirstId, frameSecondId);
         check(accepted == referenceCheck(frame.data(), size),
             "CheckIdCRC disagrees with a bitwise CRC-16/MODBUS");
     }
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     AnalyseData analyseData;
     unsigned char buffer[replyLength];
     analyseData.QByteArraytoUCharArray(datagram, buffer);
-    if (!crcCalc.CheckIdCRC(buffer, replyLength, replyFirstId, replySecondId))
+    if (!crcCalc.CheckIdCRC(buffer, replyLength, frameFirstId, frameSecondId))
         return 0;
     QString record[recordFields];
     analyseData.UcharArraytoQStringArray(buffer, record);

@@ -3,6 +3,7 @@
 // never shown, takes every input: it only reaches the network once Start is
 // confirmed, which never happens here.
 #include "form.h"
+#include "protocol.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -16,7 +17,7 @@
 namespace {
 
 Form *form = nullptr;
-const QString statusTopic = QStringLiteral("Ordel Tool_out/update_camera_fw");
+const QString statusTopic = QString::fromLatin1(Protocol::updateStatusTopic);
 
 // The slot logs every report's progress; at fuzzing speed that would be
 // nearly all the work. Fatal messages still abort after the handler.

@@ -2,8 +2,8 @@
 #include "localaddress.h"
 #include "modalanswerer.h"
 #include "mqttclient.h"
+#include "protocol.h"
 
-#include <QDesktopWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkInterface>
@@ -11,9 +11,10 @@
 #include <QPushButton>
 #include <QtTest>
 
-// The update window without a camera: its widgets, the image choice, the
-// request it would send and how it reads the camera's reports. The update
-// itself runs against simulated cameras in the lab.
+// The update window without a camera: the image choice, the request it would
+// send and how it reads the camera's reports. Its designed values are in
+// tst_windowlayout; the update itself runs against simulated cameras in the
+// lab.
 class TestForm : public QObject
 {
     Q_OBJECT
@@ -22,7 +23,6 @@ private slots:
     void init();
     void cleanup();
 
-    void opensFixedSizeCentredAndShowsTheCamera();
     void startWithoutImageAsksForOne();
     void cancelledBrowseClearsTheChoice();
     void answeringNoChangesNothing();
@@ -40,13 +40,13 @@ private:
         return form->findChild<T *>(QLatin1String(name));
     }
     void browse(const QString &path);
+    // Start, with the box it opens answered; the boxes seen.
+    QList<SeenBox> pressStart(QMessageBox::StandardButton answer);
     QString writeImage(const QString &name, const QByteArray &content);
 
     QPointer<Form> form;
     QTemporaryDir images;
 };
-
-static const QString statusTopic = QStringLiteral("Ordel Tool_out/update_camera_fw");
 
 void TestForm::init()
 {
@@ -69,6 +69,14 @@ void TestForm::browse(const QString &path)
     QCOMPARE(answerer.fileDialogs, QStringList({ "Please select a bin file" }));
 }
 
+QList<SeenBox> TestForm::pressStart(QMessageBox::StandardButton answer)
+{
+    ModalAnswerer answerer;
+    answerer.pressButton(answer);
+    QTest::mouseClick(widget<QPushButton>("pushButton_Start"), Qt::LeftButton);
+    return answerer.waitUntilAnswered() ? answerer.boxes : QList<SeenBox>();
+}
+
 QString TestForm::writeImage(const QString &name, const QByteArray &content)
 {
     QFile file(images.filePath(name));
@@ -77,48 +85,13 @@ QString TestForm::writeImage(const QString &name, const QByteArray &content)
     return file.fileName();
 }
 
-void TestForm::opensFixedSizeCentredAndShowsTheCamera()
-{
-    QCOMPARE(form->windowTitle(), QString("Form"));
-    QCOMPARE(form->size(), QSize(461, 300));
-    QCOMPARE(form->minimumSize(), form->maximumSize());
-    QVERIFY(!(form->windowFlags() & Qt::WindowMaximizeButtonHint));
-    QVERIFY(form->testAttribute(Qt::WA_DeleteOnClose));
-    QVERIFY(!form->testAttribute(Qt::WA_QuitOnClose));
-    const QDesktopWidget *desktop = QApplication::desktop();
-    QCOMPARE(form->pos(), QPoint((desktop->width() - 461) / 2, (desktop->height() - 300) / 2));
-
-    QCOMPARE(widget<QLabel>("label")->text(), QStringLiteral("IP\uFF1A"));
-    QCOMPARE(widget<QLabel>("label_4")->text(), QStringLiteral("MAC\uFF1A"));
-    QCOMPARE(widget<QLabel>("label_6")->text(), QStringLiteral("SN\uFF1A"));
-    QCOMPARE(widget<QLabel>("label_ip_value")->text(), QString("192.0.2.10"));
-    QCOMPARE(widget<QLabel>("label_mac_value")->text(), QString("00:1A:2B:3C:4D:5E"));
-    // A camera's own text is shown as it is, never as markup.
-    QCOMPARE(widget<QLabel>("label_sn_value")->text(), QString("<b>SN-1</b>"));
-    for (const char *name :
-        { "label_ip_value", "label_mac_value", "label_sn_value", "label_state" })
-        QCOMPARE(widget<QLabel>(name)->textFormat(), Qt::PlainText);
-
-    QCOMPARE(widget<QPushButton>("pushButton_Browser")->text(), QString("Browser"));
-    QCOMPARE(widget<QPushButton>("pushButton_Start")->text(), QString("Start"));
-    QCOMPARE(widget<QPushButton>("pushButton_Start")->font().pointSize(), 9);
-    QCOMPARE(widget<QProgressBar>("progressBar")->geometry(), QRect(5, 240, 461, 23));
-    QCOMPARE(widget<QProgressBar>("progressBar")->value(), 0);
-    QCOMPARE(widget<QLabel>("label_state")->geometry(), QRect(10, 280, 421, 16));
-    QVERIFY(widget<QLabel>("label_state")->text().isEmpty());
-    QCOMPARE(widget<QLineEdit>("lineEdit")->focusPolicy(), Qt::NoFocus);
-}
-
 void TestForm::startWithoutImageAsksForOne()
 {
-    ModalAnswerer answerer;
-    answerer.pressButton(QMessageBox::Ok);
-    QTest::mouseClick(widget<QPushButton>("pushButton_Start"), Qt::LeftButton);
-    QVERIFY(answerer.waitUntilAnswered());
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.boxes.first().title, QString("Tip"));
-    QCOMPARE(answerer.boxes.first().text, QString("Please select a bin file"));
-    QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Ok);
+    const QList<SeenBox> boxes = pressStart(QMessageBox::Ok);
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().title, QString("Tip"));
+    QCOMPARE(boxes.first().text, QString("Please select a bin file"));
+    QCOMPARE(boxes.first().buttons, QMessageBox::Ok);
     QVERIFY(widget<QPushButton>("pushButton_Start")->isEnabled());
     QCOMPARE(form->findChild<MqttClient *>()->state(), MqttClient::Disconnected);
 }
@@ -133,11 +106,9 @@ void TestForm::cancelledBrowseClearsTheChoice()
     QVERIFY(widget<QLineEdit>("lineEdit")->text().isEmpty());
     QVERIFY(form->CreateJsonQByteArray().isEmpty());
 
-    ModalAnswerer answerer;
-    answerer.pressButton(QMessageBox::Ok);
-    QTest::mouseClick(widget<QPushButton>("pushButton_Start"), Qt::LeftButton);
-    QVERIFY(answerer.waitUntilAnswered());
-    QCOMPARE(answerer.boxes.first().text, QString("Please select a bin file"));
+    const QList<SeenBox> boxes = pressStart(QMessageBox::Ok);
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text, QString("Please select a bin file"));
 }
 
 void TestForm::answeringNoChangesNothing()
@@ -146,13 +117,10 @@ void TestForm::answeringNoChangesNothing()
     widget<QLabel>("label_state")->setText("unchanged");
     QSignalSpy clientStates(form->findChild<MqttClient *>(), &MqttClient::stateChanged);
 
-    ModalAnswerer answerer;
-    answerer.pressButton(QMessageBox::No);
-    QTest::mouseClick(widget<QPushButton>("pushButton_Start"), Qt::LeftButton);
-    QVERIFY(answerer.waitUntilAnswered());
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.boxes.first().text, QString("Do you want to update?"));
-    QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    const QList<SeenBox> boxes = pressStart(QMessageBox::No);
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text, QString("Do you want to update?"));
+    QCOMPARE(boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
 
     QTest::qWait(100);
     QVERIFY(widget<QPushButton>("pushButton_Start")->isEnabled());
@@ -202,56 +170,43 @@ void TestForm::statusReportsMoveTheWindow_data()
 
     // The window starts each row with the bar at 37, "before" shown and Start
     // disabled, as during an update.
-    const QString topic = statusTopic;
-    QTest::newRow("progress")
-        << topic
-        << QByteArray(R"({"type":"1","errorcode":"0","progress":"45","message":"Writing"})") << 45
-        << "Writing" << false;
-    QTest::newRow("completion")
-        << topic << QByteArray(R"({"type":"2","errorcode":"0","progress":"100","message":"Done"})")
-        << 100 << "Done" << true;
-    QTest::newRow("type 2 short of 100")
-        << topic << QByteArray(R"({"type":"2","errorcode":"0","progress":"99","message":"Almost"})")
-        << 99 << "Almost" << false;
-    QTest::newRow("camera error")
-        << topic
-        << QByteArray(
-               R"({"type":"2","errorcode":"3","progress":"100","message":"Flash write error"})")
-        << 37 << "Flash write error" << false;
-    QTest::newRow("unknown type")
-        << topic << QByteArray(R"({"type":"3","errorcode":"0","progress":"100","message":"x"})")
-        << 37 << "before" << false;
-    QTest::newRow("no type") << topic
-                             << QByteArray(R"({"errorcode":"0","progress":"100","message":"x"})")
-                             << 37 << "before" << false;
-    QTest::newRow("progress as a number")
-        << topic << QByteArray(R"({"type":"2","errorcode":"0","progress":100,"message":"Num"})")
-        << 0 << "Num" << false;
-    QTest::newRow("type as a number")
-        << topic << QByteArray(R"({"type":2,"errorcode":"0","progress":"100","message":"x"})") << 37
-        << "before" << false;
-    QTest::newRow("error code as a number")
-        << topic << QByteArray(R"({"type":"2","errorcode":0,"progress":"100","message":"Err"})")
-        << 37 << "Err" << false;
-    QTest::newRow("progress not a number")
-        << topic << QByteArray(R"({"type":"1","errorcode":"0","progress":"abc","message":"m"})")
-        << 0 << "m" << false;
-    QTest::newRow("progress out of range")
-        << topic << QByteArray(R"({"type":"1","errorcode":"0","progress":"150","message":"m"})")
-        << 37 << "m" << false;
-    QTest::newRow("markup stays text")
-        << topic
-        << QByteArray(R"({"type":"1","errorcode":"0","progress":"50","message":"<b>x</b>"})") << 50
-        << "<b>x</b>" << false;
-    QTest::newRow("array") << topic
-                           << QByteArray(R"([{"type":"2","errorcode":"0","progress":"100"}])") << 37
-                           << "before" << false;
-    QTest::newRow("not JSON") << topic << QByteArray("not json") << 37 << "?" << true;
-    QTest::newRow("empty payload") << topic << QByteArray() << 37 << "?" << true;
+    const auto report
+        = [](const char *name, const char *payload, int bar, const char *state, bool startEnabled) {
+              QTest::newRow(name) << QString(Protocol::updateStatusTopic) << QByteArray(payload)
+                                  << bar << state << startEnabled;
+          };
+    report("progress", R"({"type":"1","errorcode":"0","progress":"45","message":"Writing"})", 45,
+        "Writing", false);
+    report("completion", R"({"type":"2","errorcode":"0","progress":"100","message":"Done"})", 100,
+        "Done", true);
+    report("type 2 short of 100",
+        R"({"type":"2","errorcode":"0","progress":"99","message":"Almost"})", 99, "Almost", false);
+    report("camera error",
+        R"({"type":"2","errorcode":"3","progress":"100","message":"Flash write error"})", 37,
+        "Flash write error", false);
+    report("unknown type", R"({"type":"3","errorcode":"0","progress":"100","message":"x"})", 37,
+        "before", false);
+    report("no type", R"({"errorcode":"0","progress":"100","message":"x"})", 37, "before", false);
+    report("progress as a number", R"({"type":"2","errorcode":"0","progress":100,"message":"Num"})",
+        0, "Num", false);
+    report("type as a number", R"({"type":2,"errorcode":"0","progress":"100","message":"x"})", 37,
+        "before", false);
+    report("error code as a number",
+        R"({"type":"2","errorcode":0,"progress":"100","message":"Err"})", 37, "Err", false);
+    report("progress not a number",
+        R"({"type":"1","errorcode":"0","progress":"abc","message":"m"})", 0, "m", false);
+    report("progress out of range",
+        R"({"type":"1","errorcode":"0","progress":"150","message":"m"})", 37, "m", false);
+    report("markup stays text",
+        R"({"type":"1","errorcode":"0","progress":"50","message":"<b>x</b>"})", 50, "<b>x</b>",
+        false);
+    report("array", R"([{"type":"2","errorcode":"0","progress":"100"}])", 37, "before", false);
+    report("not JSON", "not json", 37, "?", true);
+    report("empty payload", "", 37, "?", true);
     QTest::newRow("other topic") << "Ordel Tool_out/other" << QByteArray("not json") << 37
                                  << "before" << false;
     QTest::newRow("topic in other case")
-        << "ordel tool_out/update_camera_fw"
+        << QString(Protocol::updateStatusTopic).toLower()
         << QByteArray(R"({"type":"2","errorcode":"0","progress":"100","message":"x"})") << 37
         << "before" << false;
 }

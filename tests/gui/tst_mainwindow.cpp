@@ -1,24 +1,25 @@
 #include "form.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "searchdriver.h"
 #include "urlcatcher.h"
 
 #include <QAction>
 #include <QDesktopServices>
-#include <QDesktopWidget>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTableView>
 #include <QtTest>
 
+using namespace SearchDriver;
+
 // The main window as the operator meets it, without any network: everything
-// that sends a probe or talks to a camera is tested in the lab instead.
+// that sends a probe or talks to a camera is tested in the lab instead. Its
+// designed values are in tst_windowlayout.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -27,8 +28,6 @@ private slots:
     void init();
     void cleanup();
 
-    void opensFixedSizeCentredWithoutMaximize();
-    void laysOutWidgetsAsDesigned();
     void startsWithEmptyTableAndStatusLine();
     void cellsAreReadOnlyAndClicksSelectWholeRows();
     void columnsGrowOnlyAsFarAsTheirTextNeeds_data();
@@ -42,14 +41,6 @@ private slots:
     void commandAnsweredNoIsCancelled();
 
 private:
-    QTableView *table() const { return window->findChild<QTableView *>("tableView"); }
-    QLabel *status() const { return window->findChild<QLabel *>("label_Search_State"); }
-    QStandardItemModel *model() const
-    {
-        return qobject_cast<QStandardItemModel *>(table()->model());
-    }
-    void addRow(const QStringList &cells);
-    void selectRow(int row);
     QList<int> columnWidths() const;
     QList<int> widthsThatFit() const;
 
@@ -66,83 +57,36 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     delete window;
-    window = nullptr;
-}
-
-void TestMainWindow::addRow(const QStringList &cells)
-{
-    QList<QStandardItem *> items;
-    for (const QString &cell : cells)
-        items.append(new QStandardItem(cell));
-    model()->appendRow(items);
-}
-
-void TestMainWindow::selectRow(int row)
-{
-    const QRect cell = table()->visualRect(model()->index(row, 1));
-    QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, cell.center());
-}
-
-void TestMainWindow::opensFixedSizeCentredWithoutMaximize()
-{
-    QCOMPARE(window->windowTitle(), QString("Ordel_Toolkits  V1.0.0.0"));
-    QCOMPARE(window->size(), QSize(1025, 496));
-    QCOMPARE(window->minimumSize(), QSize(1025, 496));
-    QCOMPARE(window->maximumSize(), QSize(1025, 496));
-    QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
-
-    const QDesktopWidget *desktop = QApplication::desktop();
-    QCOMPARE(window->pos(), QPoint((desktop->width() - 1025) / 2, (desktop->height() - 496) / 2));
-}
-
-void TestMainWindow::laysOutWidgetsAsDesigned()
-{
-    QCOMPARE(table()->geometry(), QRect(10, 40, 866, 400));
-    QCOMPARE(table()->font().pointSize(), 9);
-    QCOMPARE(table()->horizontalHeader()->defaultSectionSize(), 120);
-    QCOMPARE(table()->contextMenuPolicy(), Qt::CustomContextMenu);
-    QCOMPARE(table()->verticalScrollMode(), QAbstractItemView::ScrollPerPixel);
-    QCOMPARE(table()->horizontalScrollMode(), QAbstractItemView::ScrollPerPixel);
-
-    auto *search = window->findChild<QPushButton *>("pushButton_Search_Device");
-    QVERIFY(search);
-    QCOMPARE(search->text(), QString("Search Device"));
-    QCOMPARE(search->geometry(), QRect(890, 40, 121, 61));
-    QCOMPARE(search->font().pointSize(), 10);
-
-    // The status line lives in the status bar and never renders markup that
-    // a camera might put into text shown there.
-    QVERIFY(window->statusBar()->isAncestorOf(status()));
-    QCOMPARE(status()->textFormat(), Qt::PlainText);
 }
 
 void TestMainWindow::startsWithEmptyTableAndStatusLine()
 {
     const QStringList headers { "IP Address", "MAC Address", "SN", "Device Name", "Camera Type",
         "OS Version", "Camera FW Version" };
-    QCOMPARE(model()->columnCount(), headers.size());
+    QCOMPARE(model(window)->columnCount(), headers.size());
     for (int column = 0; column < headers.size(); ++column)
-        QCOMPARE(model()->headerData(column, Qt::Horizontal).toString(), headers.at(column));
-    QCOMPARE(model()->rowCount(), 0);
-    QVERIFY(status()->text().isEmpty());
+        QCOMPARE(model(window)->headerData(column, Qt::Horizontal).toString(), headers.at(column));
+    QCOMPARE(model(window)->rowCount(), 0);
+    QVERIFY(status(window)->text().isEmpty());
+    QVERIFY(window->statusBar()->isAncestorOf(status(window)));
 }
 
 void TestMainWindow::cellsAreReadOnlyAndClicksSelectWholeRows()
 {
-    addRow({ "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
-    addRow({ "198.51.100.12", "00:1A:2B:3C:4D:02", "SN2", "B", "T", "1", "1" });
+    addRow(window, { "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    addRow(window, { "198.51.100.12", "00:1A:2B:3C:4D:02", "SN2", "B", "T", "1", "1" });
 
-    const QRect cell = table()->visualRect(model()->index(0, 3));
-    QTest::mouseDClick(table()->viewport(), Qt::LeftButton, {}, cell.center());
-    QTest::keyClicks(table(), "edited");
-    QVERIFY(!table()->findChild<QLineEdit *>());
-    QCOMPARE(model()->index(0, 3).data().toString(), QString("A"));
+    const QRect cell = table(window)->visualRect(model(window)->index(0, 3));
+    QTest::mouseDClick(table(window)->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::keyClicks(table(window), "edited");
+    QVERIFY(!table(window)->findChild<QLineEdit *>());
+    QCOMPARE(model(window)->index(0, 3).data().toString(), QString("A"));
 
-    selectRow(0);
-    QCOMPARE(table()->selectionModel()->selectedRows().size(), 1);
-    QCOMPARE(table()->selectionModel()->selectedIndexes().size(), 7);
-    selectRow(1);
-    const QModelIndexList rows = table()->selectionModel()->selectedRows();
+    selectRow(window, 0);
+    QCOMPARE(table(window)->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(table(window)->selectionModel()->selectedIndexes().size(), 7);
+    selectRow(window, 1);
+    const QModelIndexList rows = table(window)->selectionModel()->selectedRows();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().row(), 1);
 }
@@ -150,8 +94,8 @@ void TestMainWindow::cellsAreReadOnlyAndClicksSelectWholeRows()
 QList<int> TestMainWindow::columnWidths() const
 {
     QList<int> widths;
-    for (int column = 0; column < model()->columnCount(); ++column)
-        widths << table()->columnWidth(column);
+    for (int column = 0; column < model(window)->columnCount(); ++column)
+        widths << table(window)->columnWidth(column);
     return widths;
 }
 
@@ -160,10 +104,10 @@ QList<int> TestMainWindow::columnWidths() const
 QList<int> TestMainWindow::widthsThatFit() const
 {
     QTableView fitted;
-    fitted.setFont(table()->font());
-    fitted.setModel(model());
+    fitted.setFont(table(window)->font());
+    fitted.setModel(model(window));
     QList<int> widths;
-    for (int column = 0; column < model()->columnCount(); ++column) {
+    for (int column = 0; column < model(window)->columnCount(); ++column) {
         fitted.resizeColumnToContents(column);
         widths << qMax(120, fitted.columnWidth(column));
     }
@@ -186,17 +130,17 @@ void TestMainWindow::columnsGrowOnlyAsFarAsTheirTextNeeds()
     const QList<int> empty = columnWidths();
     QCOMPARE(empty, widthsThatFit());
 
-    addRow(cells);
-    addRow({ "10.0.0.2", "00:00:00:00:00:02", "", "", "", "", "" });
+    addRow(window, cells);
+    addRow(window, { "10.0.0.2", "00:00:00:00:00:02", "", "", "", "", "" });
     QCOMPARE(columnWidths(), widthsThatFit());
     int total = 0;
     for (int width : columnWidths())
         total += width;
-    if (total > table()->viewport()->width())
-        QTRY_VERIFY(table()->horizontalScrollBar()->maximum() > 0);
+    if (total > table(window)->viewport()->width())
+        QTRY_VERIFY(table(window)->horizontalScrollBar()->maximum() > 0);
 
     // A new search empties the table first and starts from the same widths.
-    model()->removeRows(0, model()->rowCount());
+    model(window)->removeRows(0, model(window)->rowCount());
     QCOMPARE(columnWidths(), empty);
 }
 
@@ -226,29 +170,27 @@ void TestMainWindow::contextMenuNeedsASelectedRow()
 {
     ModalAnswerer answerer;
     answerer.pressButton(QMessageBox::Ok);
-    emit table()->customContextMenuRequested(QPoint(5, 5));
+    emit table(window)->customContextMenuRequested(QPoint(5, 5));
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().title, QString("Tip"));
     QCOMPARE(answerer.boxes.first().text, QString("Please select a row"));
     QVERIFY(answerer.menus.isEmpty());
 
     // A table with rows but no selection refuses the same way.
-    addRow({ "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    addRow(window, { "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
     answerer.pressButton(QMessageBox::Ok);
-    emit table()->customContextMenuRequested(QPoint(5, 5));
+    emit table(window)->customContextMenuRequested(QPoint(5, 5));
     QCOMPARE(answerer.boxes.size(), 2);
     QVERIFY(answerer.menus.isEmpty());
 }
 
 void TestMainWindow::contextMenuOffersFourActionsInOrder()
 {
-    addRow({ "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
-    selectRow(0);
+    addRow(window, { "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
     const int actionsBefore = window->findChildren<QAction *>().size();
 
     ModalAnswerer answerer;
-    answerer.chooseMenuEntry(QString());
-    emit table()->customContextMenuRequested(QPoint(5, 5));
+    chooseFromMenu(window, answerer, 0, QString());
     QCOMPARE(answerer.menus.size(), 1);
     QCOMPARE(answerer.menus.first(),
         QStringList({ "Login Page", "Shut Down", "Restart", "Camera FW Update" }));
@@ -261,12 +203,9 @@ void TestMainWindow::loginPageOpensTheCamerasWebPage()
 {
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("http", &catcher, "open");
-    addRow({ "192.168.1.10", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
-    selectRow(0);
-
+    addRow(window, { "192.168.1.10", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
     ModalAnswerer answerer;
-    answerer.chooseMenuEntry("Login Page");
-    emit table()->customContextMenuRequested(QPoint(5, 5));
+    chooseFromMenu(window, answerer, 0, "Login Page");
     QDesktopServices::unsetUrlHandler("http");
 
     QCOMPARE(catcher.urls.size(), 1);
@@ -277,14 +216,11 @@ void TestMainWindow::loginPageOpensTheCamerasWebPage()
 
 void TestMainWindow::cameraFwUpdateOpensAWindowPerChoice()
 {
-    addRow({ "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
-    addRow({ "198.51.100.12", "00:1A:2B:3C:4D:02", "SN2", "B", "T", "1", "1" });
+    addRow(window, { "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
+    addRow(window, { "198.51.100.12", "00:1A:2B:3C:4D:02", "SN2", "B", "T", "1", "1" });
     ModalAnswerer answerer;
-    for (int row : { 0, 1 }) {
-        selectRow(row);
-        answerer.chooseMenuEntry("Camera FW Update");
-        emit table()->customContextMenuRequested(QPoint(5, 5));
-    }
+    for (int row : { 0, 1 })
+        chooseFromMenu(window, answerer, row, "Camera FW Update");
 
     QList<QPointer<Form>> forms;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
@@ -338,18 +274,14 @@ void TestMainWindow::commandAnsweredNoIsCancelled()
     QFETCH(QString, entry);
     QFETCH(QString, question);
     QFETCH(QString, cancelled);
-    addRow({ "127.0.0.1", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
-    selectRow(0);
-
+    addRow(window, { "127.0.0.1", "00:1A:2B:3C:4D:01", "SN1", "A", "T", "1", "1" });
     ModalAnswerer answerer;
-    answerer.chooseMenuEntry(entry);
-    answerer.pressButton(QMessageBox::No);
-    emit table()->customContextMenuRequested(QPoint(5, 5));
+    chooseFromMenu(window, answerer, 0, entry, QMessageBox::No);
 
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().text, question);
     QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
-    QCOMPARE(status()->text(), cancelled);
+    QCOMPARE(status(window)->text(), cancelled);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,14 +1,16 @@
 // Checks the camera simulator against the protocol the tool expects, from the
 // tool's namespace of the virtual LAN. Run it through tools/lab/lab.sh run
-// with at least 3 cameras and CAMSIM set to the simulator.
+// with at least 3 cameras and CAMSIM set to the simulator. The wire's ports,
+// topics and frames are spelled out here rather than taken from the tool, so
+// a mistake in the tool's constants cannot hide in the simulator too.
 
 #include "labcamera.h"
+#include "labcameras.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QNetworkDatagram>
 #include <QSet>
 #include <QTcpSocket>
@@ -17,27 +19,30 @@
 
 #include <mosquitto.h>
 
+#include <atomic>
 #include <csignal>
 
 namespace {
 
 const QByteArray probe = QByteArray::fromHex("fa0100003c61");
 constexpr quint16 discoveryPort = 6999;
+const QByteArray replyHead = QByteArray::fromHex("fa0164");
+constexpr int replyLength = 105;
 constexpr quint16 mqttPort = 1883;
+const char requestTopic[] = "Ordel Tool_in/update_camera_fw";
+const char statusTopic[] = "Ordel Tool_out/update_camera_fw";
 constexpr quint16 updatePort = 8000;
 constexpr quint16 httpPort = 8888;
-constexpr int replyLength = 105;
+const QByteArray updateSucceeded
+    = R"({"type":"2","errorcode":"0","progress":"100","message":"Update succeeded"})";
+
 constexpr int replyWindowMs = 1000;
 constexpr int eventTimeoutMs = 5000;
 constexpr int mqttTimeoutMs = 5000;
-constexpr int crowdSize = 1000;
+// For crowds and floods of datagrams: time to take them all in, and room
+// for them while the test's event loop catches up.
 constexpr int crowdWindowMs = 5000;
-constexpr int floodSize = 2000;
-constexpr int statusFloodSize = 500;
-// Room for a crowd's replies while the test's event loop catches up.
 constexpr int crowdReceiveBuffer = 4 * 1024 * 1024;
-const char statusTopic[] = "Ordel Tool_out/update_camera_fw";
-const char requestTopic[] = "Ordel Tool_in/update_camera_fw";
 
 // Written out bit by bit rather than shared with the tool, so a mistake in
 // the tool's table cannot hide in both sides.
@@ -80,10 +85,18 @@ QByteArray updateRequest(const QByteArray &firmware)
         + "\"}";
 }
 
+// The payload of the camera's last status report.
+QJsonDocument lastStatus(const LabCamera *camera)
+{
+    return QJsonDocument::fromJson(
+        camera->events("status").constLast().value("payload").toString().toUtf8());
+}
+
 } // namespace
 
 // The tool's side of MQTT, kept independent of the tool's own client. The
-// library's thread fills the lists; the test reads them under the mutex.
+// library's thread counts subscriptions and fills in the messages that arrive,
+// which the test reads under the mutex.
 class MqttPeer
 {
 public:
@@ -99,15 +112,8 @@ public:
     {
         mosquitto_subscribe_callback_set(
             client, [](mosquitto *, void *self, int, int, const int *) {
-                auto peer = static_cast<MqttPeer *>(self);
-                QMutexLocker locker(&peer->mutex);
-                ++peer->subscriptions;
+                ++static_cast<MqttPeer *>(self)->subscriptions;
             });
-        mosquitto_publish_callback_set(client, [](mosquitto *, void *self, int) {
-            auto peer = static_cast<MqttPeer *>(self);
-            QMutexLocker locker(&peer->mutex);
-            ++peer->published;
-        });
         mosquitto_message_callback_set(
             client, [](mosquitto *, void *self, const mosquitto_message *message) {
                 auto peer = static_cast<MqttPeer *>(self);
@@ -120,28 +126,18 @@ public:
             && mosquitto_loop_start(client) == MOSQ_ERR_SUCCESS;
     }
 
+    // True once the broker confirmed the subscription.
     bool subscribe(const char *topic)
     {
-        return mosquitto_subscribe(client, nullptr, topic, 0) == MOSQ_ERR_SUCCESS;
+        return mosquitto_subscribe(client, nullptr, topic, 0) == MOSQ_ERR_SUCCESS
+            && QTest::qWaitFor([this] { return subscriptions == 1; }, mqttTimeoutMs);
     }
 
-    bool publish(const char *topic, const QByteArray &payload, int qos, bool retain)
+    bool publish(const char *topic, const QByteArray &payload, int qos = 0, bool retain = false)
     {
         return mosquitto_publish(
                    client, nullptr, topic, payload.size(), payload.constData(), qos, retain)
             == MOSQ_ERR_SUCCESS;
-    }
-
-    int subscriptionCount()
-    {
-        QMutexLocker locker(&mutex);
-        return subscriptions;
-    }
-
-    int publishedCount()
-    {
-        QMutexLocker locker(&mutex);
-        return published;
     }
 
     QList<QByteArray> received()
@@ -152,19 +148,17 @@ public:
 
 private:
     mosquitto *client;
+    std::atomic<int> subscriptions { 0 };
     QMutex mutex;
-    int subscriptions = 0;
-    int published = 0;
     QList<QByteArray> messages;
 };
 
-class tst_Camsim : public QObject
+class TestCamsim : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void init();
     void cleanup();
 
     void replyCarriesTheIdentity();
@@ -185,16 +179,15 @@ private slots:
     void httpNamesTheCamera();
 
 private:
-    LabCamera *startCamera(int index, const QStringList &arguments);
     QList<QByteArray> probeAndCollect(int expected, int windowMs = replyWindowMs);
+    LabCamera *announce(int index, const QStringList &faults, MqttPeer &tool,
+        const QByteArray &firmware, bool watchStatus = false);
     void pushImage(const QString &host, const QByteArray &firmware);
-    bool announce(
-        LabCamera *camera, MqttPeer &tool, const QByteArray &firmware, bool watchStatus = false);
 
-    QList<LabCamera *> cameras;
+    LabCameras cameras;
 };
 
-void tst_Camsim::initTestCase()
+void TestCamsim::initTestCase()
 {
     if (qEnvironmentVariableIsEmpty("LAB_NAME"))
         QSKIP("needs the virtual LAN: run through tools/lab/lab.sh run");
@@ -203,27 +196,12 @@ void tst_Camsim::initTestCase()
     mosquitto_lib_init();
 }
 
-void tst_Camsim::init()
+void TestCamsim::cleanup()
 {
     cameras.clear();
 }
 
-void tst_Camsim::cleanup()
-{
-    qDeleteAll(cameras);
-    cameras.clear();
-}
-
-LabCamera *tst_Camsim::startCamera(int index, const QStringList &arguments)
-{
-    auto camera = new LabCamera(index, arguments);
-    cameras.append(camera);
-    if (!camera->start())
-        qWarning("%s", qPrintable(camera->errorString()));
-    return camera;
-}
-
-QList<QByteArray> tst_Camsim::probeAndCollect(int expected, int windowMs)
+QList<QByteArray> TestCamsim::probeAndCollect(int expected, int windowMs)
 {
     QUdpSocket socket;
     socket.bind(QHostAddress::AnyIPv4, discoveryPort,
@@ -246,7 +224,22 @@ QList<QByteArray> tst_Camsim::probeAndCollect(int expected, int windowMs)
     return replies;
 }
 
-void tst_Camsim::pushImage(const QString &host, const QByteArray &firmware)
+// Starts an updating camera with those update faults, connects as the tool
+// would, optionally subscribes to the camera's reports, publishes the update
+// request for firmware and waits for the image port. The camera, or null when
+// a step failed.
+LabCamera *TestCamsim::announce(int index, const QStringList &faults, MqttPeer &tool,
+    const QByteArray &firmware, bool watchStatus)
+{
+    LabCamera *camera = cameras.start(index, LabCameras::updating(faults));
+    const bool announced = camera->isRunning() && tool.connectTo(camera->address())
+        && (!watchStatus || tool.subscribe(statusTopic))
+        && tool.publish(requestTopic, updateRequest(firmware))
+        && camera->waitForEvent("tcp-listen");
+    return announced ? camera : nullptr;
+}
+
+void TestCamsim::pushImage(const QString &host, const QByteArray &firmware)
 {
     QTcpSocket socket;
     socket.connectToHost(host, updatePort);
@@ -258,59 +251,40 @@ void tst_Camsim::pushImage(const QString &host, const QByteArray &firmware)
         socket.waitForDisconnected(eventTimeoutMs);
 }
 
-// Connects as the tool would, optionally subscribes to the camera's reports,
-// publishes the update request for firmware and waits for the image port.
-bool tst_Camsim::announce(
-    LabCamera *camera, MqttPeer &tool, const QByteArray &firmware, bool watchStatus)
+void TestCamsim::replyCarriesTheIdentity()
 {
-    if (!tool.connectTo(camera->address()))
-        return false;
-    if (watchStatus) {
-        if (!tool.subscribe(statusTopic)
-            || !QTest::qWaitFor([&] { return tool.subscriptionCount() == 1; }, mqttTimeoutMs))
-            return false;
-    }
-    return tool.publish(requestTopic, updateRequest(firmware), 0, false)
-        && camera->waitForEvent("tcp-listen");
-}
-
-void tst_Camsim::replyCarriesTheIdentity()
-{
-    QVERIFY(startCamera(1, {})->isRunning());
-    QVERIFY(startCamera(2,
-        { "--camera",
-            "ip=198.51.100.77,mac=aa:bb:cc:dd:ee:0f,sn=SN1,name=Gate,type=T1,os=4.1,"
-            "fw=V9" })
+    LabCamera *plain = cameras.start(1, {});
+    QVERIFY(plain->isRunning());
+    QVERIFY(cameras
+                .start(2,
+                    { "--camera",
+                        "ip=198.51.100.77,mac=aa:bb:cc:dd:ee:0f,sn=SN1,name=Gate,type=T1,os=4.1,"
+                        "fw=V9" })
                 ->isRunning());
 
     const QList<QByteArray> replies = probeAndCollect(2);
     QCOMPARE(replies.size(), 2);
-    const QByteArray custom = replies.at(0).mid(3, 4) == QByteArray::fromHex("c633644d")
-        ? replies.at(0)
-        : replies.at(1);
+    const QByteArray address = QByteArray::fromHex("c633644d");
+    const QByteArray custom = replies.at(0).mid(3, 4) == address ? replies.at(0) : replies.at(1);
     for (const QByteArray &reply : replies) {
         QCOMPARE(reply.size(), replyLength);
-        QCOMPARE(reply.left(3), QByteArray::fromHex("fa0164"));
+        QCOMPARE(reply.left(3), replyHead);
         QVERIFY(checksumHighFirst(reply));
     }
-    QCOMPARE(custom.mid(3, 4), QByteArray::fromHex("c633644d"));
-    QCOMPARE(custom.mid(7, 6), QByteArray::fromHex("aabbccddee0f"));
-    QCOMPARE(custom.mid(13, 20), padded("SN1", 20));
-    QCOMPARE(custom.mid(33, 20), padded("Gate", 20));
-    QCOMPARE(custom.mid(53, 20), padded("T1", 20));
-    QCOMPARE(custom.mid(73, 10), padded("4.1", 10));
-    QCOMPARE(custom.mid(83, 20), padded("V9", 20));
+    QCOMPARE(custom.mid(3, 100),
+        address + QByteArray::fromHex("aabbccddee0f") + padded("SN1", 20) + padded("Gate", 20)
+            + padded("T1", 20) + padded("4.1", 10) + padded("V9", 20));
 
-    QVERIFY(cameras.at(0)->waitForEvent("reply"));
-    const QJsonObject probeEvent = cameras.at(0)->events("probe").value(0);
-    QCOMPARE(probeEvent.value("from").toString(),
-        qEnvironmentVariable("LAB_TOOL_IP") + QStringLiteral(":6999"));
+    QVERIFY(plain->waitForEvent("reply"));
+    QCOMPARE(plain->events("probe").value(0).value("from").toString(),
+        qEnvironmentVariable("LAB_TOOL_IP") + ':' + QString::number(discoveryPort));
 }
 
-void tst_Camsim::textFieldsAreRawPaddedAndCut()
+void TestCamsim::textFieldsAreRawPaddedAndCut()
 {
-    QVERIFY(startCamera(
-        1, { "--camera", "name=Cam%E9ra%2C1,sn=ABCDEFGHIJKLMNOPQRSTUVWXYZ,os=0123456789" })
+    QVERIFY(cameras
+                .start(1,
+                    { "--camera", "name=Cam%E9ra%2C1,sn=ABCDEFGHIJKLMNOPQRSTUVWXYZ,os=0123456789" })
                 ->isRunning());
     const QList<QByteArray> replies = probeAndCollect(1);
     QCOMPARE(replies.size(), 1);
@@ -321,40 +295,35 @@ void tst_Camsim::textFieldsAreRawPaddedAndCut()
     QVERIFY(checksumHighFirst(reply));
 }
 
-void tst_Camsim::faultsAlterTheFrame_data()
+void TestCamsim::faultsAlterTheFrame_data()
 {
-    QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("length");
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<bool>("checksumValid");
-
-    QTest::newRow("bad-crc") << "bad-crc" << 105 << QByteArray::fromHex("fa0164") << false;
-    QTest::newRow("bad-length-byte")
-        << "bad-length-byte" << 105 << QByteArray::fromHex("fa0165") << true;
-    QTest::newRow("short") << "short" << 104 << QByteArray::fromHex("fa0164") << false;
-    QTest::newRow("long") << "long" << 106 << QByteArray::fromHex("fa0164") << false;
-    QTest::newRow("bad-id") << "bad-id" << 105 << QByteArray::fromHex("fa0264") << true;
+    QTest::newRow("bad-crc") << replyLength << replyHead << false;
+    QTest::newRow("bad-length-byte") << replyLength << QByteArray::fromHex("fa0165") << true;
+    QTest::newRow("short") << replyLength - 1 << replyHead << false;
+    QTest::newRow("long") << replyLength + 1 << replyHead << false;
+    QTest::newRow("bad-id") << replyLength << QByteArray::fromHex("fa0264") << true;
 }
 
-void tst_Camsim::faultsAlterTheFrame()
+void TestCamsim::faultsAlterTheFrame()
 {
-    QFETCH(QString, fault);
     QFETCH(int, length);
     QFETCH(QByteArray, head);
     QFETCH(bool, checksumValid);
-
-    QVERIFY(startCamera(1, { "--camera", "fault=" + fault })->isRunning());
+    const QString fault = QString::fromLatin1(QTest::currentDataTag());
+    QVERIFY(cameras.start(1, { "--camera", "fault=" + fault })->isRunning());
     const QList<QByteArray> replies = probeAndCollect(1);
     QCOMPARE(replies.size(), 1);
-    const QByteArray reply = replies.constFirst();
-    QCOMPARE(reply.size(), length);
-    QCOMPARE(reply.left(3), head);
-    QCOMPARE(checksumHighFirst(reply), checksumValid);
+    QCOMPARE(replies.constFirst().size(), length);
+    QCOMPARE(replies.constFirst().left(3), head);
+    QCOMPARE(checksumHighFirst(replies.constFirst()), checksumValid);
 }
 
-void tst_Camsim::duplicateSendsTwoEqualReplies()
+void TestCamsim::duplicateSendsTwoEqualReplies()
 {
-    QVERIFY(startCamera(1, { "--camera", "fault=crc-low-first", "--camera", "fault=duplicate" })
+    QVERIFY(cameras.start(1, { "--camera", "fault=crc-low-first", "--camera", "fault=duplicate" })
                 ->isRunning());
     QList<QByteArray> replies = probeAndCollect(3);
     QCOMPARE(replies.size(), 3);
@@ -367,31 +336,31 @@ void tst_Camsim::duplicateSendsTwoEqualReplies()
     QVERIFY(checksumHighFirst(replies.at(1)));
 }
 
-void tst_Camsim::delayedReplyComesLate()
+void TestCamsim::delayedReplyComesLate()
 {
-    QVERIFY(startCamera(1, { "--camera", "delay=1500" })->isRunning());
+    QVERIFY(cameras.start(1, { "--camera", "delay=1500" })->isRunning());
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(probeAndCollect(1, 3000).size(), 1);
     QVERIFY2(clock.elapsed() >= 1400, qPrintable(QString::number(clock.elapsed())));
 }
 
-void tst_Camsim::otherDatagramsAreIgnored()
+void TestCamsim::otherDatagramsAreIgnored()
 {
-    LabCamera *camera = startCamera(1, {});
+    LabCamera *camera = cameras.start(1, {});
     QVERIFY(camera->isRunning());
-    QUdpSocket socket;
-    socket.writeDatagram(
-        QByteArray::fromHex("fa0100003c62"), QHostAddress(camera->address()), discoveryPort);
+    const QByteArray other = QByteArray::fromHex("fa0100003c62");
+    QUdpSocket().writeDatagram(other, QHostAddress(camera->address()), discoveryPort);
     QVERIFY(camera->waitForEvent("ignored"));
-    QCOMPARE(camera->events("ignored").constFirst().value("hex").toString(),
-        QStringLiteral("fa0100003c62"));
+    QCOMPARE(
+        camera->events("ignored").constFirst().value("hex").toString().toLatin1(), other.toHex());
     QVERIFY(camera->events("reply").isEmpty());
 }
 
-void tst_Camsim::crowdAnswersInOneBurst()
+void TestCamsim::crowdAnswersInOneBurst()
 {
-    LabCamera *camera = startCamera(1, { "--generate", QString::number(crowdSize) });
+    const int crowdSize = 1000;
+    LabCamera *camera = cameras.start(1, { "--generate", QString::number(crowdSize) });
     QVERIFY(camera->isRunning());
     const QList<QByteArray> replies = probeAndCollect(crowdSize, crowdWindowMs);
     QVERIFY(camera->waitForEvent("burst"));
@@ -407,9 +376,10 @@ void tst_Camsim::crowdAnswersInOneBurst()
 
 // The flood is only worth its name if much of it gets past the tool's length
 // check and part of it past the identifier and length byte too.
-void tst_Camsim::floodFollowsTheReplies()
+void TestCamsim::floodFollowsTheReplies()
 {
-    LabCamera *camera = startCamera(1, { "--flood", QString::number(floodSize) });
+    const int floodSize = 2000;
+    LabCamera *camera = cameras.start(1, { "--flood", QString::number(floodSize) });
     QVERIFY(camera->isRunning());
     const QList<QByteArray> datagrams = probeAndCollect(floodSize + 1, crowdWindowMs);
     QVERIFY(camera->waitForEvent("flood"));
@@ -423,7 +393,7 @@ void tst_Camsim::floodFollowsTheReplies()
         if (datagram.size() != replyLength)
             continue;
         ++ofReplyLength;
-        if (datagram.left(3) == QByteArray::fromHex("fa0164")) {
+        if (datagram.left(3) == replyHead) {
             ++replyShaped;
             QVERIFY(!checksumHighFirst(datagram));
         }
@@ -435,43 +405,42 @@ void tst_Camsim::floodFollowsTheReplies()
     QVERIFY(replyShaped > floodSize / 4);
 }
 
-void tst_Camsim::brokerRecordsQosAndRetain()
+void TestCamsim::brokerRecordsQosAndRetain()
 {
-    LabCamera *camera = startCamera(1, { "--broker" });
+    LabCamera *camera = cameras.start(1, { "--broker" });
     QVERIFY(camera->isRunning());
     QVERIFY(camera->brokerPid() > 0);
+    const char powerOff[] = "Ordel Tool_in/poweroff";
+    const char restart[] = "Ordel Tool_in/restart";
     MqttPeer tool;
     QVERIFY(tool.connectTo(camera->address()));
-    QVERIFY(tool.publish("Ordel Tool_in/poweroff", "Shut Down", 0, false));
-    QVERIFY(tool.publish("Ordel Tool_in/restart", "Restart", 1, true));
+    QVERIFY(tool.publish(powerOff, "Shut Down"));
+    QVERIFY(tool.publish(restart, "Restart", 1, true));
     QVERIFY(camera->waitForEvent("mqtt", 2));
 
     const QList<QJsonObject> messages = camera->events("mqtt");
-    QCOMPARE(messages.at(0).value("topic").toString(), QStringLiteral("Ordel Tool_in/poweroff"));
+    QCOMPARE(messages.at(0).value("topic").toString(), QString(powerOff));
     QCOMPARE(messages.at(0).value("payload_hex").toString(), QStringLiteral("5368757420446f776e"));
     QCOMPARE(messages.at(0).value("qos").toInt(), 0);
     QCOMPARE(messages.at(0).value("retain").toBool(), false);
-    QCOMPARE(messages.at(1).value("topic").toString(), QStringLiteral("Ordel Tool_in/restart"));
+    QCOMPARE(messages.at(1).value("topic").toString(), QString(restart));
     QCOMPARE(messages.at(1).value("qos").toInt(), 1);
     QCOMPARE(messages.at(1).value("retain").toBool(), true);
 }
 
-void tst_Camsim::updateSucceeds()
+void TestCamsim::updateSucceeds()
 {
-    LabCamera *camera = startCamera(2, { "--broker", "--update" });
-    QVERIFY(camera->isRunning());
     MqttPeer tool;
     const QByteArray firmware = image(200000);
-    QVERIFY(announce(camera, tool, firmware, true));
+    LabCamera *camera = announce(2, {}, tool, firmware, true);
+    QVERIFY(camera);
     pushImage(camera->address(), firmware);
     QVERIFY(camera->waitForEvent("image"));
 
     const QJsonObject result = camera->events("image").constFirst();
     QCOMPARE(result.value("ok").toBool(), true);
     QCOMPARE(result.value("size").toInt(), firmware.size());
-    const QByteArray success
-        = R"({"type":"2","errorcode":"0","progress":"100","message":"Update succeeded"})";
-    QTRY_VERIFY_WITH_TIMEOUT(tool.received().contains(success), mqttTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(tool.received().contains(updateSucceeded), mqttTimeoutMs);
     const QList<QByteArray> statuses = tool.received();
     QVERIFY(statuses.size() >= 2);
     const QJsonObject first = QJsonDocument::fromJson(statuses.constFirst()).object();
@@ -479,14 +448,12 @@ void tst_Camsim::updateSucceeds()
     QCOMPARE(first.value("message").toString(), QStringLiteral("Receiving firmware..."));
 }
 
-void tst_Camsim::droppedUpdateFailsTheCheck()
+void TestCamsim::droppedUpdateFailsTheCheck()
 {
-    LabCamera *camera
-        = startCamera(3, { "--broker", "--update", "--update-fault", "drop-after=1000" });
-    QVERIFY(camera->isRunning());
     MqttPeer tool;
     const QByteArray firmware = image(4000);
-    QVERIFY(announce(camera, tool, firmware));
+    LabCamera *camera = announce(3, { "drop-after=1000" }, tool, firmware);
+    QVERIFY(camera);
 
     QTcpSocket socket;
     socket.connectToHost(camera->address(), updatePort);
@@ -497,46 +464,36 @@ void tst_Camsim::droppedUpdateFailsTheCheck()
     QCOMPARE(result.value("ok").toBool(), false);
     QCOMPARE(result.value("size").toInt(), 1000);
     QVERIFY(camera->waitForEvent("status", 2));
-    const QJsonObject last = QJsonDocument::fromJson(
-        camera->events("status").constLast().value("payload").toString().toUtf8())
-                                 .object();
-    QCOMPARE(last.value("type").toString(), QStringLiteral("2"));
-    QCOMPARE(last.value("errorcode").toString(), QStringLiteral("1"));
+    QCOMPARE(lastStatus(camera).object().value("type").toString(), QStringLiteral("2"));
+    QCOMPARE(lastStatus(camera).object().value("errorcode").toString(), QStringLiteral("1"));
 }
 
-void tst_Camsim::statusFaultsMalformTheReports()
+void TestCamsim::statusFaultsMalformTheReports()
 {
-    LabCamera *camera = startCamera(
-        1, { "--broker", "--update", "--update-fault", "status-array,progress-number" });
-    QVERIFY(camera->isRunning());
     MqttPeer tool;
     const QByteArray firmware = image(1000);
-    QVERIFY(announce(camera, tool, firmware));
+    LabCamera *camera = announce(1, { "status-array", "progress-number" }, tool, firmware);
+    QVERIFY(camera);
     pushImage(camera->address(), firmware);
     QVERIFY(camera->waitForEvent("status", 2));
-    const QJsonDocument last = QJsonDocument::fromJson(
-        camera->events("status").constLast().value("payload").toString().toUtf8());
-    QVERIFY(last.isArray());
-    QCOMPARE(last.array().at(0).toObject().value("progress"), QJsonValue(100));
+    QVERIFY(lastStatus(camera).isArray());
+    QCOMPARE(lastStatus(camera).array().at(0).toObject().value("progress"), QJsonValue(100));
 }
 
-void tst_Camsim::statusFloodAddsProgressReports()
+void TestCamsim::statusFloodAddsProgressReports()
 {
-    LabCamera *camera = startCamera(2,
-        { "--broker", "--update", "--update-fault",
-            QString("status-flood=%1").arg(statusFloodSize) });
-    QVERIFY(camera->isRunning());
+    const int statusFloodSize = 500;
     MqttPeer tool;
     const QByteArray firmware = image(200000);
-    QVERIFY(announce(camera, tool, firmware, true));
+    const QString flood = QString("status-flood=%1").arg(statusFloodSize);
+    LabCamera *camera = announce(2, { flood }, tool, firmware, true);
+    QVERIFY(camera);
     pushImage(camera->address(), firmware);
     QVERIFY(camera->waitForEvent("status-flood"));
     QCOMPARE(camera->events("status-flood").constFirst().value("sent").toInt(), statusFloodSize);
 
-    const QByteArray success
-        = R"({"type":"2","errorcode":"0","progress":"100","message":"Update succeeded"})";
     QTRY_COMPARE_WITH_TIMEOUT(
-        tool.received().value(tool.received().size() - 1), success, mqttTimeoutMs);
+        tool.received().value(tool.received().size() - 1), updateSucceeded, mqttTimeoutMs);
     int progressReports = 0;
     QSet<QString> progressValues;
     for (const QByteArray &status : tool.received()) {
@@ -553,18 +510,18 @@ void tst_Camsim::statusFloodAddsProgressReports()
     QVERIFY(progressValues.contains("0") && progressValues.contains("99"));
 }
 
-void tst_Camsim::killedBrokerIsLogged()
+void TestCamsim::killedBrokerIsLogged()
 {
-    LabCamera *camera = startCamera(1, { "--broker" });
+    LabCamera *camera = cameras.start(1, { "--broker" });
     QVERIFY(camera->isRunning());
     QCOMPARE(::kill(pid_t(camera->brokerPid()), SIGTERM), 0);
     QVERIFY(camera->waitForEvent("broker-exit"));
     QVERIFY(camera->isRunning());
 }
 
-void tst_Camsim::httpNamesTheCamera()
+void TestCamsim::httpNamesTheCamera()
 {
-    LabCamera *camera = startCamera(1, { "--http", "--camera", "name=Gate%20North" });
+    LabCamera *camera = cameras.start(1, { "--http", "--camera", "name=Gate%20North" });
     QVERIFY(camera->isRunning());
     QTcpSocket socket;
     socket.connectToHost(camera->address(), httpPort);
@@ -579,5 +536,5 @@ void tst_Camsim::httpNamesTheCamera()
     QVERIFY(camera->waitForEvent("http"));
 }
 
-QTEST_GUILESS_MAIN(tst_Camsim)
+QTEST_GUILESS_MAIN(TestCamsim)
 #include "tst_camsim.moc"

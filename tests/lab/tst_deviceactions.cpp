@@ -1,20 +1,28 @@
 #include "labcamera.h"
+#include "labcameras.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
-#include "urlcatcher.h"
 #include "mqttclient.h"
+#include "searchdriver.h"
+#include "urlcatcher.h"
 
 #include <QDesktopServices>
 #include <QLabel>
-#include <QPushButton>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QtTest>
 
 #include <memory>
 
+using namespace SearchDriver;
+
+// Long enough for the broker on the LAN to accept the connection while the
+// question is open.
+static const int operatorThinksMs = 600;
+
 // Shut Down and Restart against the brokers of simulated cameras on the
-// virtual LAN; each camera records every message it receives.
+// virtual LAN; each camera records every message it receives. The topics and
+// payloads are spelled out here, apart from the tool's constants, to guard
+// the wire.
 class TestDeviceActions : public QObject
 {
     Q_OBJECT
@@ -31,27 +39,16 @@ private slots:
     void actionsRefuseDuringSearch();
 
 private:
-    LabCamera *startCamera(int index, bool broker);
-    void addRow(const QString &ip);
-    void choose(int row, const QString &entry, QMessageBox::StandardButton answer, int afterMs);
+    LabCamera *listCamera(int index, bool broker = true);
+    QString choose(int row, const QString &entry, QMessageBox::StandardButton answer,
+        int afterMs = operatorThinksMs);
     QList<QJsonObject> messages(LabCamera *camera) const { return camera->events("mqtt"); }
     void timeConnection(const char *what);
-
-    QTableView *table() const { return window->findChild<QTableView *>("tableView"); }
-    QStandardItemModel *model() const
-    {
-        return qobject_cast<QStandardItemModel *>(table()->model());
-    }
-    QLabel *status() const { return window->findChild<QLabel *>("label_Search_State"); }
     MqttClient *client() const { return window->findChild<MqttClient *>(); }
 
     MainWindow *window = nullptr;
-    QList<LabCamera *> cameras;
+    LabCameras cameras;
 };
-
-// Long enough for the broker on the LAN to accept the connection while the
-// question is open.
-static const int operatorThinksMs = 600;
 
 void TestDeviceActions::init()
 {
@@ -62,42 +59,30 @@ void TestDeviceActions::init()
 void TestDeviceActions::cleanup()
 {
     delete window;
-    window = nullptr;
-    qDeleteAll(cameras);
     cameras.clear();
 }
 
-LabCamera *TestDeviceActions::startCamera(int index, bool broker)
+// A camera on the LAN, with its row in the table as a search would list it.
+LabCamera *TestDeviceActions::listCamera(int index, bool broker)
 {
     QStringList arguments { "--camera", "ip=" + LabCamera::address(index) };
     if (broker)
         arguments << "--broker";
-    auto *camera = new LabCamera(index, arguments);
-    cameras.append(camera);
-    if (!camera->start())
-        qWarning() << "camera" << index << "did not start:" << camera->errorString();
+    LabCamera *camera = cameras.start(index, arguments);
+    addRow(window, { camera->address(), "00:1A:2B:3C:4D:5E", "SN1", "Gate", "T", "1", "1" });
     return camera;
 }
 
-void TestDeviceActions::addRow(const QString &ip)
-{
-    QList<QStandardItem *> items { new QStandardItem(ip) };
-    for (int column = 1; column < 7; ++column)
-        items.append(new QStandardItem(QString("cell %1").arg(column)));
-    model()->appendRow(items);
-}
-
-// Right-click on a row, choose an entry and answer its question.
-void TestDeviceActions::choose(
+// Right-click on a row, choose an entry and answer its question; returns the
+// status line then, or what went wrong with the menu and the boxes.
+QString TestDeviceActions::choose(
     int row, const QString &entry, QMessageBox::StandardButton answer, int afterMs)
 {
-    table()->selectRow(row);
     ModalAnswerer answerer;
-    answerer.chooseMenuEntry(entry);
-    answerer.pressButton(answer, afterMs);
-    emit table()->customContextMenuRequested(QPoint(5, 5));
-    QVERIFY(answerer.allAnswered());
-    QCOMPARE(answerer.unexpectedBoxes, 0);
+    chooseFromMenu(window, answerer, row, entry, answer, afterMs);
+    if (!answerer.allAnswered() || answerer.unexpectedBoxes != 0)
+        return QStringLiteral("not answered as queued");
+    return status(window)->text();
 }
 
 // Prints how long the command client's next connection attempt takes to end.
@@ -118,25 +103,19 @@ void TestDeviceActions::timeConnection(const char *what)
 
 void TestDeviceActions::commandAnsweredNoPublishesNothing()
 {
-    LabCamera *camera = startCamera(1, true);
+    LabCamera *camera = listCamera(1);
     QVERIFY(camera->isRunning());
-    addRow(camera->address());
-
-    choose(0, "Shut Down", QMessageBox::No, operatorThinksMs);
-    QCOMPARE(status()->text(), QString("Shut Down Cancel"));
+    QCOMPARE(choose(0, "Shut Down", QMessageBox::No), QString("Shut Down Cancel"));
     QTest::qWait(500);
     QVERIFY(messages(camera).isEmpty());
 }
 
 void TestDeviceActions::shutDownPublishesOneMessage()
 {
-    LabCamera *camera = startCamera(1, true);
+    LabCamera *camera = listCamera(1);
     QVERIFY(camera->isRunning());
-    addRow(camera->address());
-
     timeConnection("connected to the camera's broker");
-    choose(0, "Shut Down", QMessageBox::Yes, operatorThinksMs);
-    QCOMPARE(status()->text(), QString("Shut Down Completed"));
+    QCOMPARE(choose(0, "Shut Down", QMessageBox::Yes), QString("Shut Down Completed"));
     QVERIFY(camera->waitForEvent("mqtt"));
     QTest::qWait(300);
     const QList<QJsonObject> received = messages(camera);
@@ -150,28 +129,19 @@ void TestDeviceActions::shutDownPublishesOneMessage()
 
 void TestDeviceActions::restartWithoutBrokerFailsToConnect()
 {
-    LabCamera *camera = startCamera(1, false);
-    QVERIFY(camera->isRunning());
-    addRow(camera->address());
-
+    QVERIFY(listCamera(1, false)->isRunning());
     timeConnection("refused connection noticed");
-    choose(0, "Restart", QMessageBox::Yes, operatorThinksMs);
-    QCOMPARE(status()->text(), QString("Connect Server Failed"));
+    QCOMPARE(choose(0, "Restart", QMessageBox::Yes), QString("Connect Server Failed"));
     QCOMPARE(client()->state(), MqttClient::Disconnected);
 }
 
 void TestDeviceActions::secondRestartReusesTheConnection()
 {
-    LabCamera *camera = startCamera(1, true);
+    LabCamera *camera = listCamera(1);
     QVERIFY(camera->isRunning());
-    addRow(camera->address());
-
-    choose(0, "Restart", QMessageBox::Yes, operatorThinksMs);
-    QCOMPARE(status()->text(), QString("Restart Completed"));
-
+    QCOMPARE(choose(0, "Restart", QMessageBox::Yes), QString("Restart Completed"));
     QSignalSpy stateChanges(client(), &MqttClient::stateChanged);
-    choose(0, "Restart", QMessageBox::Yes, 0);
-    QCOMPARE(status()->text(), QString("Restart Completed"));
+    QCOMPARE(choose(0, "Restart", QMessageBox::Yes, 0), QString("Restart Completed"));
     QCOMPARE(stateChanges.size(), 0);
 
     QVERIFY(camera->waitForEvent("mqtt", 2));
@@ -183,19 +153,14 @@ void TestDeviceActions::secondRestartReusesTheConnection()
 
 void TestDeviceActions::commandReachesTheChosenCameraOnly()
 {
-    LabCamera *first = startCamera(1, true);
-    LabCamera *second = startCamera(2, true);
+    LabCamera *first = listCamera(1);
+    LabCamera *second = listCamera(2);
     QVERIFY(first->isRunning() && second->isRunning());
-    addRow(first->address());
-    addRow(second->address());
-
-    choose(0, "Shut Down", QMessageBox::Yes, operatorThinksMs);
-    QCOMPARE(status()->text(), QString("Shut Down Completed"));
+    QCOMPARE(choose(0, "Shut Down", QMessageBox::Yes), QString("Shut Down Completed"));
     QVERIFY(first->waitForEvent("mqtt"));
 
     // The client is still connected to the first camera's broker.
-    choose(1, "Shut Down", QMessageBox::Yes, operatorThinksMs);
-    QCOMPARE(status()->text(), QString("Shut Down Completed"));
+    QCOMPARE(choose(1, "Shut Down", QMessageBox::Yes), QString("Shut Down Completed"));
     QVERIFY(second->waitForEvent("mqtt"));
     QTest::qWait(300);
     QCOMPARE(messages(first).size(), 1);
@@ -205,7 +170,7 @@ void TestDeviceActions::commandReachesTheChosenCameraOnly()
 
 void TestDeviceActions::actionsRefuseDuringSearch()
 {
-    LabCamera *camera = startCamera(1, true);
+    LabCamera *camera = cameras.start(1, { "--camera", "ip=" + LabCamera::address(1), "--broker" });
     QVERIFY(camera->isRunning());
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("http", &catcher, "open");
@@ -215,17 +180,13 @@ void TestDeviceActions::actionsRefuseDuringSearch()
     ModalAnswerer answerer;
     const QStringList entries { "Login Page", "Shut Down", "Restart", "Camera FW Update" };
     QTimer::singleShot(1200, this, [&] {
-        QCOMPARE(model()->rowCount(), 1);
-        table()->selectRow(0);
-        for (const QString &entry : entries) {
-            answerer.chooseMenuEntry(entry);
-            answerer.pressButton(QMessageBox::Ok);
-            emit table()->customContextMenuRequested(QPoint(5, 5));
-        }
+        QCOMPARE(model(window)->rowCount(), 1);
+        for (const QString &entry : entries)
+            chooseFromMenu(window, answerer, 0, entry, QMessageBox::Ok);
     });
-    QTest::mouseClick(window->findChild<QPushButton *>("pushButton_Search_Device"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QString("Search Completed"), 6000);
+    const bool searched = search(window);
     QDesktopServices::unsetUrlHandler("http");
+    QVERIFY(searched);
 
     QCOMPARE(answerer.boxes.size(), entries.size());
     for (const SeenBox &box : answerer.boxes) {

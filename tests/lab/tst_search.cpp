@@ -1,7 +1,10 @@
 #include "form.h"
 #include "labcamera.h"
+#include "labcameras.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "protocol.h"
+#include "searchdriver.h"
 #include "updatedriver.h"
 
 #include <QJsonDocument>
@@ -10,10 +13,11 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
+
+using namespace SearchDriver;
 
 // The device search against simulated cameras on the virtual LAN. Runs inside
 // the tool's namespace (tools/lab/lab.sh), where the broadcast can reach only
@@ -40,26 +44,12 @@ private slots:
     void updateNamesTheHostAddressOnTheCamerasNetwork();
 
 private:
-    LabCamera *startCamera(int index, const QStringList &cameraFields);
-    void search();
-    QStringList row(int index) const;
+    // A camera that answers a probe once for each set of fields.
+    LabCamera *start(int index, const QStringList &fieldSets);
 
-    QStandardItemModel *model() const
-    {
-        return qobject_cast<QStandardItemModel *>(
-            window->findChild<QTableView *>("tableView")->model());
-    }
-    QLabel *status() const { return window->findChild<QLabel *>("label_Search_State"); }
-    QPushButton *searchButton() const
-    {
-        return window->findChild<QPushButton *>("pushButton_Search_Device");
-    }
-
+    LabCameras cameras;
     MainWindow *window = nullptr;
-    QList<LabCamera *> cameras;
 };
-
-static const int searchTimeoutMs = 6000;
 
 void TestSearch::init()
 {
@@ -69,37 +59,16 @@ void TestSearch::init()
 
 void TestSearch::cleanup()
 {
-    qDeleteAll(cameras);
     cameras.clear();
     delete window;
-    window = nullptr;
 }
 
-LabCamera *TestSearch::startCamera(int index, const QStringList &cameraFields)
+LabCamera *TestSearch::start(int index, const QStringList &fieldSets)
 {
     QStringList arguments;
-    for (const QString &fields : cameraFields)
+    for (const QString &fields : fieldSets)
         arguments << "--camera" << fields;
-    auto *camera = new LabCamera(index, arguments);
-    cameras.append(camera);
-    if (!camera->start())
-        qWarning() << "camera" << index << "did not start:" << camera->errorString();
-    return camera;
-}
-
-// Presses the button and waits for the end of the collection window.
-void TestSearch::search()
-{
-    QTest::mouseClick(searchButton(), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QString("Search Completed"), searchTimeoutMs);
-}
-
-QStringList TestSearch::row(int index) const
-{
-    QStringList cells;
-    for (int column = 0; column < model()->columnCount(); ++column)
-        cells << model()->item(index, column)->text();
-    return cells;
+    return cameras.start(index, arguments);
 }
 
 void TestSearch::listsCamerasInArrivalOrder()
@@ -107,137 +76,137 @@ void TestSearch::listsCamerasInArrivalOrder()
     // Delays fix the arrival order; the first camera writes an address into
     // its reply that differs from the one it sends from, and the table must
     // show the written one.
-    QVERIFY(startCamera(2,
+    QVERIFY(start(2,
         { "ip=198.51.100.12,mac=00:1a:2b:3c:4d:02,sn=SN-0002,name=Loading "
           "Bay,type=IPC-B410,os=4.19.2,fw=2.8.1,delay=300" })
                 ->isRunning());
-    QVERIFY(startCamera(1,
+    QVERIFY(start(1,
         { "ip=192.168.1.10,mac=00:1A:2B:3C:4D:5E,sn=ABCDEFGHIJKLMNOPQRST,"
           "name=Cam%E9ra <b>1</b>,type=IPC-D240,os=10.0.19045.1,fw=1.0,delay=0" })
                 ->isRunning());
-    QVERIFY(startCamera(3,
+    QVERIFY(start(3,
         { "ip=198.51.100.13,mac=0a:0b:0c:0d:0e:0f,sn=,name=Lobby,type=IPC-T120,"
           "os=4.19.2,fw=2.8.1,delay=150" })
                 ->isRunning());
 
-    QTest::mouseClick(searchButton(), Qt::LeftButton);
-    QCOMPARE(status()->text(), QString("Searching Device..."));
-    QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QString("Search Completed"), searchTimeoutMs);
-
-    QCOMPARE(model()->rowCount(), 3);
-    QCOMPARE(row(0),
+    QVERIFY(search(window));
+    QCOMPARE(model(window)->rowCount(), 3);
+    QCOMPARE(row(window, 0),
         QStringList({ "192.168.1.10", "00:1A:2B:3C:4D:5E", "ABCDEFGHIJKLMNOPQRST",
             QStringLiteral("Cam\u00E9ra <b>1</b>"), "IPC-D240", "10.0.19045", "1.0" }));
-    QCOMPARE(row(1),
+    QCOMPARE(row(window, 1),
         QStringList(
             { "198.51.100.13", "0A:0B:0C:0D:0E:0F", "", "Lobby", "IPC-T120", "4.19.2", "2.8.1" }));
-    QCOMPARE(row(2),
+    QCOMPARE(row(window, 2),
         QStringList({ "198.51.100.12", "00:1A:2B:3C:4D:02", "SN-0002", "Loading Bay", "IPC-B410",
             "4.19.2", "2.8.1" }));
     for (int r = 0; r < 3; ++r) {
         for (int column = 0; column < 7; ++column)
-            QCOMPARE(model()->item(r, column)->textAlignment(), Qt::AlignCenter);
+            QCOMPARE(model(window)->item(r, column)->textAlignment(), Qt::AlignCenter);
     }
 }
 
 void TestSearch::ignoresSecondPressDuringSearch()
 {
-    LabCamera *camera = startCamera(1, { "ip=198.51.100.11" });
+    LabCamera *camera = start(1, { "ip=198.51.100.11" });
     QVERIFY(camera->isRunning());
 
     // Both presses land inside the collection window.
-    QTimer::singleShot(800, this, [this] { QTest::mouseClick(searchButton(), Qt::LeftButton); });
-    QTimer::singleShot(1600, this, [this] { searchButton()->click(); });
-    search();
+    QTimer::singleShot(
+        800, this, [this] { QTest::mouseClick(searchButton(window), Qt::LeftButton); });
+    QTimer::singleShot(1600, this, [this] { searchButton(window)->click(); });
+    QVERIFY(search(window));
     // A second search would have sent a second probe by now.
     QTest::qWait(3000);
     QCOMPARE(camera->events("probe").size(), 1);
-    QCOMPARE(status()->text(), QString("Search Completed"));
-    QCOMPARE(model()->rowCount(), 1);
+    QCOMPARE(status(window)->text(), QString("Search Completed"));
+    QCOMPARE(model(window)->rowCount(), 1);
 }
 
 void TestSearch::dropsMalformedReplies()
 {
-    LabCamera *camera = startCamera(1,
+    LabCamera *camera = start(1,
         { "ip=10.0.0.1,fault=bad-crc", "ip=10.0.0.2,fault=crc-low-first",
             "ip=10.0.0.3,fault=bad-length-byte", "ip=10.0.0.4,fault=short",
             "ip=10.0.0.5,fault=long", "ip=10.0.0.6,fault=bad-id", "ip=10.0.0.7" });
     QVERIFY(camera->isRunning());
-    search();
+    QVERIFY(search(window));
     QCOMPARE(camera->events("reply").size(), 7);
-    QCOMPARE(model()->rowCount(), 1);
-    QCOMPARE(model()->item(0, 0)->text(), QString("10.0.0.7"));
+    QCOMPARE(model(window)->rowCount(), 1);
+    QCOMPARE(row(window, 0).first(), QString("10.0.0.7"));
 }
 
 void TestSearch::listsDuplicateRepliesTwice()
 {
-    QVERIFY(startCamera(1, { "ip=10.0.0.9,sn=TWICE,fault=duplicate" })->isRunning());
-    search();
-    QCOMPARE(model()->rowCount(), 2);
-    QCOMPARE(row(0), row(1));
-    QCOMPARE(row(0).at(2), QString("TWICE"));
+    QVERIFY(start(1, { "ip=10.0.0.9,sn=TWICE,fault=duplicate" })->isRunning());
+    QVERIFY(search(window));
+    QCOMPARE(model(window)->rowCount(), 2);
+    QCOMPARE(row(window, 0), row(window, 1));
+    QCOMPARE(row(window, 0).at(2), QString("TWICE"));
 }
 
 void TestSearch::ignoresRepliesAfterTheWindow()
 {
-    LabCamera *camera = startCamera(1, { "ip=10.0.0.1", "ip=10.0.0.2,delay=2600" });
+    LabCamera *camera = start(1, { "ip=10.0.0.1", "ip=10.0.0.2,delay=2600" });
     QVERIFY(camera->isRunning());
-    search();
+    QVERIFY(search(window));
     QVERIFY(camera->waitForEvent("reply", 2));
     QTest::qWait(200);
-    QCOMPARE(model()->rowCount(), 1);
-    QCOMPARE(model()->item(0, 0)->text(), QString("10.0.0.1"));
+    QCOMPARE(model(window)->rowCount(), 1);
+    QCOMPARE(row(window, 0).first(), QString("10.0.0.1"));
 }
 
 void TestSearch::secondSearchReplacesTheRows()
 {
-    LabCamera *first = startCamera(1, { "ip=10.0.0.1" });
+    LabCamera *first = start(1, { "ip=10.0.0.1" });
     QVERIFY(first->isRunning());
-    search();
-    QCOMPARE(model()->rowCount(), 1);
+    QVERIFY(search(window));
+    QCOMPARE(model(window)->rowCount(), 1);
 
     first->stop();
-    QVERIFY(startCamera(2, { "ip=10.0.0.2" })->isRunning());
-    search();
-    QCOMPARE(model()->rowCount(), 1);
-    QCOMPARE(model()->item(0, 0)->text(), QString("10.0.0.2"));
-    QCOMPARE(model()->columnCount(), 7);
-    QCOMPARE(model()->headerData(0, Qt::Horizontal).toString(), QString("IP Address"));
+    QVERIFY(start(2, { "ip=10.0.0.2" })->isRunning());
+    QVERIFY(search(window));
+    QCOMPARE(model(window)->rowCount(), 1);
+    QCOMPARE(row(window, 0).first(), QString("10.0.0.2"));
+    QCOMPARE(model(window)->columnCount(), 7);
+    QCOMPARE(model(window)->headerData(0, Qt::Horizontal).toString(), QString("IP Address"));
 }
 
 void TestSearch::searchSharesThePortWithSharingSockets()
 {
-    QVERIFY(startCamera(1, { "ip=10.0.0.1" })->isRunning());
+    QVERIFY(start(1, { "ip=10.0.0.1" })->isRunning());
     QUdpSocket other;
-    QVERIFY(other.bind(QHostAddress::Any, 6999,
+    QVERIFY(other.bind(QHostAddress::Any, Protocol::discoveryPort,
         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
     ModalAnswerer answerer;
-    search();
+    QVERIFY(search(window));
     QCOMPARE(answerer.boxes.size(), 0);
-    QCOMPARE(model()->rowCount(), 1);
+    QCOMPARE(model(window)->rowCount(), 1);
 }
 
 void TestSearch::failedBindReleasesTheSearch()
 {
-    QVERIFY(startCamera(1, { "ip=10.0.0.1" })->isRunning());
+    LabCamera *camera = start(1, { "ip=10.0.0.1" });
+    QVERIFY(camera->isRunning());
     auto *holder = new QUdpSocket(this);
-    QVERIFY(holder->bind(QHostAddress::Any, 6999, QAbstractSocket::DontShareAddress));
+    QVERIFY(holder->bind(
+        QHostAddress::Any, Protocol::discoveryPort, QAbstractSocket::DontShareAddress));
 
     ModalAnswerer answerer;
     answerer.pressButton(QMessageBox::Ok);
-    QTest::mouseClick(searchButton(), Qt::LeftButton);
+    QTest::mouseClick(searchButton(window), Qt::LeftButton);
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().title, QString("Tip"));
     QCOMPARE(answerer.boxes.first().text, QString("Received data socket status is abnormal"));
     QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Ok);
-    QCOMPARE(model()->rowCount(), 0);
+    QCOMPARE(model(window)->rowCount(), 0);
     QTest::qWait(300);
-    QCOMPARE(cameras.first()->events("probe").size(), 0);
+    QCOMPARE(camera->events("probe").size(), 0);
 
     // The port is free again: the very next press searches as usual.
     delete holder;
-    search();
-    QCOMPARE(model()->rowCount(), 1);
+    QVERIFY(search(window));
+    QCOMPARE(model(window)->rowCount(), 1);
     QCOMPARE(answerer.boxes.size(), 1);
 }
 
@@ -261,45 +230,45 @@ void TestSearch::listsCamerasOnEveryNetwork()
         || (qEnvironmentVariableIntValue("LAB_DEFAULT_ROUTE") == 1) != defaultRoute)
         QSKIP("runs in the lab this row describes");
 
-    QSet<QString> expected;
+    QStringList expected;
     const int count = qEnvironmentVariableIntValue("LAB_CAMERAS") + second;
     for (int index = 1; index <= count; ++index) {
-        QVERIFY(startCamera(index, { "ip=" + LabCamera::address(index) })->isRunning());
-        expected.insert(LabCamera::address(index));
+        QVERIFY(start(index, { "ip=" + LabCamera::address(index) })->isRunning());
+        expected << LabCamera::address(index);
     }
-    search();
+    QVERIFY(search(window));
 
-    QSet<QString> listed;
-    for (int r = 0; r < model()->rowCount(); ++r)
-        listed.insert(model()->item(r, 0)->text());
-    QCOMPARE(model()->rowCount(), count);
+    QStringList listed;
+    for (int r = 0; r < model(window)->rowCount(); ++r)
+        listed << row(window, r).first();
+    listed.sort();
+    expected.sort();
     QCOMPARE(listed, expected);
     // A probe through the default route as well would reach its cameras twice.
-    for (const LabCamera *camera : qAsConst(cameras)) {
+    for (const LabCamera *camera : cameras.all()) {
         const QList<QJsonObject> probes = camera->events("probe");
         QCOMPARE(probes.size(), 1);
-        QCOMPARE(probes.first().value("from").toString(), camera->toolAddress() + ":6999");
+        QCOMPARE(probes.first().value("from").toString(),
+            camera->toolAddress() + ':' + QString::number(Protocol::discoveryPort));
     }
 }
 
 void TestSearch::updateNamesTheHostAddressOnTheCamerasNetwork_data()
 {
-    QTest::addColumn<bool>("secondNetwork");
     // The host lists the second network's address last, so on the first
     // network the last address listed is the wrong one.
-    QTest::newRow("first network") << false;
-    QTest::newRow("second network") << true;
+    QTest::addColumn<int>("index");
+    QTest::newRow("first network") << 1;
+    QTest::newRow("second network") << qEnvironmentVariableIntValue("LAB_CAMERAS") + 1;
 }
 
 void TestSearch::updateNamesTheHostAddressOnTheCamerasNetwork()
 {
-    QFETCH(bool, secondNetwork);
+    QFETCH(int, index);
     if (qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS") == 0)
         QSKIP("needs a lab with a second network");
-    const int index = secondNetwork ? qEnvironmentVariableIntValue("LAB_CAMERAS") + 1 : 1;
-    auto *camera = new LabCamera(index, { "--broker", "--update" });
-    cameras.append(camera);
-    QVERIFY2(camera->start(), qPrintable(camera->errorString()));
+    LabCamera *camera = cameras.start(index, LabCameras::updating());
+    QVERIFY2(camera->isRunning(), qPrintable(camera->errorString()));
 
     QTemporaryDir dir;
     const QString image = dir.filePath("fw.bin");

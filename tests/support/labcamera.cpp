@@ -12,9 +12,6 @@ namespace {
 const char subnetPrefix[] = "198.51.100.";
 const char secondSubnetPrefix[] = "203.0.113.";
 constexpr int firstCameraHost = 10;
-constexpr int pollIntervalMs = 20;
-constexpr int stopGraceMs = 5000;
-constexpr int killWaitMs = 2000;
 const char logName[] = "camsim.log";
 // Set to keep each simulator's log directory for a look after the run.
 const char keepLogsVariable[] = "LABCAMERA_KEEP_LOGS";
@@ -31,8 +28,8 @@ bool onFirstSegment(int index)
 
 LabCamera::LabCamera(int index, const QStringList &camsimArgs, QObject *parent)
     : QObject(parent)
-    , m_index(index)
-    , m_camsimArgs(camsimArgs)
+    , cameraIndex(index)
+    , camsimArgs(camsimArgs)
 {
 }
 
@@ -49,103 +46,87 @@ QString LabCamera::address(int index)
 
 QString LabCamera::toolAddress() const
 {
-    return qEnvironmentVariable(onFirstSegment(m_index) ? "LAB_TOOL_IP" : "LAB_SECOND_TOOL_IP");
+    return qEnvironmentVariable(onFirstSegment(cameraIndex) ? "LAB_TOOL_IP" : "LAB_SECOND_TOOL_IP");
 }
 
 bool LabCamera::start(int timeoutMs)
 {
     stop();
-    m_output.clear();
-    m_errorString.clear();
-    if (qEnvironmentVariableIsEmpty("LAB_NAME")) {
-        fail(QStringLiteral("LAB_NAME is not set: run the test through tools/lab/lab.sh run"));
-        return false;
-    }
-    if (qEnvironmentVariableIsEmpty("CAMSIM")) {
-        fail(QStringLiteral("CAMSIM, the simulator's path, is not set"));
-        return false;
-    }
-    m_logDir = std::make_unique<QTemporaryDir>();
-    m_logDir->setAutoRemove(qEnvironmentVariableIsEmpty(keepLogsVariable));
-    if (!m_logDir->isValid()) {
-        fail(QStringLiteral("cannot create a log directory: ") + m_logDir->errorString());
-        return false;
-    }
+    output.clear();
+    error.clear();
+    if (qEnvironmentVariableIsEmpty("LAB_NAME"))
+        return fail(
+            QStringLiteral("LAB_NAME is not set: run the test through tools/lab/lab.sh run"));
+    if (qEnvironmentVariableIsEmpty("CAMSIM"))
+        return fail(QStringLiteral("CAMSIM, the simulator's path, is not set"));
+    logDir = std::make_unique<QTemporaryDir>();
+    logDir->setAutoRemove(qEnvironmentVariableIsEmpty(keepLogsVariable));
+    if (!logDir->isValid())
+        return fail(QStringLiteral("cannot create a log directory: ") + logDir->errorString());
 
-    m_process = new QProcess(this);
-    const QStringList arguments = commandLine();
-    m_process->start(QStringLiteral("ip"), arguments);
-    if (!m_process->waitForStarted()) {
-        fail(QStringLiteral("cannot run ip: ") + m_process->errorString());
-        return false;
-    }
+    process = new QProcess(this);
+    process->start(QStringLiteral("ip"), commandLine());
+    if (!process->waitForStarted())
+        return fail(QStringLiteral("cannot run ip: ") + process->errorString());
     return waitForReady(timeoutMs);
 }
 
 QStringList LabCamera::commandLine() const
 {
     const QString nameSpace
-        = qEnvironmentVariable("LAB_NAME") + QStringLiteral("-cam") + QString::number(m_index);
+        = qEnvironmentVariable("LAB_NAME") + QStringLiteral("-cam") + QString::number(cameraIndex);
     return QStringList { QStringLiteral("netns"), QStringLiteral("exec"), nameSpace,
         qEnvironmentVariable("CAMSIM"), QStringLiteral("--bind"), address(),
         QStringLiteral("--log"), logPath() }
-    + m_camsimArgs;
+    + camsimArgs;
 }
 
 bool LabCamera::waitForReady(int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (!m_output.contains("ready\n")) {
-        if (m_process->state() == QProcess::NotRunning) {
-            fail(QStringLiteral("camsim exited early: ")
-                + QString::fromLocal8Bit(m_process->readAllStandardError()));
-            return false;
-        }
-        if (deadline.hasExpired()) {
-            fail(QStringLiteral("camsim not ready within %1 ms").arg(timeoutMs));
-            return false;
-        }
+    while (!output.contains("ready\n")) {
+        if (process->state() == QProcess::NotRunning)
+            return fail(QStringLiteral("camsim exited early: ")
+                + QString::fromLocal8Bit(process->readAllStandardError()));
+        if (deadline.hasExpired())
+            return fail(QStringLiteral("camsim not ready within %1 ms").arg(timeoutMs));
         QTest::qWait(pollIntervalMs);
-        m_output += m_process->readAllStandardOutput();
+        output += process->readAllStandardOutput();
     }
     return true;
 }
 
-void LabCamera::fail(const QString &reason)
+bool LabCamera::fail(const QString &reason)
 {
-    m_errorString = QStringLiteral("camera %1: %2").arg(m_index).arg(reason);
-    qWarning("%s", qPrintable(m_errorString));
+    error = QStringLiteral("camera %1: %2").arg(cameraIndex).arg(reason);
+    qWarning("%s", qPrintable(error));
     stop();
+    return false;
 }
 
 void LabCamera::stop()
 {
-    if (!m_process)
+    if (!process)
         return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(stopGraceMs)) {
-            m_process->kill();
-            m_process->waitForFinished(killWaitMs);
+    if (process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(stopGraceMs)) {
+            process->kill();
+            process->waitForFinished(killWaitMs);
         }
     }
-    delete m_process;
-    m_process = nullptr;
+    delete process;
+    process = nullptr;
 }
 
 bool LabCamera::isRunning() const
 {
-    return m_process && m_process->state() != QProcess::NotRunning;
-}
-
-qint64 LabCamera::processId() const
-{
-    return m_process ? m_process->processId() : -1;
+    return process && process->state() != QProcess::NotRunning;
 }
 
 QString LabCamera::logPath() const
 {
-    return m_logDir ? m_logDir->filePath(QLatin1String(logName)) : QString();
+    return logDir ? logDir->filePath(QLatin1String(logName)) : QString();
 }
 
 QList<QJsonObject> LabCamera::events(const QString &event) const

@@ -30,10 +30,10 @@ public:
 
     // Cameras past LAB_CAMERAS are on the lab's second segment.
     static QString address(int index);
-    QString address() const { return address(m_index); }
+    QString address() const { return address(cameraIndex); }
     // The tool's address on the camera's segment.
     QString toolAddress() const;
-    int index() const { return m_index; }
+    int index() const { return cameraIndex; }
 
     // True once the simulator said "ready"; false, with errorString(), when it
     // failed or took longer than timeoutMs.
@@ -41,8 +41,7 @@ public:
     // SIGTERM, a grace period, then SIGKILL; does nothing when not running.
     void stop();
     bool isRunning() const;
-    qint64 processId() const;
-    QString errorString() const { return m_errorString; }
+    QString errorString() const { return error; }
     QString logPath() const;
 
     // The events logged so far, oldest first; only those named event unless
@@ -55,16 +54,22 @@ public:
     qint64 brokerPid() const;
 
 private:
+    static constexpr int pollIntervalMs = 20;
+    static constexpr int stopGraceMs = 5000;
+    static constexpr int killWaitMs = 2000;
+
     QStringList commandLine() const;
     bool waitForReady(int timeoutMs);
-    void fail(const QString &reason);
+    // Stops the simulator with reason as errorString(); false, for the caller
+    // to return.
+    bool fail(const QString &reason);
 
-    int m_index;
-    QStringList m_camsimArgs;
-    std::unique_ptr<QTemporaryDir> m_logDir;
-    QProcess *m_process = nullptr;
-    QByteArray m_output;
-    QString m_errorString;
+    int cameraIndex;
+    QStringList camsimArgs;
+    std::unique_ptr<QTemporaryDir> logDir;
+    QProcess *process = nullptr;
+    QByteArray output;
+    QString error;
 };
 
 #endif // LABCAMERA_H

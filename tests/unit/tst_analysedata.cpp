@@ -1,4 +1,5 @@
 #include "analysedata.h"
+#include "protocol.h"
 
 #include <QtTest>
 
@@ -22,6 +23,7 @@ private slots:
 private:
     static QByteArray reply();
     static void put(QByteArray &bytes, int offset, const QByteArray &value);
+    static QByteArray withTexts(const QStringList &texts);
     static QStringList decode(const QByteArray &bytes);
 };
 
@@ -29,10 +31,20 @@ private:
 // not look at the frame header or the checksum.
 QByteArray TestAnalyseData::reply()
 {
-    QByteArray bytes(105, '\0');
-    bytes[0] = char(0xFA);
-    bytes[1] = char(0x01);
+    QByteArray bytes(Protocol::replyLength, '\0');
+    bytes[0] = char(Protocol::frameFirstId);
+    bytes[1] = char(Protocol::frameSecondId);
     bytes[2] = char(100);
+    return bytes;
+}
+
+// A reply with the text fields, serial, name, type, OS and FW, written in.
+QByteArray TestAnalyseData::withTexts(const QStringList &texts)
+{
+    QByteArray bytes = reply();
+    const int offsets[] = { 13, 33, 53, 73, 83 };
+    for (int field = 0; field < texts.size(); ++field)
+        put(bytes, offsets[field], texts.at(field).toLatin1());
     return bytes;
 }
 
@@ -55,12 +67,12 @@ void TestAnalyseData::copiesEveryByte()
     QByteArray datagram = reply();
     for (int i = 3; i < datagram.size(); ++i)
         datagram[i] = char(i * 7);
-    unsigned char buffer[107];
+    unsigned char buffer[Protocol::replyLength + 2];
     std::memset(buffer, 0xEE, sizeof buffer);
     AnalyseData analyse;
     QVERIFY(analyse.QByteArraytoUCharArray(datagram, buffer));
-    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), 105), datagram);
-    QCOMPARE(int(buffer[105]), 0xEE);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), Protocol::replyLength), datagram);
+    QCOMPARE(int(buffer[Protocol::replyLength]), 0xEE);
 }
 
 void TestAnalyseData::decodesAddresses_data()
@@ -100,37 +112,22 @@ void TestAnalyseData::decodesTextFields_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("texts"); // serial, name, type, OS, FW
 
-    QByteArray typical = reply();
-    put(typical, 13, "SN0001");
-    put(typical, 33, "Gate camera");
-    put(typical, 53, "IPC-4K");
-    put(typical, 73, "3.10.2");
-    put(typical, 83, "2.4.1-rc1");
-    QTest::newRow("terminated texts")
-        << typical << QStringList { "SN0001", "Gate camera", "IPC-4K", "3.10.2", "2.4.1-rc1" };
-
+    const QStringList typical { "SN0001", "Gate camera", "IPC-4K", "3.10.2", "2.4.1-rc1" };
+    QTest::newRow("terminated texts") << withTexts(typical) << typical;
     QTest::newRow("empty fields") << reply() << QStringList { "", "", "", "", "" };
 
     // Every field full to its width with no terminator: nothing of the next
     // field (or of the checksum, for the last one) joins it.
-    QByteArray full = reply();
-    put(full, 13, "ABCDEFGHIJKLMNOPQRST");
-    put(full, 33, "abcdefghijklmnopqrst");
-    put(full, 53, "01234567890123456789");
-    put(full, 73, "OSVERSION1");
-    put(full, 83, "FWVERSION-1234567890");
-    put(full, 103, "\x77\x77");
-    QTest::newRow("full width, no terminator")
-        << full
-        << QStringList { "ABCDEFGHIJKLMNOPQRST", "abcdefghijklmnopqrst", "01234567890123456789",
-               "OSVERSION1", "FWVERSION-1234567890" };
+    const QStringList full { "ABCDEFGHIJKLMNOPQRST", "abcdefghijklmnopqrst", "01234567890123456789",
+        "OSVERSION1", "FWVERSION-1234567890" };
+    QByteArray fullBytes = withTexts(full);
+    put(fullBytes, 103, "\x77\x77");
+    QTest::newRow("full width, no terminator") << fullBytes << full;
 
     // The OS field is only ten bytes wide: a longer text spills into the FW
     // field, which starts at byte 83 whatever came before.
-    QByteArray spill = reply();
-    put(spill, 73, "10.0.19045.1");
-    QTest::newRow("OS text running into the FW field")
-        << spill << QStringList { "", "", "", "10.0.19045", ".1" };
+    QTest::newRow("OS text running into the FW field") << withTexts(
+        { "", "", "", "10.0.19045.1" }) << QStringList { "", "", "", "10.0.19045", ".1" };
 
     QByteArray stopsAtZero = reply();
     put(stopsAtZero, 13, QByteArray("AB\0CD", 5));

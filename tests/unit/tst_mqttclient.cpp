@@ -1,4 +1,5 @@
 #include "mqttclient.h"
+#include "protocol.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -7,7 +8,7 @@
 #include <ctime>
 
 // Runs against a real mosquitto broker on a free loopback port.
-class tst_MqttClient : public QObject
+class TestMqttClient : public QObject
 {
     Q_OBJECT
 
@@ -45,7 +46,7 @@ static quint16 freePort()
     return probe.serverPort();
 }
 
-void tst_MqttClient::initTestCase()
+void TestMqttClient::initTestCase()
 {
     program = QFileInfo("/usr/sbin/mosquitto").isExecutable()
         ? QStringLiteral("/usr/sbin/mosquitto")
@@ -62,13 +63,13 @@ void tst_MqttClient::initTestCase()
     QVERIFY(startBroker());
 }
 
-void tst_MqttClient::cleanupTestCase()
+void TestMqttClient::cleanupTestCase()
 {
     broker.kill();
     broker.waitForFinished(5000);
 }
 
-void tst_MqttClient::connectGoesThroughConnectingToConnected()
+void TestMqttClient::connectGoesThroughConnectingToConnected()
 {
     MqttClient client;
     QStringList seen;
@@ -88,7 +89,7 @@ void tst_MqttClient::connectGoesThroughConnectingToConnected()
     QCOMPARE(seen, QStringList({ "state 1", "state 2", "connected" }));
 }
 
-void tst_MqttClient::refusedConnectionFallsBackToDisconnected()
+void TestMqttClient::refusedConnectionFallsBackToDisconnected()
 {
     MqttClient client;
     QSignalSpy disconnectedSpy(&client, &MqttClient::disconnected);
@@ -107,7 +108,7 @@ void tst_MqttClient::refusedConnectionFallsBackToDisconnected()
     QVERIFY(connectTo(client, brokerPort));
 }
 
-void tst_MqttClient::disconnectWhileConnectingAbortsAndNextConnectWorks()
+void TestMqttClient::disconnectWhileConnectingAbortsAndNextConnectWorks()
 {
     // Accepts TCP but never answers MQTT, so the attempt stays in Connecting.
     QTcpServer silent;
@@ -127,7 +128,7 @@ void tst_MqttClient::disconnectWhileConnectingAbortsAndNextConnectWorks()
     QVERIFY(connectTo(client, brokerPort));
 }
 
-void tst_MqttClient::clientDeletedByItsConnectedSlotDoesNotCrash()
+void TestMqttClient::clientDeletedByItsConnectedSlotDoesNotCrash()
 {
     QPointer<MqttClient> client(new MqttClient);
     connect(client, &MqttClient::connected, this, [&client] { delete client; });
@@ -139,9 +140,9 @@ void tst_MqttClient::clientDeletedByItsConnectedSlotDoesNotCrash()
     QTest::qWait(50);
 }
 
-void tst_MqttClient::publishedBytesArriveUnchangedOnTopicWithBlank()
+void TestMqttClient::publishedBytesArriveUnchangedOnTopicWithBlank()
 {
-    const QString topic = "Ordel Tool_in/poweroff";
+    const QString topic = Protocol::powerOffTopic;
     const QByteArray payload("on\0\x80\xff!", 6);
     MqttClient sender;
     MqttClient receiver;
@@ -164,7 +165,7 @@ void tst_MqttClient::publishedBytesArriveUnchangedOnTopicWithBlank()
 
 // A command for another camera must never travel over the connection to the
 // previous one: the client ends it when given another broker.
-void tst_MqttClient::anotherBrokerEndsTheConnection()
+void TestMqttClient::anotherBrokerEndsTheConnection()
 {
     MqttClient client;
     QVERIFY(connectTo(client, brokerPort));
@@ -179,14 +180,14 @@ void tst_MqttClient::anotherBrokerEndsTheConnection()
     QVERIFY(connectTo(client, brokerPort));
 }
 
-void tst_MqttClient::publishWhileDisconnectedIsRejected()
+void TestMqttClient::publishWhileDisconnectedIsRejected()
 {
     MqttClient client;
     QCOMPARE(client.publish("a/b", "x"), -1);
     QVERIFY(!client.subscribe("a/#"));
 }
 
-void tst_MqttClient::idleConnectionDoesNotSpinTheEventLoop()
+void TestMqttClient::idleConnectionDoesNotSpinTheEventLoop()
 {
     MqttClient client;
     QVERIFY(connectTo(client, brokerPort));
@@ -199,7 +200,7 @@ void tst_MqttClient::idleConnectionDoesNotSpinTheEventLoop()
     QVERIFY2(cpuMs < 100, qPrintable(QString("%1 ms CPU while idle").arg(cpuMs)));
 }
 
-void tst_MqttClient::killedBrokerGivesDisconnectedAndReconnectWorksAfterRestart()
+void TestMqttClient::killedBrokerGivesDisconnectedAndReconnectWorksAfterRestart()
 {
     MqttClient client;
     QVERIFY(connectTo(client, brokerPort));
@@ -214,7 +215,7 @@ void tst_MqttClient::killedBrokerGivesDisconnectedAndReconnectWorksAfterRestart(
     QVERIFY(connectTo(client, brokerPort));
 }
 
-bool tst_MqttClient::startBroker()
+bool TestMqttClient::startBroker()
 {
     broker.start(program, { "-c", config });
     QByteArray log;
@@ -227,7 +228,7 @@ bool tst_MqttClient::startBroker()
     return up;
 }
 
-bool tst_MqttClient::connectTo(MqttClient &client, quint16 port)
+bool TestMqttClient::connectTo(MqttClient &client, quint16 port)
 {
     client.setHostname("127.0.0.1");
     client.setPort(port);
@@ -235,5 +236,5 @@ bool tst_MqttClient::connectTo(MqttClient &client, quint16 port)
     return QTest::qWaitFor([&] { return client.state() == MqttClient::Connected; }, 5000);
 }
 
-QTEST_GUILESS_MAIN(tst_MqttClient)
+QTEST_GUILESS_MAIN(TestMqttClient)
 #include "tst_mqttclient.moc"
