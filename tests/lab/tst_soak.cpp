@@ -1,5 +1,6 @@
 #include "form.h"
 #include "labcamera.h"
+#include "labcameras.h"
 #include "mainwindow.h"
 #include "updatedriver.h"
 
@@ -90,39 +91,23 @@ private slots:
     void updatesKeepMemoryAndDescriptors();
 
 private:
-    LabCamera *startCamera(int index, const QStringList &arguments);
-
-    QList<LabCamera *> cameras;
-    QList<QPointer<Form>> windows;
+    LabCameras cameras;
 };
 
 void TestSoak::cleanup()
 {
-    // A window left open by a failed check; none of its handlers can be on
-    // the stack here.
-    for (const QPointer<Form> &form : qAsConst(windows))
-        delete form.data();
-    windows.clear();
-    qDeleteAll(cameras);
+    // A window left open by a failed check.
+    closeWindows();
     cameras.clear();
-}
-
-LabCamera *TestSoak::startCamera(int index, const QStringList &arguments)
-{
-    auto *camera = new LabCamera(index, arguments);
-    cameras.append(camera);
-    if (!camera->start())
-        qWarning() << "camera" << index << "did not start:" << camera->errorString();
-    return camera;
 }
 
 // Each search lists a crowd and two single cameras, so rows come and go by
 // the hundred.
 void TestSoak::searchesKeepMemoryAndDescriptors()
 {
-    QVERIFY(startCamera(1, { "--generate", QString::number(crowdSize) })->isRunning());
-    QVERIFY(startCamera(2, { "--camera", "ip=10.0.0.2" })->isRunning());
-    QVERIFY(startCamera(3, { "--camera", "ip=10.0.0.3" })->isRunning());
+    QVERIFY(cameras.start(1, { "--generate", QString::number(crowdSize) })->isRunning());
+    QVERIFY(cameras.start(2, { "--camera", "ip=10.0.0.2" })->isRunning());
+    QVERIFY(cameras.start(3, { "--camera", "ip=10.0.0.3" })->isRunning());
     MainWindow window;
     window.show();
     const QAbstractItemModel *model = window.findChild<QTableView *>()->model();
@@ -148,7 +133,7 @@ void TestSoak::searchesKeepMemoryAndDescriptors()
 // its broker connection and its image connection come and go each time.
 void TestSoak::updatesKeepMemoryAndDescriptors()
 {
-    LabCamera *camera = startCamera(1, { "--broker", "--update" });
+    LabCamera *camera = cameras.start(1, LabCameras::updating());
     QVERIFY(camera->isRunning());
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -161,14 +146,12 @@ void TestSoak::updatesKeepMemoryAndDescriptors()
         const QByteArray image = randomBytes(soakImageSize);
         QVERIFY(writeImage(path, image));
         QPointer<Form> form = openWindow(camera);
-        windows.append(form);
         UPDATE_STEP(browse(form, path));
         UPDATE_STEP(start(form));
         UPDATE_STEP(verifySucceeded(form));
         UPDATE_STEP(verifyImageArrived(camera, image));
         form->close();
         QTRY_VERIFY(form.isNull());
-        windows.clear();
         if (update == updateWarmUp)
             warm = measure();
     }
