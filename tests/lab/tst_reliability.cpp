@@ -24,15 +24,6 @@ namespace {
 constexpr qint64 imageSize = 2 * chunkSize + 17;
 constexpr qint64 dropAfter = chunkSize / 2;
 constexpr qint64 shrunkSize = chunkSize + 5;
-constexpr int floodDatagrams = 100000;
-constexpr int statusFloodReports = 10000;
-constexpr int windowCount = 10;
-// Far beyond the search's own 2.5 s, yet short of a hang.
-constexpr int floodSearchTimeoutMs = 60000;
-// The windows' waits nest, so one update can wait for all the others.
-constexpr int tenWindowsTimeoutMs = 300000;
-// An operator would call a window that freezes for a second unresponsive.
-constexpr qint64 longestAcceptableStallMs = 1000;
 const QByteArray unreadableReport = QByteArrayLiteral("not json");
 
 // The window logs each report's progress; thousands of lines would bury the
@@ -261,6 +252,9 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
 // before, during and after it.
 void TestReliability::searchThroughAFloodListsOnlyTheCameras()
 {
+    const int floodDatagrams = 100000;
+    // Far beyond the search's own 2.5 s, yet short of a hang.
+    const int floodSearchTimeoutMs = 60000;
     struct Camera
     {
         int index;
@@ -330,6 +324,9 @@ void TestReliability::searchThroughAFloodListsOnlyTheCameras()
 // comes in, as fast as its broker takes them.
 void TestReliability::statusFloodKeepsTheWindowResponsive()
 {
+    const int statusFloodReports = 10000;
+    // An operator would call a window that freezes for a second unresponsive.
+    const qint64 longestAcceptableStallMs = 1000;
     LabCamera *camera = cameras.start(
         2, LabCameras::updating({ QString("status-flood=%1").arg(statusFloodReports) }));
     QVERIFY(camera->isRunning());
@@ -378,6 +375,9 @@ void TestReliability::statusFloodKeepsTheWindowResponsive()
 // pressed at once.
 void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
 {
+    const int windowCount = 10;
+    // The windows' waits nest, so one update can wait for all the others.
+    const int tenWindowsTimeoutMs = 300000;
     QVERIFY(qEnvironmentVariableIntValue("LAB_CAMERAS") >= windowCount);
     QList<LabCamera *> updated;
     QList<Form *> forms;

@@ -19,13 +19,6 @@ using namespace UpdateDriver;
 
 namespace {
 
-constexpr int searches = 100;
-constexpr int searchWarmUp = 5;
-constexpr int updates = 20;
-constexpr int updateWarmUp = 2;
-constexpr qint64 soakImageSize = 64 * 1024;
-constexpr int crowdSize = 100;
-constexpr int searchTimeoutMs = 10000;
 // Resident memory moves a little with the allocator's own bookkeeping; a
 // leak of one search's rows or one update's buffers a hundred times over
 // would not fit.
@@ -105,6 +98,10 @@ void TestSoak::cleanup()
 // the hundred.
 void TestSoak::searchesKeepMemoryAndDescriptors()
 {
+    const int searches = 100;
+    const int searchWarmUp = 5;
+    const int crowdSize = 100;
+    const int searchTimeoutMs = 10000;
     QVERIFY(cameras.start(1, { "--generate", QString::number(crowdSize) })->isRunning());
     QVERIFY(cameras.start(2, { "--camera", "ip=10.0.0.2" })->isRunning());
     QVERIFY(cameras.start(3, { "--camera", "ip=10.0.0.3" })->isRunning());
@@ -133,6 +130,9 @@ void TestSoak::searchesKeepMemoryAndDescriptors()
 // its broker connection and its image connection come and go each time.
 void TestSoak::updatesKeepMemoryAndDescriptors()
 {
+    const int updates = 20;
+    const int updateWarmUp = 2;
+    const qint64 imageSize = 64 * 1024;
     LabCamera *camera = cameras.start(1, LabCameras::updating());
     QVERIFY(camera->isRunning());
     QTemporaryDir dir;
@@ -143,7 +143,7 @@ void TestSoak::updatesKeepMemoryAndDescriptors()
     QElapsedTimer clock;
     clock.start();
     for (int update = 1; update <= updates; ++update) {
-        const QByteArray image = randomBytes(soakImageSize);
+        const QByteArray image = randomBytes(imageSize);
         QVERIFY(writeImage(path, image));
         QPointer<Form> form = openWindow(camera);
         UPDATE_STEP(browse(form, path));

@@ -25,11 +25,6 @@ void Timeline::watch(LabCamera *camera)
         cameras.append(camera);
 }
 
-qint64 Timeline::firstSeen(const LabCamera *camera, const QString &event) const
-{
-    return seen.value(qMakePair(camera, event), -1);
-}
-
 void Timeline::watch(Form *form)
 {
     label = UpdateDriver::state(form);
@@ -86,7 +81,7 @@ qint64 Timeline::queued() const
 
 void Timeline::when(std::function<bool()> condition, std::function<void()> action)
 {
-    pending.append({ std::move(condition), std::move(action) });
+    hooks.append({ nullptr, [condition](QEvent *) { return condition(); }, std::move(action) });
 }
 
 void Timeline::afterEvent(
@@ -121,15 +116,9 @@ bool Timeline::eventFilter(QObject *watched, QEvent *event)
         && (watched == label.data() || watched == startButton.data()))
         noteStep();
     // An application-wide filter (watchToolSocket) sees each event first.
-    if (event == lastHookedEvent)
-        return false;
-    lastHookedEvent = event;
-    for (int i = 0; i < hooks.size(); ++i) {
-        if (hooks[i].object == watched && hooks[i].match(event)) {
-            const std::function<void()> action = hooks.takeAt(i).action;
-            action();
-            break;
-        }
+    if (event != lastHookedEvent) {
+        lastHookedEvent = event;
+        runFirstHook(watched, event);
     }
     return false;
 }
@@ -146,16 +135,21 @@ void Timeline::poll()
     mostQueued = qMax(mostQueued, nowQueued);
     for (const QPointer<LabCamera> &camera : qAsConst(cameras)) {
         for (const QJsonObject &event : camera ? camera->events() : QList<QJsonObject>()) {
-            const auto key = qMakePair(static_cast<const LabCamera *>(camera),
-                event.value(QLatin1String("event")).toString());
+            const auto key
+                = qMakePair(camera.data(), event.value(QLatin1String("event")).toString());
             if (!seen.contains(key))
                 seen.insert(key, now());
         }
     }
     noteStep();
-    for (int i = 0; i < pending.size(); ++i) {
-        if (pending[i].holds()) {
-            const std::function<void()> action = pending.takeAt(i).action;
+    runFirstHook(nullptr, nullptr);
+}
+
+void Timeline::runFirstHook(QObject *object, QEvent *event)
+{
+    for (int i = 0; i < hooks.size(); ++i) {
+        if (hooks[i].object == object && hooks[i].match(event)) {
+            const std::function<void()> action = hooks.takeAt(i).action;
             action();
             return;
         }

@@ -3,7 +3,6 @@
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -26,16 +25,18 @@ public:
     static constexpr int pollMs = 10;
 
     Timeline();
-
     qint64 now() const { return clock.elapsed(); }
 
     // When the camera's log first showed each kind of event, -1 if never.
     void watch(LabCamera *camera);
-    qint64 firstSeen(const LabCamera *camera, const QString &event) const;
+    qint64 firstSeen(const LabCamera *camera, const QString &event) const
+    {
+        return seen.value(qMakePair(camera, event), -1);
+    }
 
-    // What the window's status line showed, in order, each with whether Start
-    // was enabled then. The window repaints its status at once, so the text
-    // is noted as it is painted, and Start as it changes.
+    // The window's status line, in order, each text with whether Start was
+    // enabled then. The window repaints its status at once, so the text is
+    // noted as it is painted, and Start as it changes.
     void watch(Form *form);
     struct Step
     {
@@ -44,7 +45,7 @@ public:
         bool startEnabled;
     };
     QList<Step> steps;
-    // -1 if never; whileRunning counts only what was shown with Start disabled.
+    // -1 if never; whileRunning looks only at what was shown with Start disabled.
     qint64 firstShown(const QString &text, bool whileRunning = false) const;
     qint64 firstDisabled() const;
     qint64 lastEnabled() const;
@@ -55,14 +56,12 @@ public:
     // a local of the window's handler; it is found through its notifiers,
     // whose engine is the socket's child.
     void watchToolSocket();
-    QPointer<QTcpSocket> toolSocket;
+    qint64 queued() const;
     int chunksWritten = 0;
     qint64 lastChunkAt = -1;
     qint64 mostQueued = 0;
-    qint64 queued() const;
 
-    // The longest the event loop, nested or not, kept the timeline waiting
-    // between two looks.
+    // The longest the event loop, nested or not, kept the next look waiting.
     qint64 longestStall = 0;
 
     // Runs action once, from whichever event loop runs when condition is first
@@ -79,11 +78,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    struct Condition
-    {
-        std::function<bool()> holds;
-        std::function<void()> action;
-    };
+    // An action for an event on object, or for a poll when object is null.
     struct Hook
     {
         QObject *object;
@@ -93,6 +88,7 @@ private:
 
     void poll();
     void noteStep();
+    void runFirstHook(QObject *object, QEvent *event);
 
     QElapsedTimer clock;
     QElapsedTimer sincePoll;
@@ -101,9 +97,9 @@ private:
     QHash<QPair<const LabCamera *, QString>, qint64> seen;
     QPointer<QLabel> label;
     QPointer<QPushButton> startButton;
-    QList<Condition> pending;
     QList<Hook> hooks;
     bool followsToolSocket = false;
+    QPointer<QTcpSocket> toolSocket;
     qint64 lastQueued = 0;
     const QEvent *lastHookedEvent = nullptr;
 };
