@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <signal.h>
@@ -87,7 +86,6 @@ public:
     Q_ENUM(Fault)
 
 private slots:
-    void initTestCase();
     void cleanup();
 
     // Faults: each names itself and leaves the tool usable
@@ -100,16 +98,8 @@ private slots:
     void tenWindowsUpdateTenCamerasAtOnce();
 
 private:
-    QString imagePath(const QString &name) const { return dir.filePath(name); }
-
-    QTemporaryDir dir;
     LabCameras cameras;
 };
-
-void TestReliability::initTestCase()
-{
-    QVERIFY(dir.isValid());
-}
 
 void TestReliability::cleanup()
 {
@@ -165,14 +155,11 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     if (fault == CameraClosesOnceComplete)
         faults << "close-when-complete";
     LabCamera *camera = cameras.start(1, LabCameras::updating(faults));
-    QVERIFY(camera->isRunning());
-    Form *form = openWindow(camera);
     const QByteArray image = randomBytes(imageSize);
-    const QString path = imagePath("faulty.bin");
-    QVERIFY(writeImage(path, image));
-    UPDATE_STEP(browse(form, path));
-    const QString otherPath = imagePath("other.bin");
-    QVERIFY(writeImage(otherPath, randomBytes(chunkSize + 3)));
+    const QString path = imageFile("faulty.bin", image);
+    const QString otherPath = imageFile("other.bin", randomBytes(chunkSize + 3));
+    Form *form = openWindow(camera, path);
+    QVERIFY(form);
     // Speaks on the camera's status topic as if it were the camera.
     MqttClient reporter;
     reporter.setHostname(camera->address());
@@ -195,12 +182,11 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
             done = ::kill(pid_t(camera->brokerPid()), SIGKILL) == 0;
         }
     };
-    Timeline timeline;
+    Timeline timeline(nullptr, form);
     if (fault == BrokerKilledInTransfer || fault == BrowseCancelledInTransfer)
         timeline.afterEvent(camera, "tcp-read", 0, act);
     else if (!done)
         timeline.afterEvent(camera, "update-request", 1000, act);
-    timeline.watch(form);
     // The image bytes the camera had read, and the text shown, when Start
     // came back.
     qint64 readWhenBack = -1;
@@ -240,8 +226,7 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     camera = cameras.start(1, LabCameras::updating());
     QVERIFY(camera->isRunning());
     const QByteArray next = randomBytes(chunkSize + 29);
-    QVERIFY(writeImage(imagePath("next.bin"), next));
-    UPDATE_STEP(browse(form, imagePath("next.bin")));
+    UPDATE_STEP(browse(form, imageFile("next.bin", next)));
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifySucceeded(form));
     UPDATE_STEP(verifyImageArrived(camera, next));
@@ -329,11 +314,9 @@ void TestReliability::statusFloodKeepsTheWindowResponsive()
     const qint64 longestAcceptableStallMs = 1000;
     LabCamera *camera = cameras.start(
         2, LabCameras::updating({ QString("status-flood=%1").arg(statusFloodReports) }));
-    QVERIFY(camera->isRunning());
-    Form *form = openWindow(camera);
     const QByteArray image = randomBytes(imageSize);
-    QVERIFY(writeImage(imagePath("flooded.bin"), image));
-    UPDATE_STEP(browse(form, imagePath("flooded.bin")));
+    Form *form = openWindow(camera, imageFile("flooded.bin", image));
+    QVERIFY(form);
 
     QElapsedTimer clock;
     int reports = 0;
@@ -384,12 +367,10 @@ void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
     QList<QByteArray> images;
     for (int index = 1; index <= windowCount; ++index) {
         updated << cameras.start(index, LabCameras::updating());
-        QVERIFY(updated.constLast()->isRunning());
         images << randomBytes(imageSize + index);
-        const QString path = imagePath(QString("camera%1.bin").arg(index));
-        QVERIFY(writeImage(path, images.constLast()));
-        forms << openWindow(updated.constLast());
-        UPDATE_STEP(browse(forms.constLast(), path));
+        const QString path = imageFile(QString("camera%1.bin").arg(index), images.constLast());
+        forms << openWindow(updated.constLast(), path);
+        QVERIFY(forms.constLast());
     }
 
     // Each press runs inside the previous question's loop. The handlers' waits

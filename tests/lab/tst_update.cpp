@@ -13,7 +13,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -45,12 +44,11 @@ QStringList openFiles()
 struct Closing
 {
     Closing(LabCamera *camera, Form *form, bool quits)
-        : camera(camera)
+        : timeline(camera, form)
+        , camera(camera)
         , form(form)
         , mainWindow(quits ? new MainWindow : nullptr)
     {
-        timeline.watch(camera);
-        timeline.watch(form);
         timeline.watchToolSocket();
         QObject::connect(
             form, &QObject::destroyed, &timeline, [this] { destroyedAt = timeline.now(); });
@@ -121,7 +119,6 @@ public:
     Q_ENUM(Reached)
 
 private slots:
-    void initTestCase();
     void cleanup();
 
     // A good update
@@ -147,32 +144,16 @@ private slots:
     void closingStopsTheUpdate();
 
 private:
-    QString imageFile(const QString &name, const QByteArray &data) const;
     void armClose(Closing &closing, CloseMoment moment, const QString &path, qint64 imageSize);
     void runUpdate(Closing &closing, CloseMoment moment);
     void verifyReached(const Closing &closing, Reached reached, qint64 imageSize);
-
-    QTemporaryDir dir;
     LabCameras cameras;
 };
-
-void TestUpdate::initTestCase()
-{
-    QVERIFY(dir.isValid());
-}
 
 void TestUpdate::cleanup()
 {
     closeWindows();
     cameras.clear();
-}
-
-QString TestUpdate::imageFile(const QString &name, const QByteArray &data) const
-{
-    const QString path = dir.filePath(name);
-    if (!writeImage(path, data))
-        qWarning() << "cannot write" << path;
-    return path;
 }
 
 // ---------------------------------------------------------------------------
@@ -181,14 +162,10 @@ QString TestUpdate::imageFile(const QString &name, const QByteArray &data) const
 void TestUpdate::imageArrivesByteForByte()
 {
     LabCamera *camera = cameras.start(1, LabCameras::updating());
-    QVERIFY(camera->isRunning());
     const QByteArray image = randomBytes(largeImageSize);
-    const QString path = imageFile("camera-fw-2.bin", image);
-    Form *form = openWindow(camera);
-    Timeline timeline;
-    timeline.watch(camera);
-    timeline.watch(form);
-    UPDATE_STEP(browse(form, path));
+    Form *form = openWindow(camera, imageFile("camera-fw-2.bin", image));
+    QVERIFY(form);
+    Timeline timeline(camera, form);
 
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifySucceeded(form));
@@ -240,11 +217,9 @@ void TestUpdate::slowCameraReceivesEveryByte()
     const int bytesPerSecond = 524288;
     LabCamera *camera
         = cameras.start(2, LabCameras::updating({ QString("slow=%1").arg(bytesPerSecond) }));
-    QVERIFY(camera->isRunning());
     const QByteArray image = randomBytes(largeImageSize);
-    const QString path = imageFile("slow.bin", image);
-    Form *form = openWindow(camera);
-    UPDATE_STEP(browse(form, path));
+    Form *form = openWindow(camera, imageFile("slow.bin", image));
+    QVERIFY(form);
     Timeline timeline;
     timeline.watchToolSocket();
 
@@ -281,16 +256,12 @@ void TestUpdate::otherWindowsDoNotStallTheTransfer()
     const int chooserOpenMs = 3000;
     LabCamera *first = cameras.start(1, LabCameras::updating());
     LabCamera *second = cameras.start(2, LabCameras::updating());
-    QVERIFY(first->isRunning() && second->isRunning());
     const QByteArray firstImage = randomBytes(4 * chunkSize + 5);
     const QByteArray secondImage = randomBytes(chunkSize + 9);
-    Form *firstForm = openWindow(first);
-    Form *secondForm = openWindow(second);
-    UPDATE_STEP(browse(firstForm, imageFile("first.bin", firstImage)));
-    UPDATE_STEP(browse(secondForm, imageFile("second.bin", secondImage)));
-    Timeline timeline;
-    timeline.watch(second);
-    timeline.watch(secondForm);
+    Form *firstForm = openWindow(first, imageFile("first.bin", firstImage));
+    Form *secondForm = openWindow(second, imageFile("second.bin", secondImage));
+    QVERIFY(firstForm && secondForm);
+    Timeline timeline(second, secondForm);
     // Made only when needed: an answerer answers every box it sees.
     std::unique_ptr<ModalAnswerer> chooser;
     bool acted = false;
@@ -344,12 +315,9 @@ void TestUpdate::otherWindowsDoNotStallTheTransfer()
 void TestUpdate::noListenerFailsAfterThreeAttempts()
 {
     LabCamera *camera = cameras.start(3, LabCameras::updating({ "no-listener" }));
-    QVERIFY(camera->isRunning());
-    Form *form = openWindow(camera);
-    Timeline timeline;
-    timeline.watch(camera);
-    timeline.watch(form);
-    UPDATE_STEP(browse(form, imageFile("nolistener.bin", randomBytes(smallImageSize))));
+    Form *form = openWindow(camera, imageFile("nolistener.bin", randomBytes(smallImageSize)));
+    QVERIFY(form);
+    Timeline timeline(camera, form);
 
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifyEnded(form, "Connect Server Failed"));
@@ -370,10 +338,9 @@ void TestUpdate::lateListenerIsReachedOnALaterAttempt()
 {
     // Between the first attempt (request + 5000) and the second (+ 6000).
     LabCamera *camera = cameras.start(1, LabCameras::updating({ "listen-after=5600" }));
-    QVERIFY(camera->isRunning());
     const QByteArray image = randomBytes(smallImageSize);
-    Form *form = openWindow(camera);
-    UPDATE_STEP(browse(form, imageFile("late.bin", image)));
+    Form *form = openWindow(camera, imageFile("late.bin", image));
+    QVERIFY(form);
 
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifySucceeded(form));
@@ -401,16 +368,14 @@ void TestUpdate::brokerDownFailsToConnect()
 {
     QFETCH(bool, killBroker);
     LabCamera *camera = cameras.start(2, killBroker ? LabCameras::updating() : QStringList());
-    QVERIFY(camera->isRunning());
     if (killBroker) {
         QVERIFY(camera->brokerPid() > 0);
         QCOMPARE(::kill(pid_t(camera->brokerPid()), SIGKILL), 0);
         QVERIFY(camera->waitForEvent("broker-exit"));
     }
-    Form *form = openWindow(camera);
-    Timeline timeline;
-    timeline.watch(form);
-    UPDATE_STEP(browse(form, imageFile("nobroker.bin", randomBytes(smallImageSize))));
+    Form *form = openWindow(camera, imageFile("nobroker.bin", randomBytes(smallImageSize)));
+    QVERIFY(form);
+    Timeline timeline(nullptr, form);
 
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifyEnded(form, "Mqtt Connect Failed", 5000));
@@ -424,10 +389,9 @@ void TestUpdate::brokerDownFailsToConnect()
 void TestUpdate::imageRemovedAfterBrowsePublishesNothing()
 {
     LabCamera *camera = cameras.start(3, LabCameras::updating());
-    QVERIFY(camera->isRunning());
-    Form *form = openWindow(camera);
     const QString path = imageFile("removed.bin", randomBytes(smallImageSize));
-    UPDATE_STEP(browse(form, path));
+    Form *form = openWindow(camera, path);
+    QVERIFY(form);
     QVERIFY(QFile::remove(path));
 
     UPDATE_STEP(start(form));
@@ -449,12 +413,9 @@ void TestUpdate::droppedConnectionFailsTheTransfer()
     QFETCH(qint64, dropAfter);
     LabCamera *camera
         = cameras.start(1, LabCameras::updating({ QString("drop-after=%1").arg(dropAfter) }));
-    QVERIFY(camera->isRunning());
-    Form *form = openWindow(camera);
-    Timeline timeline;
-    timeline.watch(camera);
-    timeline.watch(form);
-    UPDATE_STEP(browse(form, imageFile("dropped.bin", randomBytes(dropImageSize))));
+    Form *form = openWindow(camera, imageFile("dropped.bin", randomBytes(dropImageSize)));
+    QVERIFY(form);
+    Timeline timeline(camera, form);
 
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifyEnded(form, "Send Bin File Failed"));
@@ -475,9 +436,8 @@ void TestUpdate::droppedConnectionFailsTheTransfer()
 void TestUpdate::cameraErrorKeepsStartDisabled()
 {
     LabCamera *camera = cameras.start(2, LabCameras::updating({ "error-report" }));
-    QVERIFY(camera->isRunning());
-    Form *form = openWindow(camera);
-    UPDATE_STEP(browse(form, imageFile("flash.bin", randomBytes(smallImageSize))));
+    Form *form = openWindow(camera, imageFile("flash.bin", randomBytes(smallImageSize)));
+    QVERIFY(form);
 
     UPDATE_STEP(start(form));
     QTRY_COMPARE_WITH_TIMEOUT(state(form)->text(), QString("Flash write error"), updateTimeoutMs);
@@ -501,14 +461,10 @@ void TestUpdate::cameraErrorKeepsStartDisabled()
 void TestUpdate::invalidStatusEnablesStartOnlyAfterTheTransfer()
 {
     LabCamera *camera = cameras.start(3, LabCameras::updating({ "status-not-json" }));
-    QVERIFY(camera->isRunning());
     const QByteArray image = randomBytes(2 * chunkSize + 17);
-    Form *form = openWindow(camera);
-    UPDATE_STEP(browse(form, imageFile("notjson.bin", image)));
-
-    Timeline timeline;
-    timeline.watch(camera);
-    timeline.watch(form);
+    Form *form = openWindow(camera, imageFile("notjson.bin", image));
+    QVERIFY(form);
+    Timeline timeline(camera, form);
 
     // Looked at right after the window has handled each report: the window's
     // own connection was made first.
@@ -543,9 +499,8 @@ void TestUpdate::invalidStatusEnablesStartOnlyAfterTheTransfer()
 void TestUpdate::answeringNoSendsNothing()
 {
     LabCamera *camera = cameras.start(1, LabCameras::updating());
-    QVERIFY(camera->isRunning());
-    Form *form = openWindow(camera);
-    UPDATE_STEP(browse(form, imageFile("no.bin", randomBytes(smallImageSize))));
+    Form *form = openWindow(camera, imageFile("no.bin", randomBytes(smallImageSize)));
+    QVERIFY(form);
 
     UPDATE_STEP(start(form, QMessageBox::No));
     QVERIFY(startButton(form)->isEnabled());
@@ -611,11 +566,11 @@ void TestUpdate::closingStopsTheUpdate()
     QFETCH(bool, quits);
 
     LabCamera *camera = cameras.start(1, LabCameras::updating(faults));
-    QVERIFY(camera->isRunning());
     const QString path = imageFile("closing.bin", randomBytes(imageSize));
     const int descriptorsBefore = openFiles().size();
-    Closing closing(camera, openWindow(camera), quits);
-    UPDATE_STEP(browse(closing.form, path));
+    Form *form = openWindow(camera, path);
+    QVERIFY(form);
+    Closing closing(camera, form, quits);
     armClose(closing, moment, path, imageSize);
     UPDATE_STEP(runUpdate(closing, moment));
 

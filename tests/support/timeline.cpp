@@ -10,13 +10,17 @@
 #include <QStringList>
 #include <QTcpSocket>
 
-Timeline::Timeline()
+Timeline::Timeline(LabCamera *camera, Form *form)
 {
     clock.start();
     sincePoll.start();
     poller.setInterval(pollMs);
     connect(&poller, &QTimer::timeout, this, &Timeline::poll);
     poller.start();
+    if (camera)
+        watch(camera);
+    if (form)
+        watch(form);
 }
 
 void Timeline::watch(LabCamera *camera)

@@ -24,7 +24,8 @@ class Timeline : public QObject
 public:
     static constexpr int pollMs = 10;
 
-    Timeline();
+    // Watches the camera and the window given.
+    explicit Timeline(LabCamera *camera = nullptr, Form *form = nullptr);
     qint64 now() const { return clock.elapsed(); }
 
     // When the camera's log first showed each kind of event, -1 if never.

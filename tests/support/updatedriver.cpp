@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QVector>
 
 namespace {
@@ -48,6 +49,15 @@ bool writeImage(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+QString imageFile(const QString &name, const QByteArray &data)
+{
+    static const QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (!dir.isValid() || !writeImage(path, data))
+        QTest::qFail(qPrintable("cannot write " + path), __FILE__, __LINE__);
+    return path;
+}
+
 QString announcement(const QString &fileName, const QByteArray &image)
 {
     return QStringLiteral("{\"buffer_size\":\"%1\",\"client_ip\":\"%2\",\"file_md5\":\"%3\","
@@ -79,6 +89,15 @@ Form *openWindow(const LabCamera *camera)
     windows.append(form);
     form->show();
     return form;
+}
+
+Form *openWindow(const LabCamera *camera, const QString &path)
+{
+    if (!QTest::qVerify(camera->isRunning(), "camera->isRunning()", "", __FILE__, __LINE__))
+        return nullptr;
+    Form *form = openWindow(camera);
+    browse(form, path);
+    return QTest::currentTestFailed() ? nullptr : form;
 }
 
 void closeWindows()

@@ -31,6 +31,9 @@ QByteArray randomBytes(qint64 size);
 QString md5Hex(const QByteArray &data);
 // False when the file could not be written whole.
 bool writeImage(const QString &path, const QByteArray &data);
+// Writes data as the image name in a directory of the test run's own and
+// returns its path; fails the test when it could not be written whole.
+QString imageFile(const QString &name, const QByteArray &data);
 
 // The request the window publishes for image, chosen under that file name,
 // from the tool's address on the virtual LAN.
@@ -43,6 +46,9 @@ QProgressBar *progress(Form *form);
 // A shown window for the camera. closeWindows() deletes it unless it has gone
 // by then.
 Form *openWindow(const LabCamera *camera);
+// The same with the image at path chosen; null, after a failed check, when
+// the camera is not running or the file dialog did not take the image.
+Form *openWindow(const LabCamera *camera, const QString &path);
 // For a test's cleanup(), where no handler of a window can be on the stack:
 // deleting is safe, and it drops the steps still queued.
 void closeWindows();
