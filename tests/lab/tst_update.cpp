@@ -71,11 +71,6 @@ struct Closing
         }
         hiddenAtOnce = form && !form->isVisible();
     }
-    // Posted, so that the close comes from inside the wait that follows.
-    void closeInNextWait()
-    {
-        QTimer::singleShot(0, &timeline, [this] { close(); });
-    }
 
     Timeline timeline;
     LabCamera *camera;
@@ -594,14 +589,16 @@ void TestUpdate::armClose(
     Timeline &timeline = closing.timeline;
     Form *form = closing.form;
     const auto close = [&closing] { closing.close(); };
-    const auto closeInNextWait = [&closing] { closing.closeInNextWait(); };
+    // Posted, so that the close comes from inside the wait that follows.
+    const auto closeInNextWait = [&timeline, close] { QTimer::singleShot(0, &timeline, close); };
     // The pause after a chunk is over and part of what was written still
     // waits in the socket: before the last chunk, or after it.
     const auto drainWait = [&timeline, imageSize](bool allWritten) {
         return [&timeline, imageSize, allWritten] {
             const int chunks = int((imageSize + chunkSize - 1) / chunkSize);
-            return (timeline.chunksWritten == chunks) == allWritten && timeline.queued() > 0
-                && timeline.now() > timeline.lastChunkAt + 600;
+            const bool written
+                = allWritten ? timeline.chunksWritten == chunks : timeline.chunksWritten < chunks;
+            return written && timeline.queued() > 0 && timeline.now() > timeline.lastChunkAt + 600;
         };
     };
 

@@ -93,7 +93,8 @@ Form *openWindow(const LabCamera *camera)
 
 Form *openWindow(const LabCamera *camera, const QString &path)
 {
-    if (!QTest::qVerify(camera->isRunning(), "camera->isRunning()", "", __FILE__, __LINE__))
+    if (!QTest::qVerify(camera->isRunning(), "camera->isRunning()", "the camera did not start",
+            __FILE__, __LINE__))
         return nullptr;
     Form *form = openWindow(camera);
     browse(form, path);
