@@ -1,21 +1,19 @@
 #include "form.h"
 #include "labcamera.h"
+#include "labcameras.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "mqttclient.h"
+#include "timeline.h"
 #include "updatedriver.h"
 
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <functional>
-#include <memory>
 #include <signal.h>
 
 using namespace UpdateDriver;
@@ -25,16 +23,6 @@ namespace {
 constexpr qint64 imageSize = 2 * chunkSize + 17;
 constexpr qint64 dropAfter = chunkSize / 2;
 constexpr qint64 shrunkSize = chunkSize + 5;
-constexpr int floodDatagrams = 100000;
-constexpr int statusFloodReports = 10000;
-constexpr int windowCount = 10;
-// Far beyond the search's own 2.5 s, yet short of a hang.
-constexpr int floodSearchTimeoutMs = 60000;
-// The windows' waits nest, so one update can wait for all the others.
-constexpr int tenWindowsTimeoutMs = 300000;
-// An operator would call a window that freezes for a second unresponsive.
-constexpr qint64 longestAcceptableStallMs = 1000;
-const char statusTopicText[] = "Ordel Tool_out/update_camera_fw";
 const QByteArray unreadableReport = QByteArrayLiteral("not json");
 
 // The window logs each report's progress; thousands of lines would bury the
@@ -49,24 +37,6 @@ struct DebugMuted
 {
     DebugMuted() { forwardedHandler = qInstallMessageHandler(dropDebugMessages); }
     ~DebugMuted() { qInstallMessageHandler(forwardedHandler); }
-};
-
-// The longest time the event loop, nested or not, left a 10 ms timer waiting.
-class StallMeter : public QObject
-{
-public:
-    StallMeter()
-    {
-        clock.start();
-        connect(
-            &timer, &QTimer::timeout, this, [this] { longest = qMax(longest, clock.restart()); });
-        timer.start(10);
-    }
-    qint64 longest = 0;
-
-private:
-    QElapsedTimer clock;
-    QTimer timer;
 };
 
 // The UDP counters of the namespace the test runs in, by name.
@@ -94,59 +64,6 @@ QHash<QByteArray, qint64> udpCounters()
 
 } // namespace
 
-// What the update window's status line showed, in order, each with whether
-// Start was enabled then. Noted as the line is painted and as Start changes,
-// from inside the window's own waits.
-class StatusTrail : public QObject
-{
-public:
-    StatusTrail(Form *form, const LabCamera *camera)
-        : label(state(form))
-        , button(startButton(form))
-        , camera(camera)
-    {
-        label->installEventFilter(this);
-        button->installEventFilter(this);
-    }
-
-    QList<QPair<QString, bool>> shown;
-    // The image bytes the camera had read, and the text shown, when Start
-    // came back.
-    qint64 readWhenStartCameBack = -1;
-    QString textWhenStartCameBack;
-
-    QString describe() const
-    {
-        QStringList steps;
-        for (const auto &step : shown)
-            steps << step.first + (step.second ? " [Start enabled]" : "");
-        return steps.join(" -> ");
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() != QEvent::Paint && event->type() != QEvent::EnabledChange)
-            return false;
-        const QPair<QString, bool> now(label->text(), button->isEnabled());
-        if (!shown.isEmpty() && shown.constLast() == now)
-            return false;
-        if (now.second && (shown.isEmpty() || !shown.constLast().second)) {
-            readWhenStartCameBack = 0;
-            textWhenStartCameBack = now.first;
-            for (const QJsonObject &read : camera->events(QStringLiteral("tcp-read")))
-                readWhenStartCameBack += read.value(QLatin1String("bytes")).toInt();
-        }
-        shown.append(now);
-        return false;
-    }
-
-private:
-    QPointer<QLabel> label;
-    QPointer<QPushButton> button;
-    const LabCamera *camera;
-};
-
 // How the tool copes with a camera or a network that misbehaves, and with
 // load: each fault must end in a status text that names it, with the tool
 // usable again. Runs in a virtual LAN of ten cameras (tools/lab/lab.sh).
@@ -169,7 +86,6 @@ public:
     Q_ENUM(Fault)
 
 private slots:
-    void init();
     void cleanup();
 
     // Faults: each names itself and leaves the tool usable
@@ -182,64 +98,13 @@ private slots:
     void tenWindowsUpdateTenCamerasAtOnce();
 
 private:
-    LabCamera *startCamera(int index, const QStringList &arguments);
-    Form *openTrackedWindow(const LabCamera *camera);
-    QString imagePath(const QString &name) const { return dir->filePath(name); }
-    static void afterEvent(
-        LabCamera *camera, const QString &event, int afterMs, std::function<void()> action);
-
-    std::unique_ptr<QTemporaryDir> dir;
-    QList<QPointer<QWidget>> windows;
-    QList<LabCamera *> cameras;
+    LabCameras cameras;
 };
-
-void TestReliability::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-}
 
 void TestReliability::cleanup()
 {
-    // No handler of a window can be on the stack here: deleting is safe.
-    for (const QPointer<QWidget> &window : qAsConst(windows))
-        delete window.data();
-    windows.clear();
-    qDeleteAll(cameras);
+    closeWindows();
     cameras.clear();
-    dir.reset();
-}
-
-LabCamera *TestReliability::startCamera(int index, const QStringList &arguments)
-{
-    auto *camera = new LabCamera(index, arguments);
-    cameras.append(camera);
-    if (!camera->start())
-        qWarning() << "camera" << index << "did not start:" << camera->errorString();
-    return camera;
-}
-
-Form *TestReliability::openTrackedWindow(const LabCamera *camera)
-{
-    Form *form = openWindow(camera);
-    windows.append(form);
-    return form;
-}
-
-// Runs action once, afterMs after the camera first logged event. Timers run
-// inside the window's waits too, so this acts in the middle of an update.
-void TestReliability::afterEvent(
-    LabCamera *camera, const QString &event, int afterMs, std::function<void()> action)
-{
-    auto *poll = new QTimer(camera);
-    connect(poll, &QTimer::timeout, camera, [=] {
-        if (camera->events(event).isEmpty())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        QTimer::singleShot(afterMs, camera, action);
-    });
-    poll->start(10);
 }
 
 // ---------------------------------------------------------------------------
@@ -284,21 +149,17 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     QFETCH(qint64, read);
     const bool killsBroker = fault == BrokerKilledInSettleWait || fault == BrokerKilledInTransfer;
     const bool imageWhole = killsBroker || fault >= CameraClosesOnceComplete;
-    QStringList arguments { "--broker", "--update" };
+    QStringList faults;
     if (fault == ConnectionDroppedMidImage)
-        arguments << "--update-fault" << QString("drop-after=%1").arg(dropAfter);
+        faults << QString("drop-after=%1").arg(dropAfter);
     if (fault == CameraClosesOnceComplete)
-        arguments << "--update-fault"
-                  << "close-when-complete";
-    LabCamera *camera = startCamera(1, arguments);
-    QVERIFY(camera->isRunning());
-    Form *form = openTrackedWindow(camera);
+        faults << "close-when-complete";
+    LabCamera *camera = cameras.start(1, LabCameras::updating(faults));
     const QByteArray image = randomBytes(imageSize);
-    const QString path = imagePath("faulty.bin");
-    QVERIFY(writeImage(path, image));
-    UPDATE_STEP(browse(form, path));
-    const QString otherPath = imagePath("other.bin");
-    QVERIFY(writeImage(otherPath, randomBytes(chunkSize + 3)));
+    const QString path = imageFile("faulty.bin", image);
+    const QString otherPath = imageFile("other.bin", randomBytes(chunkSize + 3));
+    Form *form = openWindow(camera, path);
+    QVERIFY(form);
     // Speaks on the camera's status topic as if it were the camera.
     MqttClient reporter;
     reporter.setHostname(camera->address());
@@ -306,14 +167,14 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     QTRY_COMPARE(reporter.state(), MqttClient::Connected);
 
     // In some rows the camera acts on its own.
-    bool done = fault == ConnectionDroppedMidImage || fault == CameraClosesOnceComplete;
+    bool done = !faults.isEmpty();
     const auto act = [&, camera, form, path, fault] {
         if (fault == ImageShrunkInSettleWait) {
             done = QFile::resize(path, shrunkSize);
         } else if (fault == ImageRemovedInSettleWait) {
             done = QFile::remove(path);
         } else if (fault == UnreadableReportInSettleWait) {
-            done = reporter.publish(statusTopicText, unreadableReport) == 0;
+            done = reporter.publish(Protocol::updateStatusTopic, unreadableReport) == 0;
         } else if (fault == BrowseCancelledInTransfer || fault == OtherImageChosenInSettleWait) {
             browse(form, fault == BrowseCancelledInTransfer ? QString() : otherPath);
             done = !QTest::currentTestFailed();
@@ -321,42 +182,51 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
             done = ::kill(pid_t(camera->brokerPid()), SIGKILL) == 0;
         }
     };
+    Timeline timeline(nullptr, form);
     if (fault == BrokerKilledInTransfer || fault == BrowseCancelledInTransfer)
-        afterEvent(camera, "tcp-read", 0, act);
+        timeline.afterEvent(camera, "tcp-read", 0, act);
     else if (!done)
-        afterEvent(camera, "update-request", 1000, act);
-    auto trail = std::make_unique<StatusTrail>(form, camera);
+        timeline.afterEvent(camera, "update-request", 1000, act);
+    // The image bytes the camera had read, and the text shown, when Start
+    // came back.
+    qint64 readWhenBack = -1;
+    QString textWhenBack;
+    timeline.onEvent(
+        startButton(form),
+        [form](QEvent *event) {
+            return event->type() == QEvent::EnabledChange && startButton(form)->isEnabled();
+        },
+        [&, camera, form] {
+            readWhenBack = bytesRead(camera);
+            textWhenBack = state(form)->text();
+        });
     UPDATE_STEP(start(form));
     QTRY_VERIFY2_WITH_TIMEOUT(
-        startButton(form)->isEnabled(), qPrintable(trail->describe()), updateTimeoutMs);
-    qInfo("status line: %s", qPrintable(trail->describe()));
+        startButton(form)->isEnabled(), qPrintable(timeline.describe()), updateTimeoutMs);
+    qInfo("status line: %s", qPrintable(timeline.describe()));
     // The camera's final report may follow and replace it.
-    QCOMPARE(trail->textWhenStartCameBack, text);
+    QCOMPARE(textWhenBack, text);
     // Start came back only once no step was left, the transfer included. The
     // tool waits 500 ms after its last chunk, time enough for the camera to
     // read it.
-    QCOMPARE(trail->readWhenStartCameBack, read);
+    QCOMPARE(readWhenBack, read);
     QVERIFY(done);
-    if (killsBroker || fault == UnreadableReportInSettleWait) {
-        // Shown when it happened, while a step still ran.
-        QVERIFY2(trail->shown.contains(qMakePair(text, false)), qPrintable(trail->describe()));
-    }
+    // Shown when it happened, while a step still ran.
+    if (killsBroker || fault == UnreadableReportInSettleWait)
+        QVERIFY2(timeline.firstShown(text, true) >= 0, qPrintable(timeline.describe()));
     if (imageWhole) {
         // Exactly the image announced at the Yes, whatever happened meanwhile.
         UPDATE_STEP(verifyImageArrived(camera, image));
         QCOMPARE(camera->events("update-request").constFirst().value("payload").toString(),
             announcement("faulty.bin", image));
     }
-    trail.reset();
 
     // The camera back as new; the same window updates it.
-    cameras.removeOne(camera);
-    delete camera;
-    camera = startCamera(1, { "--broker", "--update" });
+    cameras.remove(camera);
+    camera = cameras.start(1, LabCameras::updating());
     QVERIFY(camera->isRunning());
     const QByteArray next = randomBytes(chunkSize + 29);
-    QVERIFY(writeImage(imagePath("next.bin"), next));
-    UPDATE_STEP(browse(form, imagePath("next.bin")));
+    UPDATE_STEP(browse(form, imageFile("next.bin", next)));
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifySucceeded(form));
     UPDATE_STEP(verifyImageArrived(camera, next));
@@ -367,6 +237,9 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
 // before, during and after it.
 void TestReliability::searchThroughAFloodListsOnlyTheCameras()
 {
+    const int floodDatagrams = 100000;
+    // Far beyond the search's own 2.5 s, yet short of a hang.
+    const int floodSearchTimeoutMs = 60000;
     struct Camera
     {
         int index;
@@ -393,23 +266,22 @@ void TestReliability::searchThroughAFloodListsOnlyTheCameras()
         expected << r.join('|');
     }
     for (auto entry = arguments.cbegin(); entry != arguments.cend(); ++entry)
-        QVERIFY(startCamera(entry.key(), entry.value())->isRunning());
+        QVERIFY(cameras.start(entry.key(), entry.value())->isRunning());
 
-    auto *window = new MainWindow;
-    windows.append(window);
-    window->show();
-    auto *model = qobject_cast<QStandardItemModel *>(window->findChild<QTableView *>()->model());
-    QLabel *status = window->findChild<QLabel *>("label_Search_State");
+    MainWindow window;
+    window.show();
+    auto *model = qobject_cast<QStandardItemModel *>(window.findChild<QTableView *>()->model());
+    QLabel *status = window.findChild<QLabel *>("label_Search_State");
     const QHash<QByteArray, qint64> udpBefore = udpCounters();
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(window->findChild<QPushButton *>("pushButton_Search_Device"), Qt::LeftButton);
+    QTest::mouseClick(window.findChild<QPushButton *>("pushButton_Search_Device"), Qt::LeftButton);
     QCOMPARE(status->text(), QString("Searching Device..."));
     QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Search Completed"), floodSearchTimeoutMs);
     const qint64 searchMs = clock.elapsed();
 
-    QVERIFY(cameras.first()->waitForEvent("flood"));
-    const QJsonObject flood = cameras.first()->events("flood").constFirst();
+    QVERIFY(cameras.all().first()->waitForEvent("flood"));
+    const QJsonObject flood = cameras.all().first()->events("flood").constFirst();
     const QHash<QByteArray, qint64> udpAfter = udpCounters();
     qInfo("search took %lld ms (about 2500 without a flood); the flood sent %d of %d datagrams in "
           "%lld ms; the tool's namespace took in %lld datagrams and dropped %lld for a full "
@@ -437,14 +309,14 @@ void TestReliability::searchThroughAFloodListsOnlyTheCameras()
 // comes in, as fast as its broker takes them.
 void TestReliability::statusFloodKeepsTheWindowResponsive()
 {
-    LabCamera *camera = startCamera(2,
-        { "--broker", "--update", "--update-fault",
-            QString("status-flood=%1").arg(statusFloodReports) });
-    QVERIFY(camera->isRunning());
-    Form *form = openTrackedWindow(camera);
+    const int statusFloodReports = 10000;
+    // An operator would call a window that freezes for a second unresponsive.
+    const qint64 longestAcceptableStallMs = 1000;
+    LabCamera *camera = cameras.start(
+        2, LabCameras::updating({ QString("status-flood=%1").arg(statusFloodReports) }));
     const QByteArray image = randomBytes(imageSize);
-    QVERIFY(writeImage(imagePath("flooded.bin"), image));
-    UPDATE_STEP(browse(form, imagePath("flooded.bin")));
+    Form *form = openWindow(camera, imageFile("flooded.bin", image));
+    QVERIFY(form);
 
     QElapsedTimer clock;
     int reports = 0;
@@ -452,7 +324,7 @@ void TestReliability::statusFloodKeepsTheWindowResponsive()
     qint64 lastReportAt = -1;
     connect(form->findChild<MqttClient *>(), &MqttClient::messageReceived, this,
         [&](const QByteArray &, const QString &topic) {
-            if (topic != statusTopicText)
+            if (topic != Protocol::updateStatusTopic)
                 return;
             ++reports;
             lastReportAt = clock.elapsed();
@@ -460,7 +332,7 @@ void TestReliability::statusFloodKeepsTheWindowResponsive()
                 firstReportAt = lastReportAt;
         });
     DebugMuted muted;
-    StallMeter stalls;
+    Timeline stalls;
     clock.start();
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifySucceeded(form));
@@ -470,13 +342,13 @@ void TestReliability::statusFloodKeepsTheWindowResponsive()
     qInfo("update took %lld ms; the camera queued %d flood reports in %lld ms; the window took "
           "%d reports in all, over %lld ms; longest event-loop stall %lld ms",
         clock.elapsed(), flood.value("sent").toInt(), flood.value("ms").toVariant().toLongLong(),
-        reports, lastReportAt - firstReportAt, stalls.longest);
+        reports, lastReportAt - firstReportAt, stalls.longestStall);
     QCOMPARE(flood.value("sent").toInt(), statusFloodReports);
     // The broker drops QoS 0 messages for a client that has 1000 waiting
     // (mosquitto's max_queued_messages), so only a thousand are sure to come.
     QVERIFY(reports >= 1000);
-    QVERIFY2(
-        stalls.longest < longestAcceptableStallMs, qPrintable(QString::number(stalls.longest)));
+    QVERIFY2(stalls.longestStall < longestAcceptableStallMs,
+        qPrintable(QString::number(stalls.longestStall)));
 }
 
 // ---------------------------------------------------------------------------
@@ -486,18 +358,19 @@ void TestReliability::statusFloodKeepsTheWindowResponsive()
 // pressed at once.
 void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
 {
+    const int windowCount = 10;
+    // The windows' waits nest, so one update can wait for all the others.
+    const int tenWindowsTimeoutMs = 300000;
     QVERIFY(qEnvironmentVariableIntValue("LAB_CAMERAS") >= windowCount);
     QList<LabCamera *> updated;
     QList<Form *> forms;
     QList<QByteArray> images;
     for (int index = 1; index <= windowCount; ++index) {
-        updated << startCamera(index, { "--broker", "--update" });
-        QVERIFY(updated.constLast()->isRunning());
+        updated << cameras.start(index, LabCameras::updating());
         images << randomBytes(imageSize + index);
-        const QString path = imagePath(QString("camera%1.bin").arg(index));
-        QVERIFY(writeImage(path, images.constLast()));
-        forms << openTrackedWindow(updated.constLast());
-        UPDATE_STEP(browse(forms.constLast(), path));
+        const QString path = imageFile(QString("camera%1.bin").arg(index), images.constLast());
+        forms << openWindow(updated.constLast(), path);
+        QVERIFY(forms.constLast());
     }
 
     // Each press runs inside the previous question's loop. The handlers' waits

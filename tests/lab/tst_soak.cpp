@@ -1,5 +1,6 @@
 #include "form.h"
 #include "labcamera.h"
+#include "labcameras.h"
 #include "mainwindow.h"
 #include "updatedriver.h"
 
@@ -9,7 +10,6 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <dirent.h>
@@ -18,13 +18,6 @@ using namespace UpdateDriver;
 
 namespace {
 
-constexpr int searches = 100;
-constexpr int searchWarmUp = 5;
-constexpr int updates = 20;
-constexpr int updateWarmUp = 2;
-constexpr qint64 soakImageSize = 64 * 1024;
-constexpr int crowdSize = 100;
-constexpr int searchTimeoutMs = 10000;
 // Resident memory moves a little with the allocator's own bookkeeping; a
 // leak of one search's rows or one update's buffers a hundred times over
 // would not fit.
@@ -90,39 +83,27 @@ private slots:
     void updatesKeepMemoryAndDescriptors();
 
 private:
-    LabCamera *startCamera(int index, const QStringList &arguments);
-
-    QList<LabCamera *> cameras;
-    QList<QPointer<Form>> windows;
+    LabCameras cameras;
 };
 
 void TestSoak::cleanup()
 {
-    // A window left open by a failed check; none of its handlers can be on
-    // the stack here.
-    for (const QPointer<Form> &form : qAsConst(windows))
-        delete form.data();
-    windows.clear();
-    qDeleteAll(cameras);
+    // A window left open by a failed check.
+    closeWindows();
     cameras.clear();
-}
-
-LabCamera *TestSoak::startCamera(int index, const QStringList &arguments)
-{
-    auto *camera = new LabCamera(index, arguments);
-    cameras.append(camera);
-    if (!camera->start())
-        qWarning() << "camera" << index << "did not start:" << camera->errorString();
-    return camera;
 }
 
 // Each search lists a crowd and two single cameras, so rows come and go by
 // the hundred.
 void TestSoak::searchesKeepMemoryAndDescriptors()
 {
-    QVERIFY(startCamera(1, { "--generate", QString::number(crowdSize) })->isRunning());
-    QVERIFY(startCamera(2, { "--camera", "ip=10.0.0.2" })->isRunning());
-    QVERIFY(startCamera(3, { "--camera", "ip=10.0.0.3" })->isRunning());
+    const int searches = 100;
+    const int searchWarmUp = 5;
+    const int crowdSize = 100;
+    const int searchTimeoutMs = 10000;
+    QVERIFY(cameras.start(1, { "--generate", QString::number(crowdSize) })->isRunning());
+    QVERIFY(cameras.start(2, { "--camera", "ip=10.0.0.2" })->isRunning());
+    QVERIFY(cameras.start(3, { "--camera", "ip=10.0.0.3" })->isRunning());
     MainWindow window;
     window.show();
     const QAbstractItemModel *model = window.findChild<QTableView *>()->model();
@@ -148,27 +129,23 @@ void TestSoak::searchesKeepMemoryAndDescriptors()
 // its broker connection and its image connection come and go each time.
 void TestSoak::updatesKeepMemoryAndDescriptors()
 {
-    LabCamera *camera = startCamera(1, { "--broker", "--update" });
-    QVERIFY(camera->isRunning());
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath("soak.bin");
+    const int updates = 20;
+    const int updateWarmUp = 2;
+    const qint64 imageSize = 64 * 1024;
+    LabCamera *camera = cameras.start(1, LabCameras::updating());
 
     Figures warm;
     QElapsedTimer clock;
     clock.start();
     for (int update = 1; update <= updates; ++update) {
-        const QByteArray image = randomBytes(soakImageSize);
-        QVERIFY(writeImage(path, image));
-        QPointer<Form> form = openWindow(camera);
-        windows.append(form);
-        UPDATE_STEP(browse(form, path));
+        const QByteArray image = randomBytes(imageSize);
+        QPointer<Form> form = openWindow(camera, imageFile("soak.bin", image));
+        QVERIFY(form);
         UPDATE_STEP(start(form));
         UPDATE_STEP(verifySucceeded(form));
         UPDATE_STEP(verifyImageArrived(camera, image));
         form->close();
         QTRY_VERIFY(form.isNull());
-        windows.clear();
         if (update == updateWarmUp)
             warm = measure();
     }

@@ -8,10 +8,26 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QVector>
+
+namespace {
+
+// Reads that follow each other closer than this belong to one chunk.
+constexpr qint64 burstGapMs = 200;
+
+QList<QPointer<Form>> windows;
+
+qint64 number(const QJsonObject &event, const char *field)
+{
+    return event.value(QLatin1String(field)).toVariant().toLongLong();
+}
+
+} // namespace
 
 namespace UpdateDriver {
 
@@ -31,6 +47,15 @@ bool writeImage(const QString &path, const QByteArray &data)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QString imageFile(const QString &name, const QByteArray &data)
+{
+    static const QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (!dir.isValid() || !writeImage(path, data))
+        QTest::qFail(qPrintable("cannot write " + path), __FILE__, __LINE__);
+    return path;
 }
 
 QString announcement(const QString &fileName, const QByteArray &image)
@@ -61,8 +86,26 @@ Form *openWindow(const LabCamera *camera)
 {
     auto *form = new Form(camera->address(), QStringLiteral("aa:bb:cc:00:00:01"),
         QStringLiteral("SN%1").arg(camera->index(), 6, 10, QLatin1Char('0')));
+    windows.append(form);
     form->show();
     return form;
+}
+
+Form *openWindow(const LabCamera *camera, const QString &path)
+{
+    if (!QTest::qVerify(camera->isRunning(), "camera->isRunning()", "the camera did not start",
+            __FILE__, __LINE__))
+        return nullptr;
+    Form *form = openWindow(camera);
+    browse(form, path);
+    return QTest::currentTestFailed() ? nullptr : form;
+}
+
+void closeWindows()
+{
+    for (const QPointer<Form> &form : qAsConst(windows))
+        delete form.data();
+    windows.clear();
 }
 
 void browse(Form *form, const QString &path)
@@ -76,21 +119,27 @@ void browse(Form *form, const QString &path)
     QCOMPARE(form->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->text(), path);
 }
 
-void start(Form *form)
+void start(Form *form, QMessageBox::StandardButton answer)
 {
     ModalAnswerer answerer;
-    answerer.pressButton(QMessageBox::Yes);
+    answerer.pressButton(answer);
     QTest::mouseClick(startButton(form), Qt::LeftButton);
     QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.unexpectedBoxes, 0);
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().text, QStringLiteral("Do you want to update?"));
+    QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
+}
+
+void verifyEnded(Form *form, const QString &text, int timeoutMs)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(startButton(form)->isEnabled(), timeoutMs);
+    QCOMPARE(state(form)->text(), text);
 }
 
 void verifySucceeded(Form *form, int timeoutMs)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(startButton(form)->isEnabled(), timeoutMs);
-    QCOMPARE(state(form)->text(), QStringLiteral("Update succeeded"));
+    UPDATE_STEP(verifyEnded(form, QStringLiteral("Update succeeded"), timeoutMs));
     QCOMPARE(progress(form)->value(), 100);
 }
 
@@ -100,11 +149,47 @@ void verifyImageArrived(LabCamera *camera, const QByteArray &image)
     const int accepted = qMax(1, int(camera->events(QStringLiteral("tcp-accept")).size()));
     QVERIFY2(camera->waitForEvent(QStringLiteral("image"), accepted),
         "the camera saw no image connection end");
-    const QJsonObject last = camera->events(QStringLiteral("image")).constLast();
-    QCOMPARE(last.value(QLatin1String("size")).toVariant().toLongLong(), qint64(image.size()));
-    QCOMPARE(last.value(QLatin1String("md5")).toString(), md5Hex(image));
-    QVERIFY2(last.value(QLatin1String("ok")).toBool(),
-        qPrintable(last.value(QLatin1String("reason")).toString()));
+    const ImageSeen last = lastImage(camera);
+    QCOMPARE(last.size, qint64(image.size()));
+    QCOMPARE(last.md5, md5Hex(image));
+    QVERIFY2(last.ok, qPrintable(last.reason));
+}
+
+qint64 eventTime(const QJsonObject &event)
+{
+    return number(event, "t");
+}
+
+qint64 bytesRead(const LabCamera *camera)
+{
+    qint64 total = 0;
+    for (const QJsonObject &read : camera->events(QStringLiteral("tcp-read")))
+        total += number(read, "bytes");
+    return total;
+}
+
+ImageSeen lastImage(const LabCamera *camera)
+{
+    const QList<QJsonObject> images = camera->events(QStringLiteral("image"));
+    if (images.isEmpty())
+        return {};
+    const QJsonObject &last = images.constLast();
+    return { number(last, "size"), last.value(QLatin1String("md5")).toString(),
+        last.value(QLatin1String("ok")).toBool(), last.value(QLatin1String("reason")).toString() };
+}
+
+QList<Burst> readBursts(const LabCamera *camera)
+{
+    QList<Burst> bursts;
+    qint64 last = -1;
+    for (const QJsonObject &read : camera->events(QStringLiteral("tcp-read"))) {
+        const qint64 t = eventTime(read);
+        if (bursts.isEmpty() || t - last > burstGapMs)
+            bursts.append({ t, 0 });
+        bursts.last().bytes += number(read, "bytes");
+        last = t;
+    }
+    return bursts;
 }
 
 } // namespace UpdateDriver
