@@ -29,9 +29,9 @@ private:
     void answer(QTcpSocket *socket);
     QByteArray page() const;
 
-    QByteArray m_cameraName;
-    EventLog *m_log;
-    QTcpServer *m_server;
+    QByteArray cameraName;
+    EventLog *log;
+    QTcpServer *server;
 };
 
 #endif // HTTPRESPONDER_H

@@ -49,12 +49,12 @@ private:
     static void onDisconnect(
         mosquitto *client, void *self, int reasonCode, const mosquitto_property *properties);
 
-    mosquitto *m_client = nullptr;
-    QTimer *m_retryTimer;
-    QDeadlineTimer m_connectDeadline;
-    QHostAddress m_broker;
-    quint16 m_port = 0;
-    bool m_loopRunning = false;
+    mosquitto *client = nullptr;
+    QTimer *retryTimer;
+    QDeadlineTimer connectDeadline;
+    QHostAddress brokerAddress;
+    quint16 brokerPort = 0;
+    bool loopRunning = false;
 };
 
 #endif // MQTTRECORDER_H

@@ -85,7 +85,7 @@ bool Options::takeOption(const QByteArray &name, const QByteArray &value, QStrin
     } else if (name == "--update-fault") {
         return updateFaults.add(value, error);
     } else if (name == "--camera") {
-        m_cameraFields.append(value);
+        cameraFields.append(value);
     } else if (name == "--generate") {
         generatedCount = value.toInt(&ok);
         ok = ok && generatedCount >= 0 && generatedCount <= maxGeneratedCameras;
@@ -127,12 +127,11 @@ bool Options::checkCombination(QString *error) const
 
 bool Options::resolveCameras(QString *error)
 {
-    if (m_cameraFields.isEmpty() && generatedCount == 0)
-        m_cameraFields.append(QByteArray());
-    for (int index = 0; index < m_cameraFields.size(); ++index) {
+    if (cameraFields.isEmpty() && generatedCount == 0)
+        cameraFields.append(QByteArray());
+    for (int index = 0; index < cameraFields.size(); ++index) {
         CameraIdentity camera;
-        if (!CameraIdentity::fromFields(
-                m_cameraFields.at(index), index, bindAddress, &camera, error))
+        if (!CameraIdentity::fromFields(cameraFields.at(index), index, bindAddress, &camera, error))
             return false;
         cameras.append(camera);
     }
