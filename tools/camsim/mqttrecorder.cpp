@@ -1,5 +1,7 @@
 #include "mqttrecorder.h"
 
+#include "protocol.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QTimer>
@@ -12,10 +14,6 @@ namespace {
 constexpr int connectTimeoutMs = 10000;
 constexpr int connectRetryMs = 50;
 constexpr int keepAliveSeconds = 60;
-// Delivery up to QoS 2 and the retain flag as published let the log show
-// what the tool sent, not what the broker made of it.
-constexpr int recordQos = 2;
-constexpr int grantedFailureThreshold = 0x80;
 
 } // namespace
 
@@ -67,12 +65,12 @@ void MqttRecorder::stop()
     loopRunning = false;
 }
 
-bool MqttRecorder::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+bool MqttRecorder::publishStatus(const QByteArray &payload)
 {
     if (!client)
         return false;
-    return mosquitto_publish_v5(client, nullptr, topic.toUtf8().constData(), payload.size(),
-               payload.constData(), qos, retain, nullptr)
+    return mosquitto_publish_v5(client, nullptr, Protocol::updateStatusTopic, payload.size(),
+               payload.constData(), statusQos, false, nullptr)
         == MOSQ_ERR_SUCCESS;
 }
 
@@ -114,7 +112,8 @@ void MqttRecorder::onSubscribe(
     mosquitto *, void *self, int, int count, const int *grantedQos, const mosquitto_property *)
 {
     auto recorder = static_cast<MqttRecorder *>(self);
-    const bool granted = count == 1 && grantedQos[0] < grantedFailureThreshold;
+    // A code from 0x80 on refuses the subscription.
+    const bool granted = count == 1 && grantedQos[0] < MQTT_RC_UNSPECIFIED;
     QMetaObject::invokeMethod(
         recorder,
         [recorder, granted] {

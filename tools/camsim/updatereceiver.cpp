@@ -17,7 +17,6 @@ namespace {
 constexpr int progressStep = 5;
 constexpr int lastProgressBeforeDone = 99;
 constexpr int progressDone = 100;
-constexpr int statusQos = 0;
 // Small enough that a throttled reader fills it quickly and the sender stalls.
 constexpr int slowReceiveBufferBytes = 4096;
 
@@ -134,7 +133,7 @@ void UpdateReceiver::floodStatus()
         const QByteArray payload
             = StatusMessage::encode(StatusMessage::Progress, StatusMessage::NoError,
                 n % progressDone, QStringLiteral("Receiving firmware..."), faults);
-        if (mqtt->publish(QLatin1String(Protocol::updateStatusTopic), payload, statusQos, false))
+        if (mqtt->publishStatus(payload))
             ++sent;
     }
     log->write(QStringLiteral("status-flood"),
@@ -177,8 +176,7 @@ void UpdateReceiver::sendStatus(StatusMessage::Type type, StatusMessage::ErrorCo
     int progress, const QString &message)
 {
     const QByteArray payload = StatusMessage::encode(type, errorCode, progress, message, faults);
-    const bool sent
-        = mqtt->publish(QLatin1String(Protocol::updateStatusTopic), payload, statusQos, false);
+    const bool sent = mqtt->publishStatus(payload);
     log->write(sent ? QStringLiteral("status") : QStringLiteral("status-failed"),
         { { "payload", QString::fromUtf8(payload) } });
 }
