@@ -10,7 +10,6 @@
 namespace {
 
 const char brokerProgram[] = "/usr/sbin/mosquitto";
-const char configName[] = "mosquitto.conf";
 constexpr int startTimeoutMs = 5000;
 constexpr int stopTimeoutMs = 3000;
 constexpr int keptOutputBytes = 8192;
@@ -37,8 +36,7 @@ bool Broker::start(const QHostAddress &address, QString *error)
 {
     if (!portIsFree(address, error) || !writeConfig(address, error))
         return false;
-    process->start(QString::fromLatin1(brokerProgram),
-        { QStringLiteral("-c"), configDir.filePath(QString::fromLatin1(configName)) });
+    process->start(QString::fromLatin1(brokerProgram), { QStringLiteral("-c"), configPath() });
     if (!process->waitForStarted(startTimeoutMs)) {
         *error = QStringLiteral("cannot start %1: %2")
                      .arg(QString::fromLatin1(brokerProgram), process->errorString());
@@ -85,7 +83,7 @@ bool Broker::writeConfig(const QHostAddress &address, QString *error)
         *error = QStringLiteral("cannot create a directory for the broker's configuration");
         return false;
     }
-    QFile config(configDir.filePath(QString::fromLatin1(configName)));
+    QFile config(configPath());
     if (!config.open(QIODevice::WriteOnly)) {
         *error = QStringLiteral("cannot write %1: %2").arg(config.fileName(), config.errorString());
         return false;
@@ -100,6 +98,11 @@ bool Broker::writeConfig(const QHostAddress &address, QString *error)
                      .arg(address.toString())
                      .toLatin1());
     return true;
+}
+
+QString Broker::configPath() const
+{
+    return configDir.filePath(QStringLiteral("mosquitto.conf"));
 }
 
 void Broker::collectOutput()

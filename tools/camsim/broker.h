@@ -36,6 +36,7 @@ signals:
 private:
     static bool portIsFree(const QHostAddress &address, QString *error);
     bool writeConfig(const QHostAddress &address, QString *error);
+    QString configPath() const;
     void collectOutput();
     void reportExit(int exitCode, QProcess::ExitStatus status);
 

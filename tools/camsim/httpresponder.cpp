@@ -20,7 +20,7 @@ const char answeredProperty[] = "camsimAnswered";
 
 HttpResponder::HttpResponder(const QByteArray &cameraName, EventLog *log, QObject *parent)
     : QObject(parent)
-    , cameraName(cameraName)
+    , page(pageFor(cameraName))
     , log(log)
     , server(new QTcpServer(this))
 {
@@ -65,13 +65,12 @@ void HttpResponder::answer(QTcpSocket *socket)
     log->write(QStringLiteral("http"),
         { { "from", socket->peerAddress().toString() },
             { "request", QString::fromLatin1(requestLine) } });
-    const QByteArray body = page();
     socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        + QByteArray::number(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
     socket->disconnectFromHost();
 }
 
-QByteArray HttpResponder::page() const
+QByteArray HttpResponder::pageFor(const QByteArray &cameraName)
 {
     const QByteArray name = QString::fromUtf8(cameraName).toHtmlEscaped().toUtf8();
     return "<html><head><title>" + name + "</title></head><body><h1>" + name

@@ -27,9 +27,9 @@ private:
     void acceptConnections();
     void answerWhenRequestComplete(QTcpSocket *socket);
     void answer(QTcpSocket *socket);
-    QByteArray page() const;
+    static QByteArray pageFor(const QByteArray &cameraName);
 
-    QByteArray cameraName;
+    QByteArray page;
     EventLog *log;
     QTcpServer *server;
 };
