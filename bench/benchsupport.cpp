@@ -1,12 +1,10 @@
 #include "benchsupport.h"
 
-#include "modalanswerer.h"
+#include "processfigures.h"
+#include "updatedriver.h"
 
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
-#include <QWidget>
 
 #include <cmath>
 #include <cstdio>
@@ -34,26 +32,6 @@ qint64 nowNs()
 double msBetween(qint64 fromNs, qint64 toNs)
 {
     return double(toNs - fromNs) / 1e6;
-}
-
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-bool resetPeakRss()
-{
-    // "5" is the clear_refs command that resets the peak RSS (Linux 4.0).
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
 }
 
 bool writeRandomFile(const QString &path, qint64 bytes, QString *error)
@@ -84,43 +62,49 @@ bool writeRandomFile(const QString &path, qint64 bytes, QString *error)
     return true;
 }
 
-bool browseImage(QWidget *form, const QString &path)
+bool browseImage(Form *form, const QString &path)
 {
-    ModalAnswerer answerer;
-    answerer.chooseFile(path);
-    QTest::mouseClick(
-        form->findChild<QPushButton *>(QStringLiteral("pushButton_Browser")), Qt::LeftButton);
-    return answerer.waitUntilAnswered()
-        && form->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->text() == path;
+    // The driver's checks end in QtTest's failure flag; outside a test run
+    // nothing else reports them.
+    UpdateDriver::browse(form, path);
+    return !QTest::currentTestFailed();
 }
 
 LoopProbe::LoopProbe(bool sampleRss, QObject *parent)
     : QObject(parent)
-    , m_sampleRss(sampleRss)
+    , sampleRss(sampleRss)
 {
     // A coarse timer may fire up to 5 % late by design; that would read as a
     // stall that is not there.
-    m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setInterval(tickIntervalMs);
-    connect(&m_timer, &QTimer::timeout, this, &LoopProbe::tick);
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(tickIntervalMs);
+    connect(&timer, &QTimer::timeout, this, &LoopProbe::tick);
 }
 
 void LoopProbe::start()
 {
-    m_ticks.clear();
-    m_ticks.reserve(100000);
+    ticks.clear();
+    ticks.reserve(100000);
     tick();
-    m_timer.start();
+    timer.start();
+}
+
+double LoopProbe::startIdle(int windowMs)
+{
+    start();
+    const qint64 fromNs = nowNs();
+    QTest::qWait(windowMs);
+    return longestGapMs(fromNs, nowNs());
 }
 
 void LoopProbe::stop()
 {
-    m_timer.stop();
+    timer.stop();
 }
 
 void LoopProbe::tick()
 {
-    m_ticks.append({ nowNs(), m_sampleRss ? statusKiB("VmRSS") : -1 });
+    ticks.append({ nowNs(), sampleRss ? ProcessFigures::residentKiB() : -1 });
     if (onTick)
         onTick();
 }
@@ -128,9 +112,9 @@ void LoopProbe::tick()
 double LoopProbe::longestGapMs(qint64 fromNs, qint64 toNs) const
 {
     double longest = 0;
-    for (int n = 1; n < m_ticks.size(); ++n) {
-        if (m_ticks.at(n).ns >= fromNs && m_ticks.at(n - 1).ns <= toNs)
-            longest = qMax(longest, msBetween(m_ticks.at(n - 1).ns, m_ticks.at(n).ns));
+    for (int n = 1; n < ticks.size(); ++n) {
+        if (ticks.at(n).ns >= fromNs && ticks.at(n - 1).ns <= toNs)
+            longest = qMax(longest, msBetween(ticks.at(n - 1).ns, ticks.at(n).ns));
     }
     return longest;
 }
@@ -138,7 +122,7 @@ double LoopProbe::longestGapMs(qint64 fromNs, qint64 toNs) const
 qint64 LoopProbe::peakRssKiB(qint64 fromNs, qint64 toNs) const
 {
     qint64 peak = -1;
-    for (const Tick &tick : m_ticks) {
+    for (const Tick &tick : ticks) {
         if (tick.ns >= fromNs && tick.ns <= toNs)
             peak = qMax(peak, tick.rssKiB);
     }

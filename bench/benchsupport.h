@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class QWidget;
+class Form;
 
 // Helpers shared by the benchmark programs. A program prints its figures as
 // table rows on standard output (bench/run gathers them) and its progress on
@@ -22,18 +22,12 @@ constexpr qint64 mib = 1024 * 1024;
 qint64 nowNs();
 double msBetween(qint64 fromNs, qint64 toNs);
 
-// A field of /proc/self/status in KiB, e.g. "VmRSS" or "VmHWM"; -1 if absent.
-qint64 statusKiB(const char *field);
-// Starts VmHWM afresh from the current RSS, so it then holds the peak of what
-// follows only. False when the kernel refuses.
-bool resetPeakRss();
-
 // Writes bytes of pseudo-random data: real blocks on disk, nothing sparse, and
 // nothing a page-deduplicating or compressing layer could shortcut.
 bool writeRandomFile(const QString &path, qint64 bytes, QString *error);
 
 // Chooses path in the Form's Browser dialog, as an operator would.
-bool browseImage(QWidget *form, const QString &path);
+bool browseImage(Form *form, const QString &path);
 
 // Ticks every 10 ms on the GUI thread's event loop and records when each tick
 // ran (and, if asked, the RSS then). Any gap much longer than 10 ms between
@@ -45,6 +39,9 @@ public:
     explicit LoopProbe(bool sampleRss = false, QObject *parent = nullptr);
 
     void start();
+    // Starts, and lets the loop idle for a while: the longest gap then is the
+    // floor that a stall is measured against.
+    double startIdle(int windowMs = 1000);
     void stop();
     // Called on every tick, after it was recorded.
     std::function<void()> onTick;
@@ -62,9 +59,9 @@ private:
     };
     void tick();
 
-    bool m_sampleRss;
-    QTimer m_timer;
-    QVector<Tick> m_ticks;
+    bool sampleRss;
+    QTimer timer;
+    QVector<Tick> ticks;
 };
 
 // One line of the table bench/run prints: the tool's figure, its floor or peer

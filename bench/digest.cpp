@@ -6,9 +6,9 @@
 
 #include "benchsupport.h"
 #include "form.h"
+#include "processfigures.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -20,9 +20,7 @@ using namespace bench;
 namespace {
 
 constexpr int runs = 2;
-constexpr int idleWindowMs = 1000;
 constexpr int settleMs = 200;
-
 constexpr int md5sumPollMs = 10;
 
 struct Run
@@ -31,19 +29,6 @@ struct Run
     QString md5;
     qint64 peakKiB = -1;
 };
-
-// A field of /proc/PID/status in KiB; -1 once the process is gone.
-qint64 processStatusKiB(qint64 pid, const QByteArray &field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // md5sum's own peak RSS is read from its VmHWM while it runs: the figure the
 // kernel reports for a reaped child would include the forked copy of this
@@ -55,7 +40,7 @@ Run runMd5sum(const QString &path)
     const qint64 started = nowNs();
     md5sum.start(QStringLiteral("md5sum"), { path });
     while (!md5sum.waitForFinished(md5sumPollMs))
-        run.peakKiB = qMax(run.peakKiB, processStatusKiB(md5sum.processId(), "VmHWM"));
+        run.peakKiB = qMax(run.peakKiB, ProcessFigures::peakResidentKiB(md5sum.processId()));
     run.seconds = msBetween(started, nowNs()) / 1000;
     run.md5 = QString::fromLatin1(md5sum.readAll().left(32));
     return run;
@@ -86,10 +71,7 @@ int main(int argc, char *argv[])
     }
 
     LoopProbe probe(true);
-    probe.start();
-    const qint64 idleFrom = nowNs();
-    QTest::qWait(idleWindowMs);
-    const double idleStallMs = probe.longestGapMs(idleFrom, nowNs());
+    const double idleStallMs = probe.startIdle();
 
     // The first md5sum also warms the page cache for everyone after it.
     Run bestMd5sum { qInf(), {} };
@@ -104,13 +86,13 @@ int main(int argc, char *argv[])
         md5sumPeakKiB = qMax(md5sumPeakKiB, md5sum.peakKiB);
 
         QTest::qWait(settleMs);
-        const qint64 idleKiB = statusKiB("VmRSS");
-        const bool peakReset = resetPeakRss();
+        const qint64 idleKiB = ProcessFigures::residentKiB();
+        const bool peakReset = ProcessFigures::resetPeakResident();
         const qint64 started = nowNs();
         const QByteArray request = form.CreateJsonQByteArray();
         const qint64 ended = nowNs();
-        const qint64 peakKiB
-            = qMax(peakReset ? statusKiB("VmHWM") : -1, probe.peakRssKiB(started, ended));
+        const qint64 peakKiB = qMax(
+            peakReset ? ProcessFigures::peakResidentKiB() : -1, probe.peakRssKiB(started, ended));
         QTest::qWait(settleMs); // one more tick after the digest closes its gap
 
         const Run tool { msBetween(started, ended) / 1000,

@@ -15,6 +15,8 @@
 #include "benchsupport.h"
 #include "labcamera.h"
 #include "mainwindow.h"
+#include "processfigures.h"
+#include "protocol.h"
 
 #include <QApplication>
 #include <QFile>
@@ -35,15 +37,9 @@ using namespace bench;
 
 namespace {
 
-constexpr quint16 discoveryPort = 6999;
-constexpr int idleWindowMs = 1000;
 constexpr int searchTimeoutMs = 15000;
-constexpr int burstLogTimeoutMs = 10000;
-
-constexpr int descriptorsToSearch = 1024;
 // The pause before the probe and the reply window: the search's own length.
 constexpr double designedSearchMs = 500 + 2000;
-constexpr double completionRatioTarget = 1.02;
 // How closely the end of the search is timed.
 constexpr int completionPollMs = 1;
 
@@ -60,9 +56,11 @@ bool isSearchSocket(int fd)
         || getsockname(fd, reinterpret_cast<sockaddr *>(&address), &addressLength) != 0)
         return false;
     if (address.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6 &>(address).sin6_port) == discoveryPort;
+        return ntohs(reinterpret_cast<const sockaddr_in6 &>(address).sin6_port)
+            == Protocol::discoveryPort;
     return address.ss_family == AF_INET
-        && ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port) == discoveryPort;
+        && ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port)
+        == Protocol::discoveryPort;
 }
 
 // The search socket is private to the window. It is found among this
@@ -70,7 +68,7 @@ bool isSearchSocket(int fd)
 // port. -1 when there is none.
 int findSearchSocket()
 {
-    for (int fd = 0; fd < descriptorsToSearch; ++fd) {
+    for (int fd : ProcessFigures::openDescriptors()) {
         if (isSearchSocket(fd))
             return fd;
     }
@@ -124,6 +122,65 @@ QList<LabCamera *> startCrowd(int count, QObject *parent)
     return cameras;
 }
 
+// What the simulators logged of their replies: the crowd's burst and the
+// named camera's own replies.
+struct Replies
+{
+    int sent = 0;
+    int failed = 0;
+    double burstMs = 0;
+};
+
+// False when a simulator logged no burst.
+bool tallyReplies(const QList<LabCamera *> &cameras, Replies *replies)
+{
+    constexpr int burstLogTimeoutMs = 10000;
+    for (LabCamera *camera : cameras) {
+        if (!camera->waitForEvent(QStringLiteral("burst"), 1, burstLogTimeoutMs))
+            return false;
+        const QJsonObject burst = camera->events(QStringLiteral("burst")).constFirst();
+        replies->sent += burst.value(QLatin1String("sent")).toInt()
+            + camera->events(QStringLiteral("reply")).size();
+        replies->failed += burst.value(QLatin1String("failed")).toInt()
+            + camera->events(QStringLiteral("reply-failed")).size();
+        replies->burstMs = qMax(replies->burstMs, burst.value(QLatin1String("ms")).toDouble());
+    }
+    return true;
+}
+
+// The table's rows against the cameras that answered: the crowd of count and
+// the named camera.
+struct Listing
+{
+    int rows = 0;
+    int expected = 0;
+    int doubled = 0;
+    int missing = 0;
+    int unexpected = 0;
+
+    bool exact() const
+    {
+        return rows == expected && doubled == 0 && missing == 0 && unexpected == 0;
+    }
+};
+
+Listing compareListing(const QStandardItemModel *model, int count)
+{
+    QSet<QString> expected { LabCamera::address(1) };
+    for (int number = 1; number <= count; ++number)
+        expected.insert(QHostAddress(quint32((10u << 24) | quint32(number))).toString());
+    QSet<QString> listed;
+    for (int row = 0; row < model->rowCount(); ++row)
+        listed.insert(model->item(row, 0)->text());
+    Listing listing;
+    listing.rows = model->rowCount();
+    listing.expected = expected.size();
+    listing.doubled = listing.rows - listed.size();
+    listing.missing = (expected - listed).size();
+    listing.unexpected = (listed - expected).size();
+    return listing;
+}
+
 bool measure(int count, double *completionMs)
 {
     const bool twoNetworks = qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS") > 0;
@@ -135,7 +192,6 @@ bool measure(int count, double *completionMs)
     const QList<LabCamera *> cameras = startCrowd(count, &owner);
     if (cameras.isEmpty())
         return false;
-    const QString namedIp = LabCamera::address(1);
 
     MainWindow window;
     window.show();
@@ -147,10 +203,7 @@ bool measure(int count, double *completionMs)
     auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton_Search_Device"));
 
     LoopProbe probe;
-    probe.start();
-    const qint64 idleFrom = nowNs();
-    QTest::qWait(idleWindowMs);
-    const double idleStallMs = probe.longestGapMs(idleFrom, nowNs());
+    const double idleStallMs = probe.startIdle();
 
     qint64 firstRowNs = 0;
     qint64 lastRowNs = 0;
@@ -192,32 +245,14 @@ bool measure(int count, double *completionMs)
     }
     *completionMs = msBetween(pressNs, completedNs);
 
-    int sent = 0;
-    int failed = 0;
-    double burstMs = 0;
-    for (LabCamera *camera : cameras) {
-        if (!camera->waitForEvent(QStringLiteral("burst"), 1, burstLogTimeoutMs)) {
-            note(tag + QStringLiteral(": a simulator logged no burst"));
-            return false;
-        }
-        const QJsonObject burst = camera->events(QStringLiteral("burst")).constFirst();
-        sent += burst.value(QLatin1String("sent")).toInt()
-            + camera->events(QStringLiteral("reply")).size();
-        failed += burst.value(QLatin1String("failed")).toInt()
-            + camera->events(QStringLiteral("reply-failed")).size();
-        burstMs = qMax(burstMs, burst.value(QLatin1String("ms")).toDouble());
+    Replies replies;
+    if (!tallyReplies(cameras, &replies)) {
+        note(tag + QStringLiteral(": a simulator logged no burst"));
+        return false;
     }
-
-    QSet<QString> expected { namedIp };
-    for (int number = 1; number <= count; ++number)
-        expected.insert(QHostAddress(quint32((10u << 24) | quint32(number))).toString());
-    QSet<QString> listed;
-    for (int row = 0; row < model->rowCount(); ++row)
-        listed.insert(model->item(row, 0)->text());
-    const int rows = model->rowCount();
-    const int doubled = rows - listed.size();
-    const int missing = (expected - listed).size();
-    const int unexpected = (listed - expected).size();
+    const Listing listing = compareListing(model, count);
+    const int rows = listing.rows;
+    const int sent = replies.sent;
 
     const double spanMs = firstRowNs ? msBetween(firstRowNs, lastRowNs) : 0;
     // The gap that spans the arrival of the first row counts too: the window
@@ -229,25 +264,24 @@ bool measure(int count, double *completionMs)
              .arg(tag)
              .arg(rows)
              .arg(sent)
-             .arg(failed)
-             .arg(doubled)
-             .arg(missing)
-             .arg(unexpected)
+             .arg(replies.failed)
+             .arg(listing.doubled)
+             .arg(listing.missing)
+             .arg(listing.unexpected)
              .arg(memory.receiveBuffer / kib)
              .arg(memory.drops));
 
-    const bool exact = rows == expected.size() && doubled == 0 && missing == 0 && unexpected == 0;
     printRow({ tag + QStringLiteral(": rows listed / replies sent"), QString::number(rows),
         QString::number(sent), double(rows) / sent, QStringLiteral("1.0, none lost or doubled"),
-        exact && rows == sent });
+        listing.exact() && rows == sent });
     printRow({ tag
             + QStringLiteral(": replies dropped by the kernel / sent (SO_RCVBUF granted %1 KiB)")
                   .arg(memory.receiveBuffer / kib),
         QString::number(memory.drops), QString::number(sent), double(memory.drops) / sent,
         QStringLiteral("0"), memory.drops == 0 });
-    printRow(
-        { tag + QStringLiteral(": first to last row, ms / simulator's send time"), number(spanMs),
-            number(burstMs, 0), burstMs > 0 ? spanMs / burstMs : qInf(), QString(), false });
+    printRow({ tag + QStringLiteral(": first to last row, ms / simulator's send time"),
+        number(spanMs), number(replies.burstMs, 0),
+        replies.burstMs > 0 ? spanMs / replies.burstMs : qInf(), QString(), false });
     printRow({ tag + QStringLiteral(": longest loop stall while rows arrive, ms / idle"),
         number(stallMs), number(idleStallMs), stallMs / idleStallMs, QString(), false });
     printRow({ tag + QStringLiteral(": press to \"Search Completed\", ms / pause + window"),
@@ -290,11 +324,12 @@ void compareTimes(const CompletionTimes &times, const CompletionTimes &others)
         }
         const double other = others.value(time.key());
         const double ratio = time.value() / other;
+        constexpr double ratioTarget = 1.02;
         printRow({ QStringLiteral("discovery N=%1: press to \"Search Completed\", ms, "
                                   "two networks / one network")
                        .arg(time.key()),
-            number(time.value()), number(other), ratio,
-            QStringLiteral("≤ %1").arg(completionRatioTarget), ratio <= completionRatioTarget });
+            number(time.value()), number(other), ratio, QStringLiteral("≤ %1").arg(ratioTarget),
+            ratio <= ratioTarget });
     }
 }
 

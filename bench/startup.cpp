@@ -12,8 +12,9 @@
 // A window program prints "expose_ms=... rss_kib=...". Process start is when
 // the driver called fork; it passes that moment in BENCH_SPAWN_NS.
 
+#include "processfigures.h"
+
 #include <QApplication>
-#include <QFile>
 #include <QMainWindow>
 #include <QTimer>
 #include <QWindow>
@@ -42,18 +43,6 @@ qint64 nowNs()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-qint64 rssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // Notes the first expose of any window, then quits once the program was idle
 // for a moment.
 class FirstExpose : public QObject
@@ -76,7 +65,7 @@ private:
     {
         const qint64 spawnedNs = qgetenv("BENCH_SPAWN_NS").toLongLong();
         std::printf("expose_ms=%.3f rss_kib=%lld\n", double(exposedNs - spawnedNs) / 1e6,
-            static_cast<long long>(rssKiB()));
+            static_cast<long long>(ProcessFigures::residentKiB()));
         std::fflush(stdout);
         QCoreApplication::quit();
     }

@@ -9,7 +9,9 @@
 #include "benchsupport.h"
 #include "form.h"
 #include "labcamera.h"
-#include "modalanswerer.h"
+#include "processfigures.h"
+#include "protocol.h"
+#include "updatedriver.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -20,8 +22,8 @@ using namespace bench;
 
 namespace {
 
-// The window's pacing: 1 MiB chunks, one every 500 ms.
-constexpr qint64 chunkBytes = 1 * mib;
+// The window's pacing: one chunk every 500 ms.
+constexpr qint64 chunkBytes = Protocol::imageChunkSize;
 constexpr double chunkPauseMs = 500;
 // The update itself takes 1 s for the broker and 5 s to settle first.
 constexpr int preparationMs = 6000;
@@ -60,20 +62,15 @@ Outcome update(int cameraIndex, const QString &image, qint64 imageBytes, int byt
         return outcome;
     }
 
-    auto *form
-        = new Form(camera.address(), QStringLiteral("02:00:00:00:00:01"), QStringLiteral("BENCH"));
-    form->show();
+    Form *form = UpdateDriver::openWindow(&camera);
     if (!QTest::qWaitForWindowExposed(form) || !browseImage(form, image)) {
         note(QStringLiteral("transfer: cannot choose the image in the window"));
         delete form;
         return outcome;
     }
-    auto *start = form->findChild<QPushButton *>(QStringLiteral("pushButton_Start"));
-
     LoopProbe probe(true);
-    probe.start();
-    QTest::qWait(idleWindowMs);
-    const qint64 idleKiB = statusKiB("VmRSS");
+    probe.startIdle(idleWindowMs);
+    const qint64 idleKiB = ProcessFigures::residentKiB();
 
     // The peak is taken from the camera's receipt of the request on: the 5 s
     // settle that follows is quiet, and the digest before it is measured on
@@ -86,15 +83,13 @@ Outcome update(int cameraIndex, const QString &image, qint64 imageBytes, int byt
         if (windowFrom || ++ticks % requestPollTicks)
             return;
         if (!camera.events(QStringLiteral("update-request")).isEmpty()) {
-            peakReset = resetPeakRss();
+            peakReset = ProcessFigures::resetPeakResident();
             windowFrom = nowNs();
-            settledKiB = statusKiB("VmRSS");
+            settledKiB = ProcessFigures::residentKiB();
         }
     };
 
-    ModalAnswerer answerer;
-    answerer.pressButton(QMessageBox::Yes);
-    QTest::mouseClick(start, Qt::LeftButton);
+    UpdateDriver::start(form);
     const double transferMs = bytesPerSecond > 0 ? 1000.0 * imageBytes / bytesPerSecond
                                                  : chunkPauseMs * imageBytes / chunkBytes;
     const bool imaged = camera.waitForEvent(
@@ -102,11 +97,12 @@ Outcome update(int cameraIndex, const QString &image, qint64 imageBytes, int byt
     const qint64 windowTo = nowNs();
     // Without the reset, VmHWM would hold the digest's peak; the 10 ms samples
     // are then all there is.
-    const qint64 peakKiB
-        = qMax(peakReset ? statusKiB("VmHWM") : -1, probe.peakRssKiB(windowFrom, windowTo));
+    const qint64 peakKiB = qMax(
+        peakReset ? ProcessFigures::peakResidentKiB() : -1, probe.peakRssKiB(windowFrom, windowTo));
     // Lets the window take the camera's last report and end the update
     // before it is destroyed.
-    if (!QTest::qWaitFor([&] { return start->isEnabled(); }, endTimeoutMs))
+    if (!QTest::qWaitFor(
+            [&] { return UpdateDriver::startButton(form)->isEnabled(); }, endTimeoutMs))
         note(QStringLiteral("transfer: the window did not give Start back"));
     probe.stop();
     delete form;

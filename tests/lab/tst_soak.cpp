@@ -2,17 +2,15 @@
 #include "labcamera.h"
 #include "labcameras.h"
 #include "mainwindow.h"
+#include "processfigures.h"
 #include "updatedriver.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QtTest>
-
-#include <dirent.h>
 
 using namespace UpdateDriver;
 
@@ -34,26 +32,7 @@ Figures measure()
 {
     // Objects whose deletion was deferred go first, as the tool's would.
     QTest::qWait(200);
-    Figures figures;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                figures.residentKiB = line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    // Read with the C library: the entries are links to sockets and pipes,
-    // which QDir lists only with extra filters.
-    if (DIR *dir = ::opendir("/proc/self/fd")) {
-        int count = 0;
-        while (const dirent *entry = ::readdir(dir)) {
-            if (entry->d_name[0] != '.')
-                ++count;
-        }
-        ::closedir(dir);
-        figures.descriptors = count - 1; // the directory's own descriptor
-    }
-    return figures;
+    return { ProcessFigures::residentKiB(), int(ProcessFigures::openDescriptors().size()) };
 }
 
 void compareFigures(const char *what, const Figures &warm, const Figures &end)

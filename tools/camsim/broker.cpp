@@ -10,7 +10,6 @@
 namespace {
 
 const char brokerProgram[] = "/usr/sbin/mosquitto";
-const char configName[] = "mosquitto.conf";
 constexpr int startTimeoutMs = 5000;
 constexpr int stopTimeoutMs = 3000;
 constexpr int keptOutputBytes = 8192;
@@ -19,12 +18,12 @@ constexpr int keptOutputBytes = 8192;
 
 Broker::Broker(EventLog *log, QObject *parent)
     : QObject(parent)
-    , m_log(log)
-    , m_process(new ChildProcess(this))
+    , log(log)
+    , process(new ChildProcess(this))
 {
-    m_process->setProcessChannelMode(QProcess::MergedChannels);
-    connect(m_process, &QProcess::readyRead, this, &Broker::collectOutput);
-    connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    connect(process, &QProcess::readyRead, this, &Broker::collectOutput);
+    connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
         &Broker::reportExit);
 }
 
@@ -37,32 +36,31 @@ bool Broker::start(const QHostAddress &address, QString *error)
 {
     if (!portIsFree(address, error) || !writeConfig(address, error))
         return false;
-    m_process->start(QString::fromLatin1(brokerProgram),
-        { QStringLiteral("-c"), m_dir.filePath(QString::fromLatin1(configName)) });
-    if (!m_process->waitForStarted(startTimeoutMs)) {
+    process->start(QString::fromLatin1(brokerProgram), { QStringLiteral("-c"), configPath() });
+    if (!process->waitForStarted(startTimeoutMs)) {
         *error = QStringLiteral("cannot start %1: %2")
-                     .arg(QString::fromLatin1(brokerProgram), m_process->errorString());
+                     .arg(QString::fromLatin1(brokerProgram), process->errorString());
         return false;
     }
-    m_log->write(QStringLiteral("broker"), { { "pid", m_process->processId() } });
+    log->write(QStringLiteral("broker"), { { "pid", process->processId() } });
     return true;
 }
 
 void Broker::stop()
 {
-    if (m_process->state() == QProcess::NotRunning)
+    if (process->state() == QProcess::NotRunning)
         return;
-    m_stopping = true;
-    m_process->terminate();
-    if (!m_process->waitForFinished(stopTimeoutMs)) {
-        m_process->kill();
-        m_process->waitForFinished(stopTimeoutMs);
+    stopping = true;
+    process->terminate();
+    if (!process->waitForFinished(stopTimeoutMs)) {
+        process->kill();
+        process->waitForFinished(stopTimeoutMs);
     }
 }
 
 qint64 Broker::pid() const
 {
-    return m_process->processId();
+    return process->processId();
 }
 
 bool Broker::portIsFree(const QHostAddress &address, QString *error)
@@ -81,11 +79,11 @@ bool Broker::portIsFree(const QHostAddress &address, QString *error)
 
 bool Broker::writeConfig(const QHostAddress &address, QString *error)
 {
-    if (!m_dir.isValid()) {
+    if (!configDir.isValid()) {
         *error = QStringLiteral("cannot create a directory for the broker's configuration");
         return false;
     }
-    QFile config(m_dir.filePath(QString::fromLatin1(configName)));
+    QFile config(configPath());
     if (!config.open(QIODevice::WriteOnly)) {
         *error = QStringLiteral("cannot write %1: %2").arg(config.fileName(), config.errorString());
         return false;
@@ -102,17 +100,22 @@ bool Broker::writeConfig(const QHostAddress &address, QString *error)
     return true;
 }
 
+QString Broker::configPath() const
+{
+    return configDir.filePath(QStringLiteral("mosquitto.conf"));
+}
+
 void Broker::collectOutput()
 {
-    m_output.append(m_process->readAll());
-    if (m_output.size() > keptOutputBytes)
-        m_output = m_output.right(keptOutputBytes);
+    output.append(process->readAll());
+    if (output.size() > keptOutputBytes)
+        output = output.right(keptOutputBytes);
 }
 
 void Broker::reportExit(int exitCode, QProcess::ExitStatus status)
 {
-    m_log->write(QStringLiteral("broker-exit"),
+    log->write(QStringLiteral("broker-exit"),
         { { "code", exitCode }, { "crashed", status == QProcess::CrashExit } });
-    if (!m_stopping)
+    if (!stopping)
         emit exitedUnexpectedly();
 }

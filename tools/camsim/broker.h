@@ -27,7 +27,7 @@ public:
     void stop();
     qint64 pid() const;
     // The broker's last words, for explaining why it did not come up.
-    QByteArray recentOutput() const { return m_output; }
+    QByteArray recentOutput() const { return output; }
 
 signals:
     // The broker ended without being asked to, e.g. a test killed it.
@@ -36,14 +36,15 @@ signals:
 private:
     static bool portIsFree(const QHostAddress &address, QString *error);
     bool writeConfig(const QHostAddress &address, QString *error);
+    QString configPath() const;
     void collectOutput();
     void reportExit(int exitCode, QProcess::ExitStatus status);
 
-    EventLog *m_log;
-    QTemporaryDir m_dir;
-    ChildProcess *m_process;
-    QByteArray m_output;
-    bool m_stopping = false;
+    EventLog *log;
+    QTemporaryDir configDir;
+    ChildProcess *process;
+    QByteArray output;
+    bool stopping = false;
 };
 
 #endif // BROKER_H

@@ -1,5 +1,7 @@
 #include "cameraidentity.h"
 
+#include "optionvalues.h"
+
 #include <QHostAddress>
 #include <QList>
 
@@ -42,6 +44,18 @@ QByteArray macFrom(quint8 second, quint32 tail)
 }
 
 } // namespace
+
+const QVector<CameraIdentity::TextField> &CameraIdentity::textFields()
+{
+    static const QVector<TextField> fields = {
+        { "sn", &CameraIdentity::serialNumber, 20 },
+        { "name", &CameraIdentity::deviceName, 20 },
+        { "type", &CameraIdentity::cameraType, 20 },
+        { "os", &CameraIdentity::osVersion, 10 },
+        { "fw", &CameraIdentity::firmwareVersion, 20 },
+    };
+    return fields;
+}
 
 QString CameraIdentity::ipText() const
 {
@@ -91,18 +105,16 @@ bool CameraIdentity::fromFields(const QByteArray &fields, int index,
     const QHostAddress &bindAddress, CameraIdentity *camera, QString *error)
 {
     *camera = defaults(index, bindAddress);
-    const QList<QByteArray> pairs = fields.split(',');
-    for (const QByteArray &pair : pairs) {
-        if (pair.isEmpty())
+    for (const OptionValues::Item &item : OptionValues::splitList(fields)) {
+        if (item.text.isEmpty())
             continue;
-        const int equals = pair.indexOf('=');
-        if (equals <= 0) {
-            *error
-                = QStringLiteral("camera field without key=value: %1").arg(QString::fromUtf8(pair));
+        if (!item.hasValue || item.name.isEmpty()) {
+            *error = QStringLiteral("camera field without key=value: %1")
+                         .arg(QString::fromUtf8(item.text));
             return false;
         }
-        const QByteArray value = QByteArray::fromPercentEncoding(pair.mid(equals + 1));
-        if (!camera->setField(pair.left(equals), value, error))
+        const QByteArray value = QByteArray::fromPercentEncoding(item.value);
+        if (!camera->setField(item.name, value, error))
             return false;
     }
     return true;
@@ -110,6 +122,12 @@ bool CameraIdentity::fromFields(const QByteArray &fields, int index,
 
 bool CameraIdentity::setField(const QByteArray &key, const QByteArray &value, QString *error)
 {
+    for (const TextField &field : textFields()) {
+        if (key == field.key) {
+            this->*field.value = value;
+            return true;
+        }
+    }
     bool ok = true;
     if (key == "ip") {
         const QHostAddress address(QString::fromLatin1(value));
@@ -117,21 +135,10 @@ bool CameraIdentity::setField(const QByteArray &key, const QByteArray &value, QS
         ipv4 = address.toIPv4Address();
     } else if (key == "mac") {
         ok = parseMac(value, &mac);
-    } else if (key == "sn") {
-        serialNumber = value;
-    } else if (key == "name") {
-        deviceName = value;
-    } else if (key == "type") {
-        cameraType = value;
-    } else if (key == "os") {
-        osVersion = value;
-    } else if (key == "fw") {
-        firmwareVersion = value;
     } else if (key == "fault") {
         ok = parseFault(value, &fault);
     } else if (key == "delay") {
-        delayMs = value.toInt(&ok);
-        ok = ok && delayMs >= 0 && delayMs <= maxDelayMs;
+        ok = OptionValues::readNumber(value, 0, maxDelayMs, &delayMs);
     } else {
         *error = QStringLiteral("unknown camera key: %1").arg(QString::fromUtf8(key));
         return false;

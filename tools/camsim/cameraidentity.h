@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 
 class QHostAddress;
 
@@ -14,6 +15,16 @@ enum class ReplyFault { None, BadCrc, CrcLowFirst, BadLengthByte, Short, Long, B
 // fields are raw bytes: the tests need to send bytes that are not valid text.
 struct CameraIdentity
 {
+    // A text field of the reply, which follows the address and the MAC: the
+    // --camera key that sets it and its width in the reply, to which it is cut
+    // or padded with zeros.
+    struct TextField
+    {
+        const char *key;
+        QByteArray CameraIdentity::*value;
+        int width;
+    };
+
     quint32 ipv4 = 0;
     QByteArray mac;
     QByteArray serialNumber;
@@ -26,6 +37,9 @@ struct CameraIdentity
 
     QString ipText() const;
     QString faultName() const;
+
+    // In the reply's order.
+    static const QVector<TextField> &textFields();
 
     // A camera described by "key=value,..." with percent-encoded values; keys
     // left out take the defaults of the index-th camera at bindAddress.

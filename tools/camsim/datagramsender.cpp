@@ -20,7 +20,7 @@ constexpr int noBuffersPauseMs = 1;
 } // namespace
 
 DatagramSender::DatagramSender(int descriptor)
-    : m_descriptor(descriptor)
+    : descriptor(descriptor)
 {
 }
 
@@ -33,13 +33,13 @@ bool DatagramSender::send(const QByteArray &datagram, const QHostAddress &to, qu
 
     QDeadlineTimer deadline(giveUpAfterMs);
     while (!deadline.hasExpired()) {
-        const ssize_t sent = ::sendto(m_descriptor, datagram.constData(), size_t(datagram.size()),
-            0, reinterpret_cast<const sockaddr *>(&target), sizeof(target));
+        const ssize_t sent = ::sendto(descriptor, datagram.constData(), size_t(datagram.size()), 0,
+            reinterpret_cast<const sockaddr *>(&target), sizeof(target));
         if (sent == datagram.size())
             return true;
         if (sent >= 0 || !waitForRoom(errno))
             return false;
-        ++m_retries;
+        ++retryCount;
     }
     return false;
 }
@@ -54,7 +54,7 @@ bool DatagramSender::waitForRoom(int error)
     case EWOULDBLOCK:
 #endif
     {
-        pollfd entry { m_descriptor, POLLOUT, 0 };
+        pollfd entry { descriptor, POLLOUT, 0 };
         return ::poll(&entry, 1, writablePollMs) >= 0 || errno == EINTR;
     }
     case ENOBUFS:

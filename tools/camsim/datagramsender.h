@@ -15,13 +15,13 @@ public:
     explicit DatagramSender(int descriptor);
 
     bool send(const QByteArray &datagram, const QHostAddress &to, quint16 port);
-    int retries() const { return m_retries; }
+    int retries() const { return retryCount; }
 
 private:
     bool waitForRoom(int error);
 
-    int m_descriptor;
-    int m_retries = 0;
+    int descriptor;
+    int retryCount = 0;
 };
 
 #endif // DATAGRAMSENDER_H

@@ -7,18 +7,10 @@
 
 namespace {
 
-constexpr char firstId = char(Protocol::frameFirstId);
-constexpr char secondId = char(Protocol::frameSecondId);
 constexpr char wrongSecondId = char(0x02);
 constexpr int bodyLength = DiscoveryFrame::replyLength - 5;
-constexpr int wrongBodyLength = bodyLength + 1;
 constexpr int lengthByteOffset = 2;
-
-constexpr int serialWidth = 20;
-constexpr int nameWidth = 20;
-constexpr int typeWidth = 20;
-constexpr int osWidth = 10;
-constexpr int firmwareWidth = 20;
+constexpr int macLength = 6;
 
 // Any change of both bytes at once guarantees the check fails.
 constexpr char checksumSpoiler = char(0x5A);
@@ -39,7 +31,7 @@ QByteArray DiscoveryFrame::reply(const CameraIdentity &camera)
     QByteArray frame = correctBody(camera);
     switch (camera.fault) {
     case ReplyFault::BadLengthByte:
-        frame[lengthByteOffset] = char(wrongBodyLength);
+        frame[lengthByteOffset] = char(bodyLength + 1);
         break;
     case ReplyFault::BadId:
         frame[1] = wrongSecondId;
@@ -75,9 +67,8 @@ QByteArray DiscoveryFrame::noise(QRandomGenerator *random)
         byte = char(random->generate());
     if (kind == ReplyShape) {
         // Only the checksum stands between such a datagram and a garbage row.
-        datagram[0] = firstId;
-        datagram[1] = secondId;
-        datagram[lengthByteOffset] = char(bodyLength);
+        const QByteArray start = header();
+        datagram.replace(0, start.size(), start);
         datagram.chop(2);
         appendChecksum(&datagram, true);
         datagram[replyLength - 2] = char(datagram[replyLength - 2] ^ checksumSpoiler);
@@ -90,18 +81,20 @@ QByteArray DiscoveryFrame::correctBody(const CameraIdentity &camera)
 {
     QByteArray frame;
     frame.reserve(replyLength + 1);
-    frame.append(firstId);
-    frame.append(secondId);
-    frame.append(char(bodyLength));
+    frame.append(header());
     for (int shift = 24; shift >= 0; shift -= 8)
         frame.append(char((camera.ipv4 >> shift) & 0xFF));
-    appendText(&frame, camera.mac, 6);
-    appendText(&frame, camera.serialNumber, serialWidth);
-    appendText(&frame, camera.deviceName, nameWidth);
-    appendText(&frame, camera.cameraType, typeWidth);
-    appendText(&frame, camera.osVersion, osWidth);
-    appendText(&frame, camera.firmwareVersion, firmwareWidth);
+    appendText(&frame, camera.mac, macLength);
+    for (const CameraIdentity::TextField &field : CameraIdentity::textFields())
+        appendText(&frame, camera.*field.value, field.width);
     return frame;
+}
+
+QByteArray DiscoveryFrame::header()
+{
+    const char bytes[]
+        = { char(Protocol::frameFirstId), char(Protocol::frameSecondId), char(bodyLength) };
+    return QByteArray(bytes, sizeof bytes);
 }
 
 void DiscoveryFrame::appendText(QByteArray *frame, const QByteArray &text, int width)

@@ -26,6 +26,8 @@ public:
 
 private:
     static QByteArray correctBody(const CameraIdentity &camera);
+    // The identifier bytes and the length byte.
+    static QByteArray header();
     static void appendText(QByteArray *frame, const QByteArray &text, int width);
     static void appendChecksum(QByteArray *frame, bool highFirst);
 };

@@ -14,15 +14,15 @@
 DiscoveryResponder::DiscoveryResponder(const QList<CameraIdentity> &cameras, int generatedCount,
     int generatedFirst, int floodCount, EventLog *log, QObject *parent)
     : QObject(parent)
-    , m_cameras(cameras)
-    , m_floodCount(floodCount)
-    , m_log(log)
-    , m_socket(new QUdpSocket(this))
+    , cameras(cameras)
+    , floodCount(floodCount)
+    , log(log)
+    , socket(new QUdpSocket(this))
 {
-    m_crowdReplies.reserve(generatedCount);
+    crowdReplies.reserve(generatedCount);
     for (int number = generatedFirst; number < generatedFirst + generatedCount; ++number)
-        m_crowdReplies.append(DiscoveryFrame::reply(CameraIdentity::generated(number)));
-    connect(m_socket, &QUdpSocket::readyRead, this, &DiscoveryResponder::readPendingDatagrams);
+        crowdReplies.append(DiscoveryFrame::reply(CameraIdentity::generated(number)));
+    connect(socket, &QUdpSocket::readyRead, this, &DiscoveryResponder::readPendingDatagrams);
 }
 
 bool DiscoveryResponder::start(const QHostAddress &bindAddress, QString *error)
@@ -32,30 +32,30 @@ bool DiscoveryResponder::start(const QHostAddress &bindAddress, QString *error)
     // several simulators share one host.
     const QHostAddress listenAddress
         = bindAddress.isLoopback() ? bindAddress : QHostAddress(QHostAddress::AnyIPv4);
-    if (m_socket->bind(listenAddress, DiscoveryFrame::port,
+    if (socket->bind(listenAddress, DiscoveryFrame::port,
             QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
         return true;
     *error = QStringLiteral("cannot bind UDP %1:%2: %3")
                  .arg(listenAddress.toString())
                  .arg(DiscoveryFrame::port)
-                 .arg(m_socket->errorString());
+                 .arg(socket->errorString());
     return false;
 }
 
 void DiscoveryResponder::readPendingDatagrams()
 {
-    while (m_socket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = m_socket->receiveDatagram();
+    while (socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram();
         const QHostAddress sender(datagram.senderAddress().toIPv4Address());
         const quint16 port = quint16(datagram.senderPort());
         const QString from = endpoint(sender, port);
         if (!DiscoveryFrame::isProbe(datagram.data())) {
-            m_log->write(QStringLiteral("ignored"),
+            log->write(QStringLiteral("ignored"),
                 { { "from", from }, { "bytes", datagram.data().size() },
                     { "hex", QString::fromLatin1(datagram.data().toHex()) } });
             continue;
         }
-        m_log->write(QStringLiteral("probe"), { { "from", from } });
+        log->write(QStringLiteral("probe"), { { "from", from } });
         answer(sender, port);
     }
 }
@@ -64,8 +64,8 @@ void DiscoveryResponder::answer(const QHostAddress &to, quint16 port)
 {
     // Cameras of equal delay keep the order they were listed in.
     QMap<int, QList<int>> camerasByDelay;
-    for (int index = 0; index < m_cameras.size(); ++index)
-        camerasByDelay[m_cameras.at(index).delayMs].append(index);
+    for (int index = 0; index < cameras.size(); ++index)
+        camerasByDelay[cameras.at(index).delayMs].append(index);
 
     for (auto group = camerasByDelay.cbegin(); group != camerasByDelay.cend(); ++group) {
         const QList<int> indexes = group.value();
@@ -75,9 +75,9 @@ void DiscoveryResponder::answer(const QHostAddress &to, quint16 port)
             QTimer::singleShot(
                 group.key(), this, [this, indexes, to, port] { replyInOrder(indexes, to, port); });
     }
-    if (!m_crowdReplies.isEmpty())
+    if (!crowdReplies.isEmpty())
         sendCrowd(to, port);
-    if (m_floodCount > 0)
+    if (floodCount > 0)
         sendFlood(to, port);
 }
 
@@ -85,17 +85,17 @@ void DiscoveryResponder::replyInOrder(
     const QList<int> &cameraIndexes, const QHostAddress &to, quint16 port)
 {
     for (int index : cameraIndexes)
-        reply(m_cameras.at(index), to, port);
+        reply(cameras.at(index), to, port);
 }
 
 void DiscoveryResponder::reply(const CameraIdentity &camera, const QHostAddress &to, quint16 port)
 {
     const QByteArray frame = DiscoveryFrame::reply(camera);
     const int copies = camera.fault == ReplyFault::Duplicate ? 2 : 1;
-    DatagramSender sender(int(m_socket->socketDescriptor()));
+    DatagramSender sender(int(socket->socketDescriptor()));
     for (int copy = 0; copy < copies; ++copy) {
         const bool sent = sender.send(frame, to, port);
-        m_log->write(sent ? QStringLiteral("reply") : QStringLiteral("reply-failed"),
+        log->write(sent ? QStringLiteral("reply") : QStringLiteral("reply-failed"),
             { { "ip", camera.ipText() }, { "to", endpoint(to, port) }, { "bytes", frame.size() },
                 { "fault", camera.faultName() } });
     }
@@ -105,15 +105,15 @@ void DiscoveryResponder::sendCrowd(const QHostAddress &to, quint16 port)
 {
     QElapsedTimer clock;
     clock.start();
-    DatagramSender sender(int(m_socket->socketDescriptor()));
+    DatagramSender sender(int(socket->socketDescriptor()));
     int sent = 0;
-    for (const QByteArray &frame : qAsConst(m_crowdReplies)) {
+    for (const QByteArray &frame : qAsConst(crowdReplies)) {
         if (sender.send(frame, to, port))
             ++sent;
     }
-    m_log->write(QStringLiteral("burst"),
-        { { "to", endpoint(to, port) }, { "cameras", m_crowdReplies.size() }, { "sent", sent },
-            { "failed", m_crowdReplies.size() - sent }, { "retries", sender.retries() },
+    log->write(QStringLiteral("burst"),
+        { { "to", endpoint(to, port) }, { "cameras", crowdReplies.size() }, { "sent", sent },
+            { "failed", crowdReplies.size() - sent }, { "retries", sender.retries() },
             { "ms", clock.elapsed() } });
 }
 
@@ -123,16 +123,16 @@ void DiscoveryResponder::sendFlood(const QHostAddress &to, quint16 port)
 {
     QElapsedTimer clock;
     clock.start();
-    DatagramSender sender(int(m_socket->socketDescriptor()));
+    DatagramSender sender(int(socket->socketDescriptor()));
     QRandomGenerator *random = QRandomGenerator::global();
     int sent = 0;
-    for (int n = 0; n < m_floodCount; ++n) {
+    for (int n = 0; n < floodCount; ++n) {
         if (sender.send(DiscoveryFrame::noise(random), to, port))
             ++sent;
     }
-    m_log->write(QStringLiteral("flood"),
-        { { "to", endpoint(to, port) }, { "datagrams", m_floodCount }, { "sent", sent },
-            { "failed", m_floodCount - sent }, { "retries", sender.retries() },
+    log->write(QStringLiteral("flood"),
+        { { "to", endpoint(to, port) }, { "datagrams", floodCount }, { "sent", sent },
+            { "failed", floodCount - sent }, { "retries", sender.retries() },
             { "ms", clock.elapsed() } });
 }
 

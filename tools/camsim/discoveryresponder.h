@@ -34,11 +34,11 @@ private:
     void sendFlood(const QHostAddress &to, quint16 port);
     static QString endpoint(const QHostAddress &address, quint16 port);
 
-    QList<CameraIdentity> m_cameras;
-    QVector<QByteArray> m_crowdReplies;
-    int m_floodCount;
-    EventLog *m_log;
-    QUdpSocket *m_socket;
+    QList<CameraIdentity> cameras;
+    QVector<QByteArray> crowdReplies;
+    int floodCount;
+    EventLog *log;
+    QUdpSocket *socket;
 };
 
 #endif // DISCOVERYRESPONDER_H

@@ -19,8 +19,8 @@ public:
     void write(const QString &event, QJsonObject fields = QJsonObject());
 
 private:
-    QElapsedTimer m_clock;
-    QFile m_file;
+    QElapsedTimer clock;
+    QFile file;
 };
 
 #endif // EVENTLOG_H

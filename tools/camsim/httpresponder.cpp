@@ -20,27 +20,27 @@ const char answeredProperty[] = "camsimAnswered";
 
 HttpResponder::HttpResponder(const QByteArray &cameraName, EventLog *log, QObject *parent)
     : QObject(parent)
-    , m_cameraName(cameraName)
-    , m_log(log)
-    , m_server(new QTcpServer(this))
+    , page(pageFor(cameraName))
+    , log(log)
+    , server(new QTcpServer(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &HttpResponder::acceptConnections);
+    connect(server, &QTcpServer::newConnection, this, &HttpResponder::acceptConnections);
 }
 
 bool HttpResponder::start(const QHostAddress &address, QString *error)
 {
-    if (m_server->listen(address, port))
+    if (server->listen(address, port))
         return true;
     *error = QStringLiteral("cannot listen on TCP %1:%2: %3")
                  .arg(address.toString())
                  .arg(port)
-                 .arg(m_server->errorString());
+                 .arg(server->errorString());
     return false;
 }
 
 void HttpResponder::acceptConnections()
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+    while (QTcpSocket *socket = server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this,
             [this, socket] { answerWhenRequestComplete(socket); });
@@ -62,18 +62,17 @@ void HttpResponder::answer(QTcpSocket *socket)
         return;
     socket->setProperty(answeredProperty, true);
     const QByteArray requestLine = socket->readAll().split('\r').value(0);
-    m_log->write(QStringLiteral("http"),
+    log->write(QStringLiteral("http"),
         { { "from", socket->peerAddress().toString() },
             { "request", QString::fromLatin1(requestLine) } });
-    const QByteArray body = page();
     socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        + QByteArray::number(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
     socket->disconnectFromHost();
 }
 
-QByteArray HttpResponder::page() const
+QByteArray HttpResponder::pageFor(const QByteArray &cameraName)
 {
-    const QByteArray name = QString::fromUtf8(m_cameraName).toHtmlEscaped().toUtf8();
+    const QByteArray name = QString::fromUtf8(cameraName).toHtmlEscaped().toUtf8();
     return "<html><head><title>" + name + "</title></head><body><h1>" + name
         + "</h1><p>Simulated camera</p></body></html>\n";
 }

@@ -27,11 +27,11 @@ private:
     void acceptConnections();
     void answerWhenRequestComplete(QTcpSocket *socket);
     void answer(QTcpSocket *socket);
-    QByteArray page() const;
+    static QByteArray pageFor(const QByteArray &cameraName);
 
-    QByteArray m_cameraName;
-    EventLog *m_log;
-    QTcpServer *m_server;
+    QByteArray page;
+    EventLog *log;
+    QTcpServer *server;
 };
 
 #endif // HTTPRESPONDER_H

@@ -17,44 +17,44 @@ constexpr int ticksPerSecond = 1000 / slowTickMs;
 ImageTransfer::ImageTransfer(QTcpSocket *socket, int bytesPerSecond, qint64 dropAfterBytes,
     qint64 closeAtBytes, EventLog *log, QObject *parent)
     : QObject(parent)
-    , m_socket(socket)
-    , m_log(log)
-    , m_hash(QCryptographicHash::Md5)
-    , m_dropAfterBytes(dropAfterBytes)
-    , m_closeAtBytes(closeAtBytes)
+    , socket(socket)
+    , log(log)
+    , hash(QCryptographicHash::Md5)
+    , dropAfterBytes(dropAfterBytes)
+    , closeAtBytes(closeAtBytes)
 {
-    m_socket->setParent(this);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ImageTransfer::peerClosed);
+    socket->setParent(this);
+    connect(socket, &QTcpSocket::disconnected, this, &ImageTransfer::peerClosed);
     if (bytesPerSecond > 0) {
         // Qt stops reading from the kernel once its own buffer is full, so the
         // sender feels the slowness through TCP's window.
-        m_slowChunk = std::max(1, bytesPerSecond / ticksPerSecond);
-        m_socket->setReadBufferSize(m_slowChunk);
-        m_slowTimer = new QTimer(this);
-        connect(m_slowTimer, &QTimer::timeout, this, &ImageTransfer::readSlowly);
-        m_slowTimer->start(slowTickMs);
+        slowChunk = std::max(1, bytesPerSecond / ticksPerSecond);
+        socket->setReadBufferSize(slowChunk);
+        slowTimer = new QTimer(this);
+        connect(slowTimer, &QTimer::timeout, this, &ImageTransfer::readSlowly);
+        slowTimer->start(slowTickMs);
     } else {
-        connect(m_socket, &QTcpSocket::readyRead, this, &ImageTransfer::readAvailable);
+        connect(socket, &QTcpSocket::readyRead, this, &ImageTransfer::readAvailable);
         QTimer::singleShot(0, this, &ImageTransfer::readAvailable);
     }
 }
 
 void ImageTransfer::readAvailable()
 {
-    consume(m_socket->bytesAvailable());
+    consume(socket->bytesAvailable());
 }
 
 void ImageTransfer::readSlowly()
 {
-    consume(m_slowChunk);
-    if (m_peerClosed && m_socket->bytesAvailable() == 0)
+    consume(slowChunk);
+    if (peerHasClosed && socket->bytesAvailable() == 0)
         finish();
 }
 
 void ImageTransfer::peerClosed()
 {
-    m_peerClosed = true;
-    if (m_slowTimer)
+    peerHasClosed = true;
+    if (slowTimer)
         return;
     readAvailable();
     finish();
@@ -62,47 +62,47 @@ void ImageTransfer::peerClosed()
 
 void ImageTransfer::consume(qint64 maxBytes)
 {
-    if (m_finished)
+    if (finishReported)
         return;
-    if (m_dropAfterBytes >= 0)
-        maxBytes = std::min(maxBytes, m_dropAfterBytes - m_received);
-    const QByteArray data = m_socket->read(std::max<qint64>(maxBytes, 0));
+    if (dropAfterBytes >= 0)
+        maxBytes = std::min(maxBytes, dropAfterBytes - received);
+    const QByteArray data = socket->read(std::max<qint64>(maxBytes, 0));
     if (!data.isEmpty()) {
-        m_received += data.size();
-        m_hash.addData(data);
-        m_log->write(QStringLiteral("tcp-read"), { { "bytes", data.size() } });
-        emit bytesReceived(m_received);
+        received += data.size();
+        hash.addData(data);
+        log->write(QStringLiteral("tcp-read"), { { "bytes", data.size() } });
+        emit bytesReceived(received);
     }
-    if (m_dropAfterBytes >= 0 && m_received >= m_dropAfterBytes)
+    if (dropAfterBytes >= 0 && received >= dropAfterBytes)
         dropConnection();
-    else if (m_closeAtBytes >= 0 && m_received >= m_closeAtBytes)
+    else if (closeAtBytes >= 0 && received >= closeAtBytes)
         closeConnection();
 }
 
 void ImageTransfer::dropConnection()
 {
-    m_dropped = true;
-    m_log->write(QStringLiteral("tcp-drop"), { { "after", m_received } });
+    connectionDropped = true;
+    log->write(QStringLiteral("tcp-drop"), { { "after", received } });
     // Finished first: the abort reports the closed connection at once.
     finish();
-    m_socket->abort();
+    socket->abort();
 }
 
 // A camera that knows the announced size may close as soon as it has the last
 // byte and start flashing. Everything was read, so the close is an orderly one.
 void ImageTransfer::closeConnection()
 {
-    m_log->write(QStringLiteral("tcp-close"), { { "after", m_received } });
+    log->write(QStringLiteral("tcp-close"), { { "after", received } });
     finish();
-    m_socket->close();
+    socket->close();
 }
 
 void ImageTransfer::finish()
 {
-    if (m_finished)
+    if (finishReported)
         return;
-    m_finished = true;
-    if (m_slowTimer)
-        m_slowTimer->stop();
+    finishReported = true;
+    if (slowTimer)
+        slowTimer->stop();
     emit finished();
 }

@@ -21,9 +21,9 @@ public:
     ImageTransfer(QTcpSocket *socket, int bytesPerSecond, qint64 dropAfterBytes,
         qint64 closeAtBytes, EventLog *log, QObject *parent = nullptr);
 
-    qint64 size() const { return m_received; }
-    QByteArray md5Hex() const { return m_hash.result().toHex(); }
-    bool dropped() const { return m_dropped; }
+    qint64 size() const { return received; }
+    QByteArray md5Hex() const { return hash.result().toHex(); }
+    bool dropped() const { return connectionDropped; }
 
 signals:
     void bytesReceived(qint64 total);
@@ -38,17 +38,17 @@ private:
     void closeConnection();
     void finish();
 
-    QTcpSocket *m_socket;
-    EventLog *m_log;
-    QTimer *m_slowTimer = nullptr;
-    QCryptographicHash m_hash;
-    qint64 m_received = 0;
-    qint64 m_dropAfterBytes;
-    qint64 m_closeAtBytes;
-    qint64 m_slowChunk = 0;
-    bool m_peerClosed = false;
-    bool m_dropped = false;
-    bool m_finished = false;
+    QTcpSocket *socket;
+    EventLog *log;
+    QTimer *slowTimer = nullptr;
+    QCryptographicHash hash;
+    qint64 received = 0;
+    qint64 dropAfterBytes;
+    qint64 closeAtBytes;
+    qint64 slowChunk = 0;
+    bool peerHasClosed = false;
+    bool connectionDropped = false;
+    bool finishReported = false;
 };
 
 #endif // IMAGETRANSFER_H

@@ -1,5 +1,7 @@
 #include "mqttrecorder.h"
 
+#include "protocol.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QTimer>
@@ -12,10 +14,6 @@ namespace {
 constexpr int connectTimeoutMs = 10000;
 constexpr int connectRetryMs = 50;
 constexpr int keepAliveSeconds = 60;
-// Delivery up to QoS 2 and the retain flag as published let the log show
-// what the tool sent, not what the broker made of it.
-constexpr int recordQos = 2;
-constexpr int grantedFailureThreshold = 0x80;
 
 } // namespace
 
@@ -23,75 +21,75 @@ const char MqttRecorder::commandFilter[] = "Ordel Tool_in/#";
 
 MqttRecorder::MqttRecorder(QObject *parent)
     : QObject(parent)
-    , m_retryTimer(new QTimer(this))
+    , retryTimer(new QTimer(this))
 {
-    m_retryTimer->setInterval(connectRetryMs);
-    m_retryTimer->setSingleShot(true);
-    connect(m_retryTimer, &QTimer::timeout, this, &MqttRecorder::tryConnect);
+    retryTimer->setInterval(connectRetryMs);
+    retryTimer->setSingleShot(true);
+    connect(retryTimer, &QTimer::timeout, this, &MqttRecorder::tryConnect);
 }
 
 MqttRecorder::~MqttRecorder()
 {
     stop();
-    if (m_client)
-        mosquitto_destroy(m_client);
+    if (client)
+        mosquitto_destroy(client);
 }
 
 void MqttRecorder::start(const QHostAddress &broker, quint16 port)
 {
-    m_broker = broker;
-    m_port = port;
+    brokerAddress = broker;
+    brokerPort = port;
     const QByteArray clientId
         = "camsim-recorder-" + QByteArray::number(QCoreApplication::applicationPid());
-    m_client = mosquitto_new(clientId.constData(), true, this);
-    if (!m_client) {
+    client = mosquitto_new(clientId.constData(), true, this);
+    if (!client) {
         emit failed(QStringLiteral("mosquitto_new failed"));
         return;
     }
-    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-    mosquitto_connect_v5_callback_set(m_client, &MqttRecorder::onConnect);
-    mosquitto_subscribe_v5_callback_set(m_client, &MqttRecorder::onSubscribe);
-    mosquitto_message_v5_callback_set(m_client, &MqttRecorder::onMessage);
-    mosquitto_disconnect_v5_callback_set(m_client, &MqttRecorder::onDisconnect);
-    m_connectDeadline.setRemainingTime(connectTimeoutMs);
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_connect_v5_callback_set(client, &MqttRecorder::onConnect);
+    mosquitto_subscribe_v5_callback_set(client, &MqttRecorder::onSubscribe);
+    mosquitto_message_v5_callback_set(client, &MqttRecorder::onMessage);
+    mosquitto_disconnect_v5_callback_set(client, &MqttRecorder::onDisconnect);
+    connectDeadline.setRemainingTime(connectTimeoutMs);
     tryConnect();
 }
 
 void MqttRecorder::stop()
 {
-    m_retryTimer->stop();
-    if (!m_loopRunning)
+    retryTimer->stop();
+    if (!loopRunning)
         return;
-    mosquitto_disconnect(m_client);
-    mosquitto_loop_stop(m_client, false);
-    m_loopRunning = false;
+    mosquitto_disconnect(client);
+    mosquitto_loop_stop(client, false);
+    loopRunning = false;
 }
 
-bool MqttRecorder::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+bool MqttRecorder::publishStatus(const QByteArray &payload)
 {
-    if (!m_client)
+    if (!client)
         return false;
-    return mosquitto_publish_v5(m_client, nullptr, topic.toUtf8().constData(), payload.size(),
-               payload.constData(), qos, retain, nullptr)
+    return mosquitto_publish_v5(client, nullptr, Protocol::updateStatusTopic, payload.size(),
+               payload.constData(), statusQos, false, nullptr)
         == MOSQ_ERR_SUCCESS;
 }
 
 void MqttRecorder::tryConnect()
 {
     const int result = mosquitto_connect(
-        m_client, m_broker.toString().toLatin1().constData(), m_port, keepAliveSeconds);
+        client, brokerAddress.toString().toLatin1().constData(), brokerPort, keepAliveSeconds);
     if (result == MOSQ_ERR_SUCCESS) {
-        m_loopRunning = mosquitto_loop_start(m_client) == MOSQ_ERR_SUCCESS;
-        if (!m_loopRunning)
+        loopRunning = mosquitto_loop_start(client) == MOSQ_ERR_SUCCESS;
+        if (!loopRunning)
             emit failed(QStringLiteral("cannot start the MQTT thread"));
         return;
     }
-    if (m_connectDeadline.hasExpired()) {
+    if (connectDeadline.hasExpired()) {
         emit failed(QStringLiteral("cannot connect to the broker: %1")
                         .arg(QString::fromLocal8Bit(mosquitto_strerror(result))));
         return;
     }
-    m_retryTimer->start();
+    retryTimer->start();
 }
 
 void MqttRecorder::onConnect(
@@ -114,7 +112,8 @@ void MqttRecorder::onSubscribe(
     mosquitto *, void *self, int, int count, const int *grantedQos, const mosquitto_property *)
 {
     auto recorder = static_cast<MqttRecorder *>(self);
-    const bool granted = count == 1 && grantedQos[0] < grantedFailureThreshold;
+    // A code from 0x80 on refuses the subscription.
+    const bool granted = count == 1 && grantedQos[0] < MQTT_RC_UNSPECIFIED;
     QMetaObject::invokeMethod(
         recorder,
         [recorder, granted] {

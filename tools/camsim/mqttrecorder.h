@@ -29,7 +29,8 @@ public:
     // or failed().
     void start(const QHostAddress &broker, quint16 port);
     void stop();
-    bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
+    // One of the camera's reports on its update.
+    bool publishStatus(const QByteArray &payload);
 
 signals:
     void subscribed();
@@ -38,6 +39,11 @@ signals:
     void connectionLost(int reasonCode);
 
 private:
+    // Delivery up to QoS 2 and the retain flag as published let the log show
+    // what the tool sent, not what the broker made of it.
+    static constexpr int recordQos = 2;
+    static constexpr int statusQos = 0;
+
     void tryConnect();
 
     static void onConnect(mosquitto *client, void *self, int reasonCode, int flags,
@@ -49,12 +55,12 @@ private:
     static void onDisconnect(
         mosquitto *client, void *self, int reasonCode, const mosquitto_property *properties);
 
-    mosquitto *m_client = nullptr;
-    QTimer *m_retryTimer;
-    QDeadlineTimer m_connectDeadline;
-    QHostAddress m_broker;
-    quint16 m_port = 0;
-    bool m_loopRunning = false;
+    mosquitto *client = nullptr;
+    QTimer *retryTimer;
+    QDeadlineTimer connectDeadline;
+    QHostAddress brokerAddress;
+    quint16 brokerPort = 0;
+    bool loopRunning = false;
 };
 
 #endif // MQTTRECORDER_H

@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include "optionvalues.h"
+#include "protocol.h"
+
 namespace {
 
 constexpr int maxGeneratedCameras = 100000;
@@ -19,9 +22,9 @@ QString Options::usage()
         "Plays cameras for the maintenance tool on IPv4 address ADDR.\n"
         "  --bind ADDR        the camera's address; MQTT, HTTP and update ports listen here\n"
         "  --log FILE         JSON lines, one event each (default: standard error)\n"
-        "  --broker           run mosquitto on ADDR:1883 and record what the tool publishes\n"
-        "  --http             answer HTTP on ADDR:8888\n"
-        "  --update           take firmware images on ADDR:8000 (needs --broker)\n"
+        "  --broker           run mosquitto on ADDR:%1 and record what the tool publishes\n"
+        "  --http             answer HTTP on ADDR:%2\n"
+        "  --update           take firmware images on ADDR:%3 (needs --broker)\n"
         "  --update-fault F   no-listener | listen-after=MS | drop-after=BYTES |\n"
         "                     slow=BYTES_PER_SEC | status-not-json | status-array |\n"
         "                     progress-number | error-report | status-flood=N |\n"
@@ -37,7 +40,10 @@ QString Options::usage()
         "  --flood N          N random datagrams to the prober after the undelayed replies,\n"
         "                     some shaped like a reply but with a wrong checksum\n"
         "Without --camera and --generate one camera with default fields answers.\n"
-        "Prints \"ready\" once everything listens; SIGTERM or SIGINT ends it.\n");
+        "Prints \"ready\" once everything listens; SIGTERM or SIGINT ends it.\n")
+        .arg(Protocol::brokerPort)
+        .arg(Protocol::webPagePort)
+        .arg(Protocol::imagePort);
 }
 
 bool Options::parse(const QByteArrayList &arguments, QString *error)
@@ -45,10 +51,10 @@ bool Options::parse(const QByteArrayList &arguments, QString *error)
     for (int n = 0; n < arguments.size(); ++n) {
         QByteArray name = arguments.at(n);
         QByteArray value;
-        const int equals = name.indexOf('=');
-        if (name.startsWith("--") && equals > 0) {
-            value = name.mid(equals + 1);
-            name = name.left(equals);
+        const OptionValues::Item item = OptionValues::splitItem(name);
+        if (name.startsWith("--") && item.hasValue) {
+            name = item.name;
+            value = item.value;
         } else if (needsValue(name)) {
             if (n + 1 >= arguments.size()) {
                 *error = QStringLiteral("%1 needs a value").arg(QString::fromUtf8(name));
@@ -85,16 +91,13 @@ bool Options::takeOption(const QByteArray &name, const QByteArray &value, QStrin
     } else if (name == "--update-fault") {
         return updateFaults.add(value, error);
     } else if (name == "--camera") {
-        m_cameraFields.append(value);
+        cameraFields.append(value);
     } else if (name == "--generate") {
-        generatedCount = value.toInt(&ok);
-        ok = ok && generatedCount >= 0 && generatedCount <= maxGeneratedCameras;
+        ok = OptionValues::readNumber(value, 0, maxGeneratedCameras, &generatedCount);
     } else if (name == "--generate-from") {
-        generatedFirst = value.toInt(&ok);
-        ok = ok && generatedFirst >= 1 && generatedFirst <= maxGeneratedNumber;
+        ok = OptionValues::readNumber(value, 1, maxGeneratedNumber, &generatedFirst);
     } else if (name == "--flood") {
-        floodCount = value.toInt(&ok);
-        ok = ok && floodCount >= 0 && floodCount <= maxFloodDatagrams;
+        ok = OptionValues::readNumber(value, 0, maxFloodDatagrams, &floodCount);
     } else if (name == "--help" || name == "-h") {
         help = true;
     } else {
@@ -127,12 +130,11 @@ bool Options::checkCombination(QString *error) const
 
 bool Options::resolveCameras(QString *error)
 {
-    if (m_cameraFields.isEmpty() && generatedCount == 0)
-        m_cameraFields.append(QByteArray());
-    for (int index = 0; index < m_cameraFields.size(); ++index) {
+    if (cameraFields.isEmpty() && generatedCount == 0)
+        cameraFields.append(QByteArray());
+    for (int index = 0; index < cameraFields.size(); ++index) {
         CameraIdentity camera;
-        if (!CameraIdentity::fromFields(
-                m_cameraFields.at(index), index, bindAddress, &camera, error))
+        if (!CameraIdentity::fromFields(cameraFields.at(index), index, bindAddress, &camera, error))
             return false;
         cameras.append(camera);
     }

@@ -34,7 +34,7 @@ private:
     bool checkCombination(QString *error) const;
     static bool needsValue(const QByteArray &name);
 
-    QByteArrayList m_cameraFields;
+    QByteArrayList cameraFields;
 };
 
 #endif // OPTIONS_H

@@ -24,8 +24,8 @@ bool SignalWatcher::install(QString *error)
         *error = QStringLiteral("socketpair: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    m_notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
+    notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
 
     struct sigaction action
     {

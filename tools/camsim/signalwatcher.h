@@ -23,7 +23,7 @@ private:
     static void handle(int signalNumber);
     void readSignal();
 
-    QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier *notifier = nullptr;
 };
 
 #endif // SIGNALWATCHER_H

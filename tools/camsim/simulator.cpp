@@ -20,114 +20,114 @@ constexpr int startupTimeoutMs = 15000;
 
 Simulator::Simulator(const Options &options, EventLog *log, QObject *parent)
     : QObject(parent)
-    , m_options(options)
-    , m_log(log)
-    , m_startupTimer(new QTimer(this))
+    , options(options)
+    , log(log)
+    , startupTimer(new QTimer(this))
 {
-    m_startupTimer->setSingleShot(true);
-    connect(m_startupTimer, &QTimer::timeout, this,
+    startupTimer->setSingleShot(true);
+    connect(startupTimer, &QTimer::timeout, this,
         [this] { failStartup(QStringLiteral("not ready within %1 ms").arg(startupTimeoutMs)); });
 }
 
 Simulator::~Simulator()
 {
-    delete m_recorder;
-    delete m_broker;
+    delete recorder;
+    delete broker;
 }
 
 bool Simulator::start(QString *error)
 {
     if (!startDiscovery(error) || !startHttp(error))
         return false;
-    if (!m_options.broker) {
+    if (!options.broker) {
         announceReady();
         return true;
     }
-    m_startupTimer->start(startupTimeoutMs);
+    startupTimer->start(startupTimeoutMs);
     return startMqtt(error);
 }
 
 void Simulator::shutDown(int exitCode)
 {
-    if (m_shuttingDown)
+    if (shuttingDown)
         return;
-    m_shuttingDown = true;
-    if (m_recorder)
-        m_recorder->stop();
-    if (m_broker)
-        m_broker->stop();
-    m_log->write(QStringLiteral("exit"), { { "code", exitCode } });
+    shuttingDown = true;
+    if (recorder)
+        recorder->stop();
+    if (broker)
+        broker->stop();
+    log->write(QStringLiteral("exit"), { { "code", exitCode } });
     QCoreApplication::exit(exitCode);
 }
 
 bool Simulator::startDiscovery(QString *error)
 {
-    m_discovery = new DiscoveryResponder(m_options.cameras, m_options.generatedCount,
-        m_options.generatedFirst, m_options.floodCount, m_log, this);
-    return m_discovery->start(m_options.bindAddress, error);
+    discovery = new DiscoveryResponder(options.cameras, options.generatedCount,
+        options.generatedFirst, options.floodCount, log, this);
+    return discovery->start(options.bindAddress, error);
 }
 
 bool Simulator::startHttp(QString *error)
 {
-    if (!m_options.http)
+    if (!options.http)
         return true;
-    const QByteArray name = m_options.cameras.isEmpty() ? CameraIdentity::generated(1).deviceName
-                                                        : m_options.cameras.constFirst().deviceName;
-    m_http = new HttpResponder(name, m_log, this);
-    return m_http->start(m_options.bindAddress, error);
+    const QByteArray name = options.cameras.isEmpty() ? CameraIdentity::generated(1).deviceName
+                                                      : options.cameras.constFirst().deviceName;
+    http = new HttpResponder(name, log, this);
+    return http->start(options.bindAddress, error);
 }
 
 bool Simulator::startMqtt(QString *error)
 {
-    m_broker = new Broker(m_log);
-    if (!m_broker->start(m_options.bindAddress, error))
+    broker = new Broker(log);
+    if (!broker->start(options.bindAddress, error))
         return false;
-    connect(m_broker, &Broker::exitedUnexpectedly, this, [this] {
-        if (!m_ready)
+    connect(broker, &Broker::exitedUnexpectedly, this, [this] {
+        if (!ready)
             failStartup(QStringLiteral("the broker exited: ")
-                + QString::fromLocal8Bit(m_broker->recentOutput()));
+                + QString::fromLocal8Bit(broker->recentOutput()));
     });
 
-    m_recorder = new MqttRecorder;
-    connect(m_recorder, &MqttRecorder::subscribed, this, &Simulator::announceReady);
-    connect(m_recorder, &MqttRecorder::failed, this, &Simulator::failStartup);
-    connect(m_recorder, &MqttRecorder::messageReceived, this, &Simulator::recordMessage);
-    connect(m_recorder, &MqttRecorder::connectionLost, this, [this](int reasonCode) {
-        m_log->write(QStringLiteral("mqtt-disconnected"), { { "rc", reasonCode } });
+    recorder = new MqttRecorder;
+    connect(recorder, &MqttRecorder::subscribed, this, &Simulator::announceReady);
+    connect(recorder, &MqttRecorder::failed, this, &Simulator::failStartup);
+    connect(recorder, &MqttRecorder::messageReceived, this, &Simulator::recordMessage);
+    connect(recorder, &MqttRecorder::connectionLost, this, [this](int reasonCode) {
+        log->write(QStringLiteral("mqtt-disconnected"), { { "rc", reasonCode } });
     });
-    if (m_options.update)
-        m_update = new UpdateReceiver(
-            m_options.bindAddress, m_options.updateFaults, m_recorder, m_log, this);
-    m_recorder->start(m_options.bindAddress, Broker::port);
+    if (options.update)
+        updateReceiver
+            = new UpdateReceiver(options.bindAddress, options.updateFaults, recorder, log, this);
+    recorder->start(options.bindAddress, Broker::port);
     return true;
 }
 
 void Simulator::recordMessage(const QString &topic, const QByteArray &payload, int qos, bool retain)
 {
-    m_log->write(QStringLiteral("mqtt"),
+    log->write(QStringLiteral("mqtt"),
         { { "topic", topic }, { "payload_hex", QString::fromLatin1(payload.toHex()) },
             { "payload", QString::fromUtf8(payload) }, { "qos", qos }, { "retain", retain } });
-    if (m_update)
-        m_update->handleMessage(topic, payload);
+    if (updateReceiver)
+        updateReceiver->handleMessage(topic, payload);
 }
 
 void Simulator::announceReady()
 {
     // A reconnect after a broker restart subscribes again; ready is said once.
-    if (m_ready)
+    if (ready)
         return;
-    m_ready = true;
-    m_startupTimer->stop();
-    m_log->write(QStringLiteral("ready"));
+    ready = true;
+    startupTimer->stop();
+    log->write(QStringLiteral("ready"));
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
 }
 
 void Simulator::failStartup(const QString &reason)
 {
-    if (m_ready || m_shuttingDown)
+    if (ready || shuttingDown)
         return;
-    m_log->write(QStringLiteral("error"), { { "message", reason } });
+    log->write(QStringLiteral("error"), { { "message", reason } });
     std::fprintf(stderr, "camsim: %s\n", qPrintable(reason));
     shutDown(1);
 }

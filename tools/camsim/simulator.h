@@ -36,16 +36,16 @@ private:
     void announceReady();
     void failStartup(const QString &reason);
 
-    Options m_options;
-    EventLog *m_log;
-    DiscoveryResponder *m_discovery = nullptr;
-    HttpResponder *m_http = nullptr;
-    Broker *m_broker = nullptr;
-    MqttRecorder *m_recorder = nullptr;
-    UpdateReceiver *m_update = nullptr;
-    QTimer *m_startupTimer;
-    bool m_ready = false;
-    bool m_shuttingDown = false;
+    Options options;
+    EventLog *log;
+    DiscoveryResponder *discovery = nullptr;
+    HttpResponder *http = nullptr;
+    Broker *broker = nullptr;
+    MqttRecorder *recorder = nullptr;
+    UpdateReceiver *updateReceiver = nullptr;
+    QTimer *startupTimer;
+    bool ready = false;
+    bool shuttingDown = false;
 };
 
 #endif // SIMULATOR_H

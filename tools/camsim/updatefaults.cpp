@@ -1,58 +1,58 @@
 #include "updatefaults.h"
 
-#include <QList>
+#include "optionvalues.h"
+
+#include <limits>
 
 namespace {
 
 constexpr int maxListenDelayMs = 600000;
 constexpr int maxStatusFlood = 1000000;
 
+// The faults that take no value.
+struct Flag
+{
+    const char *name;
+    bool UpdateFaults::*isSet;
+};
+const Flag flags[] = {
+    { "no-listener", &UpdateFaults::noListener },
+    { "status-not-json", &UpdateFaults::statusNotJson },
+    { "status-array", &UpdateFaults::statusArray },
+    { "progress-number", &UpdateFaults::progressNumber },
+    { "close-when-complete", &UpdateFaults::closeWhenComplete },
+    { "error-report", &UpdateFaults::errorReport },
+};
+
 } // namespace
 
 bool UpdateFaults::add(const QByteArray &list, QString *error)
 {
-    const QList<QByteArray> items = list.split(',');
-    for (const QByteArray &item : items) {
-        const int equals = item.indexOf('=');
-        const QByteArray name = equals < 0 ? item : item.left(equals);
-        const QByteArray value = equals < 0 ? QByteArray() : item.mid(equals + 1);
-        if (!addOne(name, value, equals >= 0)) {
-            *error = QStringLiteral("bad update fault: %1").arg(QString::fromUtf8(item));
+    for (const OptionValues::Item &item : OptionValues::splitList(list)) {
+        if (!addOne(item)) {
+            *error = QStringLiteral("bad update fault: %1").arg(QString::fromUtf8(item.text));
             return false;
         }
     }
     return true;
 }
 
-bool UpdateFaults::addOne(const QByteArray &name, const QByteArray &value, bool hasValue)
+bool UpdateFaults::addOne(const OptionValues::Item &item)
 {
-    bool ok = !hasValue;
-    if (name == "no-listener") {
-        noListener = ok;
-    } else if (name == "status-not-json") {
-        statusNotJson = ok;
-    } else if (name == "status-array") {
-        statusArray = ok;
-    } else if (name == "progress-number") {
-        progressNumber = ok;
-    } else if (name == "close-when-complete") {
-        closeWhenComplete = ok;
-    } else if (name == "error-report") {
-        errorReport = ok;
-    } else if (name == "listen-after") {
-        listenAfterMs = value.toInt(&ok);
-        ok = ok && listenAfterMs >= 0 && listenAfterMs <= maxListenDelayMs;
-    } else if (name == "drop-after") {
-        dropAfterBytes = value.toLongLong(&ok);
-        ok = ok && dropAfterBytes >= 0;
-    } else if (name == "status-flood") {
-        statusFloodCount = value.toInt(&ok);
-        ok = ok && statusFloodCount > 0 && statusFloodCount <= maxStatusFlood;
-    } else if (name == "slow") {
-        slowBytesPerSecond = value.toInt(&ok);
-        ok = ok && slowBytesPerSecond > 0;
-    } else {
-        ok = false;
+    for (const Flag &flag : flags) {
+        if (item.name == flag.name) {
+            this->*flag.isSet = !item.hasValue;
+            return !item.hasValue;
+        }
     }
-    return ok;
+    using OptionValues::readNumber;
+    if (item.name == "listen-after")
+        return readNumber(item.value, 0, maxListenDelayMs, &listenAfterMs);
+    if (item.name == "drop-after")
+        return readNumber(item.value, 0, std::numeric_limits<qint64>::max(), &dropAfterBytes);
+    if (item.name == "status-flood")
+        return readNumber(item.value, 1, maxStatusFlood, &statusFloodCount);
+    if (item.name == "slow")
+        return readNumber(item.value, 1, std::numeric_limits<int>::max(), &slowBytesPerSecond);
+    return false;
 }

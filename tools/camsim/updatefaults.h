@@ -1,7 +1,8 @@
 #ifndef UPDATEFAULTS_H
 #define UPDATEFAULTS_H
 
-#include <QByteArray>
+#include "optionvalues.h"
+
 #include <QString>
 
 // Ways the simulated camera's firmware update can misbehave, so the tests can
@@ -24,7 +25,7 @@ struct UpdateFaults
     bool add(const QByteArray &list, QString *error);
 
 private:
-    bool addOne(const QByteArray &name, const QByteArray &value, bool hasValue);
+    bool addOne(const OptionValues::Item &item);
 };
 
 #endif // UPDATEFAULTS_H

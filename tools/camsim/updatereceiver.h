@@ -42,16 +42,16 @@ private:
     void sendStatus(StatusMessage::Type type, StatusMessage::ErrorCode errorCode, int progress,
         const QString &message);
 
-    QHostAddress m_address;
-    UpdateFaults m_faults;
-    MqttRecorder *m_mqtt;
-    EventLog *m_log;
-    QTcpServer *m_server;
-    QTimer *m_listenTimer;
-    ImageTransfer *m_transfer = nullptr;
-    UpdateRequest m_request;
-    int m_lastProgress = -1;
-    bool m_statusFlooded = false;
+    QHostAddress address;
+    UpdateFaults faults;
+    MqttRecorder *mqtt;
+    EventLog *log;
+    QTcpServer *server;
+    QTimer *listenTimer;
+    ImageTransfer *transfer = nullptr;
+    UpdateRequest request;
+    int lastProgress = -1;
+    bool statusFlooded = false;
 };
 
 #endif // UPDATERECEIVER_H
