@@ -3,9 +3,10 @@
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
-# What building and running the tool needs.
+# What building and running the tool needs. The update window's captions end
+# in a full-width colon, which DejaVu lacks and the Droid fallback font draws.
 build_packages=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools libmosquitto-dev
-    libssl-dev fonts-dejavu-core)
+    libssl-dev fonts-dejavu-core fonts-droid-fallback)
 # What the tests, the virtual LAN and the demo need besides.
 lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick)
 # What packaging and checking the package need: the package's dependencies
