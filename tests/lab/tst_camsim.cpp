@@ -6,21 +6,18 @@
 
 #include "labcamera.h"
 #include "labcameras.h"
+#include "mqttclient.h"
 #include "referencecrc.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QNetworkDatagram>
 #include <QSet>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtTest>
 
-#include <mosquitto.h>
-
-#include <atomic>
 #include <csignal>
 
 namespace {
@@ -72,69 +69,26 @@ QJsonDocument lastStatus(const LabCamera *camera)
         camera->events("status").constLast().value("payload").toString().toUtf8());
 }
 
-} // namespace
-
-// The tool's side of MQTT, kept independent of the tool's own client. The
-// library's thread counts subscriptions and fills in the messages that arrive,
-// which the test reads under the mutex.
-class MqttPeer
+// Connects the tool's MQTT client to the camera's broker. The broker is the
+// real mosquitto, so the tool's client cannot hide a fault of the simulator.
+bool connectTool(MqttClient &tool, const QString &host)
 {
-public:
-    MqttPeer()
-    {
-        client = mosquitto_new(nullptr, true, this);
-        mosquitto_subscribe_callback_set(
-            client, [](mosquitto *, void *self, int, int, const int *) {
-                ++static_cast<MqttPeer *>(self)->subscriptions;
-            });
-        mosquitto_message_callback_set(
-            client, [](mosquitto *, void *self, const mosquitto_message *message) {
-                auto peer = static_cast<MqttPeer *>(self);
-                QMutexLocker locker(&peer->mutex);
-                peer->messages.append(
-                    QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
-            });
-    }
-    ~MqttPeer()
-    {
-        mosquitto_disconnect(client);
-        mosquitto_loop_stop(client, false);
-        mosquitto_destroy(client);
-    }
+    tool.setHostname(host);
+    tool.setPort(mqttPort);
+    tool.connectToHost();
+    return QTest::qWaitFor([&tool] { return tool.state() == MqttClient::Connected; }, timeoutMs);
+}
 
-    bool connectTo(const QString &host)
-    {
-        return mosquitto_connect(client, host.toLatin1().constData(), mqttPort, 60)
-            == MOSQ_ERR_SUCCESS
-            && mosquitto_loop_start(client) == MOSQ_ERR_SUCCESS;
-    }
+// The payloads of the messages the tool's client received, oldest first.
+QList<QByteArray> payloads(const QSignalSpy &received)
+{
+    QList<QByteArray> found;
+    for (const QList<QVariant> &message : received)
+        found.append(message.at(0).toByteArray());
+    return found;
+}
 
-    // True once the broker confirmed the subscription.
-    bool subscribe(const char *topic)
-    {
-        return mosquitto_subscribe(client, nullptr, topic, 0) == MOSQ_ERR_SUCCESS
-            && QTest::qWaitFor([this] { return subscriptions == 1; }, timeoutMs);
-    }
-
-    bool publish(const char *topic, const QByteArray &payload, int qos = 0, bool retain = false)
-    {
-        return mosquitto_publish(
-                   client, nullptr, topic, payload.size(), payload.constData(), qos, retain)
-            == MOSQ_ERR_SUCCESS;
-    }
-
-    QList<QByteArray> received()
-    {
-        QMutexLocker locker(&mutex);
-        return messages;
-    }
-
-private:
-    mosquitto *client;
-    std::atomic<int> subscriptions { 0 };
-    QMutex mutex;
-    QList<QByteArray> messages;
-};
+} // namespace
 
 class TestCamsim : public QObject
 {
@@ -163,7 +117,7 @@ private slots:
 
 private:
     QList<QByteArray> probeAndCollect(int expected, int windowMs = replyWindowMs);
-    LabCamera *announce(int index, const QStringList &faults, MqttPeer &tool,
+    LabCamera *announce(int index, const QStringList &faults, MqttClient &tool,
         const QByteArray &firmware, bool watchStatus = false);
     void pushImage(const QString &host, const QByteArray &firmware);
 
@@ -175,7 +129,6 @@ void TestCamsim::initTestCase()
     if (qEnvironmentVariableIsEmpty("LAB_NAME"))
         QSKIP("needs the virtual LAN: run through tools/lab/lab.sh run");
     QVERIFY(qEnvironmentVariableIntValue("LAB_CAMERAS") >= 3);
-    mosquitto_lib_init();
 }
 
 void TestCamsim::cleanup()
@@ -205,17 +158,18 @@ QList<QByteArray> TestCamsim::probeAndCollect(int expected, int windowMs)
     return replies;
 }
 
-// Starts an updating camera with those update faults, connects as the tool
-// would, optionally subscribes to the camera's reports, publishes the update
-// request for firmware and waits for the image port. The camera, or null when
-// a step failed.
-LabCamera *TestCamsim::announce(int index, const QStringList &faults, MqttPeer &tool,
+// Starts an updating camera with those update faults, connects the tool,
+// optionally subscribes to the camera's reports, publishes the update request
+// for firmware and waits for the image port. The camera, or null when a step
+// failed. The broker takes one client's packets in order, so the subscription
+// stands before the camera sees the request.
+LabCamera *TestCamsim::announce(int index, const QStringList &faults, MqttClient &tool,
     const QByteArray &firmware, bool watchStatus)
 {
     LabCamera *camera = cameras.start(index, LabCameras::updating(faults));
-    const bool announced = camera->isRunning() && tool.connectTo(camera->address())
+    const bool announced = camera->isRunning() && connectTool(tool, camera->address())
         && (!watchStatus || tool.subscribe(statusTopic))
-        && tool.publish(requestTopic, updateRequest(firmware))
+        && tool.publish(requestTopic, updateRequest(firmware)) == 0
         && camera->waitForEvent("tcp-listen");
     return announced ? camera : nullptr;
 }
@@ -388,10 +342,10 @@ void TestCamsim::brokerRecordsQosAndRetain()
     QVERIFY(camera->brokerPid() > 0);
     const char powerOff[] = "Ordel Tool_in/poweroff";
     const char restart[] = "Ordel Tool_in/restart";
-    MqttPeer tool;
-    QVERIFY(tool.connectTo(camera->address()));
-    QVERIFY(tool.publish(powerOff, "Shut Down"));
-    QVERIFY(tool.publish(restart, "Restart", 1, true));
+    MqttClient tool;
+    QVERIFY(connectTool(tool, camera->address()));
+    QCOMPARE(tool.publish(powerOff, "Shut Down"), 0);
+    QVERIFY(tool.publish(restart, "Restart", 1, true) > 0);
     QVERIFY(camera->waitForEvent("mqtt", 2));
 
     const QList<QJsonObject> messages = camera->events("mqtt");
@@ -406,7 +360,8 @@ void TestCamsim::brokerRecordsQosAndRetain()
 
 void TestCamsim::updateSucceeds()
 {
-    MqttPeer tool;
+    MqttClient tool;
+    QSignalSpy statuses(&tool, &MqttClient::messageReceived);
     const QByteArray firmware = image(200000);
     LabCamera *camera = announce(2, {}, tool, firmware, true);
     QVERIFY(camera);
@@ -416,17 +371,16 @@ void TestCamsim::updateSucceeds()
     const QJsonObject result = camera->events("image").constFirst();
     QCOMPARE(result.value("ok").toBool(), true);
     QCOMPARE(result.value("size").toInt(), firmware.size());
-    QTRY_VERIFY_WITH_TIMEOUT(tool.received().contains(updateSucceeded), timeoutMs);
-    const QList<QByteArray> statuses = tool.received();
+    QTRY_VERIFY_WITH_TIMEOUT(payloads(statuses).contains(updateSucceeded), timeoutMs);
     QVERIFY(statuses.size() >= 2);
-    const QJsonObject first = QJsonDocument::fromJson(statuses.constFirst()).object();
+    const QJsonObject first = QJsonDocument::fromJson(payloads(statuses).constFirst()).object();
     QCOMPARE(first.value("type").toString(), QStringLiteral("1"));
     QCOMPARE(first.value("message").toString(), QStringLiteral("Receiving firmware..."));
 }
 
 void TestCamsim::droppedUpdateFailsTheCheck()
 {
-    MqttPeer tool;
+    MqttClient tool;
     const QByteArray firmware = image(4000);
     LabCamera *camera = announce(3, { "drop-after=1000" }, tool, firmware);
     QVERIFY(camera);
@@ -447,7 +401,7 @@ void TestCamsim::droppedUpdateFailsTheCheck()
 
 void TestCamsim::statusFaultsMalformTheReports()
 {
-    MqttPeer tool;
+    MqttClient tool;
     const QByteArray firmware = image(1000);
     LabCamera *camera = announce(1, { "status-array", "progress-number" }, tool, firmware);
     QVERIFY(camera);
@@ -460,7 +414,8 @@ void TestCamsim::statusFaultsMalformTheReports()
 void TestCamsim::statusFloodAddsProgressReports()
 {
     const int statusFloodSize = 500;
-    MqttPeer tool;
+    MqttClient tool;
+    QSignalSpy statuses(&tool, &MqttClient::messageReceived);
     const QByteArray firmware = image(200000);
     const QString flood = QString("status-flood=%1").arg(statusFloodSize);
     LabCamera *camera = announce(2, { flood }, tool, firmware, true);
@@ -470,10 +425,10 @@ void TestCamsim::statusFloodAddsProgressReports()
     QCOMPARE(camera->events("status-flood").constFirst().value("sent").toInt(), statusFloodSize);
 
     QTRY_COMPARE_WITH_TIMEOUT(
-        tool.received().value(tool.received().size() - 1), updateSucceeded, timeoutMs);
+        payloads(statuses).value(statuses.size() - 1), updateSucceeded, timeoutMs);
     int progressReports = 0;
     QSet<QString> progressValues;
-    for (const QByteArray &status : tool.received()) {
+    for (const QByteArray &status : payloads(statuses)) {
         const QJsonObject report = QJsonDocument::fromJson(status).object();
         if (report.value("type").toString() != "1")
             continue;
