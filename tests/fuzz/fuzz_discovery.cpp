@@ -6,6 +6,7 @@
 #include "analysedata.h"
 #include "crc_calc.h"
 #include "protocol.h"
+#include "referencecrc.h"
 
 #include <QString>
 
@@ -32,23 +33,11 @@ void check(bool condition, const char *what)
     }
 }
 
-// CRC-16/MODBUS bit by bit, independent of Crc_Calc's tables.
-unsigned referenceCrc(const unsigned char *data, size_t length)
-{
-    unsigned crc = 0xFFFF;
-    for (size_t n = 0; n < length; ++n) {
-        crc ^= data[n];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-    }
-    return crc;
-}
-
 bool referenceCheck(const unsigned char *frame, size_t length)
 {
-    const unsigned crc = referenceCrc(frame, length - 2);
     return frame[0] == frameFirstId && frame[1] == frameSecondId && frame[2] == length - 5
-        && frame[length - 2] == (crc >> 8) && frame[length - 1] == (crc & 0xFFu);
+        && ReferenceCrc::isAppended(
+            QByteArray::fromRawData(reinterpret_cast<const char *>(frame), int(length)));
 }
 
 // Latin-1 text of bytes first..last, ending at the first zero byte.

@@ -3,6 +3,7 @@
 #include "modalanswerer.h"
 #include "mqttclient.h"
 #include "protocol.h"
+#include "updatedriver.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
+
+using namespace UpdateDriver;
 
 // The update window without a camera: the image choice, the request it would
 // send and how it reads the camera's reports. Its designed values are in
@@ -35,17 +38,7 @@ private slots:
     void localAddressIsTheLastUsableIpv4();
 
 private:
-    template <typename T> T *widget(const char *name) const
-    {
-        return form->findChild<T *>(QLatin1String(name));
-    }
-    void browse(const QString &path);
-    // Start, with the box it opens answered; the boxes seen.
-    QList<SeenBox> pressStart(QMessageBox::StandardButton answer);
-    QString writeImage(const QString &name, const QByteArray &content);
-
     QPointer<Form> form;
-    QTemporaryDir images;
 };
 
 void TestForm::init()
@@ -60,71 +53,51 @@ void TestForm::cleanup()
     delete form;
 }
 
-void TestForm::browse(const QString &path)
+// Start with no image chosen: the box that asks for one, answered.
+static void verifyStartAsksForAnImage(Form *form)
 {
     ModalAnswerer answerer;
-    answerer.chooseFile(path);
-    QTest::mouseClick(widget<QPushButton>("pushButton_Browser"), Qt::LeftButton);
+    answerer.pressButton(QMessageBox::Ok);
+    QTest::mouseClick(startButton(form), Qt::LeftButton);
     QVERIFY(answerer.waitUntilAnswered());
-    QCOMPARE(answerer.fileDialogs, QStringList({ "Please select a bin file" }));
-}
-
-QList<SeenBox> TestForm::pressStart(QMessageBox::StandardButton answer)
-{
-    ModalAnswerer answerer;
-    answerer.pressButton(answer);
-    QTest::mouseClick(widget<QPushButton>("pushButton_Start"), Qt::LeftButton);
-    return answerer.waitUntilAnswered() ? answerer.boxes : QList<SeenBox>();
-}
-
-QString TestForm::writeImage(const QString &name, const QByteArray &content)
-{
-    QFile file(images.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    return file.fileName();
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes.first().title, QString("Tip"));
+    QCOMPARE(answerer.boxes.first().text, QString("Please select a bin file"));
+    QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Ok);
 }
 
 void TestForm::startWithoutImageAsksForOne()
 {
-    const QList<SeenBox> boxes = pressStart(QMessageBox::Ok);
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes.first().title, QString("Tip"));
-    QCOMPARE(boxes.first().text, QString("Please select a bin file"));
-    QCOMPARE(boxes.first().buttons, QMessageBox::Ok);
-    QVERIFY(widget<QPushButton>("pushButton_Start")->isEnabled());
+    UPDATE_STEP(verifyStartAsksForAnImage(form));
+    QVERIFY(startButton(form)->isEnabled());
     QCOMPARE(form->findChild<MqttClient *>()->state(), MqttClient::Disconnected);
 }
 
 void TestForm::cancelledBrowseClearsTheChoice()
 {
-    const QString image = writeImage("first.bin", "image");
-    browse(image);
-    QCOMPARE(widget<QLineEdit>("lineEdit")->text(), image);
-
-    browse(QString());
-    QVERIFY(widget<QLineEdit>("lineEdit")->text().isEmpty());
+    UPDATE_STEP(browse(form, imageFile("first.bin", "image")));
+    {
+        ModalAnswerer answerer;
+        answerer.chooseFile(QString());
+        QTest::mouseClick(form->findChild<QPushButton *>("pushButton_Browser"), Qt::LeftButton);
+        QVERIFY(answerer.waitUntilAnswered());
+        QCOMPARE(answerer.fileDialogs, QStringList({ "Please select a bin file" }));
+    }
+    QVERIFY(form->findChild<QLineEdit *>("lineEdit")->text().isEmpty());
     QVERIFY(form->CreateJsonQByteArray().isEmpty());
-
-    const QList<SeenBox> boxes = pressStart(QMessageBox::Ok);
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes.first().text, QString("Please select a bin file"));
+    verifyStartAsksForAnImage(form);
 }
 
 void TestForm::answeringNoChangesNothing()
 {
-    browse(writeImage("camera.bin", "image"));
-    widget<QLabel>("label_state")->setText("unchanged");
+    UPDATE_STEP(browse(form, imageFile("camera.bin", "image")));
+    state(form)->setText("unchanged");
     QSignalSpy clientStates(form->findChild<MqttClient *>(), &MqttClient::stateChanged);
-
-    const QList<SeenBox> boxes = pressStart(QMessageBox::No);
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes.first().text, QString("Do you want to update?"));
-    QCOMPARE(boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    UPDATE_STEP(start(form, QMessageBox::No));
 
     QTest::qWait(100);
-    QVERIFY(widget<QPushButton>("pushButton_Start")->isEnabled());
-    QCOMPARE(widget<QLabel>("label_state")->text(), QString("unchanged"));
+    QVERIFY(startButton(form)->isEnabled());
+    QCOMPARE(state(form)->text(), QString("unchanged"));
     QCOMPARE(clientStates.size(), 0);
 }
 
@@ -140,7 +113,7 @@ void TestForm::requestDescribesTheChosenImage()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, md5);
-    browse(writeImage("fw 2.8.1.bin", content));
+    UPDATE_STEP(browse(form, imageFile("fw 2.8.1.bin", content)));
 
     const QString localIp = LocalAddress::ForDevice(
         "192.0.2.10", Form::ChooseLocalIp(QNetworkInterface::allAddresses()));
@@ -154,8 +127,8 @@ void TestForm::requestDescribesTheChosenImage()
 
 void TestForm::requestIsEmptyWhenTheImageIsGone()
 {
-    const QString image = writeImage("gone.bin", "image");
-    browse(image);
+    const QString image = imageFile("gone.bin", "image");
+    UPDATE_STEP(browse(form, image));
     QVERIFY(QFile::remove(image));
     QVERIFY(form->CreateJsonQByteArray().isEmpty());
 }
@@ -165,15 +138,15 @@ void TestForm::statusReportsMoveTheWindow_data()
     QTest::addColumn<QString>("topic");
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<int>("bar");
-    QTest::addColumn<QString>("state"); // "?" for the JSON library's own error text
+    QTest::addColumn<QString>("text"); // "?" for the JSON library's own error text
     QTest::addColumn<bool>("startEnabled");
 
     // The window starts each row with the bar at 37, "before" shown and Start
     // disabled, as during an update.
     const auto report
-        = [](const char *name, const char *payload, int bar, const char *state, bool startEnabled) {
-              QTest::newRow(name) << QString(Protocol::updateStatusTopic) << QByteArray(payload)
-                                  << bar << state << startEnabled;
+        = [](const char *name, const char *payload, int bar, const char *text, bool startEnabled,
+              const QString &topic = QString(Protocol::updateStatusTopic)) {
+              QTest::newRow(name) << topic << QByteArray(payload) << bar << text << startEnabled;
           };
     report("progress", R"({"type":"1","errorcode":"0","progress":"45","message":"Writing"})", 45,
         "Writing", false);
@@ -203,12 +176,9 @@ void TestForm::statusReportsMoveTheWindow_data()
     report("array", R"([{"type":"2","errorcode":"0","progress":"100"}])", 37, "before", false);
     report("not JSON", "not json", 37, "?", true);
     report("empty payload", "", 37, "?", true);
-    QTest::newRow("other topic") << "Ordel Tool_out/other" << QByteArray("not json") << 37
-                                 << "before" << false;
-    QTest::newRow("topic in other case")
-        << QString(Protocol::updateStatusTopic).toLower()
-        << QByteArray(R"({"type":"2","errorcode":"0","progress":"100","message":"x"})") << 37
-        << "before" << false;
+    report("other topic", "not json", 37, "before", false, "Ordel Tool_out/other");
+    report("topic in other case", R"({"type":"2","errorcode":"0","progress":"100","message":"x"})",
+        37, "before", false, QString(Protocol::updateStatusTopic).toLower());
 }
 
 void TestForm::statusReportsMoveTheWindow()
@@ -216,22 +186,22 @@ void TestForm::statusReportsMoveTheWindow()
     QFETCH(QString, topic);
     QFETCH(QByteArray, payload);
     QFETCH(int, bar);
-    QFETCH(QString, state);
+    QFETCH(QString, text);
     QFETCH(bool, startEnabled);
-    widget<QProgressBar>("progressBar")->setValue(37);
-    widget<QLabel>("label_state")->setText("before");
-    widget<QPushButton>("pushButton_Start")->setEnabled(false);
+    progress(form)->setValue(37);
+    state(form)->setText("before");
+    startButton(form)->setEnabled(false);
 
     QVERIFY(QMetaObject::invokeMethod(
         form, "topicMessageReceived", Q_ARG(QByteArray, payload), Q_ARG(QString, topic)));
 
-    QCOMPARE(widget<QProgressBar>("progressBar")->value(), bar);
-    const QString shown = widget<QLabel>("label_state")->text();
-    if (state == "?")
+    QCOMPARE(progress(form)->value(), bar);
+    const QString shown = state(form)->text();
+    if (text == "?")
         QVERIFY2(!shown.isEmpty() && shown != "before", qPrintable(shown));
     else
-        QCOMPARE(shown, state);
-    QCOMPARE(widget<QPushButton>("pushButton_Start")->isEnabled(), startEnabled);
+        QCOMPARE(shown, text);
+    QCOMPARE(startButton(form)->isEnabled(), startEnabled);
 }
 
 void TestForm::localAddressIsTheLastUsableIpv4_data()

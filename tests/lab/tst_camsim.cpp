@@ -6,20 +6,18 @@
 
 #include "labcamera.h"
 #include "labcameras.h"
+#include "mqttclient.h"
+#include "referencecrc.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QNetworkDatagram>
 #include <QSet>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtTest>
 
-#include <mosquitto.h>
-
-#include <atomic>
 #include <csignal>
 
 namespace {
@@ -37,32 +35,11 @@ const QByteArray updateSucceeded
     = R"({"type":"2","errorcode":"0","progress":"100","message":"Update succeeded"})";
 
 constexpr int replyWindowMs = 1000;
-constexpr int eventTimeoutMs = 5000;
-constexpr int mqttTimeoutMs = 5000;
+constexpr int timeoutMs = 5000;
 // For crowds and floods of datagrams: time to take them all in, and room
 // for them while the test's event loop catches up.
 constexpr int crowdWindowMs = 5000;
 constexpr int crowdReceiveBuffer = 4 * 1024 * 1024;
-
-// Written out bit by bit rather than shared with the tool, so a mistake in
-// the tool's table cannot hide in both sides.
-quint16 modbusCrc(const QByteArray &data)
-{
-    quint16 crc = 0xFFFF;
-    for (const char byte : data) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
-bool checksumHighFirst(const QByteArray &frame)
-{
-    const quint16 crc = modbusCrc(frame.left(frame.size() - 2));
-    return quint8(frame.at(frame.size() - 2)) == crc >> 8
-        && quint8(frame.at(frame.size() - 1)) == (crc & 0xFF);
-}
 
 QByteArray padded(const QByteArray &text, int width)
 {
@@ -92,66 +69,26 @@ QJsonDocument lastStatus(const LabCamera *camera)
         camera->events("status").constLast().value("payload").toString().toUtf8());
 }
 
-} // namespace
-
-// The tool's side of MQTT, kept independent of the tool's own client. The
-// library's thread counts subscriptions and fills in the messages that arrive,
-// which the test reads under the mutex.
-class MqttPeer
+// Connects the tool's MQTT client to the camera's broker. The broker is the
+// real mosquitto, so the tool's client cannot hide a fault of the simulator.
+bool connectTool(MqttClient &tool, const QString &host)
 {
-public:
-    MqttPeer() { client = mosquitto_new(nullptr, true, this); }
-    ~MqttPeer()
-    {
-        mosquitto_disconnect(client);
-        mosquitto_loop_stop(client, false);
-        mosquitto_destroy(client);
-    }
+    tool.setHostname(host);
+    tool.setPort(mqttPort);
+    tool.connectToHost();
+    return QTest::qWaitFor([&tool] { return tool.state() == MqttClient::Connected; }, timeoutMs);
+}
 
-    bool connectTo(const QString &host)
-    {
-        mosquitto_subscribe_callback_set(
-            client, [](mosquitto *, void *self, int, int, const int *) {
-                ++static_cast<MqttPeer *>(self)->subscriptions;
-            });
-        mosquitto_message_callback_set(
-            client, [](mosquitto *, void *self, const mosquitto_message *message) {
-                auto peer = static_cast<MqttPeer *>(self);
-                QMutexLocker locker(&peer->mutex);
-                peer->messages.append(
-                    QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
-            });
-        return mosquitto_connect(client, host.toLatin1().constData(), mqttPort, 60)
-            == MOSQ_ERR_SUCCESS
-            && mosquitto_loop_start(client) == MOSQ_ERR_SUCCESS;
-    }
+// The payloads of the messages the tool's client received, oldest first.
+QList<QByteArray> payloads(const QSignalSpy &received)
+{
+    QList<QByteArray> found;
+    for (const QList<QVariant> &message : received)
+        found.append(message.at(0).toByteArray());
+    return found;
+}
 
-    // True once the broker confirmed the subscription.
-    bool subscribe(const char *topic)
-    {
-        return mosquitto_subscribe(client, nullptr, topic, 0) == MOSQ_ERR_SUCCESS
-            && QTest::qWaitFor([this] { return subscriptions == 1; }, mqttTimeoutMs);
-    }
-
-    bool publish(const char *topic, const QByteArray &payload, int qos = 0, bool retain = false)
-    {
-        return mosquitto_publish(
-                   client, nullptr, topic, payload.size(), payload.constData(), qos, retain)
-            == MOSQ_ERR_SUCCESS;
-    }
-
-    QList<QByteArray> received()
-    {
-        QMutexLocker locker(&mutex);
-        return messages;
-    }
-
-private:
-    mosquitto *client;
-    std::atomic<int> subscriptions { 0 };
-    QMutex mutex;
-    QList<QByteArray> messages;
-};
+} // namespace
 
 class TestCamsim : public QObject
 {
@@ -180,7 +117,7 @@ private slots:
 
 private:
     QList<QByteArray> probeAndCollect(int expected, int windowMs = replyWindowMs);
-    LabCamera *announce(int index, const QStringList &faults, MqttPeer &tool,
+    LabCamera *announce(int index, const QStringList &faults, MqttClient &tool,
         const QByteArray &firmware, bool watchStatus = false);
     void pushImage(const QString &host, const QByteArray &firmware);
 
@@ -192,8 +129,6 @@ void TestCamsim::initTestCase()
     if (qEnvironmentVariableIsEmpty("LAB_NAME"))
         QSKIP("needs the virtual LAN: run through tools/lab/lab.sh run");
     QVERIFY(qEnvironmentVariableIntValue("LAB_CAMERAS") >= 3);
-    QCOMPARE(modbusCrc("123456789"), quint16(0x4B37));
-    mosquitto_lib_init();
 }
 
 void TestCamsim::cleanup()
@@ -218,23 +153,23 @@ QList<QByteArray> TestCamsim::probeAndCollect(int expected, int windowMs)
         }
     });
     socket.writeDatagram(probe, QHostAddress::Broadcast, discoveryPort);
-    // Too few replies is for the caller to judge, so the outcome is not checked here.
-    const bool complete = QTest::qWaitFor([&] { return replies.size() >= expected; }, windowMs);
-    Q_UNUSED(complete)
+    // Too few replies is for the caller to judge.
+    (void)QTest::qWaitFor([&] { return replies.size() >= expected; }, windowMs);
     return replies;
 }
 
-// Starts an updating camera with those update faults, connects as the tool
-// would, optionally subscribes to the camera's reports, publishes the update
-// request for firmware and waits for the image port. The camera, or null when
-// a step failed.
-LabCamera *TestCamsim::announce(int index, const QStringList &faults, MqttPeer &tool,
+// Starts an updating camera with those update faults, connects the tool,
+// optionally subscribes to the camera's reports, publishes the update request
+// for firmware and waits for the image port. The camera, or null when a step
+// failed. The broker takes one client's packets in order, so the subscription
+// stands before the camera sees the request.
+LabCamera *TestCamsim::announce(int index, const QStringList &faults, MqttClient &tool,
     const QByteArray &firmware, bool watchStatus)
 {
     LabCamera *camera = cameras.start(index, LabCameras::updating(faults));
-    const bool announced = camera->isRunning() && tool.connectTo(camera->address())
+    const bool announced = camera->isRunning() && connectTool(tool, camera->address())
         && (!watchStatus || tool.subscribe(statusTopic))
-        && tool.publish(requestTopic, updateRequest(firmware))
+        && tool.publish(requestTopic, updateRequest(firmware)) == 0
         && camera->waitForEvent("tcp-listen");
     return announced ? camera : nullptr;
 }
@@ -243,24 +178,21 @@ void TestCamsim::pushImage(const QString &host, const QByteArray &firmware)
 {
     QTcpSocket socket;
     socket.connectToHost(host, updatePort);
-    QVERIFY(socket.waitForConnected(eventTimeoutMs));
+    QVERIFY(socket.waitForConnected(timeoutMs));
     socket.write(firmware);
-    QTRY_COMPARE_WITH_TIMEOUT(socket.bytesToWrite(), qint64(0), eventTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(socket.bytesToWrite(), qint64(0), timeoutMs);
     socket.disconnectFromHost();
     if (socket.state() != QAbstractSocket::UnconnectedState)
-        socket.waitForDisconnected(eventTimeoutMs);
+        socket.waitForDisconnected(timeoutMs);
 }
 
 void TestCamsim::replyCarriesTheIdentity()
 {
     LabCamera *plain = cameras.start(1, {});
     QVERIFY(plain->isRunning());
-    QVERIFY(cameras
-                .start(2,
-                    { "--camera",
-                        "ip=198.51.100.77,mac=aa:bb:cc:dd:ee:0f,sn=SN1,name=Gate,type=T1,os=4.1,"
-                        "fw=V9" })
-                ->isRunning());
+    const QString identity
+        = "ip=198.51.100.77,mac=aa:bb:cc:dd:ee:0f,sn=SN1,name=Gate,type=T1,os=4.1,fw=V9";
+    QVERIFY(cameras.start(2, { "--camera", identity })->isRunning());
 
     const QList<QByteArray> replies = probeAndCollect(2);
     QCOMPARE(replies.size(), 2);
@@ -269,7 +201,7 @@ void TestCamsim::replyCarriesTheIdentity()
     for (const QByteArray &reply : replies) {
         QCOMPARE(reply.size(), replyLength);
         QCOMPARE(reply.left(3), replyHead);
-        QVERIFY(checksumHighFirst(reply));
+        QVERIFY(ReferenceCrc::isAppended(reply));
     }
     QCOMPARE(custom.mid(3, 100),
         address + QByteArray::fromHex("aabbccddee0f") + padded("SN1", 20) + padded("Gate", 20)
@@ -282,17 +214,15 @@ void TestCamsim::replyCarriesTheIdentity()
 
 void TestCamsim::textFieldsAreRawPaddedAndCut()
 {
-    QVERIFY(cameras
-                .start(1,
-                    { "--camera", "name=Cam%E9ra%2C1,sn=ABCDEFGHIJKLMNOPQRSTUVWXYZ,os=0123456789" })
-                ->isRunning());
+    const QString identity = "name=Cam%E9ra%2C1,sn=ABCDEFGHIJKLMNOPQRSTUVWXYZ,os=0123456789";
+    QVERIFY(cameras.start(1, { "--camera", identity })->isRunning());
     const QList<QByteArray> replies = probeAndCollect(1);
     QCOMPARE(replies.size(), 1);
     const QByteArray reply = replies.constFirst();
     QCOMPARE(reply.mid(33, 20), padded("Cam\xe9ra,1", 20));
     QCOMPARE(reply.mid(13, 20), QByteArray("ABCDEFGHIJKLMNOPQRST"));
     QCOMPARE(reply.mid(73, 10), QByteArray("0123456789"));
-    QVERIFY(checksumHighFirst(reply));
+    QVERIFY(ReferenceCrc::isAppended(reply));
 }
 
 void TestCamsim::faultsAlterTheFrame_data()
@@ -318,7 +248,7 @@ void TestCamsim::faultsAlterTheFrame()
     QCOMPARE(replies.size(), 1);
     QCOMPARE(replies.constFirst().size(), length);
     QCOMPARE(replies.constFirst().left(3), head);
-    QCOMPARE(checksumHighFirst(replies.constFirst()), checksumValid);
+    QCOMPARE(ReferenceCrc::isAppended(replies.constFirst()), checksumValid);
 }
 
 void TestCamsim::duplicateSendsTwoEqualReplies()
@@ -330,10 +260,10 @@ void TestCamsim::duplicateSendsTwoEqualReplies()
     const QByteArray lowFirst = replies.at(0);
     const QByteArray swapped = lowFirst.left(replyLength - 2) + lowFirst.at(replyLength - 1)
         + lowFirst.at(replyLength - 2);
-    QVERIFY(!checksumHighFirst(lowFirst));
-    QVERIFY(checksumHighFirst(swapped));
+    QVERIFY(!ReferenceCrc::isAppended(lowFirst));
+    QVERIFY(ReferenceCrc::isAppended(swapped));
     QCOMPARE(replies.at(1), replies.at(2));
-    QVERIFY(checksumHighFirst(replies.at(1)));
+    QVERIFY(ReferenceCrc::isAppended(replies.at(1)));
 }
 
 void TestCamsim::delayedReplyComesLate()
@@ -367,7 +297,7 @@ void TestCamsim::crowdAnswersInOneBurst()
     QCOMPARE(camera->events("burst").constFirst().value("sent").toInt(), crowdSize);
     QSet<QByteArray> serials;
     for (const QByteArray &reply : replies) {
-        QVERIFY(checksumHighFirst(reply));
+        QVERIFY(ReferenceCrc::isAppended(reply));
         serials.insert(reply.mid(13, 20));
     }
     QCOMPARE(serials.size(), crowdSize);
@@ -385,7 +315,7 @@ void TestCamsim::floodFollowsTheReplies()
     QVERIFY(camera->waitForEvent("flood"));
     QCOMPARE(camera->events("flood").constFirst().value("sent").toInt(), floodSize);
     QCOMPARE(datagrams.size(), floodSize + 1);
-    QVERIFY(checksumHighFirst(datagrams.constFirst()));
+    QVERIFY(ReferenceCrc::isAppended(datagrams.constFirst()));
     int ofReplyLength = 0;
     int replyShaped = 0;
     for (const QByteArray &datagram : datagrams.mid(1)) {
@@ -395,7 +325,7 @@ void TestCamsim::floodFollowsTheReplies()
         ++ofReplyLength;
         if (datagram.left(3) == replyHead) {
             ++replyShaped;
-            QVERIFY(!checksumHighFirst(datagram));
+            QVERIFY(!ReferenceCrc::isAppended(datagram));
         }
     }
     qInfo("%d of %d flood datagrams have the reply's length, %d of them its shape", ofReplyLength,
@@ -412,10 +342,10 @@ void TestCamsim::brokerRecordsQosAndRetain()
     QVERIFY(camera->brokerPid() > 0);
     const char powerOff[] = "Ordel Tool_in/poweroff";
     const char restart[] = "Ordel Tool_in/restart";
-    MqttPeer tool;
-    QVERIFY(tool.connectTo(camera->address()));
-    QVERIFY(tool.publish(powerOff, "Shut Down"));
-    QVERIFY(tool.publish(restart, "Restart", 1, true));
+    MqttClient tool;
+    QVERIFY(connectTool(tool, camera->address()));
+    QCOMPARE(tool.publish(powerOff, "Shut Down"), 0);
+    QVERIFY(tool.publish(restart, "Restart", 1, true) > 0);
     QVERIFY(camera->waitForEvent("mqtt", 2));
 
     const QList<QJsonObject> messages = camera->events("mqtt");
@@ -430,7 +360,8 @@ void TestCamsim::brokerRecordsQosAndRetain()
 
 void TestCamsim::updateSucceeds()
 {
-    MqttPeer tool;
+    MqttClient tool;
+    QSignalSpy statuses(&tool, &MqttClient::messageReceived);
     const QByteArray firmware = image(200000);
     LabCamera *camera = announce(2, {}, tool, firmware, true);
     QVERIFY(camera);
@@ -440,37 +371,37 @@ void TestCamsim::updateSucceeds()
     const QJsonObject result = camera->events("image").constFirst();
     QCOMPARE(result.value("ok").toBool(), true);
     QCOMPARE(result.value("size").toInt(), firmware.size());
-    QTRY_VERIFY_WITH_TIMEOUT(tool.received().contains(updateSucceeded), mqttTimeoutMs);
-    const QList<QByteArray> statuses = tool.received();
+    QTRY_VERIFY_WITH_TIMEOUT(payloads(statuses).contains(updateSucceeded), timeoutMs);
     QVERIFY(statuses.size() >= 2);
-    const QJsonObject first = QJsonDocument::fromJson(statuses.constFirst()).object();
+    const QJsonObject first = QJsonDocument::fromJson(payloads(statuses).constFirst()).object();
     QCOMPARE(first.value("type").toString(), QStringLiteral("1"));
     QCOMPARE(first.value("message").toString(), QStringLiteral("Receiving firmware..."));
 }
 
 void TestCamsim::droppedUpdateFailsTheCheck()
 {
-    MqttPeer tool;
+    MqttClient tool;
     const QByteArray firmware = image(4000);
     LabCamera *camera = announce(3, { "drop-after=1000" }, tool, firmware);
     QVERIFY(camera);
 
     QTcpSocket socket;
     socket.connectToHost(camera->address(), updatePort);
-    QVERIFY(socket.waitForConnected(eventTimeoutMs));
+    QVERIFY(socket.waitForConnected(timeoutMs));
     socket.write(firmware);
     QVERIFY(camera->waitForEvent("image"));
     const QJsonObject result = camera->events("image").constFirst();
     QCOMPARE(result.value("ok").toBool(), false);
     QCOMPARE(result.value("size").toInt(), 1000);
     QVERIFY(camera->waitForEvent("status", 2));
-    QCOMPARE(lastStatus(camera).object().value("type").toString(), QStringLiteral("2"));
-    QCOMPARE(lastStatus(camera).object().value("errorcode").toString(), QStringLiteral("1"));
+    const QJsonObject last = lastStatus(camera).object();
+    QCOMPARE(last.value("type").toString(), QStringLiteral("2"));
+    QCOMPARE(last.value("errorcode").toString(), QStringLiteral("1"));
 }
 
 void TestCamsim::statusFaultsMalformTheReports()
 {
-    MqttPeer tool;
+    MqttClient tool;
     const QByteArray firmware = image(1000);
     LabCamera *camera = announce(1, { "status-array", "progress-number" }, tool, firmware);
     QVERIFY(camera);
@@ -483,7 +414,8 @@ void TestCamsim::statusFaultsMalformTheReports()
 void TestCamsim::statusFloodAddsProgressReports()
 {
     const int statusFloodSize = 500;
-    MqttPeer tool;
+    MqttClient tool;
+    QSignalSpy statuses(&tool, &MqttClient::messageReceived);
     const QByteArray firmware = image(200000);
     const QString flood = QString("status-flood=%1").arg(statusFloodSize);
     LabCamera *camera = announce(2, { flood }, tool, firmware, true);
@@ -493,10 +425,10 @@ void TestCamsim::statusFloodAddsProgressReports()
     QCOMPARE(camera->events("status-flood").constFirst().value("sent").toInt(), statusFloodSize);
 
     QTRY_COMPARE_WITH_TIMEOUT(
-        tool.received().value(tool.received().size() - 1), updateSucceeded, mqttTimeoutMs);
+        payloads(statuses).value(statuses.size() - 1), updateSucceeded, timeoutMs);
     int progressReports = 0;
     QSet<QString> progressValues;
-    for (const QByteArray &status : tool.received()) {
+    for (const QByteArray &status : payloads(statuses)) {
         const QJsonObject report = QJsonDocument::fromJson(status).object();
         if (report.value("type").toString() != "1")
             continue;
@@ -525,11 +457,11 @@ void TestCamsim::httpNamesTheCamera()
     QVERIFY(camera->isRunning());
     QTcpSocket socket;
     socket.connectToHost(camera->address(), httpPort);
-    QVERIFY(socket.waitForConnected(eventTimeoutMs));
+    QVERIFY(socket.waitForConnected(timeoutMs));
     socket.write("GET / HTTP/1.0\r\n\r\n");
     QByteArray answer;
     connect(&socket, &QTcpSocket::readyRead, &socket, [&] { answer += socket.readAll(); });
-    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, eventTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, timeoutMs);
     answer += socket.readAll();
     QVERIFY(answer.startsWith("HTTP/1.0 200"));
     QVERIFY(answer.contains("Gate North"));

@@ -99,7 +99,6 @@ bool LabCamera::waitForReady(int timeoutMs)
 bool LabCamera::fail(const QString &reason)
 {
     error = QStringLiteral("camera %1: %2").arg(cameraIndex).arg(reason);
-    qWarning("%s", qPrintable(error));
     stop();
     return false;
 }

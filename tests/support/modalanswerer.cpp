@@ -81,64 +81,46 @@ bool ModalAnswerer::waitUntilAnswered(int timeoutMs)
 
 void ModalAnswerer::answerBox(QMessageBox *box)
 {
-    SeenBox seen;
-    seen.title = box->windowTitle();
-    seen.text = box->text();
-    seen.icon = box->icon();
-    seen.buttons = box->standardButtons();
-    seen.textFormat = box->textFormat();
-    seen.window = box->parentWidget();
-    boxes.append(seen);
-
-    if (answers.isEmpty() || answers.head().kind == Answer::Menu
-        || answers.head().kind == Answer::File) {
-        ++unexpectedBoxes;
-        QTest::keyClick(box, Qt::Key_Escape);
+    boxes.append({ box->windowTitle(), box->text(), box->standardButtons(), box->parentWidget() });
+    // Without a button or Escape queued next, the box is unexpected: Escape.
+    const bool forBox = !answers.isEmpty()
+        && (answers.head().kind == Answer::Button || answers.head().kind == Answer::Escape);
+    const Answer answer = forBox ? answers.dequeue() : Answer { Answer::Button, {}, {} };
+    if (QAbstractButton *button = box->button(answer.button)) {
+        button->click();
         return;
     }
-    const Answer answer = answers.dequeue();
-    if (answer.kind == Answer::Escape) {
-        QTest::keyClick(box, Qt::Key_Escape);
-    } else if (QAbstractButton *button = box->button(answer.button)) {
-        button->click();
-    } else {
+    if (answer.kind != Answer::Escape)
         ++unexpectedBoxes;
-        QTest::keyClick(box, Qt::Key_Escape);
-    }
+    QTest::keyClick(box, Qt::Key_Escape);
 }
 
-void ModalAnswerer::answerMenu(QWidget *popup)
+void ModalAnswerer::answerMenu(QMenu *menu)
 {
-    auto *menu = static_cast<QMenu *>(popup);
     QStringList entries;
     for (const QAction *action : menu->actions())
         entries.append(action->text());
     menus.append(entries);
-
-    QString choice;
-    if (!answers.isEmpty() && answers.head().kind == Answer::Menu)
-        choice = answers.dequeue().choice;
-    for (QAction *action : menu->actions()) {
-        if (!choice.isEmpty() && action->text() == choice) {
-            // Like a click: the menu closes, then the action fires.
-            menu->setActiveAction(action);
-            QTest::keyClick(menu, Qt::Key_Return);
-            return;
-        }
+    const bool forMenu = !answers.isEmpty() && answers.head().kind == Answer::Menu;
+    const QString choice = forMenu ? answers.dequeue().choice : QString();
+    const int chosen = choice.isEmpty() ? -1 : entries.indexOf(choice);
+    if (chosen < 0) {
+        menu->close();
+        return;
     }
-    menu->close();
+    // Like a click: the menu closes, then the action fires.
+    menu->setActiveAction(menu->actions().at(chosen));
+    QTest::keyClick(menu, Qt::Key_Return);
 }
 
 void ModalAnswerer::answerFileDialog(QFileDialog *dialog)
 {
     fileDialogs.append(dialog->windowTitle());
-    if (answers.isEmpty() || answers.head().kind != Answer::File) {
-        ++unexpectedBoxes;
-        dialog->reject();
-        return;
-    }
-    const QString path = answers.dequeue().choice;
+    const bool forDialog = !answers.isEmpty() && answers.head().kind == Answer::File;
+    const QString path = forDialog ? answers.dequeue().choice : QString();
     if (path.isEmpty()) {
+        if (!forDialog)
+            ++unexpectedBoxes;
         dialog->reject();
         return;
     }

@@ -13,9 +13,7 @@ struct SeenBox
 {
     QString title;
     QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
-    Qt::TextFormat textFormat = Qt::AutoText;
     const QWidget *window = nullptr; // the window the box belongs to
 };
 
@@ -24,6 +22,7 @@ struct SeenBox
 // recorded and closed with Escape, so a test never hangs on a box it did not
 // expect; it can assert on unexpectedBoxes afterwards.
 class QFileDialog;
+class QMenu;
 
 class ModalAnswerer : public QObject
 {
@@ -62,7 +61,7 @@ private:
     static QWidget *openWidget();
     void poll();
     void answerBox(QMessageBox *box);
-    void answerMenu(QWidget *menu);
+    void answerMenu(QMenu *menu);
     void answerFileDialog(QFileDialog *dialog);
 
     QQueue<Answer> answers;

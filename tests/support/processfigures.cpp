@@ -9,9 +9,10 @@ namespace ProcessFigures {
 
 namespace {
 
-    qint64 statusKiB(const QString &process, const QByteArray &field)
+    qint64 statusKiB(qint64 pid, const QByteArray &field)
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(process));
+        QFile status(QStringLiteral("/proc/%1/status")
+                         .arg(pid ? QString::number(pid) : QStringLiteral("self")));
         if (!status.open(QIODevice::ReadOnly))
             return -1;
         const QByteArray prefix = field + ':';
@@ -24,19 +25,14 @@ namespace {
 
 } // namespace
 
-qint64 residentKiB()
+qint64 residentKiB(qint64 pid)
 {
-    return statusKiB(QStringLiteral("self"), "VmRSS");
-}
-
-qint64 peakResidentKiB()
-{
-    return statusKiB(QStringLiteral("self"), "VmHWM");
+    return statusKiB(pid, "VmRSS");
 }
 
 qint64 peakResidentKiB(qint64 pid)
 {
-    return statusKiB(QString::number(pid), "VmHWM");
+    return statusKiB(pid, "VmHWM");
 }
 
 bool resetPeakResident()

@@ -8,12 +8,11 @@
 // its peak, and open descriptors. For the soak test and the benchmarks.
 namespace ProcessFigures {
 
-// This process's resident memory (VmRSS) in KiB; -1 when it cannot be read.
-qint64 residentKiB();
-// The peak of this process's resident memory (VmHWM) in KiB, likewise.
-qint64 peakResidentKiB();
-// The peak of another process's resident memory; -1 once it is gone.
-qint64 peakResidentKiB(qint64 pid);
+// The resident memory (VmRSS) in KiB of this process, or of process pid; -1
+// when it cannot be read, as once the process is gone.
+qint64 residentKiB(qint64 pid = 0);
+// The peak of its resident memory (VmHWM), likewise.
+qint64 peakResidentKiB(qint64 pid = 0);
 // Starts this process's peak afresh from its current resident memory, so that
 // the peak then holds what follows only. False when the kernel refuses.
 bool resetPeakResident();
