@@ -7,13 +7,9 @@
 #include "searchdriver.h"
 #include "updatedriver.h"
 
-#include <QJsonDocument>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QStandardItemModel>
-#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -59,6 +55,7 @@ void TestSearch::init()
 
 void TestSearch::cleanup()
 {
+    UpdateDriver::closeWindows();
     cameras.clear();
     delete window;
 }
@@ -268,19 +265,9 @@ void TestSearch::updateNamesTheHostAddressOnTheCamerasNetwork()
     if (qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS") == 0)
         QSKIP("needs a lab with a second network");
     LabCamera *camera = cameras.start(index, LabCameras::updating());
-    QVERIFY2(camera->isRunning(), qPrintable(camera->errorString()));
-
-    QTemporaryDir dir;
-    const QString image = dir.filePath("fw.bin");
-    QVERIFY(UpdateDriver::writeImage(image, UpdateDriver::randomBytes(1000)));
-    const QPointer<Form> form = UpdateDriver::openWindow(camera);
-    // Closing is safe at any step of an update: the window deletes itself
-    // once no handler of it is running.
-    const auto closeForm = qScopeGuard([form] {
-        if (form)
-            form->close();
-    });
-    UPDATE_STEP(UpdateDriver::browse(form, image));
+    const QString image = UpdateDriver::imageFile("fw.bin", UpdateDriver::randomBytes(1000));
+    Form *form = UpdateDriver::openWindow(camera, image);
+    QVERIFY(form);
     UPDATE_STEP(UpdateDriver::start(form));
     UPDATE_STEP(UpdateDriver::verifySucceeded(form));
 

@@ -3,13 +3,10 @@
 #include "labcameras.h"
 #include "mainwindow.h"
 #include "processfigures.h"
+#include "searchdriver.h"
 #include "updatedriver.h"
 
-#include <QLabel>
-#include <QPointer>
-#include <QPushButton>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QtTest>
 
 using namespace UpdateDriver;
@@ -67,7 +64,6 @@ private:
 
 void TestSoak::cleanup()
 {
-    // A window left open by a failed check.
     closeWindows();
     cameras.clear();
 }
@@ -85,18 +81,13 @@ void TestSoak::searchesKeepMemoryAndDescriptors()
     QVERIFY(cameras.start(3, { "--camera", "ip=10.0.0.3" })->isRunning());
     MainWindow window;
     window.show();
-    const QAbstractItemModel *model = window.findChild<QTableView *>()->model();
-    QLabel *status = window.findChild<QLabel *>("label_Search_State");
-    auto *button = window.findChild<QPushButton *>("pushButton_Search_Device");
 
     Figures warm;
     QElapsedTimer clock;
     clock.start();
     for (int search = 1; search <= searches; ++search) {
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(status->text(), QString("Searching Device..."));
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Search Completed"), searchTimeoutMs);
-        QCOMPARE(model->rowCount(), crowdSize + 2);
+        QVERIFY(SearchDriver::search(&window, searchTimeoutMs));
+        QCOMPARE(SearchDriver::model(&window)->rowCount(), crowdSize + 2);
         if (search == searchWarmUp)
             warm = measure();
     }
