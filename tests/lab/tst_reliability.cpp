@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <signal.h>
+#include <tuple>
 
 using namespace UpdateDriver;
 
@@ -218,13 +219,8 @@ void TestReliability::searchThroughAFloodListsOnlyTheCameras()
     const int floodDatagrams = 100000;
     // Far beyond the search's own 2.5 s, yet short of a hang.
     const int floodSearchTimeoutMs = 60000;
-    struct Camera
-    {
-        int index;
-        int delayMs;
-        QString row;
-    };
-    const QList<Camera> configured {
+    // Camera index, reply delay in ms and the row the camera is listed as.
+    const QVector<std::tuple<int, int, QString>> configured {
         { 1, 0, "10.0.1.1|00:1A:2B:00:01:01|SN-BEFORE|Before|IPC-F1|4.19|1.1" },
         { 1, 1, "10.0.1.2|00:1A:2B:00:01:02|SN-AFTER|After|IPC-F1|4.19|1.2" },
         { 2, 0, "10.0.2.1|00:1A:2B:00:02:01|SN-BESIDE|Beside|IPC-F2|5.4|2.1" },
@@ -232,14 +228,13 @@ void TestReliability::searchThroughAFloodListsOnlyTheCameras()
     };
     QMap<int, QStringList> arguments { { 1, { "--flood", QString::number(floodDatagrams) } } };
     QStringList expected;
-    for (const Camera &camera : configured) {
-        const QStringList r = camera.row.split('|');
-        arguments[camera.index] << "--camera"
-                                << QString(
-                                       "ip=%1,mac=%2,sn=%3,name=%4,type=%5,os=%6,fw=%7,delay=%8")
-                                       .arg(r[0], r[1], r[2], r[3], r[4], r[5], r[6])
-                                       .arg(camera.delayMs);
-        expected << camera.row;
+    for (const auto &[index, delayMs, row] : configured) {
+        const QStringList r = row.split('|');
+        arguments[index] << "--camera"
+                         << QString("ip=%1,mac=%2,sn=%3,name=%4,type=%5,os=%6,fw=%7,delay=%8")
+                                .arg(r[0], r[1], r[2], r[3], r[4], r[5], r[6])
+                                .arg(delayMs);
+        expected << row;
     }
     for (auto entry = arguments.cbegin(); entry != arguments.cend(); ++entry)
         QVERIFY(cameras.start(entry.key(), entry.value())->isRunning());
@@ -330,16 +325,15 @@ void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
     // The windows' waits nest, so one update can wait for all the others.
     const int tenWindowsTimeoutMs = 300000;
     QVERIFY(qEnvironmentVariableIntValue("LAB_CAMERAS") >= windowCount);
-    QList<LabCamera *> updated;
     QList<Form *> forms;
     QList<QByteArray> images;
     for (int index = 1; index <= windowCount; ++index) {
-        updated << cameras.start(index, LabCameras::updating());
         images << randomBytes(imageSize + index);
-        const QString path = imageFile(QString("camera%1.bin").arg(index), images.constLast());
-        forms << openWindow(updated.constLast(), path);
+        forms << openWindow(cameras.start(index, LabCameras::updating()),
+            imageFile(QString("camera%1.bin").arg(index), images.constLast()));
         QVERIFY(forms.constLast());
     }
+    const QList<LabCamera *> &updated = cameras.all();
 
     // Each press runs inside the previous question's loop. The handlers' waits
     // then nest, and a wait ends only after those nested inside it, so one
