@@ -641,9 +641,8 @@ void TestUpdate::runUpdate(Closing &closing, CloseMoment moment)
         // must end, however deep the update's waits are.
         closing.mainWindow->show();
         QTimer::singleShot(0, this, [&closing] { start(closing.form); });
-        QTimer guard;
-        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-        guard.start(updateTimeoutMs);
+        QObject guard;
+        QTimer::singleShot(updateTimeoutMs, &guard, [] { QCoreApplication::exit(1); });
         QCOMPARE(QApplication::exec(), 0);
     } else {
         start(closing.form);
