@@ -11,8 +11,6 @@
 #include <QStandardItemModel>
 #include <QtTest>
 
-#include <memory>
-
 using namespace SearchDriver;
 
 // Long enough for the broker on the LAN to accept the connection while the
@@ -89,16 +87,16 @@ QString TestDeviceActions::choose(
 void TestDeviceActions::timeConnection(const char *what)
 {
     auto *watcher = new QObject(this);
-    auto since = std::make_shared<QElapsedTimer>();
-    connect(client(), &MqttClient::stateChanged, watcher, [=](MqttClient::ClientState state) {
-        if (state == MqttClient::Connecting) {
-            since->start();
-        } else if (since->isValid()) {
-            qInfo("%s after %.2f ms", what, since->nsecsElapsed() / 1e6);
-            since->invalidate();
-            watcher->deleteLater();
-        }
-    });
+    connect(client(), &MqttClient::stateChanged, watcher,
+        [=, since = QElapsedTimer()](MqttClient::ClientState state) mutable {
+            if (state == MqttClient::Connecting) {
+                since.start();
+            } else if (since.isValid()) {
+                qInfo("%s after %.2f ms", what, since.nsecsElapsed() / 1e6);
+                since.invalidate();
+                watcher->deleteLater();
+            }
+        });
 }
 
 void TestDeviceActions::commandAnsweredNoPublishesNothing()

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "mqttclient.h"
+#include "searchdriver.h"
 #include "timeline.h"
 #include "updatedriver.h"
 
@@ -11,10 +12,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QtTest>
 
 #include <signal.h>
+#include <tuple>
 
 using namespace UpdateDriver;
 
@@ -25,40 +26,21 @@ constexpr qint64 dropAfter = chunkSize / 2;
 constexpr qint64 shrunkSize = chunkSize + 5;
 const QByteArray unreadableReport = QByteArrayLiteral("not json");
 
-// The window logs each report's progress; thousands of lines would bury the
-// test's own output.
-QtMessageHandler forwardedHandler = nullptr;
-void dropDebugMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type != QtDebugMsg)
-        forwardedHandler(type, context, text);
-}
-struct DebugMuted
-{
-    DebugMuted() { forwardedHandler = qInstallMessageHandler(dropDebugMessages); }
-    ~DebugMuted() { qInstallMessageHandler(forwardedHandler); }
-};
-
-// The UDP counters of the namespace the test runs in, by name.
+// The UDP counters of the namespace the test runs in, by name: the kernel
+// gives a line of names, then a line of values.
 QHash<QByteArray, qint64> udpCounters()
 {
     QFile file(QStringLiteral("/proc/net/snmp"));
-    QList<QByteArray> names;
-    QHash<QByteArray, qint64> counters;
-    if (!file.open(QIODevice::ReadOnly))
-        return counters;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (!line.startsWith("Udp: "))
-            continue;
-        const QList<QByteArray> fields = line.mid(5).split(' ');
-        // A line of names, then a line of values.
-        if (names.isEmpty()) {
-            names = fields;
-            continue;
+    QList<QList<QByteArray>> udp;
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.startsWith("Udp: "))
+                udp << line.mid(5).split(' ');
         }
-        for (int n = 0; n < fields.size() && n < names.size(); ++n)
-            counters.insert(names[n], fields[n].toLongLong());
     }
+    QHash<QByteArray, qint64> counters;
+    for (int n = 0; udp.size() == 2 && n < udp[0].size() && n < udp[1].size(); ++n)
+        counters.insert(udp[0][n], udp[1][n].toLongLong());
     return counters;
 }
 
@@ -106,9 +88,6 @@ void TestReliability::cleanup()
     closeWindows();
     cameras.clear();
 }
-
-// ---------------------------------------------------------------------------
-// Faults: each names itself and leaves the tool usable
 
 void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds_data()
 {
@@ -240,44 +219,32 @@ void TestReliability::searchThroughAFloodListsOnlyTheCameras()
     const int floodDatagrams = 100000;
     // Far beyond the search's own 2.5 s, yet short of a hang.
     const int floodSearchTimeoutMs = 60000;
-    struct Camera
-    {
-        int index;
-        int delayMs;
-        QStringList row;
-    };
-    const QList<Camera> configured {
-        { 1, 0,
-            { "10.0.1.1", "00:1A:2B:00:01:01", "SN-BEFORE", "Before", "IPC-F1", "4.19", "1.1" } },
-        { 1, 1, { "10.0.1.2", "00:1A:2B:00:01:02", "SN-AFTER", "After", "IPC-F1", "4.19", "1.2" } },
-        { 2, 0,
-            { "10.0.2.1", "00:1A:2B:00:02:01", "SN-BESIDE", "Beside", "IPC-F2", "5.4", "2.1" } },
-        { 3, 1200, { "10.0.3.1", "00:1A:2B:00:03:01", "SN-LATE", "Late", "IPC-F3", "6.1", "3.1" } },
+    // Camera index, reply delay in ms and the row the camera is listed as.
+    const QVector<std::tuple<int, int, QString>> configured {
+        { 1, 0, "10.0.1.1|00:1A:2B:00:01:01|SN-BEFORE|Before|IPC-F1|4.19|1.1" },
+        { 1, 1, "10.0.1.2|00:1A:2B:00:01:02|SN-AFTER|After|IPC-F1|4.19|1.2" },
+        { 2, 0, "10.0.2.1|00:1A:2B:00:02:01|SN-BESIDE|Beside|IPC-F2|5.4|2.1" },
+        { 3, 1200, "10.0.3.1|00:1A:2B:00:03:01|SN-LATE|Late|IPC-F3|6.1|3.1" },
     };
     QMap<int, QStringList> arguments { { 1, { "--flood", QString::number(floodDatagrams) } } };
     QStringList expected;
-    for (const Camera &camera : configured) {
-        const QStringList &r = camera.row;
-        arguments[camera.index] << "--camera"
-                                << QString(
-                                       "ip=%1,mac=%2,sn=%3,name=%4,type=%5,os=%6,fw=%7,delay=%8")
-                                       .arg(r[0], r[1], r[2], r[3], r[4], r[5], r[6])
-                                       .arg(camera.delayMs);
-        expected << r.join('|');
+    for (const auto &[index, delayMs, row] : configured) {
+        const QStringList r = row.split('|');
+        arguments[index] << "--camera"
+                         << QString("ip=%1,mac=%2,sn=%3,name=%4,type=%5,os=%6,fw=%7,delay=%8")
+                                .arg(r[0], r[1], r[2], r[3], r[4], r[5], r[6])
+                                .arg(delayMs);
+        expected << row;
     }
     for (auto entry = arguments.cbegin(); entry != arguments.cend(); ++entry)
         QVERIFY(cameras.start(entry.key(), entry.value())->isRunning());
 
     MainWindow window;
     window.show();
-    auto *model = qobject_cast<QStandardItemModel *>(window.findChild<QTableView *>()->model());
-    QLabel *status = window.findChild<QLabel *>("label_Search_State");
     const QHash<QByteArray, qint64> udpBefore = udpCounters();
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(window.findChild<QPushButton *>("pushButton_Search_Device"), Qt::LeftButton);
-    QCOMPARE(status->text(), QString("Searching Device..."));
-    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Search Completed"), floodSearchTimeoutMs);
+    QVERIFY(SearchDriver::search(&window, floodSearchTimeoutMs));
     const qint64 searchMs = clock.elapsed();
 
     QVERIFY(cameras.all().first()->waitForEvent("flood"));
@@ -293,13 +260,9 @@ void TestReliability::searchThroughAFloodListsOnlyTheCameras()
     QCOMPARE(flood.value("sent").toInt(), floodDatagrams);
 
     QStringList listed;
-    for (int row = 0; row < model->rowCount(); ++row) {
-        QStringList cells;
-        for (int column = 0; column < model->columnCount(); ++column)
-            cells << model->item(row, column)->text();
-        listed << cells.join('|');
-        QVERIFY2(
-            expected.contains(listed.constLast()), qPrintable("garbage row: " + listed.last()));
+    for (int row = 0; row < SearchDriver::model(&window)->rowCount(); ++row) {
+        listed << SearchDriver::row(&window, row).join('|');
+        QVERIFY2(expected.contains(listed.last()), qPrintable("garbage row: " + listed.last()));
     }
     for (const QString &row : qAsConst(expected))
         QVERIFY2(listed.count(row) == 1, qPrintable(row + " listed " + listed.join(", ")));
@@ -331,7 +294,10 @@ void TestReliability::statusFloodKeepsTheWindowResponsive()
             if (firstReportAt < 0)
                 firstReportAt = lastReportAt;
         });
-    DebugMuted muted;
+    // The window logs each report's progress; thousands of lines would bury
+    // the test's own output.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const auto unmute = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
     Timeline stalls;
     clock.start();
     UPDATE_STEP(start(form));
@@ -351,9 +317,6 @@ void TestReliability::statusFloodKeepsTheWindowResponsive()
         qPrintable(QString::number(stalls.longestStall)));
 }
 
-// ---------------------------------------------------------------------------
-// Load
-
 // Each window updates its own camera with its own image, all ten Starts
 // pressed at once.
 void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
@@ -362,16 +325,15 @@ void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
     // The windows' waits nest, so one update can wait for all the others.
     const int tenWindowsTimeoutMs = 300000;
     QVERIFY(qEnvironmentVariableIntValue("LAB_CAMERAS") >= windowCount);
-    QList<LabCamera *> updated;
     QList<Form *> forms;
     QList<QByteArray> images;
     for (int index = 1; index <= windowCount; ++index) {
-        updated << cameras.start(index, LabCameras::updating());
         images << randomBytes(imageSize + index);
-        const QString path = imageFile(QString("camera%1.bin").arg(index), images.constLast());
-        forms << openWindow(updated.constLast(), path);
+        forms << openWindow(cameras.start(index, LabCameras::updating()),
+            imageFile(QString("camera%1.bin").arg(index), images.constLast()));
         QVERIFY(forms.constLast());
     }
+    const QList<LabCamera *> &updated = cameras.all();
 
     // Each press runs inside the previous question's loop. The handlers' waits
     // then nest, and a wait ends only after those nested inside it, so one
@@ -416,11 +378,7 @@ void TestReliability::tenWindowsUpdateTenCamerasAtOnce()
         QVERIFY2(requestAt[before] < requestAt[after] && endedAt[before] < endedAt[after],
             qPrintable(QString("window %1 before %2").arg(before + 1).arg(after + 1)));
     }
-
-    QStringList figures;
-    for (const qint64 ended : qAsConst(endedAt))
-        figures << QString("%1 ms").arg(ended);
-    qInfo("from the presses to Start back, window by window: %s", qPrintable(figures.join(", ")));
+    qInfo() << "from the presses to Start back, window by window, in ms:" << endedAt;
 }
 
 QTEST_MAIN(TestReliability)

@@ -3,13 +3,10 @@
 #include "labcameras.h"
 #include "mainwindow.h"
 #include "processfigures.h"
+#include "searchdriver.h"
 #include "updatedriver.h"
 
-#include <QLabel>
-#include <QPointer>
-#include <QPushButton>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QtTest>
 
 using namespace UpdateDriver;
@@ -35,12 +32,26 @@ Figures measure()
     return { ProcessFigures::residentKiB(), int(ProcessFigures::openDescriptors().size()) };
 }
 
-void compareFigures(const char *what, const Figures &warm, const Figures &end)
+// Runs round the given number of times, measuring once the warm-up rounds
+// have run and again at the end.
+template <typename Round> void soak(const char *what, int rounds, int warmUp, Round round)
 {
-    qInfo("%s: resident %lld KiB after the warm-up, %lld KiB at the end (%+lld KiB, up to "
-          "%lld allowed); open descriptors %d, then %d",
-        what, warm.residentKiB, end.residentKiB, end.residentKiB - warm.residentKiB,
-        residentToleranceKiB, warm.descriptors, end.descriptors);
+    Figures warm;
+    QElapsedTimer clock;
+    clock.start();
+    for (int n = 1; n <= rounds; ++n) {
+        round();
+        if (QTest::currentTestFailed())
+            return;
+        if (n == warmUp)
+            warm = measure();
+    }
+    const Figures end = measure();
+    qInfo("%d %s took %lld ms; resident %lld KiB after the warm-up, %lld KiB at the end (%+lld "
+          "KiB, up to %lld allowed); open descriptors %d, then %d",
+        rounds, what, clock.elapsed(), warm.residentKiB, end.residentKiB,
+        end.residentKiB - warm.residentKiB, residentToleranceKiB, warm.descriptors,
+        end.descriptors);
     QVERIFY(warm.residentKiB > 0 && warm.descriptors > 0);
     QVERIFY2(end.residentKiB - warm.residentKiB <= residentToleranceKiB, what);
     QCOMPARE(end.descriptors, warm.descriptors);
@@ -67,7 +78,6 @@ private:
 
 void TestSoak::cleanup()
 {
-    // A window left open by a failed check.
     closeWindows();
     cameras.clear();
 }
@@ -76,8 +86,6 @@ void TestSoak::cleanup()
 // the hundred.
 void TestSoak::searchesKeepMemoryAndDescriptors()
 {
-    const int searches = 100;
-    const int searchWarmUp = 5;
     const int crowdSize = 100;
     const int searchTimeoutMs = 10000;
     QVERIFY(cameras.start(1, { "--generate", QString::number(crowdSize) })->isRunning());
@@ -85,39 +93,19 @@ void TestSoak::searchesKeepMemoryAndDescriptors()
     QVERIFY(cameras.start(3, { "--camera", "ip=10.0.0.3" })->isRunning());
     MainWindow window;
     window.show();
-    const QAbstractItemModel *model = window.findChild<QTableView *>()->model();
-    QLabel *status = window.findChild<QLabel *>("label_Search_State");
-    auto *button = window.findChild<QPushButton *>("pushButton_Search_Device");
-
-    Figures warm;
-    QElapsedTimer clock;
-    clock.start();
-    for (int search = 1; search <= searches; ++search) {
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(status->text(), QString("Searching Device..."));
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Search Completed"), searchTimeoutMs);
-        QCOMPARE(model->rowCount(), crowdSize + 2);
-        if (search == searchWarmUp)
-            warm = measure();
-    }
-    qInfo("%d searches took %lld ms", searches, clock.elapsed());
-    compareFigures("searches", warm, measure());
+    soak("searches", 100, 5, [&] {
+        QVERIFY(SearchDriver::search(&window, searchTimeoutMs));
+        QCOMPARE(SearchDriver::model(&window)->rowCount(), crowdSize + 2);
+    });
 }
 
 // Each update runs in a window of its own, closed afterwards, so the window,
 // its broker connection and its image connection come and go each time.
 void TestSoak::updatesKeepMemoryAndDescriptors()
 {
-    const int updates = 20;
-    const int updateWarmUp = 2;
-    const qint64 imageSize = 64 * 1024;
     LabCamera *camera = cameras.start(1, LabCameras::updating());
-
-    Figures warm;
-    QElapsedTimer clock;
-    clock.start();
-    for (int update = 1; update <= updates; ++update) {
-        const QByteArray image = randomBytes(imageSize);
+    soak("updates", 20, 2, [camera] {
+        const QByteArray image = randomBytes(64 * 1024);
         QPointer<Form> form = openWindow(camera, imageFile("soak.bin", image));
         QVERIFY(form);
         UPDATE_STEP(start(form));
@@ -125,11 +113,7 @@ void TestSoak::updatesKeepMemoryAndDescriptors()
         UPDATE_STEP(verifyImageArrived(camera, image));
         form->close();
         QTRY_VERIFY(form.isNull());
-        if (update == updateWarmUp)
-            warm = measure();
-    }
-    qInfo("%d updates took %lld ms", updates, clock.elapsed());
-    compareFigures("updates", warm, measure());
+    });
 }
 
 QTEST_MAIN(TestSoak)

@@ -19,22 +19,18 @@ Timeline::Timeline(LabCamera *camera, Form *form)
     poller.start();
     if (camera)
         watch(camera);
-    if (form)
-        watch(form);
+    if (form) {
+        label = UpdateDriver::state(form);
+        startButton = UpdateDriver::startButton(form);
+        label->installEventFilter(this);
+        startButton->installEventFilter(this);
+    }
 }
 
 void Timeline::watch(LabCamera *camera)
 {
     if (!cameras.contains(camera))
         cameras.append(camera);
-}
-
-void Timeline::watch(Form *form)
-{
-    label = UpdateDriver::state(form);
-    startButton = UpdateDriver::startButton(form);
-    label->installEventFilter(this);
-    startButton->installEventFilter(this);
 }
 
 qint64 Timeline::firstShown(const QString &text, bool whileRunning) const

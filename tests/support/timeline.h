@@ -38,7 +38,6 @@ public:
     // The window's status line, in order, each text with whether Start was
     // enabled then. The window repaints its status at once, so the text is
     // noted as it is painted, and Start as it changes.
-    void watch(Form *form);
     struct Step
     {
         qint64 at;

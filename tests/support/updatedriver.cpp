@@ -43,19 +43,13 @@ QString md5Hex(const QByteArray &data)
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
 }
 
-bool writeImage(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
 QString imageFile(const QString &name, const QByteArray &data)
 {
     static const QTemporaryDir dir;
-    const QString path = dir.filePath(name);
-    if (!dir.isValid() || !writeImage(path, data))
-        QTest::qFail(qPrintable("cannot write " + path), __FILE__, __LINE__);
-    return path;
+    QFile file(dir.filePath(name));
+    if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        QTest::qFail(qPrintable("cannot write " + file.fileName()), __FILE__, __LINE__);
+    return file.fileName();
 }
 
 QString announcement(const QString &fileName, const QByteArray &image)

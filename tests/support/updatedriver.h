@@ -29,8 +29,6 @@ constexpr int updateTimeoutMs = 30000;
 
 QByteArray randomBytes(qint64 size);
 QString md5Hex(const QByteArray &data);
-// False when the file could not be written whole.
-bool writeImage(const QString &path, const QByteArray &data);
 // Writes data as the image name in a directory of the test run's own and
 // returns its path; fails the test when it could not be written whole.
 QString imageFile(const QString &name, const QByteArray &data);
