@@ -1,12 +1,13 @@
 #include "localaddress.h"
 
-#include <QNetworkInterface>
+#include "protocol.h"
+
 #include <QUdpSocket>
 
 namespace {
 
-// Only picks the route: no datagram is sent to it.
-constexpr quint16 routeLookupPort = 6999;
+// Only picks the route, which any port would: no datagram is sent to it.
+constexpr quint16 routeLookupPort = Protocol::discoveryPort;
 
 bool isUsable(const QHostAddress &address)
 {
@@ -43,14 +44,22 @@ QString LocalAddress::Choose(const QHostAddress &device,
     return fallback;
 }
 
+QList<QNetworkInterface> LocalAddress::HostInterfaces()
+{
+    QList<QNetworkInterface> interfaces;
+    const auto wanted = QNetworkInterface::IsUp | QNetworkInterface::IsRunning;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        if ((interface.flags() & wanted) == wanted
+            && !interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            interfaces.append(interface);
+    }
+    return interfaces;
+}
+
 QList<QNetworkAddressEntry> LocalAddress::HostNetworks()
 {
     QList<QNetworkAddressEntry> networks;
-    const auto wanted = QNetworkInterface::IsUp | QNetworkInterface::IsRunning;
-    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
-        if ((interface.flags() & wanted) != wanted
-            || interface.flags().testFlag(QNetworkInterface::IsLoopBack))
-            continue;
+    for (const QNetworkInterface &interface : HostInterfaces()) {
         for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
             if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
                 networks.append(entry);

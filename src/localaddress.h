@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkAddressEntry>
+#include <QNetworkInterface>
 #include <QString>
 
 // This host's address as a camera sees it, for the camera to reach the tool
@@ -22,8 +23,11 @@ public:
     static QString Choose(const QHostAddress &device, const QList<QNetworkAddressEntry> &networks,
         const QHostAddress &routed, const QString &fallback);
 
-    // The IPv4 networks of the interfaces that are up and running, loopback
-    // excluded.
+    // The interfaces that are up and running, loopback excluded: the networks
+    // this host is attached to.
+    static QList<QNetworkInterface> HostInterfaces();
+
+    // The IPv4 networks of those interfaces.
     static QList<QNetworkAddressEntry> HostNetworks();
 
     // The source address of a connected UDP socket; connecting one sends

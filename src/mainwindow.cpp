@@ -5,6 +5,7 @@
 #include "columnfitter.h"
 #include "crc_calc.h"
 #include "form.h"
+#include "localaddress.h"
 #include "mqttclient.h"
 #include "protocol.h"
 #include "workthread.h"
@@ -17,7 +18,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QNetworkDatagram>
-#include <QNetworkInterface>
 #include <QStandardItemModel>
 #include <QThread>
 #include <QTimer>
@@ -48,11 +48,8 @@ constexpr int searchReceiveBufferBytes = 4 * 1024 * 1024;
 QList<QNetworkDatagram> probePerNetwork(const QByteArray &probe, const QHostAddress &broadcast)
 {
     QList<QNetworkDatagram> probes;
-    const auto wanted
-        = QNetworkInterface::IsUp | QNetworkInterface::IsRunning | QNetworkInterface::CanBroadcast;
-    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
-        if ((interface.flags() & wanted) != wanted
-            || interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+    for (const QNetworkInterface &interface : LocalAddress::HostInterfaces()) {
+        if (!interface.flags().testFlag(QNetworkInterface::CanBroadcast))
             continue;
         const QList<QNetworkAddressEntry> entries = interface.addressEntries();
         const auto ipv4
