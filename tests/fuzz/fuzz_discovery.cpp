@@ -19,8 +19,8 @@ namespace {
 
 using Protocol::frameFirstId;
 using Protocol::frameSecondId;
+using Protocol::recordFields;
 using Protocol::replyLength;
-constexpr int recordFields = 7;
 
 constexpr size_t maxDatagram = 300;
 constexpr size_t minFrame = 5; // two ids, the length byte, the checksum

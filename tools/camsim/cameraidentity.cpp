@@ -1,6 +1,7 @@
 #include "cameraidentity.h"
 
 #include "optionvalues.h"
+#include "protocol.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -48,11 +49,11 @@ QByteArray macFrom(quint8 second, quint32 tail)
 const QVector<CameraIdentity::TextField> &CameraIdentity::textFields()
 {
     static const QVector<TextField> fields = {
-        { "sn", &CameraIdentity::serialNumber, 20 },
-        { "name", &CameraIdentity::deviceName, 20 },
-        { "type", &CameraIdentity::cameraType, 20 },
-        { "os", &CameraIdentity::osVersion, 10 },
-        { "fw", &CameraIdentity::firmwareVersion, 20 },
+        { "sn", &CameraIdentity::serialNumber, Protocol::replyTextFields[0].width },
+        { "name", &CameraIdentity::deviceName, Protocol::replyTextFields[1].width },
+        { "type", &CameraIdentity::cameraType, Protocol::replyTextFields[2].width },
+        { "os", &CameraIdentity::osVersion, Protocol::replyTextFields[3].width },
+        { "fw", &CameraIdentity::firmwareVersion, Protocol::replyTextFields[4].width },
     };
     return fields;
 }

@@ -10,7 +10,7 @@ namespace {
 constexpr char wrongSecondId = char(0x02);
 constexpr int bodyLength = DiscoveryFrame::replyLength - 5;
 constexpr int lengthByteOffset = 2;
-constexpr int macLength = 6;
+constexpr int macLength = Protocol::replyMacLength;
 
 // Any change of both bytes at once guarantees the check fails.
 constexpr char checksumSpoiler = char(0x5A);

@@ -1,5 +1,6 @@
 #include "statusmessage.h"
 
+#include "statusreport.h"
 #include "updatefaults.h"
 
 #include <QJsonArray>
@@ -12,10 +13,17 @@ QByteArray StatusMessage::encode(Type type, ErrorCode errorCode, int progress,
         return QByteArrayLiteral("not json");
     const QByteArray progressValue = faults.progressNumber ? QByteArray::number(progress)
                                                            : jsonString(QString::number(progress));
-    const QByteArray object = "{\"type\":" + jsonString(QString::number(type))
-        + ",\"errorcode\":" + jsonString(QString::number(errorCode))
-        + ",\"progress\":" + progressValue + ",\"message\":" + jsonString(message) + "}";
+    // The camera's own key order, not the JSON writer's.
+    const QByteArray object = "{" + member(StatusReport::typeKey, jsonString(QString::number(type)))
+        + "," + member(StatusReport::errorCodeKey, jsonString(QString::number(errorCode))) + ","
+        + member(StatusReport::progressKey, progressValue) + ","
+        + member(StatusReport::messageKey, jsonString(message)) + "}";
     return faults.statusArray ? "[" + object + "]" : object;
+}
+
+QByteArray StatusMessage::member(const char *key, const QByteArray &value)
+{
+    return '"' + QByteArray(key) + "\":" + value;
 }
 
 QByteArray StatusMessage::jsonString(const QString &text)

@@ -19,6 +19,7 @@ public:
         const UpdateFaults &faults);
 
 private:
+    static QByteArray member(const char *key, const QByteArray &value);
     static QByteArray jsonString(const QString &text);
 };
 

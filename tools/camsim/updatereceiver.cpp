@@ -52,7 +52,7 @@ void UpdateReceiver::handleRequest(const QByteArray &payload)
     }
     QString error;
     UpdateRequest announced;
-    if (!UpdateRequest::parse(payload, &announced, &error)) {
+    if (!UpdateRequest::Parse(payload, &announced, &error)) {
         log->write(QStringLiteral("update-invalid"), { { "reason", error } });
         return;
     }

@@ -1,25 +1,14 @@
 #include "analysedata.h"
 
+#include "protocol.h"
+
 #include <cstring>
 
 namespace {
 
-// Byte ranges of the reply body, both ends included.
-constexpr int ipFirst = 3;
-constexpr int macFirst = 7;
-constexpr int macLast = 12;
-struct TextField
-{
-    int first;
-    int last;
-};
-constexpr TextField textFields[] = {
-    { 13, 32 }, // serial number
-    { 33, 52 }, // device name
-    { 53, 72 }, // camera type
-    { 73, 82 }, // OS version: only ten bytes wide
-    { 83, 102 }, // camera firmware version
-};
+constexpr int ipFirst = Protocol::replyIpOffset;
+constexpr int macFirst = Protocol::replyMacOffset;
+constexpr int macLast = Protocol::replyMacOffset + Protocol::replyMacLength - 1;
 
 } // namespace
 
@@ -54,7 +43,8 @@ bool AnalyseData::UcharArraytoQStringArray(const unsigned char *buffer, QString 
     record[1].append(QStringLiteral("%1").arg(buffer[macLast], 2, 16, QLatin1Char('0')).toUpper());
 
     int slot = 2;
-    for (const TextField &field : textFields)
-        record[slot++].append(UcharArraytoQString(buffer, field.first, field.last));
+    for (const Protocol::ReplyTextField &field : Protocol::replyTextFields)
+        record[slot++].append(
+            UcharArraytoQString(buffer, field.offset, field.offset + field.width - 1));
     return true;
 }

@@ -14,8 +14,13 @@ class LocalAddress
 {
 public:
     // The address on the interface whose subnet holds deviceIp; else the
-    // address the routing table would send from to reach it; else fallback.
-    static QString ForDevice(const QString &deviceIp, const QString &fallback);
+    // address the routing table would send from to reach it; else the last
+    // IPv4 address the host lists (LastListed).
+    static QString ForDevice(const QString &deviceIp);
+
+    // The last IPv4 address listed that is neither 127.0.0.1 nor unspecified;
+    // empty when there is none. Only 127.0.0.1 itself counts as loopback here.
+    static QString LastListed(const QList<QHostAddress> &addresses);
 
     // The same choice over given data: the IPv4 networks of the host's
     // interfaces and the routing table's source address (null when there is

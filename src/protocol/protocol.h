@@ -21,6 +21,28 @@ inline constexpr unsigned char frameSecondId = 0x01;
 // checksum.
 inline constexpr int replyLength = 105;
 
+// Where a reply carries the camera's record: its IPv4 address and MAC as raw
+// bytes, then five text fields, each cut at its first zero byte. The OS
+// version is only ten bytes wide.
+inline constexpr int replyIpOffset = 3;
+inline constexpr int replyMacOffset = 7;
+inline constexpr int replyMacLength = 6;
+struct ReplyTextField
+{
+    int offset;
+    int width;
+};
+// Serial number, device name, camera type, OS version, camera FW version.
+inline constexpr ReplyTextField replyTextFields[] = {
+    { 13, 20 },
+    { 33, 20 },
+    { 53, 20 },
+    { 73, 10 },
+    { 83, 20 },
+};
+// IP, MAC and the five texts: a device record, and the device table's columns.
+inline constexpr int recordFields = 7;
+
 inline constexpr quint16 brokerPort = 1883;
 inline constexpr quint16 imagePort = 8000;
 inline constexpr quint16 webPagePort = 8888;

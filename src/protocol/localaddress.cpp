@@ -17,10 +17,22 @@ bool isUsable(const QHostAddress &address)
 
 } // namespace
 
-QString LocalAddress::ForDevice(const QString &deviceIp, const QString &fallback)
+QString LocalAddress::ForDevice(const QString &deviceIp)
 {
     const QHostAddress device(deviceIp);
-    return Choose(device, HostNetworks(), RoutedAddress(device), fallback);
+    return Choose(device, HostNetworks(), RoutedAddress(device),
+        LastListed(QNetworkInterface::allAddresses()));
+}
+
+QString LocalAddress::LastListed(const QList<QHostAddress> &addresses)
+{
+    QString chosen;
+    for (const QHostAddress &address : addresses) {
+        if (address == QHostAddress(QHostAddress::LocalHost) || address.toIPv4Address() == 0)
+            continue;
+        chosen = address.toString();
+    }
+    return chosen;
 }
 
 QString LocalAddress::Choose(const QHostAddress &device,

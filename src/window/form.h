@@ -38,11 +38,6 @@ public:
     // else the operator's current choice.
     QByteArray CreateJsonQByteArray();
 
-    // The address the camera is told is ours where neither the camera's
-    // network nor the routing table names one: the last IPv4 address listed
-    // that is neither 127.0.0.1 nor unspecified.
-    static QString ChooseLocalIp(const QList<QHostAddress> &addresses);
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -4,8 +4,9 @@
 #include "analysedata.h"
 #include "columnfitter.h"
 #include "crc_calc.h"
+#include "discoveryprobe.h"
+#include "discoveryreply.h"
 #include "form.h"
-#include "localaddress.h"
 #include "mqttclient.h"
 #include "protocol.h"
 #include "workthread.h"
@@ -24,13 +25,10 @@
 #include <QUdpSocket>
 #include <QUrl>
 
-#include <algorithm>
-
 namespace {
 
 constexpr unsigned long probePauseMs = 500;
 constexpr int collectionWindowMs = 2000;
-constexpr int recordFields = 7;
 // A crowd of cameras answers in one burst, faster than the window lists rows,
 // so the kernel has to hold the replies meanwhile. A queued 105-byte reply
 // takes about 832 bytes of receive buffer with the kernel's bookkeeping; 5000
@@ -38,33 +36,6 @@ constexpr int recordFields = 7;
 // twice net.core.rmem_max: a 4 MiB cap leaves room for about 10000 replies,
 // the kernel's stock 208 KiB cap for about 500.
 constexpr int searchReceiveBufferBytes = 4 * 1024 * 1024;
-
-// One probe out of each network the host is attached to. Through the routing
-// table a broadcast to 255.255.255.255 leaves by the default route's
-// interface only, and without a default route not at all; naming the
-// interface routes it all the same. On the dual-stack search socket the
-// kernel takes the interface only together with an IPv4 source address,
-// which is the host's address on that network, the one its cameras answer.
-QList<QNetworkDatagram> probePerNetwork(const QByteArray &probe, const QHostAddress &broadcast)
-{
-    QList<QNetworkDatagram> probes;
-    for (const QNetworkInterface &interface : LocalAddress::HostInterfaces()) {
-        if (!interface.flags().testFlag(QNetworkInterface::CanBroadcast))
-            continue;
-        const QList<QNetworkAddressEntry> entries = interface.addressEntries();
-        const auto ipv4
-            = std::find_if(entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
-                  return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
-              });
-        if (ipv4 == entries.cend())
-            continue;
-        QNetworkDatagram datagram(probe, broadcast, Protocol::discoveryPort);
-        datagram.setInterfaceIndex(uint(interface.index()));
-        datagram.setSender(ipv4->ip());
-        probes.append(datagram);
-    }
-    return probes;
-}
 
 } // namespace
 
@@ -193,12 +164,11 @@ bool MainWindow::ReceiveData()
 
 bool MainWindow::SendData()
 {
-    const QByteArray probe(Protocol::discoveryProbe, sizeof Protocol::discoveryProbe);
-    const QHostAddress broadcast(QStringLiteral("255.255.255.255"));
-    const QList<QNetworkDatagram> probes = probePerNetwork(probe, broadcast);
+    const QList<QNetworkDatagram> probes = DiscoveryProbe::PerNetwork();
     // A send that fails (no route, no network) shows as an empty table.
     if (probes.isEmpty())
-        udpSocket->writeDatagram(probe, broadcast, Protocol::discoveryPort);
+        udpSocket->writeDatagram(
+            DiscoveryProbe::Bytes(), DiscoveryProbe::Broadcast(), Protocol::discoveryPort);
     for (const QNetworkDatagram &datagram : probes)
         udpSocket->writeDatagram(datagram);
     return true;
@@ -235,18 +205,10 @@ void MainWindow::readPendingDatagrams()
         datagram.resize(static_cast<int>(qMax<qint64>(udpSocket->pendingDatagramSize(), 0)));
         const qint64 length = udpSocket->readDatagram(datagram.data(), datagram.size());
         datagram.resize(static_cast<int>(qMax<qint64>(length, 0)));
-        // Our own probe comes back here too; the length test drops it.
-        if (datagram.size() != Protocol::replyLength)
+        // Our own probe comes back here too, and is dropped with the rest.
+        const QStringList record = DiscoveryReply::Read(datagram, *crcCalc, *analyseData);
+        if (record.isEmpty())
             continue;
-
-        unsigned char buffer[Protocol::replyLength];
-        analyseData->QByteArraytoUCharArray(datagram, buffer);
-        if (!crcCalc->CheckIdCRC(
-                buffer, Protocol::replyLength, Protocol::frameFirstId, Protocol::frameSecondId))
-            continue;
-
-        QString record[recordFields];
-        analyseData->UcharArraytoQStringArray(buffer, record);
 
         QList<QStandardItem *> row;
         for (const QString &field : record) {

@@ -7,7 +7,9 @@
 #include "md5digest.h"
 #include "mqttclient.h"
 #include "protocol.h"
+#include "statusreport.h"
 #include "updatequeue.h"
+#include "updaterequest.h"
 
 #include <QCloseEvent>
 #include <QDebug>
@@ -17,10 +19,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMessageBox>
-#include <QNetworkInterface>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -94,7 +93,7 @@ Form::Form(QString deviceIp, QString deviceMac, QString deviceSn, QWidget *paren
     ui->label_sn_value->setText(deviceSn);
     ui->label_state->clear();
     this->deviceIp = deviceIp;
-    localIp = LocalAddress::ForDevice(deviceIp, ChooseLocalIp(QNetworkInterface::allAddresses()));
+    localIp = LocalAddress::ForDevice(deviceIp);
     ui->lineEdit->setFocusPolicy(Qt::NoFocus);
 
     formWorkThread = new Form_WorkThread(nullptr);
@@ -129,17 +128,6 @@ Form::~Form()
         mqttClient->disconnectFromHost();
         delete mqttClient;
     }
-}
-
-QString Form::ChooseLocalIp(const QList<QHostAddress> &addresses)
-{
-    QString chosen;
-    for (const QHostAddress &address : addresses) {
-        if (address == QHostAddress(QHostAddress::LocalHost) || address.toIPv4Address() == 0)
-            continue;
-        chosen = address.toString();
-    }
-    return chosen;
 }
 
 void Form::closeEvent(QCloseEvent *event)
@@ -397,13 +385,7 @@ QByteArray Form::CreateJsonQByteArray()
     if (md5.isEmpty())
         return QByteArray();
 
-    QJsonObject request;
-    request.insert(QStringLiteral("client_ip"), localIp);
-    request.insert(QStringLiteral("file_name"), updateImage.name);
-    request.insert(QStringLiteral("buffer_size"), QString::number(bufferSize));
-    request.insert(QStringLiteral("file_size"), QString::number(updateImage.size));
-    request.insert(QStringLiteral("file_md5"), QString::fromLatin1(md5));
-    return QJsonDocument(request).toJson(QJsonDocument::Compact);
+    return UpdateRequest::Build(localIp, updateImage.name, updateImage.size, md5, bufferSize);
 }
 
 void Form::Tcp_Transfer_File()
@@ -556,33 +538,21 @@ void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
     if (topic != QLatin1String(Protocol::updateStatusTopic))
         return;
     try {
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(message, &parseError);
-        if (parseError.error != QJsonParseError::NoError) {
-            ShowState(parseError.errorString());
+        const StatusReport report = StatusReport::Read(message);
+        if (!report.readable) {
+            ShowState(report.parseError);
             ReportOutcome(ui->label_state->text());
             return;
         }
-        // Members that are missing or not strings read as empty.
-        const QJsonObject report = document.object();
-        const QString type = report.value(QStringLiteral("type")).toString();
-        const QString errorCode = report.value(QStringLiteral("errorcode")).toString();
-        const QString text = report.value(QStringLiteral("message")).toString();
-        const QString progress = report.value(QStringLiteral("progress")).toString();
-        qDebug().noquote() << progress;
-        if (!document.isObject())
-            return;
-
-        if (type == QLatin1String("1") || type == QLatin1String("2")) {
-            // Text that is not a number sets 0; a value outside 0..100 is
-            // ignored by the bar.
-            if (errorCode == QLatin1String("0"))
-                ui->progressBar->setValue(progress.toInt(nullptr, 10));
-            ShowState(text);
+        qDebug().noquote() << report.progress;
+        if (report.IsShown()) {
+            // A value outside 0..100 is ignored by the bar.
+            if (report.MovesProgress())
+                ui->progressBar->setValue(report.ProgressValue());
+            ShowState(report.message);
         }
-        if (type == QLatin1String("2") && errorCode == QLatin1String("0")
-            && progress == QLatin1String("100"))
-            ReportOutcome(text);
+        if (report.IsCompletion())
+            ReportOutcome(report.message);
     } catch (const std::exception &error) {
         ShowState(QString::fromLocal8Bit(error.what()));
         ReportOutcome(ui->label_state->text());

@@ -1,0 +1,101 @@
+#include "imagefile.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The size the file has now, -1 if it cannot be told.
+qint64 currentSize(int descriptor)
+{
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0)
+        return -1;
+    return qint64(status.st_size);
+}
+
+} // namespace
+
+bool ImageFile::Open(const QString &imagePath)
+{
+    Close();
+    path = imagePath;
+    // Non-blocking, so that a FIFO does not hold the caller until a writer
+    // comes; a regular file reads the same either way.
+    const int descriptor
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return Refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return Refuse(QStringLiteral("not a regular file"));
+    }
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return Refuse(file.errorString());
+    }
+    size = qint64(status.st_size);
+    position = 0;
+    return true;
+}
+
+void ImageFile::Close()
+{
+    file.close();
+    size = 0;
+    position = 0;
+    error.clear();
+}
+
+bool ImageFile::IsOpen() const
+{
+    return file.isOpen();
+}
+
+QString ImageFile::Name() const
+{
+    return path.isEmpty() ? QString() : QFileInfo(path).fileName();
+}
+
+bool ImageFile::Rewind()
+{
+    if (!file.isOpen() || !file.seek(0))
+        return Refuse(QStringLiteral("cannot read from the start"));
+    position = 0;
+    return true;
+}
+
+qint64 ImageFile::Read(char *data, qint64 maxLength)
+{
+    if (!file.isOpen()) {
+        Refuse(QStringLiteral("not open"));
+        return -1;
+    }
+    const qint64 now = currentSize(file.handle());
+    if (now != size) {
+        Refuse(QStringLiteral("the file is now %1 bytes, not %2").arg(now).arg(size));
+        return -1;
+    }
+    const qint64 wanted = qMin(maxLength, size - position);
+    if (wanted <= 0)
+        return 0;
+    const qint64 got = file.read(data, wanted);
+    if (got != wanted) {
+        Refuse(QStringLiteral("the file ended early"));
+        return -1;
+    }
+    position += got;
+    return got;
+}
+
+bool ImageFile::Refuse(const QString &reason)
+{
+    error = reason;
+    return false;
+}

@@ -1,0 +1,49 @@
+#ifndef IMAGEFILE_H
+#define IMAGEFILE_H
+
+#include <QFile>
+#include <QString>
+
+// A firmware image as one update takes it: opened once, its size taken then,
+// and every later read held to that size. What is announced (the size and the
+// digest of exactly that many bytes) and what is sent then come from the same
+// open file, whatever happens to the path meanwhile; a file that shrinks or
+// grows under the update fails it instead of sending other bytes than
+// announced. A path that is not a regular file (a FIFO, or a link to
+// /dev/zero, which would never end) is refused without blocking.
+class ImageFile
+{
+public:
+    ImageFile() = default;
+    ImageFile(const ImageFile &) = delete;
+    ImageFile &operator=(const ImageFile &) = delete;
+
+    // False, with ErrorString(), unless path is a regular file that can be read.
+    bool Open(const QString &path);
+    void Close();
+    bool IsOpen() const;
+    QString ErrorString() const { return error; }
+
+    QString Path() const { return path; }
+    // Without any directory part.
+    QString Name() const;
+    qint64 Size() const { return size; }
+
+    // Back to the first byte.
+    bool Rewind();
+    // Reads on to at most maxLength bytes: the number read, 0 once Size()
+    // bytes have been read, -1 when the file no longer has Size() bytes or
+    // cannot be read.
+    qint64 Read(char *data, qint64 maxLength);
+
+private:
+    bool Refuse(const QString &reason);
+
+    QFile file;
+    QString path;
+    qint64 size = 0;
+    qint64 position = 0;
+    QString error;
+};
+
+#endif // IMAGEFILE_H
