@@ -58,6 +58,22 @@ inline constexpr char updateStatusTopic[] = "Ordel Tool_out/update_camera_fw";
 // as its buffer_size.
 inline constexpr qint64 imageChunkSize = 1048576;
 
+// An update's timeline, which the cameras are built around. The tool waits the
+// whole second after it starts the broker connection, also when the broker
+// answers sooner. After the request the camera gets five seconds to prepare
+// for the image. The image connection is tried three times, each attempt
+// waited out in full, so a camera that opens its port late is still reached.
+// Each chunk is followed by a pause, which paces the image at about 2 MiB/s.
+inline constexpr int brokerConnectWaitMs = 1000;
+inline constexpr int settleWaitMs = 5000;
+inline constexpr int imageConnectWaitsMs[] = { 1000, 3000, 3000 };
+inline constexpr int chunkPauseMs = 500;
+// A camera that takes no image data at all for this long has stopped, and one
+// that does not close the connection within this long after the last byte is
+// left to do so by itself.
+inline constexpr int imageStallLimitMs = 30000;
+inline constexpr int imageCloseWaitMs = 5000;
+
 } // namespace Protocol
 
 #endif // PROTOCOL_H

@@ -29,10 +29,8 @@
 namespace {
 
 constexpr int paintWaitMs = 10;
-// The full second is always waited, also when the broker answers sooner.
-constexpr int brokerConnectWaitMs = 1000;
-// The camera prepares to receive the image after the request.
-constexpr int settleWaitMs = 5000;
+using Protocol::brokerConnectWaitMs;
+using Protocol::settleWaitMs;
 // The digest pauses after each block so the window stays responsive. A block
 // ends at the largest size the design allows or after a short time, whichever
 // comes first, so a large image never holds the window still for long. It is
@@ -42,13 +40,11 @@ constexpr int digestBlockMs = 40;
 constexpr qint64 digestPieceSize = 256 * 1024;
 constexpr int digestPauseMs = 1;
 
-constexpr int connectWaitsMs[] = { 1000, 3000, 3000 };
-constexpr int chunkPauseMs = 500;
-// How often a full socket is looked at, and how long a camera may take no
-// data at all before the transfer is given up.
+using Protocol::chunkPauseMs;
+using Protocol::imageCloseWaitMs;
+using Protocol::imageStallLimitMs;
+// How often a full socket is looked at.
 constexpr int drainPollMs = 20;
-constexpr int stallLimitMs = 30000;
-constexpr int closeWaitMs = 5000;
 
 } // namespace
 
@@ -396,7 +392,7 @@ void Form::Tcp_Transfer_File()
     try {
         QTcpSocket socket;
         qDebug() << "connect to server......";
-        for (const int waitMs : connectWaitsMs) {
+        for (const int waitMs : Protocol::imageConnectWaitsMs) {
             // A new attempt only once the previous one has failed.
             if (socket.state() == QAbstractSocket::UnconnectedState)
                 socket.connectToHost(
@@ -490,7 +486,7 @@ bool Form::WaitForDrain(QTcpSocket &socket, QString *failure)
     qint64 queued = socket.bytesToWrite();
     while (queued > 0) {
         if (socket.state() != QAbstractSocket::ConnectedState
-            || sinceProgress.elapsed() > stallLimitMs) {
+            || sinceProgress.elapsed() > imageStallLimitMs) {
             *failure = tr("Send Bin File Failed");
             return false;
         }
@@ -513,7 +509,7 @@ bool Form::CloseConnection(QTcpSocket &socket, QString *failure)
     socket.disconnectFromHost();
     QElapsedTimer closing;
     closing.start();
-    while (socket.state() != QAbstractSocket::UnconnectedState && closing.elapsed() < closeWaitMs) {
+    while (socket.state() != QAbstractSocket::UnconnectedState && closing.elapsed() < imageCloseWaitMs) {
         if (!Wait(drainPollMs))
             return false;
     }
