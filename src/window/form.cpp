@@ -1,48 +1,40 @@
 #include "form.h"
 #include "ui_form.h"
 
+#include "fixedwindow.h"
 #include "form_workthread.h"
 #include "formtcptransfer.h"
 #include "localaddress.h"
+#include "localwait.h"
 #include "md5digest.h"
 #include "mqttclient.h"
 #include "protocol.h"
 #include "statusreport.h"
-#include "updatequeue.h"
+#include "tipbox.h"
 #include "updaterequest.h"
 
 #include <QCloseEvent>
 #include <QDebug>
-#include <QDesktopWidget>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <exception>
 
 namespace {
 
 constexpr int paintWaitMs = 10;
-using Protocol::brokerConnectWaitMs;
-using Protocol::settleWaitMs;
 // The digest pauses after each block so the window stays responsive. A block
-// ends at the largest size the design allows or after a short time, whichever
-// comes first, so a large image never holds the window still for long. It is
-// read in pieces that stay in the processor's cache while they are hashed.
+// ends after 100 MiB, which bounds the memory a block may take, or after a
+// short time, whichever comes first, so a large image never holds the window
+// still for long. It is read in pieces that stay in the processor's cache
+// while they are hashed.
 constexpr qint64 digestBlockSize = 100 * 1024 * 1024;
 constexpr int digestBlockMs = 40;
 constexpr qint64 digestPieceSize = 256 * 1024;
 constexpr int digestPauseMs = 1;
-
-using Protocol::chunkPauseMs;
-using Protocol::imageCloseWaitMs;
-using Protocol::imageStallLimitMs;
 // How often a full socket is looked at.
 constexpr int drainPollMs = 20;
 
@@ -75,11 +67,7 @@ Form::Form(QString deviceIp, QString deviceMac, QString deviceSn, QWidget *paren
     , ui(new Ui::Form)
 {
     ui->setupUi(this);
-
-    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
-    setFixedSize(width(), height());
-    const QDesktopWidget *desktop = QApplication::desktop();
-    move((desktop->width() - width()) / 2, (desktop->height() - height()) / 2);
+    FixedWindow::SetUp(this);
     // Update windows never keep the application alive on their own.
     setAttribute(Qt::WA_DeleteOnClose, true);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -151,6 +139,7 @@ bool Form::UpdateUnderway() const
     case Phase::Announcing:
     case Phase::Settling:
     case Phase::Transferring:
+    case Phase::Sent:
         return true;
     case Phase::Idle:
     case Phase::AwaitingReport:
@@ -160,37 +149,32 @@ bool Form::UpdateUnderway() const
     return false;
 }
 
-// A local event loop that a single-shot timer ends. False when the update must
-// stop instead of going on: the window was closed, or the loop was ended by
-// the application quitting, after which no wait would wait any more.
-bool Form::Wait(int milliseconds)
+// Only then can the camera's final report be about this update: before, it
+// is what the camera says of an earlier one.
+bool Form::ImageSent() const
 {
-    QEventLoop loop;
-    bool timedOut = false;
-    // Precise: from 2000 ms up Qt's default timer may fire 5 % early, which
-    // cuts the camera's settle time and the connect attempts short.
-    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, [&] {
-        timedOut = true;
-        loop.quit();
-    });
-    loop.exec(QEventLoop::AllEvents);
-    if (!timedOut)
+    return phase == Phase::Sent || phase == Phase::AwaitingReport;
+}
+
+// Done when the time has passed; Closing when the window was closed, or the
+// application quit ended the wait, after which no wait would wait any more.
+Form::StepResult Form::Wait(int milliseconds)
+{
+    if (!LocalWait::For(milliseconds))
         phase = Phase::Closing;
-    return phase != Phase::Closing;
+    return phase == Phase::Closing ? StepResult::closing() : StepResult::done();
 }
 
-// Modal to this window only, and not run in an event loop of its own: a box
-// left open must not hold another window's update inside it.
-QMessageBox *Form::OpenBox(
-    QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButtons buttons)
+// Whether the step must return now: the window is closing, or the update
+// failed, which ends it with the failure's text.
+bool Form::StepEnds(const StepResult &result)
 {
-    auto *box = new QMessageBox(icon, tr("Tip"), text, buttons, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-    return box;
+    if (result.kind == StepResult::Failed)
+        StepsReturned(result.failure);
+    return result.kind != StepResult::Done;
 }
 
-void Form::ShowState(const QString &text)
+void Form::ShowStatus(const QString &text)
 {
     ui->label_state->setText(text);
     ui->label_state->repaint();
@@ -199,9 +183,10 @@ void Form::ShowState(const QString &text)
 // The update's steps have returned. A failure shows its reason; otherwise an
 // outcome that came meanwhile is shown again. Either gives Start back, and
 // without one the camera's final report will.
-void Form::EndUpdate(const QString &failure)
+void Form::StepsReturned(const QString &failure)
 {
-    UpdateQueue::Leave(formWorkThread);
+    image.Close();
+    UpdateQueue::StepsReturned(formWorkThread);
     const std::optional<QString> notice
         = failure.isEmpty() ? pendingNotice : std::optional<QString>(failure);
     pendingNotice.reset();
@@ -209,29 +194,33 @@ void Form::EndUpdate(const QString &failure)
         phase = Phase::AwaitingReport;
         return;
     }
+    UpdateQueue::CameraReleased(formWorkThread);
     phase = Phase::Idle;
-    ShowState(*notice);
+    ShowStatus(*notice);
     ui->pushButton_Start->setEnabled(true);
 }
 
 // The update has an outcome, on screen now: the camera's final report, one
 // that could not be read, or the broker lost. Start comes back at once, or
 // once the steps still running have returned.
-void Form::ReportOutcome(const QString &shown)
+void Form::OutcomeArrived(const QString &shown)
 {
+    if (phase == Phase::Closing)
+        return;
+    UpdateQueue::CameraReleased(formWorkThread);
     if (UpdateUnderway()) {
         pendingNotice = shown;
-    } else if (phase != Phase::Closing) {
-        phase = Phase::Idle;
-        ui->pushButton_Start->setEnabled(true);
+        return;
     }
+    phase = Phase::Idle;
+    ui->pushButton_Start->setEnabled(true);
 }
 
 void Form::on_pushButton_Browser_clicked()
 {
     ui->lineEdit->clear();
     ui->lineEdit->repaint();
-    // Not run in an event loop of its own, like the boxes: see OpenBox.
+    // Not run in an event loop of its own, like the boxes: see TipBox.
     auto *dialog = new QFileDialog(
         this, tr("Please select a bin file"), QStringLiteral("."), QStringLiteral("*.bin"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -242,7 +231,9 @@ void Form::on_pushButton_Browser_clicked()
     dialog->open();
 }
 
-// A cancelled choice is an empty path, which replaces any earlier one.
+// A cancelled choice is an empty path, which replaces any earlier one. An
+// update underway goes on with the image it opened; this choice waits for the
+// next Start.
 void Form::ImageChosen(const QString &path)
 {
     filePath = path;
@@ -250,10 +241,6 @@ void Form::ImageChosen(const QString &path)
     const QFileInfo info(filePath);
     fileName = filePath.isEmpty() ? QString() : info.fileName();
     fileSize = filePath.isEmpty() ? 0 : info.size();
-    // An update underway goes on with the image it announced; this choice
-    // waits for the next Start.
-    if (!UpdateUnderway())
-        updateImage = { filePath, fileName, fileSize };
 }
 
 void Form::on_pushButton_Start_clicked()
@@ -261,11 +248,12 @@ void Form::on_pushButton_Start_clicked()
     if (phase != Phase::Idle)
         return;
     if (ui->lineEdit->text().isEmpty()) {
-        OpenBox(QMessageBox::Information, tr("Please select a bin file"), QMessageBox::Ok);
+        TipBox::Open(
+            this, QMessageBox::Information, tr("Please select a bin file"), QMessageBox::Ok);
         return;
     }
-    QMessageBox *question = OpenBox(
-        QMessageBox::Question, tr("Do you want to update?"), QMessageBox::Yes | QMessageBox::No);
+    QMessageBox *question = TipBox::Open(this, QMessageBox::Question, tr("Do you want to update?"),
+        QMessageBox::Yes | QMessageBox::No);
     connect(question, &QMessageBox::finished, this, [this](int answer) {
         if (answer == QMessageBox::Yes)
             UpdateConfirmed();
@@ -278,11 +266,14 @@ void Form::UpdateConfirmed()
         return;
     StepScope step(this);
     phase = Phase::Preparing;
-    updateImage = { filePath, fileName, fileSize };
+    // Taken now, once: a file that is no image (gone, not a regular file) is
+    // found out when the request is built, and fails the update there.
+    image.Open(filePath);
     pendingNotice.reset();
     // In line from the Yes: the preparation below waits, and another window's
     // Yes handled meanwhile must not overtake this one.
-    UpdateQueue::Join(formWorkThread);
+    UpdateQueue::Join(formWorkThread, deviceIp,
+        [this](UpdateQueue::Waiting waiting) { WaitingForTurn(waiting); });
     try {
         ui->pushButton_Start->setEnabled(false);
         ui->pushButton_Start->repaint();
@@ -290,18 +281,25 @@ void Form::UpdateConfirmed()
         ui->label_state->clear();
         // Lets the cleared widgets, then the new text, reach the screen before
         // the exchange begins.
-        if (!Wait(paintWaitMs))
+        if (Wait(paintWaitMs).kind == StepResult::Closing)
             return;
-        ShowState(tr("Preparation is starting, please wait a moment..."));
-        if (!Wait(paintWaitMs))
+        ShowStatus(tr("Preparation is starting, please wait a moment..."));
+        if (Wait(paintWaitMs).kind == StepResult::Closing)
             return;
-        if (!UpdateQueue::Ready(formWorkThread)) {
-            phase = Phase::WaitingTurn;
-            ShowState(tr("Waiting for another camera's update..."));
-        }
+        UpdateQueue::Ready(formWorkThread);
     } catch (const std::exception &error) {
-        EndUpdate(QString::fromLocal8Bit(error.what()));
+        StepsReturned(QString::fromLocal8Bit(error.what()));
     }
+}
+
+void Form::WaitingForTurn(UpdateQueue::Waiting waiting)
+{
+    if (phase != Phase::Preparing && phase != Phase::WaitingTurn)
+        return;
+    phase = Phase::WaitingTurn;
+    ShowStatus(waiting == UpdateQueue::Waiting::ForCamera
+            ? tr("Waiting for this camera's previous update...")
+            : tr("Waiting for another camera's update..."));
 }
 
 void Form::Camera_FW_Update()
@@ -311,77 +309,93 @@ void Form::Camera_FW_Update()
         return;
     try {
         if (phase == Phase::WaitingTurn)
-            ShowState(tr("Preparation is starting, please wait a moment..."));
+            ShowStatus(tr("Preparation is starting, please wait a moment..."));
         phase = Phase::Announcing;
+        // Nothing heard before this update's request can be about it.
+        pendingNotice.reset();
         mqttClient->setHostname(deviceIp);
         mqttClient->setPort(Protocol::brokerPort);
         if (mqttClient->state() == MqttClient::Disconnected)
             mqttClient->connectToHost();
-        if (!Wait(brokerConnectWaitMs))
+        if (StepEnds(Wait(Protocol::brokerConnectWaitMs)))
             return;
         if (mqttClient->state() != MqttClient::Connected) {
-            EndUpdate(tr("Mqtt Connect Failed"));
+            StepsReturned(tr("Mqtt Connect Failed"));
             return;
         }
 
         mqttClient->subscribe(QLatin1String(Protocol::updateStatusTopic), 0);
-        const QByteArray request = CreateJsonQByteArray();
-        if (phase == Phase::Closing)
+        QByteArray request;
+        if (StepEnds(BuildRequest(image, &request)))
             return;
-        if (request.isEmpty()) {
-            EndUpdate(tr("Mqtt Create Json Object Failed"));
-            return;
-        }
         if (mqttClient->publish(QLatin1String(Protocol::updateRequestTopic), request, 0, false)
             != 0) {
-            EndUpdate(tr("Mqtt Publish Failed"));
+            StepsReturned(tr("Mqtt Publish Failed"));
             return;
         }
         phase = Phase::Settling;
 
-        if (!Wait(settleWaitMs))
+        if (StepEnds(Wait(Protocol::settleWaitMs)))
             return;
         phase = Phase::Transferring;
         formTcpTransfer->Start_TCP_Transfer();
     } catch (const std::exception &error) {
-        EndUpdate(QString::fromLocal8Bit(error.what()));
+        StepsReturned(QString::fromLocal8Bit(error.what()));
     }
 }
 
 QByteArray Form::CreateJsonQByteArray()
 {
-    QFile file(updateImage.path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
+    ImageFile choice;
+    ImageFile &file = UpdateUnderway() ? image : choice;
+    if (!file.IsOpen())
+        file.Open(filePath);
+    QByteArray request;
+    return BuildRequest(file, &request).kind == StepResult::Done ? request : QByteArray();
+}
 
+Form::StepResult Form::BuildRequest(ImageFile &file, QByteArray *request)
+{
+    QByteArray md5;
+    const StepResult digest = Digest(file, &md5);
+    if (digest.kind != StepResult::Done)
+        return digest;
+    *request = UpdateRequest::Build(localIp, file.Name(), file.Size(), md5, bufferSize);
+    return StepResult::done();
+}
+
+// Exactly the image's size, from its first byte: a file that is no longer
+// that size, or cannot be read, would announce another image than the one
+// sent.
+Form::StepResult Form::Digest(ImageFile &file, QByteArray *md5)
+{
+    const StepResult unreadable = StepResult::failed(tr("Mqtt Create Json Object Failed"));
+    if (!file.IsOpen() || !file.Rewind())
+        return unreadable;
     Md5Digest digest;
     QByteArray piece(static_cast<int>(digestPieceSize), Qt::Uninitialized);
     QElapsedTimer blockTime;
     blockTime.start();
     qint64 blockBytes = 0;
     for (;;) {
-        const qint64 length = file.read(piece.data(), digestPieceSize);
-        // A digest of part of the image would announce the wrong image.
+        const qint64 length = file.Read(piece.data(), digestPieceSize);
         if (length < 0)
-            return QByteArray();
+            return unreadable;
         digest.addData(piece.constData(), length);
         blockBytes += length;
         const bool atEnd = length == 0;
         if (atEnd || blockBytes >= digestBlockSize || blockTime.elapsed() >= digestBlockMs) {
-            if (!Wait(digestPauseMs))
-                return QByteArray();
+            const StepResult pause = Wait(digestPauseMs);
+            if (pause.kind != StepResult::Done)
+                return pause;
             blockBytes = 0;
             blockTime.restart();
         }
         if (atEnd)
             break;
     }
-    file.close();
-    const QByteArray md5 = digest.hexResult();
-    if (md5.isEmpty())
-        return QByteArray();
-
-    return UpdateRequest::Build(localIp, updateImage.name, updateImage.size, md5, bufferSize);
+    *md5 = digest.hexResult();
+    return md5->isEmpty() ? unreadable : StepResult::done();
 }
 
 void Form::Tcp_Transfer_File()
@@ -391,61 +405,72 @@ void Form::Tcp_Transfer_File()
         return;
     try {
         QTcpSocket socket;
-        qDebug() << "connect to server......";
-        for (const int waitMs : Protocol::imageConnectWaitsMs) {
-            // A new attempt only once the previous one has failed.
-            if (socket.state() == QAbstractSocket::UnconnectedState)
-                socket.connectToHost(
-                    deviceIp, tcpPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-            if (!Wait(waitMs))
-                return;
-            if (socket.state() == QAbstractSocket::ConnectedState)
-                break;
-        }
-        if (socket.state() != QAbstractSocket::ConnectedState) {
-            socket.abort();
-            EndUpdate(tr("Connect Server Failed"));
+        if (StepEnds(ConnectImage(socket)))
             return;
-        }
-        ShowState(tr("Connect Server Succeed..."));
+        ShowStatus(tr("Connect Server Succeed..."));
         qDebug() << socket.state();
 
-        QFile file(updateImage.path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        if (!image.Rewind()) {
             socket.disconnectFromHost();
-            EndUpdate(tr("Read Bin File Failed"));
+            StepsReturned(tr("Read Bin File Failed"));
             return;
         }
         // What the socket has passed on to the system: a camera may close as
         // soon as it holds the announced size, and then only bytes the socket
         // never passed on make a failure.
         qint64 handedOver = 0;
-        connect(&socket, &QTcpSocket::bytesWritten, &socket,
-            [&handedOver](qint64 bytes) { handedOver += bytes; });
-        QString failure;
-        bool sent = SendImage(socket, file, &failure) && CloseConnection(socket, &failure);
-        file.close();
-        if (phase == Phase::Closing)
+        connect(&socket, &QTcpSocket::bytesWritten, &socket, [this, &handedOver](qint64 bytes) {
+            handedOver += bytes;
+            NoteBytesLeft(handedOver);
+        });
+        NoteBytesLeft(handedOver);
+        StepResult sent = SendImage(socket);
+        if (sent.kind == StepResult::Done)
+            sent = CloseConnection(socket);
+        if (sent.kind == StepResult::Closing)
             return;
-        if (sent && handedOver != updateImage.size) {
-            sent = false;
-            failure = tr("Send Bin File Failed");
-        }
-        if (!sent)
+        if (sent.kind == StepResult::Done && handedOver != image.Size())
+            sent = StepResult::failed(tr("Send Bin File Failed"));
+        if (sent.kind == StepResult::Failed)
             socket.abort();
         // Once sent, the camera's own reports take over the window.
-        EndUpdate(failure);
+        StepsReturned(sent.failure);
     } catch (const std::exception &error) {
-        EndUpdate(QString::fromLocal8Bit(error.what()));
+        StepsReturned(QString::fromLocal8Bit(error.what()));
     }
 }
 
-// Writes the image raw, one chunk per pause. The stream carries exactly the
-// announced number of bytes: a file that grew is cut there, one that shrank
-// fails the transfer. False on a failure, or when the window closed.
-bool Form::SendImage(QTcpSocket &socket, QFile &file, QString *failure)
+// Up to three attempts, each waited out in full; a new attempt only once the
+// previous one has failed.
+Form::StepResult Form::ConnectImage(QTcpSocket &socket)
 {
-    const qint64 size = updateImage.size;
+    qDebug() << "connect to server......";
+    for (const int waitMs : Protocol::imageConnectWaitsMs) {
+        if (socket.state() == QAbstractSocket::UnconnectedState)
+            socket.connectToHost(
+                deviceIp, tcpPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+        const StepResult wait = Wait(waitMs);
+        if (wait.kind != StepResult::Done)
+            return wait;
+        if (socket.state() == QAbstractSocket::ConnectedState)
+            return StepResult::done();
+    }
+    socket.abort();
+    return StepResult::failed(tr("Connect Server Failed"));
+}
+
+void Form::NoteBytesLeft(qint64 total)
+{
+    if (phase == Phase::Transferring && total == image.Size())
+        phase = Phase::Sent;
+}
+
+// Writes the image raw, one chunk per pause. The stream carries exactly the
+// announced number of bytes of the file opened at the Yes; a file that is no
+// longer that size fails the transfer before another byte goes out.
+Form::StepResult Form::SendImage(QTcpSocket &socket)
+{
+    const qint64 size = image.Size();
     QByteArray chunk(static_cast<int>(bufferSize), Qt::Uninitialized);
     qint64 count = 0;
     while (count < size) {
@@ -453,67 +478,65 @@ bool Form::SendImage(QTcpSocket &socket, QFile &file, QString *failure)
         // chunk goes into the socket only once the last one has left it, so
         // the image takes at most two chunks of memory (this one and the
         // socket's copy).
-        if (!WaitForDrain(socket, failure))
-            return false;
+        const StepResult drained = WaitForDrain(socket);
+        if (drained.kind != StepResult::Done)
+            return drained;
 
-        const qint64 length = file.read(chunk.data(), qMin(bufferSize, size - count));
-        if (length <= 0) {
-            *failure = tr("Read Bin File Failed");
-            return false;
-        }
-        if (socket.write(chunk.constData(), length) != length) {
-            *failure = tr("Send Bin File Failed");
-            return false;
-        }
+        const qint64 length = image.Read(chunk.data(), qMin(bufferSize, size - count));
+        if (length <= 0)
+            return StepResult::failed(tr("Read Bin File Failed"));
+        if (socket.write(chunk.constData(), length) != length)
+            return StepResult::failed(tr("Send Bin File Failed"));
         count += length;
-        if (!Wait(chunkPauseMs))
-            return false;
+        const StepResult pause = Wait(Protocol::chunkPauseMs);
+        if (pause.kind != StepResult::Done)
+            return pause;
         // After the last chunk the camera may close by itself; whether it
         // had every byte by then is for closing to tell.
-        if (count < size && socket.state() != QAbstractSocket::ConnectedState) {
-            *failure = tr("Send Bin File Failed");
-            return false;
-        }
+        if (count < size && socket.state() != QAbstractSocket::ConnectedState)
+            return StepResult::failed(tr("Send Bin File Failed"));
     }
-    return true;
+    return StepResult::done();
 }
 
 // Waits until nothing is queued in the socket any more.
-bool Form::WaitForDrain(QTcpSocket &socket, QString *failure)
+Form::StepResult Form::WaitForDrain(QTcpSocket &socket)
 {
     QElapsedTimer sinceProgress;
     sinceProgress.start();
     qint64 queued = socket.bytesToWrite();
     while (queued > 0) {
         if (socket.state() != QAbstractSocket::ConnectedState
-            || sinceProgress.elapsed() > imageStallLimitMs) {
-            *failure = tr("Send Bin File Failed");
-            return false;
-        }
-        if (!Wait(drainPollMs))
-            return false;
+            || sinceProgress.elapsed() > Protocol::imageStallLimitMs)
+            return StepResult::failed(tr("Send Bin File Failed"));
+        const StepResult poll = Wait(drainPollMs);
+        if (poll.kind != StepResult::Done)
+            return poll;
         const qint64 now = socket.bytesToWrite();
         if (now < queued)
             sinceProgress.restart();
         queued = now;
     }
-    return true;
+    return StepResult::done();
 }
 
 // Closes only after the last chunk has left the socket: closing at once would
 // throw away what is still queued, and the camera would get a cut image.
-bool Form::CloseConnection(QTcpSocket &socket, QString *failure)
+Form::StepResult Form::CloseConnection(QTcpSocket &socket)
 {
-    if (!WaitForDrain(socket, failure))
-        return false;
+    const StepResult drained = WaitForDrain(socket);
+    if (drained.kind != StepResult::Done)
+        return drained;
     socket.disconnectFromHost();
     QElapsedTimer closing;
     closing.start();
-    while (socket.state() != QAbstractSocket::UnconnectedState && closing.elapsed() < imageCloseWaitMs) {
-        if (!Wait(drainPollMs))
-            return false;
+    while (socket.state() != QAbstractSocket::UnconnectedState
+        && closing.elapsed() < Protocol::imageCloseWaitMs) {
+        const StepResult poll = Wait(drainPollMs);
+        if (poll.kind != StepResult::Done)
+            return poll;
     }
-    return true;
+    return StepResult::done();
 }
 
 // Without its broker the camera's final report can never arrive, and Start
@@ -521,12 +544,12 @@ bool Form::CloseConnection(QTcpSocket &socket, QString *failure)
 void Form::MqttConnectionLost()
 {
     const bool reportsExpected = (phase == Phase::Settling || phase == Phase::Transferring
-                                     || phase == Phase::AwaitingReport)
+                                     || phase == Phase::Sent || phase == Phase::AwaitingReport)
         && !pendingNotice;
     if (!reportsExpected)
         return;
-    ShowState(tr("Mqtt Connection Lost"));
-    ReportOutcome(ui->label_state->text());
+    ShowStatus(tr("Mqtt Connection Lost"));
+    OutcomeArrived(ui->label_state->text());
 }
 
 void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
@@ -536,8 +559,8 @@ void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
     try {
         const StatusReport report = StatusReport::Read(message);
         if (!report.readable) {
-            ShowState(report.parseError);
-            ReportOutcome(ui->label_state->text());
+            ShowStatus(report.parseError);
+            OutcomeArrived(ui->label_state->text());
             return;
         }
         qDebug().noquote() << report.progress;
@@ -545,12 +568,14 @@ void Form::topicMessageReceived(const QByteArray &message, const QString &topic)
             // A value outside 0..100 is ignored by the bar.
             if (report.MovesProgress())
                 ui->progressBar->setValue(report.ProgressValue());
-            ShowState(report.message);
+            ShowStatus(report.message);
         }
-        if (report.IsCompletion())
-            ReportOutcome(report.message);
+        // A completion before this update's last byte left is the camera
+        // telling of an earlier update: it ends nothing.
+        if (report.IsCompletion() && ImageSent())
+            OutcomeArrived(report.message);
     } catch (const std::exception &error) {
-        ShowState(QString::fromLocal8Bit(error.what()));
-        ReportOutcome(ui->label_state->text());
+        ShowStatus(QString::fromLocal8Bit(error.what()));
+        OutcomeArrived(ui->label_state->text());
     }
 }

@@ -1,11 +1,10 @@
 #ifndef FORM_H
 #define FORM_H
 
+#include "imagefile.h"
 #include "protocol.h"
+#include "updatequeue.h"
 
-#include <QHostAddress>
-#include <QList>
-#include <QMessageBox>
 #include <QWidget>
 
 #include <optional>
@@ -13,7 +12,6 @@
 class FormTcpTransfer;
 class Form_WorkThread;
 class MqttClient;
-class QFile;
 class QTcpSocket;
 
 QT_BEGIN_NAMESPACE
@@ -56,34 +54,45 @@ private:
     enum class Phase {
         Idle, // no update, or the last one has ended
         Preparing, // Yes given: the cleared window is painted
-        WaitingTurn, // another window's update is running its steps
+        WaitingTurn, // another update runs its steps, or holds this camera
         Announcing, // connecting to the broker and publishing the request
         Settling, // the request is out: the camera prepares for the image
         Transferring, // the image goes over TCP
-        AwaitingReport, // the image is sent: the camera's final report ends it
+        Sent, // every byte has left the socket: the connection is closing
+        AwaitingReport, // the steps have returned: the camera's final report ends it
         Closing, // the window was closed: each step returns at once
     };
 
-    // The image an update announces and sends, fixed at the operator's Yes.
-    struct FirmwareImage
+    // How a step of the update ended: on to the next, failed with the text
+    // for the status line, or stopped because the window is closing.
+    struct StepResult
     {
-        QString path;
-        QString name;
-        qint64 size = 0;
+        enum Kind { Done, Failed, Closing };
+        Kind kind = Done;
+        QString failure;
+
+        static StepResult done() { return {}; }
+        static StepResult failed(const QString &text) { return { Failed, text }; }
+        static StepResult closing() { return { Closing, {} }; }
     };
 
     void ImageChosen(const QString &path);
     void UpdateConfirmed();
+    void WaitingForTurn(UpdateQueue::Waiting waiting);
     bool UpdateUnderway() const;
-    bool Wait(int milliseconds);
-    QMessageBox *OpenBox(
-        QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButtons buttons);
-    bool SendImage(QTcpSocket &socket, QFile &file, QString *failure);
-    bool WaitForDrain(QTcpSocket &socket, QString *failure);
-    bool CloseConnection(QTcpSocket &socket, QString *failure);
-    void ShowState(const QString &text);
-    void EndUpdate(const QString &failure = QString());
-    void ReportOutcome(const QString &shown);
+    bool ImageSent() const;
+    StepResult Wait(int milliseconds);
+    bool StepEnds(const StepResult &result);
+    StepResult BuildRequest(ImageFile &file, QByteArray *request);
+    StepResult Digest(ImageFile &file, QByteArray *md5);
+    StepResult ConnectImage(QTcpSocket &socket);
+    StepResult SendImage(QTcpSocket &socket);
+    StepResult WaitForDrain(QTcpSocket &socket);
+    StepResult CloseConnection(QTcpSocket &socket);
+    void NoteBytesLeft(qint64 total);
+    void ShowStatus(const QString &text);
+    void StepsReturned(const QString &failure = QString());
+    void OutcomeArrived(const QString &shown);
 
     Ui::Form *ui;
     QString filePath;
@@ -98,7 +107,10 @@ private:
     QString localIp;
 
     Phase phase = Phase::Idle;
-    FirmwareImage updateImage;
+    // The image of the update, opened at the operator's Yes and read from
+    // there to the last byte: the announcement and the bytes sent describe
+    // one and the same file, whatever Browse or the disk do meanwhile.
+    ImageFile image;
     // What ended the update while its steps still ran: the camera's final
     // report, a report that could not be read, the broker lost. It is shown
     // again, and Start given back, once the steps have returned, so that the

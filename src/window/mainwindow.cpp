@@ -6,22 +6,22 @@
 #include "crc_calc.h"
 #include "discoveryprobe.h"
 #include "discoveryreply.h"
+#include "fixedwindow.h"
 #include "form.h"
+#include "localwait.h"
 #include "mqttclient.h"
 #include "protocol.h"
+#include "tipbox.h"
 #include "workthread.h"
 
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDesktopServices>
-#include <QDesktopWidget>
-#include <QEventLoop>
 #include <QMenu>
 #include <QMessageBox>
 #include <QNetworkDatagram>
 #include <QStandardItemModel>
 #include <QThread>
-#include <QTimer>
 #include <QUdpSocket>
 #include <QUrl>
 
@@ -57,11 +57,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-
-    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
-    setFixedSize(width(), height());
-    const QDesktopWidget *desktop = QApplication::desktop();
-    move((desktop->width() - width()) / 2, (desktop->height() - height()) / 2);
+    FixedWindow::SetUp(this);
 
     ui->tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     model = new QStandardItemModel(ui->tableView);
@@ -106,14 +102,25 @@ MainWindow::~MainWindow()
     delete mqttClient;
 }
 
+// The question does not hold the close: it is asked, and a Yes closes the
+// window again, this time for good, which ends the application.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    const auto answer = QMessageBox::question(
-        this, tr("Tip"), tr("Do you want to quit?"), QMessageBox::Yes | QMessageBox::No);
-    if (answer == QMessageBox::Yes)
+    if (quitConfirmed) {
         event->accept();
-    else
-        event->ignore();
+        return;
+    }
+    event->ignore();
+    if (quitQuestion)
+        return;
+    quitQuestion = TipBox::Open(this, QMessageBox::Question, tr("Do you want to quit?"),
+        QMessageBox::Yes | QMessageBox::No);
+    connect(quitQuestion, &QMessageBox::finished, this, [this](int answer) {
+        if (answer != QMessageBox::Yes)
+            return;
+        quitConfirmed = true;
+        close();
+    });
 }
 
 void MainWindow::on_pushButton_Search_Device_clicked()
@@ -131,12 +138,12 @@ void MainWindow::on_pushButton_Search_Device_clicked()
     model->removeRows(0, model->rowCount());
 
     if (!ReceiveData()) {
-        QMessageBox::information(
-            this, tr("Tip"), tr("Received data socket status is abnormal"), QMessageBox::Ok);
         // Give the port back and end the search, so the next press can try
         // again instead of the window staying locked until a restart.
         EndSearch();
         ui->label_Search_State->clear();
+        TipBox::Open(this, QMessageBox::Information, tr("Received data socket status is abnormal"),
+            QMessageBox::Ok);
         return;
     }
 
@@ -176,12 +183,8 @@ bool MainWindow::SendData()
 
 void MainWindow::DelayDisconnect()
 {
-    QEventLoop loop;
-    // A coarse timer may fire up to 5 % early.
-    QTimer::singleShot(
-        int(replyWindowEnd.remainingTime()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::AllEvents);
-
+    // Cut short only by the application quitting, when no row matters any more.
+    LocalWait::For(int(replyWindowEnd.remainingTime()));
     EndSearch();
     ui->label_Search_State->setText(tr("Search Completed"));
 }
@@ -224,11 +227,15 @@ void MainWindow::on_tableView_customContextMenuRequested(const QPoint &pos)
 {
     Q_UNUSED(pos)
     if (ui->tableView->selectionModel()->selectedRows(0).count() != 1) {
-        QMessageBox::about(this, tr("Tip"), tr("Please select a row"));
+        TipBox::OpenAbout(this, tr("Please select a row"));
         return;
     }
 
+    // Popped up, not run in an event loop of its own, so that a menu left
+    // open does not hold an update's wait; the chosen action runs when it is
+    // chosen. The menu and its actions go once it has closed.
     auto *menu = new QMenu(this);
+    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
     const struct
     {
         QString text;
@@ -240,23 +247,18 @@ void MainWindow::on_tableView_customContextMenuRequested(const QPoint &pos)
         { tr("Camera FW Update"), &MainWindow::CameraFWAction },
     };
     for (const auto &entry : entries) {
-        auto *action = new QAction(entry.text, this);
+        QAction *action = menu->addAction(entry.text);
         connect(action, &QAction::triggered, this, entry.slot);
-        menu->addAction(action);
     }
-
-    menu->exec(QCursor::pos());
-
-    qDeleteAll(menu->actions());
-    delete menu;
+    menu->popup(QCursor::pos());
 }
 
 bool MainWindow::RefuseWhileSearching()
 {
     if (!isSearching)
         return false;
-    QMessageBox::information(
-        this, tr("Tip"), tr("Please wait for the device search to complete"), QMessageBox::Ok);
+    TipBox::Open(this, QMessageBox::Information,
+        tr("Please wait for the device search to complete"), QMessageBox::Ok);
     return true;
 }
 
@@ -266,7 +268,7 @@ void MainWindow::LoginPage()
         return;
     const QModelIndex current = ui->tableView->currentIndex();
     if (current.row() == -1) {
-        QMessageBox::information(this, tr("Tip"), tr("Please select a row"), QMessageBox::Ok);
+        TipBox::Open(this, QMessageBox::Information, tr("Please select a row"), QMessageBox::Ok);
         return;
     }
     const QString ip = model->index(current.row(), 0).data().toString();
@@ -317,16 +319,25 @@ void MainWindow::SendDeviceCommand(const DeviceCommand &command)
         mqttClient->connectToHost();
 
     // The connection comes up in the background while the question is open;
-    // that is all the time it is given.
-    const auto answer = QMessageBox::question(
-        this, tr("Tip"), command.question, QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
+    // that is all the time it is given. The box keeps the rest of this window
+    // from use meanwhile, so no other command can move the client on.
+    QMessageBox *question = TipBox::Open(
+        this, QMessageBox::Question, command.question, QMessageBox::Yes | QMessageBox::No);
+    connect(question, &QMessageBox::finished, this, [this, command, ip](int answer) {
+        CommandAnswered(command, ip, answer == QMessageBox::Yes);
+    });
+}
+
+void MainWindow::CommandAnswered(const DeviceCommand &command, const QString &ip, bool yes)
+{
+    if (!yes) {
         ui->label_Search_State->setText(command.cancelled);
         return;
     }
     ShowStatus(command.sending);
 
-    if (mqttClient->state() != MqttClient::Connected) {
+    // A command goes to the camera it was asked for, or nowhere.
+    if (mqttClient->state() != MqttClient::Connected || mqttClient->hostname() != ip) {
         ui->label_Search_State->setText(tr("Connect Server Failed"));
         return;
     }

@@ -3,7 +3,9 @@
 
 #include <QDeadlineTimer>
 #include <QMainWindow>
+#include <QPointer>
 
+class QMessageBox;
 class AnalyseData;
 class Crc_Calc;
 class MqttClient;
@@ -47,6 +49,7 @@ private:
     void EndSearch();
     bool RefuseWhileSearching();
     void SendDeviceCommand(const DeviceCommand &command);
+    void CommandAnswered(const DeviceCommand &command, const QString &ip, bool yes);
     void ShowStatus(const QString &text);
 
     Ui::MainWindow *ui;
@@ -60,6 +63,9 @@ private:
     bool isSearching;
     // The end of the reply collection window, counted from the probe.
     QDeadlineTimer replyWindowEnd;
+    // The quit question while it is open, and whether it was answered Yes.
+    QPointer<QMessageBox> quitQuestion;
+    bool quitConfirmed = false;
 };
 
 #endif // MAINWINDOW_H

@@ -169,46 +169,43 @@ void TestForm::statusReportsMoveTheWindow_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<int>("bar");
     QTest::addColumn<QString>("text"); // "?" for the JSON library's own error text
-    QTest::addColumn<bool>("startEnabled");
 
-    // The window starts each row with the bar at 37, "before" shown and Start
-    // disabled, as during an update.
-    const auto report
-        = [](const char *name, const char *payload, int bar, const char *text, bool startEnabled,
-              const QString &topic = QString(Protocol::updateStatusTopic)) {
-              QTest::newRow(name) << topic << QByteArray(payload) << bar << text << startEnabled;
-          };
+    // Each row's report comes with the bar at 37 and "before" shown, in the
+    // middle of an update: before its image has gone out, nothing ends it.
+    const auto report = [](const char *name, const char *payload, int bar, const char *text,
+                            const QString &topic = QString(Protocol::updateStatusTopic)) {
+        QTest::newRow(name) << topic << QByteArray(payload) << bar << text;
+    };
     report("progress", R"({"type":"1","errorcode":"0","progress":"45","message":"Writing"})", 45,
-        "Writing", false);
+        "Writing");
     report("completion", R"({"type":"2","errorcode":"0","progress":"100","message":"Done"})", 100,
-        "Done", true);
+        "Done");
     report("type 2 short of 100",
-        R"({"type":"2","errorcode":"0","progress":"99","message":"Almost"})", 99, "Almost", false);
+        R"({"type":"2","errorcode":"0","progress":"99","message":"Almost"})", 99, "Almost");
     report("camera error",
         R"({"type":"2","errorcode":"3","progress":"100","message":"Flash write error"})", 37,
-        "Flash write error", false);
+        "Flash write error");
     report("unknown type", R"({"type":"3","errorcode":"0","progress":"100","message":"x"})", 37,
-        "before", false);
-    report("no type", R"({"errorcode":"0","progress":"100","message":"x"})", 37, "before", false);
+        "before");
+    report("no type", R"({"errorcode":"0","progress":"100","message":"x"})", 37, "before");
     report("progress as a number", R"({"type":"2","errorcode":"0","progress":100,"message":"Num"})",
-        0, "Num", false);
+        0, "Num");
     report("type as a number", R"({"type":2,"errorcode":"0","progress":"100","message":"x"})", 37,
-        "before", false);
+        "before");
     report("error code as a number",
-        R"({"type":"2","errorcode":0,"progress":"100","message":"Err"})", 37, "Err", false);
+        R"({"type":"2","errorcode":0,"progress":"100","message":"Err"})", 37, "Err");
     report("progress not a number",
-        R"({"type":"1","errorcode":"0","progress":"abc","message":"m"})", 0, "m", false);
+        R"({"type":"1","errorcode":"0","progress":"abc","message":"m"})", 0, "m");
     report("progress out of range",
-        R"({"type":"1","errorcode":"0","progress":"150","message":"m"})", 37, "m", false);
+        R"({"type":"1","errorcode":"0","progress":"150","message":"m"})", 37, "m");
     report("markup stays text",
-        R"({"type":"1","errorcode":"0","progress":"50","message":"<b>x</b>"})", 50, "<b>x</b>",
-        false);
-    report("array", R"([{"type":"2","errorcode":"0","progress":"100"}])", 37, "before", false);
-    report("not JSON", "not json", 37, "?", true);
-    report("empty payload", "", 37, "?", true);
-    report("other topic", "not json", 37, "before", false, "Ordel Tool_out/other");
+        R"({"type":"1","errorcode":"0","progress":"50","message":"<b>x</b>"})", 50, "<b>x</b>");
+    report("array", R"([{"type":"2","errorcode":"0","progress":"100"}])", 37, "before");
+    report("not JSON", "not json", 37, "?");
+    report("empty payload", "", 37, "?");
+    report("other topic", "not json", 37, "before", "Ordel Tool_out/other");
     report("topic in other case", R"({"type":"2","errorcode":"0","progress":"100","message":"x"})",
-        37, "before", false, QString(Protocol::updateStatusTopic).toLower());
+        37, "before", QString(Protocol::updateStatusTopic).toLower());
 }
 
 void TestForm::statusReportsMoveTheWindow()
@@ -217,10 +214,16 @@ void TestForm::statusReportsMoveTheWindow()
     QFETCH(QByteArray, payload);
     QFETCH(int, bar);
     QFETCH(QString, text);
-    QFETCH(bool, startEnabled);
+    // An update of a camera on loopback, where no broker answers: the report
+    // comes while the window waits for one.
+    delete form;
+    form = new Form("127.0.0.1", "00:1A:2B:3C:4D:5E", "SN-1");
+    form->show();
+    UPDATE_STEP(browse(form, imageFile("reported.bin", "image")));
+    UPDATE_STEP(start(form));
+    QTRY_VERIFY(state(form)->text().startsWith("Preparation"));
     progress(form)->setValue(37);
     state(form)->setText("before");
-    startButton(form)->setEnabled(false);
 
     QVERIFY(QMetaObject::invokeMethod(
         form, "topicMessageReceived", Q_ARG(QByteArray, payload), Q_ARG(QString, topic)));
@@ -231,7 +234,9 @@ void TestForm::statusReportsMoveTheWindow()
         QVERIFY2(!shown.isEmpty() && shown != "before", qPrintable(shown));
     else
         QCOMPARE(shown, text);
-    QCOMPARE(startButton(form)->isEnabled(), startEnabled);
+    QVERIFY(!startButton(form)->isEnabled());
+    // The update's own failure ends it, whatever came meanwhile.
+    UPDATE_STEP(verifyEnded(form, "Mqtt Connect Failed", 5000));
 }
 
 QTEST_MAIN(TestForm)

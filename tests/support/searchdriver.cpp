@@ -75,6 +75,9 @@ void chooseFromMenu(MainWindow *window, ModalAnswerer &answerer, int row, const 
     if (answer != QMessageBox::NoButton)
         answerer.pressButton(answer, afterMs);
     emit table(window)->customContextMenuRequested(QPoint(5, 5));
+    // The menu and the boxes run in no event loop of their own: they are
+    // answered after the right-click has returned.
+    QVERIFY(answerer.waitUntilAnswered());
 }
 
 } // namespace SearchDriver

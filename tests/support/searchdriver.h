@@ -34,7 +34,7 @@ void addRow(MainWindow *window, const QStringList &cells);
 // A click on the row, as an operator selects it.
 void selectRow(MainWindow *window, int row);
 // The row selected, then the right-click menu's entry chosen and its
-// question, if any, answered after afterMs.
+// question, if any, answered after afterMs; returns once all is answered.
 void chooseFromMenu(MainWindow *window, ModalAnswerer &answerer, int row, const QString &entry,
     QMessageBox::StandardButton answer = QMessageBox::NoButton, int afterMs = 0);
 
