@@ -9,6 +9,7 @@
 #include "benchsupport.h"
 #include "form.h"
 #include "labcamera.h"
+#include "md5digest.h"
 #include "processfigures.h"
 #include "protocol.h"
 #include "updatedriver.h"
@@ -22,9 +23,11 @@ using namespace bench;
 
 namespace {
 
-// The window's pacing: one chunk every 500 ms.
+// The window's pacing: one chunk every 500 ms, the first once the first
+// connection attempt's full second is over.
 constexpr qint64 chunkBytes = Protocol::imageChunkSize;
-constexpr double chunkPauseMs = 500;
+constexpr double chunkPauseMs = Protocol::chunkPauseMs;
+constexpr double firstAttemptMs = Protocol::imageConnectWaitsMs[0];
 // The update itself takes 1 s for the broker and 5 s to settle first.
 constexpr int preparationMs = 6000;
 constexpr int timeoutSlackMs = 30000;
@@ -42,6 +45,7 @@ struct Outcome
     bool md5Ok = false;
     qint64 peakAboveIdleKiB = 0;
     qint64 settledAboveIdleKiB = 0; // when the camera took the request
+    qint64 digestSetUpKiB = 0; // the MD5 library's, once per process
 };
 
 double eventTime(const QJsonObject &event)
@@ -68,6 +72,12 @@ Outcome update(int cameraIndex, const QString &image, qint64 imageBytes, int byt
         delete form;
         return outcome;
     }
+    // The MD5 library sets itself up at the first digest of the process and
+    // keeps that memory: a cost of the process, not of the transfer, so it
+    // is taken before the idle figure and reported on its own.
+    const qint64 beforeDigestKiB = ProcessFigures::residentKiB();
+    Md5Digest().hexResult();
+    outcome.digestSetUpKiB = ProcessFigures::residentKiB() - beforeDigestKiB;
     LoopProbe probe(true);
     probe.startIdle(idleWindowMs);
     const qint64 idleKiB = ProcessFigures::residentKiB();
@@ -163,12 +173,17 @@ int main(int argc, char *argv[])
     if (!outcome.ok)
         return 1;
     const double peakMiB = double(outcome.peakAboveIdleKiB) / kib;
+    printRow({ tag + QStringLiteral(": the MD5 library's one-time set-up, MiB (not in the peak)"),
+        number(double(outcome.digestSetUpKiB) / kib, 2), QStringLiteral("—"), qQNaN(), QString(),
+        false });
     if (bytesPerSecond == 0) {
-        const double floorMs = chunks * chunkPauseMs;
+        // The last chunk is read as it is written: the first connection
+        // attempt's full second, then a pause after each chunk but the last.
+        const double floorMs = firstAttemptMs + (chunks - 1) * chunkPauseMs;
         const double ratio = outcome.acceptToLastReadMs / floorMs;
         printRow({ tag
-                + QStringLiteral(": camera's accept to last read, ms / %1 chunks x 500 ms")
-                      .arg(chunks),
+                + QStringLiteral(": camera's accept to last read, ms / 1000 + %1 x 500 ms")
+                      .arg(chunks - 1),
             number(outcome.acceptToLastReadMs, 0), number(floorMs, 0), ratio,
             QStringLiteral("<= 1.02"), ratio <= 1.02 });
         // The pacing alone: the first chunk to the last, plus the last pause.

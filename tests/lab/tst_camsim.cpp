@@ -111,6 +111,7 @@ private slots:
     void updateSucceeds();
     void droppedUpdateFailsTheCheck();
     void statusFaultsMalformTheReports();
+    void staleReportAnswersTheRequest();
     void statusFloodAddsProgressReports();
     void killedBrokerIsLogged();
     void httpNamesTheCamera();
@@ -409,6 +410,17 @@ void TestCamsim::statusFaultsMalformTheReports()
     QVERIFY(camera->waitForEvent("status", 2));
     QVERIFY(lastStatus(camera).isArray());
     QCOMPARE(lastStatus(camera).array().at(0).toObject().value("progress"), QJsonValue(100));
+}
+
+void TestCamsim::staleReportAnswersTheRequest()
+{
+    MqttClient tool;
+    QSignalSpy statuses(&tool, &MqttClient::messageReceived);
+    LabCamera *camera = announce(2, { "stale-report" }, tool, image(1000), true);
+    QVERIFY(camera);
+    QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty(), timeoutMs);
+    QCOMPARE(payloads(statuses).constFirst(), updateSucceeded);
+    QVERIFY(camera->events("tcp-accept").isEmpty());
 }
 
 void TestCamsim::statusFloodAddsProgressReports()

@@ -15,6 +15,8 @@
 #include <QtTest>
 
 #include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <tuple>
 
 using namespace UpdateDriver;
@@ -24,6 +26,7 @@ namespace {
 constexpr qint64 imageSize = 2 * chunkSize + 17;
 constexpr qint64 dropAfter = chunkSize / 2;
 constexpr qint64 shrunkSize = chunkSize + 5;
+constexpr qint64 rebuiltSize = imageSize + chunkSize / 3;
 const QByteArray unreadableReport = QByteArrayLiteral("not json");
 
 // The UDP counters of the namespace the test runs in, by name: the kernel
@@ -59,7 +62,11 @@ public:
         BrokerKilledInTransfer,
         ConnectionDroppedMidImage,
         ImageShrunkInSettleWait,
+        ImageRebuiltInSettleWait,
+        FifoChosen,
         ImageRemovedInSettleWait,
+        ImageReplacedInSettleWait,
+        ImageRebuiltBeforeYes,
         CameraClosesOnceComplete,
         UnreadableReportInSettleWait,
         BrowseCancelledInTransfer,
@@ -102,11 +109,23 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds_data()
         << BrokerKilledInTransfer << "Mqtt Connection Lost" << imageSize;
     QTest::newRow("camera drops the connection mid-image")
         << ConnectionDroppedMidImage << "Send Bin File Failed" << dropAfter;
-    // After the request announced the whole image.
+    // After the request announced the whole image: a file of another size
+    // sends nothing but the announced bytes, which are gone.
     QTest::newRow("image shrunk in the settle wait")
-        << ImageShrunkInSettleWait << "Read Bin File Failed" << shrunkSize;
+        << ImageShrunkInSettleWait << "Read Bin File Failed" << qint64(0);
+    QTest::newRow("image rebuilt in place in the settle wait")
+        << ImageRebuiltInSettleWait << "Read Bin File Failed" << qint64(0);
+    // Never a regular file: refused at once instead of read for ever.
+    QTest::newRow("a FIFO named .bin")
+        << FifoChosen << "Mqtt Create Json Object Failed" << qint64(0);
+    // The file opened at the Yes is what is sent, whatever the path names now.
     QTest::newRow("image removed in the settle wait")
-        << ImageRemovedInSettleWait << "Read Bin File Failed" << qint64(0);
+        << ImageRemovedInSettleWait << "Update succeeded" << imageSize;
+    QTest::newRow("image replaced by another file in the settle wait")
+        << ImageReplacedInSettleWait << "Update succeeded" << imageSize;
+    // Rebuilt after Browse recorded its size: the Yes takes the file as it is.
+    QTest::newRow("image rebuilt between Browse and Yes")
+        << ImageRebuiltBeforeYes << "Update succeeded" << rebuiltSize;
     // The camera knows the size: closing after the last byte is no failure.
     QTest::newRow("camera closes once it has the image")
         << CameraClosesOnceComplete << "Update succeeded" << imageSize;
@@ -127,14 +146,14 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     QFETCH(QString, text);
     QFETCH(qint64, read);
     const bool killsBroker = fault == BrokerKilledInSettleWait || fault == BrokerKilledInTransfer;
-    const bool imageWhole = killsBroker || fault >= CameraClosesOnceComplete;
+    const bool imageWhole = killsBroker || fault >= ImageRemovedInSettleWait;
     QStringList faults;
     if (fault == ConnectionDroppedMidImage)
         faults << QString("drop-after=%1").arg(dropAfter);
     if (fault == CameraClosesOnceComplete)
         faults << "close-when-complete";
     LabCamera *camera = cameras.start(1, LabCameras::updating(faults));
-    const QByteArray image = randomBytes(imageSize);
+    QByteArray image = randomBytes(imageSize);
     const QString path = imageFile("faulty.bin", image);
     const QString otherPath = imageFile("other.bin", randomBytes(chunkSize + 3));
     Form *form = openWindow(camera, path);
@@ -145,13 +164,29 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     reporter.connectToHost();
     QTRY_COMPARE(reporter.state(), MqttClient::Connected);
 
-    // In some rows the camera acts on its own.
+    // In some rows the camera acts on its own, or the file is changed before
+    // the Yes.
     bool done = !faults.isEmpty();
+    if (fault == ImageRebuiltBeforeYes) {
+        image = randomBytes(rebuiltSize);
+        done = imageFile("faulty.bin", image) == path;
+    } else if (fault == FifoChosen) {
+        const QString fifo = QFileInfo(otherPath).dir().filePath("fifo.bin");
+        done = ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0;
+        UPDATE_STEP(browse(form, fifo));
+    }
     const auto act = [&, camera, form, path, fault] {
         if (fault == ImageShrunkInSettleWait) {
             done = QFile::resize(path, shrunkSize);
+        } else if (fault == ImageRebuiltInSettleWait) {
+            done = imageFile("faulty.bin", randomBytes(rebuiltSize)) == path;
         } else if (fault == ImageRemovedInSettleWait) {
             done = QFile::remove(path);
+        } else if (fault == ImageReplacedInSettleWait) {
+            const QString rebuilt = imageFile("rebuilt.bin", randomBytes(rebuiltSize));
+            done = ::rename(
+                       QFile::encodeName(rebuilt).constData(), QFile::encodeName(path).constData())
+                == 0;
         } else if (fault == UnreadableReportInSettleWait) {
             done = reporter.publish(Protocol::updateStatusTopic, unreadableReport) == 0;
         } else if (fault == BrowseCancelledInTransfer || fault == OtherImageChosenInSettleWait) {
@@ -199,6 +234,8 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
         QCOMPARE(camera->events("update-request").constFirst().value("payload").toString(),
             announcement("faulty.bin", image));
     }
+    if (fault == FifoChosen)
+        QVERIFY(camera->events("update-request").isEmpty());
 
     // The camera back as new; the same window updates it.
     cameras.remove(camera);

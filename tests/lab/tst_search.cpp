@@ -190,6 +190,7 @@ void TestSearch::failedBindReleasesTheSearch()
     ModalAnswerer answerer;
     answerer.pressButton(QMessageBox::Ok);
     QTest::mouseClick(searchButton(window), Qt::LeftButton);
+    QVERIFY(answerer.waitUntilAnswered());
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes.first().title, QString("Tip"));
     QCOMPARE(answerer.boxes.first().text, QString("Received data socket status is abnormal"));
@@ -205,24 +206,32 @@ void TestSearch::failedBindReleasesTheSearch()
     QCOMPARE(answerer.boxes.size(), 1);
 }
 
-// One row per field set-up; ctest runs each in a lab shaped to match, and
-// the lab that does not match skips it.
+// One row per shape of the host's networks; ctest runs each in a lab shaped
+// to match (tests/lab/CMakeLists.txt), and a lab that does not match skips it.
 void TestSearch::listsCamerasOnEveryNetwork_data()
 {
     QTest::addColumn<bool>("secondNetwork");
     QTest::addColumn<bool>("defaultRoute");
+    QTest::addColumn<bool>("secondaryAddress");
+    QTest::addColumn<bool>("twinInterface");
     // The default route goes through the first network, as to an office LAN.
-    QTest::newRow("two networks") << true << true;
-    QTest::newRow("no default route") << false << false;
+    QTest::newRow("two networks") << true << true << false << false;
+    QTest::newRow("no default route") << false << false << false << false;
+    QTest::newRow("two interfaces on one network") << false << true << false << true;
+    QTest::newRow("second address on another network") << true << true << true << false;
 }
 
 void TestSearch::listsCamerasOnEveryNetwork()
 {
     QFETCH(bool, secondNetwork);
     QFETCH(bool, defaultRoute);
+    QFETCH(bool, secondaryAddress);
+    QFETCH(bool, twinInterface);
     const int second = qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS");
     if ((second > 0) != secondNetwork
-        || (qEnvironmentVariableIntValue("LAB_DEFAULT_ROUTE") == 1) != defaultRoute)
+        || (qEnvironmentVariableIntValue("LAB_DEFAULT_ROUTE") == 1) != defaultRoute
+        || (qEnvironmentVariableIntValue("LAB_SECONDARY_ADDRESS") == 1) != secondaryAddress
+        || qEnvironmentVariableIsEmpty("LAB_TWIN_TOOL_IP") == twinInterface)
         QSKIP("runs in the lab this row describes");
 
     QStringList expected;
@@ -239,12 +248,21 @@ void TestSearch::listsCamerasOnEveryNetwork()
     listed.sort();
     expected.sort();
     QCOMPARE(listed, expected);
-    // A probe through the default route as well would reach its cameras twice.
+    // One probe from the host's address on each network: a second probe on
+    // one network, through the default route or a second interface, would
+    // make its cameras answer twice. Networks that share a segment each send
+    // their own, and a camera answers only the one from its network.
+    const int networksOnSegment = secondaryAddress ? 2 : 1;
     for (const LabCamera *camera : cameras.all()) {
         const QList<QJsonObject> probes = camera->events("probe");
-        QCOMPARE(probes.size(), 1);
-        QCOMPARE(probes.first().value("from").toString(),
-            camera->toolAddress() + ':' + QString::number(Protocol::discoveryPort));
+        QCOMPARE(probes.size(), networksOnSegment);
+        int fromOwnNetwork = 0;
+        for (const QJsonObject &probe : probes) {
+            if (probe.value("from").toString()
+                == camera->toolAddress() + ':' + QString::number(Protocol::discoveryPort))
+                ++fromOwnNetwork;
+        }
+        QCOMPARE(fromOwnNetwork, 1);
     }
 }
 

@@ -5,12 +5,16 @@
 #include "modalanswerer.h"
 #include "mqttclient.h"
 #include "processfigures.h"
+#include "searchdriver.h"
 #include "timeline.h"
 #include "updatedriver.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -56,22 +60,34 @@ struct Closing
             form, &QObject::destroyed, &timeline, [this] { destroyedAt = timeline.now(); });
     }
 
-    // Quitting closes the main window instead, and answers its question.
+    // Quitting closes the main window instead, and answers its question a
+    // moment later: the update stops then.
     void close()
     {
-        if (!form || closedAt >= 0)
+        if (!form || asked)
             return;
-        closedAt = timeline.now();
-        readAtClose = bytesRead(camera);
-        queuedAtClose = timeline.queued();
+        asked = true;
         if (mainWindow) {
             answerer = std::make_unique<ModalAnswerer>();
             answerer->pressButton(QMessageBox::Yes, 700);
+            // Connected after the windows' own handlers, so it runs last.
+            QObject::connect(qApp, &QGuiApplication::lastWindowClosed, &timeline, [this] {
+                noteClose();
+                hiddenAtOnce = form && !form->isVisible();
+            });
             mainWindow->close();
-        } else {
-            form->close();
+            return;
         }
+        noteClose();
+        form->close();
         hiddenAtOnce = form && !form->isVisible();
+    }
+
+    void noteClose()
+    {
+        closedAt = timeline.now();
+        readAtClose = bytesRead(camera);
+        queuedAtClose = timeline.queued();
     }
 
     Timeline timeline;
@@ -79,6 +95,7 @@ struct Closing
     QPointer<Form> form;
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<ModalAnswerer> answerer;
+    bool asked = false;
     qint64 closedAt = -1;
     qint64 destroyedAt = -1;
     qint64 readAtClose = -1;
@@ -123,6 +140,9 @@ private slots:
     void slowCameraReceivesEveryByte();
     void otherWindowsDoNotStallTheTransfer_data();
     void otherWindowsDoNotStallTheTransfer();
+    void mainWindowBoxesDoNotStallTheTransfer_data();
+    void mainWindowBoxesDoNotStallTheTransfer();
+    void secondUpdateOfACameraWaitsForItsFinalReport();
 
     // Failures: each one names itself and gives Start back
     void noListenerFailsAfterThreeAttempts();
@@ -132,6 +152,7 @@ private slots:
     void imageRemovedAfterBrowsePublishesNothing();
     void droppedConnectionFailsTheTransfer_data();
     void droppedConnectionFailsTheTransfer();
+    void cameraErrorKeepsStartDisabled_data();
     void cameraErrorKeepsStartDisabled();
     void invalidStatusEnablesStartOnlyAfterTheTransfer();
     void answeringNoSendsNothing();
@@ -139,6 +160,8 @@ private slots:
     // Closing the window while the update waits
     void closingStopsTheUpdate_data();
     void closingStopsTheUpdate();
+    void closingAWindowInLine_data();
+    void closingAWindowInLine();
 
 private:
     void armClose(Closing &closing, CloseMoment moment, const QString &path, qint64 imageSize);
@@ -271,15 +294,11 @@ void TestUpdate::otherWindowsDoNotStallTheTransfer()
     UPDATE_STEP(verifySucceeded(firstForm));
     UPDATE_STEP(verifyImageArrived(first, firstImage));
     QVERIFY(acted);
-    const QList<Burst> bursts = readBursts(first);
-    QStringList gaps;
-    for (int i = 1; i < bursts.size(); ++i)
-        gaps << QString::number(bursts[i].start - bursts[i - 1].start);
-    qInfo("camera 1: %d chunks, ms between them: %s", int(bursts.size()),
-        qPrintable(gaps.join(", ")));
-    QCOMPARE(bursts.size(), 5);
-    for (const QString &gap : qAsConst(gaps))
-        QVERIFY2(gap.toInt() <= 1000, qPrintable(gaps.join(", ")));
+    const QList<qint64> gaps = chunkGaps(first);
+    qInfo() << "camera 1: ms between its chunks:" << gaps;
+    QCOMPARE(gaps.size(), 4);
+    for (const qint64 gap : gaps)
+        QVERIFY2(gap <= 1000, qPrintable(QString::number(gap)));
 
     if (!secondUpdates) {
         QVERIFY(chooser->waitUntilAnswered(chooserOpenMs + 5000));
@@ -297,6 +316,143 @@ void TestUpdate::otherWindowsDoNotStallTheTransfer()
     QVERIFY(timeline.firstShown("Waiting for another camera's update...") >= 0);
     QVERIFY(timeline.firstSeen(second, "update-request") > timeline.firstSeen(first, "image"));
     qInfo("both updates took %lld ms from the first Yes", timeline.now());
+}
+
+void TestUpdate::mainWindowBoxesDoNotStallTheTransfer_data()
+{
+    QTest::addColumn<QString>("box");
+    // The menus and boxes that open in all.
+    QTest::addColumn<int>("opened");
+    QTest::newRow("quit question") << "quit question" << 1;
+    QTest::newRow("shut down question") << "shut down question" << 2;
+    QTest::newRow("restart question") << "restart question" << 2;
+    QTest::newRow("no row selected") << "no row selected" << 1;
+    QTest::newRow("port held by another program") << "port held by another program" << 1;
+    QTest::newRow("row menu") << "row menu" << 1;
+    QTest::newRow("search still running") << "search still running" << 2;
+}
+
+// A box or the row menu of the main window, left open for five seconds while
+// an image is being sent, must not hold the transfer: the chunks keep their
+// pace. Each is answered so that nothing is sent to a camera.
+void TestUpdate::mainWindowBoxesDoNotStallTheTransfer()
+{
+    QFETCH(QString, box);
+    QFETCH(int, opened);
+    const int openMs = 5000;
+    const qint64 longestGapMs = 700;
+    LabCamera *camera = cameras.start(1, LabCameras::updating());
+    const QByteArray image = randomBytes(12 * chunkSize + 3);
+    Form *form = openWindow(camera, imageFile("boxes.bin", image));
+    QVERIFY(form);
+    MainWindow window;
+    window.show();
+    // Camera 2's row, whose questions are answered No.
+    SearchDriver::addRow(
+        &window, { LabCamera::address(2), "00:1A:2B:3C:4D:02", "SN2", "B", "T", "1", "1" });
+    ModalAnswerer answerer;
+    QUdpSocket holder;
+    // The chunks measured: all of them, or those after the search's own pause.
+    qint64 measuredFrom = 0;
+    Timeline timeline(camera, form);
+    // From inside the update's waits, without a wait of the test's own.
+    timeline.afterEvent(camera, "tcp-read", 0, [&] {
+        using namespace SearchDriver;
+        if (box == "quit question") {
+            answerer.pressButton(QMessageBox::No, openMs);
+            window.close();
+        } else if (box == "shut down question" || box == "restart question") {
+            openMenu(&window, answerer, 0, box == "restart question" ? "Restart" : "Shut Down",
+                QMessageBox::No, openMs);
+        } else if (box == "no row selected") {
+            answerer.pressButton(QMessageBox::Ok, openMs);
+            emit table(&window)->customContextMenuRequested(QPoint(5, 5));
+        } else if (box == "port held by another program") {
+            QVERIFY(holder.bind(
+                QHostAddress::Any, Protocol::discoveryPort, QAbstractSocket::DontShareAddress));
+            answerer.pressButton(QMessageBox::Ok, openMs);
+            QTest::mouseClick(searchButton(&window), Qt::LeftButton);
+        } else if (box == "row menu") {
+            selectRow(&window, 0);
+            answerer.chooseMenuEntry(QString(), openMs);
+            emit table(&window)->customContextMenuRequested(QPoint(5, 5));
+        } else {
+            // The search holds the update for its own 2.5 s, as it always
+            // has; the refusal asked for during it must not hold it longer.
+            QTest::mouseClick(searchButton(&window), Qt::LeftButton);
+        }
+    });
+    if (box == "search still running") {
+        timeline.when(
+            [&] {
+                return SearchDriver::status(&window)->text() == "Searching Device..."
+                    && SearchDriver::model(&window)->rowCount() > 0;
+            },
+            [&] {
+                SearchDriver::openMenu(&window, answerer, 0, "Login Page", QMessageBox::Ok, openMs);
+            });
+        timeline.when([&] { return SearchDriver::status(&window)->text() == "Search Completed"; },
+            [&] { measuredFrom = bytesRead(camera); });
+    }
+
+    UPDATE_STEP(start(form));
+    UPDATE_STEP(verifySucceeded(form));
+    UPDATE_STEP(verifyImageArrived(camera, image));
+    QVERIFY(answerer.waitUntilAnswered(openMs));
+    QCOMPARE(answerer.unexpectedBoxes, 0);
+    QCOMPARE(answerer.boxes.size() + answerer.menus.size(), opened);
+    QVERIFY(window.isVisible());
+    const QList<qint64> gaps = chunkGaps(camera, measuredFrom);
+    qInfo() << "ms between chunks with the" << box << "open:" << gaps;
+    QVERIFY(gaps.size() >= 4);
+    for (const qint64 gap : gaps)
+        QVERIFY2(gap <= longestGapMs, qPrintable(QString::number(gap)));
+}
+
+// Two windows of one camera, both started, and a camera that takes seconds
+// to flash an image before its final report. The reports carry no identity,
+// so the second update begins only once the first has had its final report;
+// before, that report landed in the second update's waits and ended it as a
+// success before the camera had said a word about the second image.
+void TestUpdate::secondUpdateOfACameraWaitsForItsFinalReport()
+{
+    LabCamera *camera = cameras.start(1, LabCameras::updating({ "flash-time=2500" }));
+    const QByteArray firstImage = randomBytes(2 * chunkSize + 11);
+    const QByteArray secondImage = randomBytes(chunkSize + 7);
+    Form *first = openWindow(camera, imageFile("first.bin", firstImage));
+    Form *second = openWindow(camera, imageFile("second.bin", secondImage));
+    QVERIFY(first && second);
+    Timeline timeline(camera, second);
+    // The camera's final reports so far, when the second window gave Start back.
+    const auto finalReports = [camera] {
+        int reports = 0;
+        for (const QJsonObject &status : camera->events("status"))
+            reports += status.value("payload").toString().contains(R"("type":"2")");
+        return reports;
+    };
+    int finalReportsWhenBack = -1;
+    timeline.onEvent(
+        startButton(second),
+        [second](QEvent *event) {
+            return event->type() == QEvent::EnabledChange && startButton(second)->isEnabled();
+        },
+        [&] { finalReportsWhenBack = finalReports(); });
+
+    UPDATE_STEP(start(first));
+    UPDATE_STEP(start(second));
+    UPDATE_STEP(verifySucceeded(first));
+    UPDATE_STEP(verifySucceeded(second));
+    UPDATE_STEP(verifyImageArrived(camera, secondImage));
+
+    const QList<QJsonObject> requests = camera->events("update-request");
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests[0].value("payload").toString(), announcement("first.bin", firstImage));
+    QCOMPARE(requests[1].value("payload").toString(), announcement("second.bin", secondImage));
+    const QList<QJsonObject> images = camera->events("image");
+    QCOMPARE(images.size(), 2);
+    QVERIFY(images[0].value("ok").toBool());
+    QVERIFY(timeline.firstShown("Waiting for this camera's previous update...", true) >= 0);
+    QCOMPARE(finalReportsWhenBack, 2);
 }
 
 void TestUpdate::noListenerFailsAfterThreeAttempts()
@@ -409,13 +565,25 @@ void TestUpdate::droppedConnectionFailsTheTransfer()
     QVERIFY2(dropToFailure <= 3000, qPrintable(QString::number(dropToFailure)));
 }
 
+void TestUpdate::cameraErrorKeepsStartDisabled_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::newRow("error report") << QStringList { "error-report" };
+    // A success report of an earlier update comes with the request, before
+    // this update's image: it must not end the update.
+    QTest::newRow("error report after a stale success")
+        << QStringList { "stale-report", "error-report" };
+}
+
 // A failed flash is the camera's to report; the window shows it and keeps the
 // bar where the last good report left it.
 void TestUpdate::cameraErrorKeepsStartDisabled()
 {
-    LabCamera *camera = cameras.start(2, LabCameras::updating({ "error-report" }));
+    QFETCH(QStringList, faults);
+    LabCamera *camera = cameras.start(2, LabCameras::updating(faults));
     Form *form = openWindow(camera, imageFile("flash.bin", randomBytes(smallImageSize)));
     QVERIFY(form);
+    Timeline timeline(camera, form);
 
     UPDATE_STEP(start(form));
     QTRY_COMPARE_WITH_TIMEOUT(state(form)->text(), QString("Flash write error"), updateTimeoutMs);
@@ -427,11 +595,12 @@ void TestUpdate::cameraErrorKeepsStartDisabled()
             lastGoodProgress = report.value("progress").toString().toInt();
     }
     QVERIFY(lastGoodProgress > 0 && lastGoodProgress < 100);
-    // The last report stays up; nothing gives Start back.
+    // The last report stays up; nothing gave Start back, at any time.
     QTest::qWait(500);
     QCOMPARE(state(form)->text(), QString("Flash write error"));
     QCOMPARE(progress(form)->value(), lastGoodProgress);
     QVERIFY(!startButton(form)->isEnabled());
+    QVERIFY2(timeline.lastEnabled() < 0, qPrintable(timeline.describe()));
 }
 
 // The camera's reports are not JSON, also the ones it sends while the image
@@ -550,6 +719,80 @@ void TestUpdate::closingStopsTheUpdate()
     UPDATE_STEP(verifyReached(closing, reached, imageSize));
     // The image, the camera's connections and the broker's socket are closed.
     QTRY_COMPARE_WITH_TIMEOUT(openFiles().size(), descriptorsBefore, 5000);
+}
+
+void TestUpdate::closingAWindowInLine_data()
+{
+    // Which window is closed: the one whose update runs, or the one waiting.
+    QTest::addColumn<bool>("closeRunning");
+    // Both windows update one camera, so the second waits for the camera.
+    QTest::addColumn<bool>("sameCamera");
+    // The application is quit instead, from the main window.
+    QTest::addColumn<bool>("quits");
+    QTest::newRow("running window closed") << true << false << false;
+    QTest::newRow("waiting window closed") << false << false << false;
+    QTest::newRow("running window of the same camera closed") << true << true << false;
+    QTest::newRow("quit with two windows in line") << false << false << true;
+}
+
+// Two updates in line, the second waiting for the first: closing one of them,
+// or quitting, mid-transfer. The other goes on or begins as if alone, and a
+// closed window's update sends nothing more.
+void TestUpdate::closingAWindowInLine()
+{
+    QFETCH(bool, closeRunning);
+    QFETCH(bool, sameCamera);
+    QFETCH(bool, quits);
+    LabCamera *firstCamera = cameras.start(1, LabCameras::updating());
+    LabCamera *secondCamera = sameCamera ? firstCamera : cameras.start(2, LabCameras::updating());
+    const QByteArray firstImage = randomBytes(largeImageSize);
+    const QByteArray secondImage = randomBytes(smallImageSize);
+    QPointer<Form> first = openWindow(firstCamera, imageFile("first.bin", firstImage));
+    QPointer<Form> second = openWindow(secondCamera, imageFile("second.bin", secondImage));
+    QVERIFY(first && second);
+    MainWindow window;
+    window.show();
+    ModalAnswerer answerer;
+    Timeline timeline(firstCamera, second);
+    timeline.afterEvent(firstCamera, "tcp-read", 0, [&] {
+        if (quits) {
+            answerer.pressButton(QMessageBox::Yes);
+            window.close();
+        } else {
+            (closeRunning ? first : second)->close();
+        }
+    });
+
+    if (quits) {
+        QTimer::singleShot(0, this, [&] {
+            start(first);
+            start(second);
+        });
+        QObject guard;
+        QTimer::singleShot(updateTimeoutMs, &guard, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+        QTRY_VERIFY(first.isNull() && second.isNull());
+    } else {
+        UPDATE_STEP(start(first));
+        UPDATE_STEP(start(second));
+        QVERIFY(timeline.firstShown(sameCamera ? "Waiting for this camera's previous update..."
+                                               : "Waiting for another camera's update...",
+                    true)
+            >= 0);
+        Form *left = closeRunning ? second : first;
+        UPDATE_STEP(verifySucceeded(left));
+        UPDATE_STEP(verifyImageArrived(
+            closeRunning ? secondCamera : firstCamera, closeRunning ? secondImage : firstImage));
+        QTRY_VERIFY((closeRunning ? first : second).isNull());
+    }
+    // The closed window's camera got no more than the part sent before.
+    if (!closeRunning || quits) {
+        QVERIFY(!secondCamera->waitForEvent("update-request", sameCamera ? 2 : 1, 1000));
+    }
+    if (closeRunning || quits) {
+        QVERIFY(firstCamera->waitForEvent("image"));
+        QVERIFY(!firstCamera->events("image").constFirst().value("ok").toBool());
+    }
 }
 
 // Sets the close off at the moment: from a timer, a poll of the timeline, or

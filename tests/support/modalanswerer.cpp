@@ -27,9 +27,9 @@ void ModalAnswerer::pressEscape()
     answers.enqueue({ Answer::Escape, QMessageBox::NoButton, {} });
 }
 
-void ModalAnswerer::chooseMenuEntry(const QString &text)
+void ModalAnswerer::chooseMenuEntry(const QString &text, int afterMs)
 {
-    answers.enqueue({ Answer::Menu, QMessageBox::NoButton, text });
+    answers.enqueue({ Answer::Menu, QMessageBox::NoButton, text, afterMs });
 }
 
 void ModalAnswerer::chooseFile(const QString &path, int afterMs)

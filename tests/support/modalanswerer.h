@@ -34,7 +34,7 @@ public:
     void pressButton(QMessageBox::StandardButton button, int afterMs = 0);
     void pressEscape();
     // Triggers the menu entry of that text; an empty text dismisses the menu.
-    void chooseMenuEntry(const QString &text);
+    void chooseMenuEntry(const QString &text, int afterMs = 0);
     // Picks that file in the next file dialog; an empty path cancels it.
     void chooseFile(const QString &path, int afterMs = 0);
 

@@ -67,7 +67,7 @@ void selectRow(MainWindow *window, int row)
     QTest::mouseClick(table(window)->viewport(), Qt::LeftButton, {}, cell.center());
 }
 
-void chooseFromMenu(MainWindow *window, ModalAnswerer &answerer, int row, const QString &entry,
+void openMenu(MainWindow *window, ModalAnswerer &answerer, int row, const QString &entry,
     QMessageBox::StandardButton answer, int afterMs)
 {
     selectRow(window, row);
@@ -75,6 +75,12 @@ void chooseFromMenu(MainWindow *window, ModalAnswerer &answerer, int row, const 
     if (answer != QMessageBox::NoButton)
         answerer.pressButton(answer, afterMs);
     emit table(window)->customContextMenuRequested(QPoint(5, 5));
+}
+
+void chooseFromMenu(MainWindow *window, ModalAnswerer &answerer, int row, const QString &entry,
+    QMessageBox::StandardButton answer, int afterMs)
+{
+    openMenu(window, answerer, row, entry, answer, afterMs);
     // The menu and the boxes run in no event loop of their own: they are
     // answered after the right-click has returned.
     QVERIFY(answerer.waitUntilAnswered());

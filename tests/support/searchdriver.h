@@ -37,6 +37,11 @@ void selectRow(MainWindow *window, int row);
 // question, if any, answered after afterMs; returns once all is answered.
 void chooseFromMenu(MainWindow *window, ModalAnswerer &answerer, int row, const QString &entry,
     QMessageBox::StandardButton answer = QMessageBox::NoButton, int afterMs = 0);
+// The same, returning at once: the menu and its question are answered later,
+// by the event loop that runs then. For use inside a wait of the tool's, which
+// a wait of the test's own would hold.
+void openMenu(MainWindow *window, ModalAnswerer &answerer, int row, const QString &entry,
+    QMessageBox::StandardButton answer = QMessageBox::NoButton, int afterMs = 0);
 
 } // namespace SearchDriver
 

@@ -186,4 +186,17 @@ QList<Burst> readBursts(const LabCamera *camera)
     return bursts;
 }
 
+QList<qint64> chunkGaps(const LabCamera *camera, qint64 fromBytes)
+{
+    const QList<Burst> bursts = readBursts(camera);
+    QList<qint64> gaps;
+    qint64 before = 0;
+    for (int i = 0; i < bursts.size(); ++i) {
+        if (i > 0 && before >= fromBytes)
+            gaps << bursts[i].start - bursts[i - 1].start;
+        before += bursts[i].bytes;
+    }
+    return gaps;
+}
+
 } // namespace UpdateDriver

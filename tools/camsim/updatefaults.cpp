@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int maxListenDelayMs = 600000;
+constexpr int maxListenDelayMs = 600000; // also the longest flash
 constexpr int maxStatusFlood = 1000000;
 
 // The faults that take no value.
@@ -22,6 +22,7 @@ const Flag flags[] = {
     { "progress-number", &UpdateFaults::progressNumber },
     { "close-when-complete", &UpdateFaults::closeWhenComplete },
     { "error-report", &UpdateFaults::errorReport },
+    { "stale-report", &UpdateFaults::staleReport },
 };
 
 } // namespace
@@ -52,6 +53,8 @@ bool UpdateFaults::addOne(const OptionValues::Item &item)
         return readNumber(item.value, 0, std::numeric_limits<qint64>::max(), &dropAfterBytes);
     if (item.name == "status-flood")
         return readNumber(item.value, 1, maxStatusFlood, &statusFloodCount);
+    if (item.name == "flash-time")
+        return readNumber(item.value, 0, maxListenDelayMs, &flashMs);
     if (item.name == "slow")
         return readNumber(item.value, 1, std::numeric_limits<int>::max(), &slowBytesPerSecond);
     return false;

@@ -15,10 +15,15 @@ struct UpdateFaults
     // Closes the image connection itself once it holds the announced size.
     bool closeWhenComplete = false;
     int slowBytesPerSecond = 0;
+    // How long the camera flashes an image before its final report.
+    int flashMs = 0;
     bool statusNotJson = false;
     bool statusArray = false;
     bool progressNumber = false;
     bool errorReport = false;
+    // Answers the request at once with a final success report, as the report
+    // of an earlier update would arrive: before any image was sent.
+    bool staleReport = false;
     int statusFloodCount = 0;
 
     // Adds the faults of a comma-separated list such as "slow=2000,status-array".

@@ -59,6 +59,9 @@ void UpdateReceiver::handleRequest(const QByteArray &payload)
     request = announced;
     lastProgress = -1;
     statusFlooded = false;
+    if (faults.staleReport)
+        sendStatus(StatusMessage::Final, StatusMessage::NoError, progressDone,
+            QStringLiteral("Update succeeded"));
     if (faults.noListener)
         return;
     if (faults.listenAfterMs > 0)
@@ -148,15 +151,24 @@ void UpdateReceiver::finishTransfer()
         { { "size", transfer->size() }, { "md5", QString::fromLatin1(transfer->md5Hex()) },
             { "ok", fault.isEmpty() }, { "reason", fault } });
     const int reached = std::max(lastProgress, 0);
-    if (!fault.isEmpty())
-        sendStatus(StatusMessage::Final, StatusMessage::ImageCheckFailed, reached,
-            QStringLiteral("Image check failed"));
-    else if (faults.errorReport)
-        sendStatus(StatusMessage::Final, StatusMessage::FlashWriteFailed, reached,
-            QStringLiteral("Flash write error"));
+    const bool flashFails = faults.errorReport;
+    // The final report comes once the image is flashed, which takes a real
+    // camera seconds; a new request may come meanwhile.
+    const auto report = [this, fault, reached, flashFails] {
+        if (!fault.isEmpty())
+            sendStatus(StatusMessage::Final, StatusMessage::ImageCheckFailed, reached,
+                QStringLiteral("Image check failed"));
+        else if (flashFails)
+            sendStatus(StatusMessage::Final, StatusMessage::FlashWriteFailed, reached,
+                QStringLiteral("Flash write error"));
+        else
+            sendStatus(StatusMessage::Final, StatusMessage::NoError, progressDone,
+                QStringLiteral("Update succeeded"));
+    };
+    if (faults.flashMs > 0)
+        QTimer::singleShot(faults.flashMs, this, report);
     else
-        sendStatus(StatusMessage::Final, StatusMessage::NoError, progressDone,
-            QStringLiteral("Update succeeded"));
+        report();
     transfer->deleteLater();
     transfer = nullptr;
 }

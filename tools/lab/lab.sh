@@ -6,32 +6,45 @@
 # network. Addresses come from 198.51.100.0/24 and 203.0.113.0/24,
 # documentation ranges that are never routed.
 #
-#   lab.sh up [--second-cameras M] [--no-default-route] NAME CAMERAS
+#   lab.sh up [SHAPE...] NAME CAMERAS
 #                                 create the LAN
 #   lab.sh down NAME              end its processes and delete it
-#   lab.sh run [--cameras N] [--second-cameras M] [--no-default-route]
-#              [--name NAME] -- COMMAND...
+#   lab.sh run [--cameras N] [SHAPE...] [--name NAME] -- COMMAND...
 #                                 create a LAN, run COMMAND inside the tool's
 #                                 namespace, delete the LAN however COMMAND ends
 #
-# The first segment holds cameras 1..N. --second-cameras adds a second segment
-# on its own bridge, reached through the tool's second interface eth1, with
-# cameras N+1..N+M: a host on two networks. The tool's namespace has a default
-# route over eth0 unless --no-default-route: then, as on a camera switch
-# without a gateway, it has only the routes of its own subnets.
+# The first segment holds cameras 1..N. The SHAPE options:
+#   --second-cameras M   cameras N+1..N+M on a second network, 203.0.113.0/24:
+#                        on a second segment with a bridge of its own, reached
+#                        through the tool's second interface eth1 (a host on
+#                        two networks)
+#   --secondary-address  with --second-cameras: the second network shares the
+#                        first segment instead, and the tool reaches it through
+#                        a second address of eth0. The cameras then have only
+#                        their own subnet's route, as on a switch without a
+#                        gateway, so each answers only a probe from its own
+#                        network.
+#   --twin-interface     a second interface of the tool, eth2 at 198.51.100.3,
+#                        on the first segment too (wired and wireless on one
+#                        LAN)
+#   --no-default-route   the tool's namespace has only the routes of its own
+#                        subnets, as on a camera switch without a gateway;
+#                        otherwise it has a default route over eth0
 #
 # Inside `run`, COMMAND sees LAB_NAME, LAB_CAMERAS (N), LAB_TOOL_IP,
-# LAB_SUBNET, LAB_SECOND_CAMERAS (M, 0 without the second segment),
-# LAB_SECOND_TOOL_IP and LAB_SECOND_SUBNET (empty without it) and
-# LAB_DEFAULT_ROUTE (1 or 0). Camera i (1-based) lives in namespace
-# "$LAB_NAME-cam$i" at address 198.51.100.(10+i) on the first segment,
-# 203.0.113.(10+i) on the second.
+# LAB_SUBNET, LAB_SECOND_CAMERAS (M, 0 without the second network),
+# LAB_SECOND_TOOL_IP and LAB_SECOND_SUBNET (empty without it),
+# LAB_SECONDARY_ADDRESS (1 or 0), LAB_TWIN_TOOL_IP (empty without the twin
+# interface) and LAB_DEFAULT_ROUTE (1 or 0). Camera i (1-based) lives in
+# namespace "$LAB_NAME-cam$i" at address 198.51.100.(10+i) on the first
+# network, 203.0.113.(10+i) on the second.
 set -euo pipefail
 
 readonly subnet_prefix=198.51.100
 readonly tool_ip=$subnet_prefix.2
 readonly second_prefix=203.0.113
 readonly second_tool_ip=$second_prefix.2
+readonly twin_tool_ip=$subnet_prefix.3
 readonly max_cameras=200
 
 die() { echo "lab.sh: $*" >&2; exit 2; }
@@ -65,21 +78,28 @@ new_bridge() {
     ip -n "$1-lan" link set "$2" up
 }
 
-# up NAME CAMERAS SECOND_CAMERAS DEFAULT_ROUTE; SECOND_CAMERAS is empty
-# without the second segment.
+# up NAME CAMERAS; the shape comes from the options' variables below.
 up() {
-    local name=$1 cameras=$2 second=$3 default_route=$4
+    local name=$1 cameras=$2
     is_count "$cameras" && ((cameras <= max_cameras)) || die "cameras must be 0..$max_cameras"
     [[ -z $second ]] || { is_count "$second" && ((cameras + second <= max_cameras)); } ||
-        die "cameras on both segments must be 0..$max_cameras together"
+        die "cameras on both networks must be 0..$max_cameras together"
+    ((!secondary_address)) || [[ -n $second ]] || die "--secondary-address needs --second-cameras"
     lab_exists "$name" && die "a lab named $name exists already"
     new_namespace "$name-lan"
     new_bridge "$name" br0
     new_namespace "$name-tool"
     attach "$name" "$name-tool" eth0 tool "$tool_ip" br0
-    if [[ -n $second ]]; then
+    local second_bridge=br1
+    if ((secondary_address)); then
+        second_bridge=br0
+        ip -n "$name-tool" addr add "$second_tool_ip/24" dev eth0
+    elif [[ -n $second ]]; then
         new_bridge "$name" br1
         attach "$name" "$name-tool" eth1 tool2 "$second_tool_ip" br1
+    fi
+    if ((twin_interface)); then
+        attach "$name" "$name-tool" eth2 twin "$twin_tool_ip" br0
     fi
     # The namespace has no other way out than the virtual LAN, so whatever the
     # routes, the broadcast can only go there.
@@ -89,10 +109,10 @@ up() {
     local i bridge
     for ((i = 1; i <= cameras + ${second:-0}; i++)); do
         bridge=br0
-        ((i <= cameras)) || bridge=br1
+        ((i <= cameras)) || bridge=$second_bridge
         new_namespace "$name-cam$i"
         attach "$name" "$name-cam$i" eth0 "c$i" "$(camera_ip "$i" "$cameras")" "$bridge"
-        ip -n "$name-cam$i" route add default dev eth0
+        ((secondary_address)) || ip -n "$name-cam$i" route add default dev eth0
     done
 }
 
@@ -112,16 +132,35 @@ down() {
 
 # Options that shape the segments, shared by up and run.
 second=""
+secondary_address=0
+twin_interface=0
 default_route=1
+
+# shape_option ARGS...: takes one shape option off the front; the number of
+# words it used, 0 if the first word is none.
+shape_option() {
+    case $1 in
+    --second-cameras) second=$2; return 2 ;;
+    --secondary-address) secondary_address=1; return 1 ;;
+    --twin-interface) twin_interface=1; return 1 ;;
+    --no-default-route) default_route=0; return 1 ;;
+    *) return 0 ;;
+    esac
+}
 
 run() {
     local cameras=3
     lab_name="tk$$"
+    local used
     while (($#)); do
+        used=0
+        shape_option "$@" || used=$?
+        if ((used)); then
+            shift "$used"
+            continue
+        fi
         case $1 in
         --cameras) cameras=$2; shift 2 ;;
-        --second-cameras) second=$2; shift 2 ;;
-        --no-default-route) default_route=0; shift ;;
         --name) lab_name=$2; shift 2 ;;
         --) shift; break ;;
         *) die "unknown option $1" ;;
@@ -130,22 +169,25 @@ run() {
     (($#)) || die "run needs a command"
     trap 'down "$lab_name"' EXIT
     trap 'exit 130' INT TERM
-    up "$lab_name" "$cameras" "$second" "$default_route"
-    local second_tool="" second_subnet=""
+    up "$lab_name" "$cameras"
+    local second_tool="" second_subnet="" twin_tool=""
     if [[ -n $second ]]; then
         second_tool=$second_tool_ip
         second_subnet=$second_prefix.0/24
     fi
+    ((!twin_interface)) || twin_tool=$twin_tool_ip
     local status=0
     ip netns exec "$lab_name-tool" env LAB_NAME="$lab_name" LAB_CAMERAS="$cameras" \
         LAB_TOOL_IP="$tool_ip" LAB_SUBNET="$subnet_prefix.0/24" \
         LAB_SECOND_CAMERAS="${second:-0}" LAB_SECOND_TOOL_IP="$second_tool" \
-        LAB_SECOND_SUBNET="$second_subnet" LAB_DEFAULT_ROUTE="$default_route" "$@" || status=$?
+        LAB_SECOND_SUBNET="$second_subnet" LAB_SECONDARY_ADDRESS="$secondary_address" \
+        LAB_TWIN_TOOL_IP="$twin_tool" LAB_DEFAULT_ROUTE="$default_route" "$@" || status=$?
     return "$status"
 }
 
-readonly usage="usage: lab.sh up [--second-cameras M] [--no-default-route] NAME CAMERAS | down NAME |
-       run [--cameras N] [--second-cameras M] [--no-default-route] [--name NAME] -- COMMAND..."
+readonly usage="usage: lab.sh up [SHAPE...] NAME CAMERAS | down NAME |
+       run [--cameras N] [SHAPE...] [--name NAME] -- COMMAND...
+SHAPE: --second-cameras M, --secondary-address, --twin-interface, --no-default-route"
 
 [[ $EUID -eq 0 ]] || die "must run as root (network namespaces)"
 command -v ip >/dev/null || die "ip (iproute2) is missing"
@@ -154,14 +196,13 @@ case ${1:-} in
 up)
     shift
     while (($# > 2)); do
-        case $1 in
-        --second-cameras) second=$2; shift 2 ;;
-        --no-default-route) default_route=0; shift ;;
-        *) die "$usage" ;;
-        esac
+        used=0
+        shape_option "$@" || used=$?
+        ((used)) || die "$usage"
+        shift "$used"
     done
     (($# == 2)) || die "$usage"
-    up "$1" "$2" "$second" "$default_route"
+    up "$1" "$2"
     ;;
 down) (($# == 2)) || die "$usage"; down "$2" ;;
 run) shift; run "$@" ;;
