@@ -350,7 +350,9 @@ void TestUpdate::mainWindowBoxesDoNotStallTheTransfer()
     // Camera 2's row, whose questions are answered No.
     SearchDriver::addRow(
         &window, { LabCamera::address(2), "00:1A:2B:3C:4D:02", "SN2", "B", "T", "1", "1" });
-    ModalAnswerer answerer;
+    // Made only once the image is on its way: an answerer answers every box
+    // it sees, the update's own question included.
+    std::unique_ptr<ModalAnswerer> answering;
     QUdpSocket holder;
     // The chunks measured: all of them, or those after the search's own pause.
     qint64 measuredFrom = 0;
@@ -358,6 +360,8 @@ void TestUpdate::mainWindowBoxesDoNotStallTheTransfer()
     // From inside the update's waits, without a wait of the test's own.
     timeline.afterEvent(camera, "tcp-read", 0, [&] {
         using namespace SearchDriver;
+        answering = std::make_unique<ModalAnswerer>();
+        ModalAnswerer &answerer = *answering;
         if (box == "quit question") {
             answerer.pressButton(QMessageBox::No, openMs);
             window.close();
@@ -389,7 +393,8 @@ void TestUpdate::mainWindowBoxesDoNotStallTheTransfer()
                     && SearchDriver::model(&window)->rowCount() > 0;
             },
             [&] {
-                SearchDriver::openMenu(&window, answerer, 0, "Login Page", QMessageBox::Ok, openMs);
+                SearchDriver::openMenu(
+                    &window, *answering, 0, "Login Page", QMessageBox::Ok, openMs);
             });
         timeline.when([&] { return SearchDriver::status(&window)->text() == "Search Completed"; },
             [&] { measuredFrom = bytesRead(camera); });
@@ -398,9 +403,9 @@ void TestUpdate::mainWindowBoxesDoNotStallTheTransfer()
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifySucceeded(form));
     UPDATE_STEP(verifyImageArrived(camera, image));
-    QVERIFY(answerer.waitUntilAnswered(openMs));
-    QCOMPARE(answerer.unexpectedBoxes, 0);
-    QCOMPARE(answerer.boxes.size() + answerer.menus.size(), opened);
+    QVERIFY(answering && answering->waitUntilAnswered(openMs));
+    QCOMPARE(answering->unexpectedBoxes, 0);
+    QCOMPARE(answering->boxes.size() + answering->menus.size(), opened);
     QVERIFY(window.isVisible());
     const QList<qint64> gaps = chunkGaps(camera, measuredFrom);
     qInfo() << "ms between chunks with the" << box << "open:" << gaps;
@@ -752,11 +757,12 @@ void TestUpdate::closingAWindowInLine()
     QVERIFY(first && second);
     MainWindow window;
     window.show();
-    ModalAnswerer answerer;
+    std::unique_ptr<ModalAnswerer> quitAnswer;
     Timeline timeline(firstCamera, second);
     timeline.afterEvent(firstCamera, "tcp-read", 0, [&] {
         if (quits) {
-            answerer.pressButton(QMessageBox::Yes);
+            quitAnswer = std::make_unique<ModalAnswerer>();
+            quitAnswer->pressButton(QMessageBox::Yes);
             window.close();
         } else {
             (closeRunning ? first : second)->close();
