@@ -3,9 +3,21 @@
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
+# The toolkit to build with, 5 or 6: TOOLKIT_QT_MAJOR from the environment,
+# 5 unless it says otherwise. A Qt 6 build goes to its own directory.
+qt_major=${TOOLKIT_QT_MAJOR:-5}
+case $qt_major in
+5) qt_packages=(qtbase5-dev qtbase5-dev-tools) ;;
+# The xcb platform plugin, for the window on a real display, is packaged
+# apart in Qt 6.
+6) qt_packages=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins) ;;
+*) echo "TOOLKIT_QT_MAJOR must be 5 or 6, not $qt_major" >&2; exit 2 ;;
+esac
+qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins)
+
 # What building and running the tool needs. The update window's captions end
 # in a full-width colon, which DejaVu lacks and the Droid fallback font draws.
-build_packages=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools libmosquitto-dev
+build_packages=(cmake g++ make pkgconf "${qt_packages[@]}" libmosquitto-dev
     libssl-dev fonts-dejavu-core fonts-droid-fallback)
 # What the tests, the virtual LAN and the demo need besides.
 lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick)
@@ -37,10 +49,17 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# build_project DIR [CMAKE ARGS...]: configures once, then builds.
+# The build directory of the chosen toolkit.
+default_build_dir() {
+    if [[ $qt_major == 5 ]]; then echo "$project_root/build"; else echo "$project_root/build-qt$qt_major"; fi
+}
+
+# build_project DIR [CMAKE ARGS...]: configures once, then builds, with the
+# chosen toolkit unless the arguments name one.
 build_project() {
     local dir=$1
     shift
-    cmake -S "$project_root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake -S "$project_root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTOOLKIT_QT_MAJOR="$qt_major" "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
 }

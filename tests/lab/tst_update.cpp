@@ -781,10 +781,10 @@ void TestUpdate::closingAWindowInLine()
     } else {
         UPDATE_STEP(start(first));
         UPDATE_STEP(start(second));
-        QVERIFY(timeline.firstShown(sameCamera ? "Waiting for this camera's previous update..."
-                                               : "Waiting for another camera's update...",
-                    true)
-            >= 0);
+        // Noted by the timeline's next look at the status line.
+        const QString waiting = sameCamera ? "Waiting for this camera's previous update..."
+                                           : "Waiting for another camera's update...";
+        QTRY_VERIFY(timeline.firstShown(waiting, true) >= 0);
         Form *left = closeRunning ? second : first;
         UPDATE_STEP(verifySucceeded(left));
         UPDATE_STEP(verifyImageArrived(
