@@ -67,7 +67,9 @@ private:
         std::printf("expose_ms=%.3f rss_kib=%lld\n", double(exposedNs - spawnedNs) / 1e6,
             static_cast<long long>(ProcessFigures::residentKiB()));
         std::fflush(stdout);
-        QCoreApplication::quit();
+        // Not quit(): Qt 6 would first close the windows, and the main
+        // window asks before it closes.
+        QCoreApplication::exit(0);
     }
 
     qint64 exposedNs = 0;
