@@ -69,6 +69,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->label_Search_State->clear();
     ui->statusbar->addWidget(ui->label_Search_State, 0);
+    // The window keeps its size; a grip would offer what it refuses (Qt 5
+    // draws one in a fixed window's status bar, Qt 6 does not).
+    ui->statusbar->setSizeGripEnabled(false);
 
     crcCalc = new Crc_Calc;
     analyseData = new AnalyseData;

@@ -54,7 +54,10 @@ fi
 
 # No display: a virtual one, a press of the button, a picture of the result.
 export DISPLAY=:$((90 + RANDOM % 400))
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# 96 dpi, as a desktop sets its fonts: without a font DPI of its own Qt 5
+# sizes fonts by the screen's physical size and Qt 6 by 96 dpi, and the
+# screenshots of the two would differ.
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 ./ordel-toolkits &
