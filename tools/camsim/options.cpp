@@ -28,7 +28,7 @@ QString Options::usage()
         "  --update-fault F   no-listener | listen-after=MS | drop-after=BYTES |\n"
         "                     slow=BYTES_PER_SEC | status-not-json | status-array |\n"
         "                     progress-number | error-report | status-flood=N |\n"
-        "                     close-when-complete\n"
+        "                     close-when-complete | silent | stale-completion\n"
         "  --camera FIELDS    one camera, key=value pairs separated by commas, values\n"
         "                     percent-encoded: ip, mac (aa:bb:cc:dd:ee:ff), sn, name, type,\n"
         "                     os, fw, delay (ms after the probe), fault (none | bad-crc |\n"
