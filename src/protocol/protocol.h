@@ -14,6 +14,9 @@ inline constexpr quint16 discoveryPort = 6999;
 // The probe never changes, so its checksum (3C 61, high byte first) is part of
 // the constant.
 inline constexpr char discoveryProbe[] = { '\xFA', '\x01', '\x00', '\x00', '\x3C', '\x61' };
+// The cameras are slow to answer a probe that follows the bind of the
+// searching socket at once, so the probe goes this long after it.
+inline constexpr int probeAfterBindMs = 500;
 // Every discovery frame starts with these two bytes.
 inline constexpr unsigned char frameFirstId = 0xFA;
 inline constexpr unsigned char frameSecondId = 0x01;

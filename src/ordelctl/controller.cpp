@@ -1,0 +1,272 @@
+#include "controller.h"
+
+#include "cameracommand.h"
+#include "camerarecord.h"
+#include "cameraupdate.h"
+#include "confirmation.h"
+#include "console.h"
+#include "eventstream.h"
+#include "fleetrun.h"
+#include "fleetsearch.h"
+#include "jsonline.h"
+#include "progressdisplay.h"
+#include "protocol.h"
+#include "textformat.h"
+
+namespace {
+
+// A shell's convention: a program ended by signal N exits with 128 + N.
+constexpr int signalExitBase = 128;
+// Commands go to every camera at once; this only keeps a very long list
+// within the process's descriptors.
+constexpr int commandsAtOnce = 256;
+
+QString cameras(int count)
+{
+    return count == 1 ? QStringLiteral("1 camera") : QStringLiteral("%1 cameras").arg(count);
+}
+
+} // namespace
+
+Controller::Controller(const CommandLine &options, QObject *parent)
+    : QObject(parent)
+    , options(options)
+{
+}
+
+void Controller::Start()
+{
+    switch (options.command) {
+    case CommandLine::Command::Search:
+        StartSearch(&Controller::ListCameras);
+        return;
+    case CommandLine::Command::Restart:
+    case CommandLine::Command::Shutdown:
+        PrepareCommand();
+        return;
+    case CommandLine::Command::Update:
+        PrepareUpdate();
+        return;
+    }
+}
+
+void Controller::StartSearch(void (Controller::*then)())
+{
+    stage = Stage::Searching;
+    search = new FleetSearch(options.searchTimeoutMs, this);
+    connect(search, &FleetSearch::finished, this, then);
+    if (options.command == CommandLine::Command::Search) {
+        connect(search, &FleetSearch::cameraFound, this, &Controller::CameraFound);
+        if (options.csv)
+            Console::Out(TextFormat::CsvRecord(CameraRecord::Keys()));
+    }
+    QString error;
+    if (!search->Start(&error)) {
+        Console::Error(QStringLiteral("ordelctl: cannot search: %1\n").arg(error));
+        Finish(exitFailed);
+    }
+}
+
+// Lines go out as the cameras answer, so a script can start on the first.
+void Controller::CameraFound(const CameraRecord &camera)
+{
+    const QStringList fields = camera.Fields();
+    if (options.json) {
+        JsonLine line;
+        for (int index = 0; index < fields.size(); ++index)
+            line.Add(qPrintable(CameraRecord::Keys().at(index)), fields.at(index));
+        Console::Out(line.Text());
+    } else if (options.csv) {
+        QStringList shown = fields;
+        // CSV is data, but on a terminal a camera must not drive it.
+        if (Console::OutIsTerminal()) {
+            for (QString &field : shown)
+                field = TextFormat::ForTerminal(field);
+        }
+        Console::Out(TextFormat::CsvRecord(shown));
+    }
+}
+
+void Controller::ListCameras()
+{
+    if (!options.json && !options.csv) {
+        QList<QStringList> rows;
+        for (const CameraRecord &camera : search->Cameras())
+            rows.append(camera.Fields());
+        if (rows.isEmpty())
+            Console::Error(QStringLiteral("No camera answered.\n"));
+        else
+            Console::Out(TextFormat::Table(CameraRecord::Headings(), rows));
+    }
+    Finish(exitSucceeded);
+}
+
+bool Controller::MayChangeCameras()
+{
+    if (options.yes || Confirmation::CanAsk())
+        return true;
+    Refuse(QStringLiteral("without a terminal to ask on, give --yes to go ahead"));
+    return false;
+}
+
+void Controller::PrepareCommand()
+{
+    if (!MayChangeCameras())
+        return;
+    targets = options.addresses;
+    const QString verb = options.command == CommandLine::Command::Restart
+        ? QStringLiteral("Restart")
+        : QStringLiteral("Shut down");
+    Confirm(QStringLiteral("%1 %2?").arg(verb, cameras(targets.size())));
+}
+
+void Controller::PrepareUpdate()
+{
+    if (!MayChangeCameras())
+        return;
+    if (!image.Read(options.imagePath)) {
+        Refuse(QStringLiteral("cannot use the image %1: %2")
+                   .arg(options.imagePath, image.ErrorString()));
+        return;
+    }
+    if (options.all) {
+        StartSearch(&Controller::UpdateSearched);
+        return;
+    }
+    targets = options.addresses;
+    UpdateSearched();
+}
+
+void Controller::UpdateSearched()
+{
+    if (search) {
+        for (const CameraRecord &camera : search->Cameras()) {
+            if (!targets.contains(camera.ip))
+                targets.append(camera.ip);
+        }
+        if (targets.isEmpty()) {
+            Refuse(QStringLiteral("--all: no camera answered the search"));
+            return;
+        }
+    }
+    Confirm(QStringLiteral("Update %1 with %2, %3 bytes, md5 %4?")
+                .arg(cameras(targets.size()), image.Name())
+                .arg(image.Size())
+                .arg(QString::fromLatin1(image.Md5Hex())));
+}
+
+void Controller::Confirm(const QString &question)
+{
+    if (options.yes) {
+        Launch();
+        return;
+    }
+    stage = Stage::Confirming;
+    confirmation = new Confirmation(this);
+    connect(confirmation, &Confirmation::answered, this, &Controller::Confirmed);
+    confirmation->Ask(question);
+}
+
+void Controller::Confirmed(bool yes)
+{
+    if (yes) {
+        Launch();
+        return;
+    }
+    Console::Error(QStringLiteral("Nothing was sent.\n"));
+    Finish(exitFailed);
+}
+
+void Controller::Launch()
+{
+    stage = Stage::Running;
+    const bool updating = options.command == CommandLine::Command::Update;
+    run = new FleetRun(updating ? options.parallel : commandsAtOnce, this);
+    for (const QString &ip : qAsConst(targets))
+        run->Add(NewJob(ip));
+    display = new ProgressDisplay(Console::ErrorIsTerminal(), this);
+    display->Follow(run);
+    if (options.json) {
+        events = new EventStream(this);
+        events->Follow(run);
+    }
+    connect(run, &FleetRun::finished, this, &Controller::RunFinished);
+    run->Start();
+}
+
+CameraJob *Controller::NewJob(const QString &ip)
+{
+    switch (options.command) {
+    case CommandLine::Command::Restart:
+        return new CameraCommand(
+            ip, QLatin1String(Protocol::restartTopic), QByteArray(Protocol::restartPayload));
+    case CommandLine::Command::Shutdown:
+        return new CameraCommand(
+            ip, QLatin1String(Protocol::powerOffTopic), QByteArray(Protocol::powerOffPayload));
+    case CommandLine::Command::Search:
+    case CommandLine::Command::Update:
+        break;
+    }
+    return new CameraUpdate(ip, &image, options.reportTimeoutS * 1000);
+}
+
+void Controller::RunFinished()
+{
+    display->End();
+    const QList<CameraResult> results = run->Results();
+    PrintSummary(results);
+    if (interruptingSignal) {
+        Finish(signalExitBase + interruptingSignal);
+        return;
+    }
+    bool failed = false;
+    for (const CameraResult &result : results)
+        failed = failed || result.CountsAsFailure();
+    Finish(failed ? exitFailed : exitSucceeded);
+}
+
+// With --json standard output is for JSON only; the table goes to the
+// operator on standard error then.
+void Controller::PrintSummary(const QList<CameraResult> &results)
+{
+    QList<QStringList> rows;
+    for (const CameraResult &result : results)
+        rows.append({ result.ip, CameraResult::OutcomeName(result.outcome), result.message,
+            QString::number(result.seconds, 'f', 1) });
+    const QString table
+        = TextFormat::Table({ QStringLiteral("Camera"), QStringLiteral("Result"),
+                                QStringLiteral("Reason"), QStringLiteral("Seconds") },
+            rows);
+    if (options.json)
+        Console::Error(table);
+    else
+        Console::Out(table);
+}
+
+void Controller::Interrupt(int signalNumber)
+{
+    if (stage == Stage::Done || interruptingSignal)
+        return;
+    interruptingSignal = signalNumber;
+    if (stage == Stage::Running) {
+        Console::Error(QStringLiteral("\nInterrupted: closing every camera's connections.\n"));
+        run->Interrupt();
+        return;
+    }
+    if (search)
+        search->Stop();
+    Console::Error(QStringLiteral("\nInterrupted; nothing was sent.\n"));
+    Finish(signalExitBase + signalNumber);
+}
+
+void Controller::Refuse(const QString &reason)
+{
+    Console::Error(QStringLiteral("ordelctl: %1\n").arg(TextFormat::ForTerminal(reason)));
+    Finish(exitUsage);
+}
+
+void Controller::Finish(int exitCode)
+{
+    stage = Stage::Done;
+    emit done(exitCode);
+}
