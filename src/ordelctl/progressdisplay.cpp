@@ -67,6 +67,7 @@ void ProgressDisplay::End()
     if (live && drawnLines > 0)
         Console::Error(Erase());
     drawnLines = 0;
+    drawnBlock.clear();
 }
 
 void ProgressDisplay::PrintAbove(const QString &line)
@@ -74,13 +75,19 @@ void ProgressDisplay::PrintAbove(const QString &line)
     const QString block = Block();
     Console::Error(Erase() + line + QLatin1Char('\n') + block);
     drawnLines = block.count(QLatin1Char('\n'));
+    drawnBlock = block;
 }
 
+// A block that has not changed is not sent again: over a slow link every
+// byte to the terminal counts.
 void ProgressDisplay::Redraw()
 {
     const QString block = Block();
+    if (block == drawnBlock)
+        return;
     Console::Error(Erase() + block);
     drawnLines = block.count(QLatin1Char('\n'));
+    drawnBlock = block;
 }
 
 // Back to the block's first line, and everything below it cleared.

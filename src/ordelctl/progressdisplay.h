@@ -38,6 +38,7 @@ private:
     FleetRun *run = nullptr;
     QTimer redrawTimer;
     int drawnLines = 0;
+    QString drawnBlock;
 };
 
 #endif // PROGRESSDISPLAY_H
