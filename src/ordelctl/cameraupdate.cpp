@@ -18,8 +18,9 @@ constexpr int imageAttempts = int(std::size(Protocol::imageConnectWaitsMs));
 // Qt copies whatever is written into the socket's own buffer. Handing it the
 // chunk in pieces as the system takes them keeps that copy at one piece per
 // camera, also when many cameras start a chunk in the same instant; the
-// camera still sees the chunk as one burst.
-constexpr qint64 pieceBytes = 64 * 1024;
+// camera still sees the chunk as one burst. The buffer keeps one block of
+// this size between uses, so a piece of it allocates nothing.
+constexpr qint64 pieceBytes = 16 * 1024;
 
 constexpr double mib = 1024.0 * 1024.0;
 
@@ -183,9 +184,9 @@ void CameraUpdate::FeedSocket()
     queued += length;
 }
 
-void CameraUpdate::ImageBytesWritten(qint64 bytes)
+void CameraUpdate::ImageBytesWritten()
 {
-    left += bytes;
+    left = queued - imageSocket->bytesToWrite();
     if (step == Step::Draining)
         timer.start(Protocol::imageStallLimitMs);
     FeedSocket();

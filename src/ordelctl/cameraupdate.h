@@ -42,7 +42,7 @@ signals:
 private slots:
     void BrokerLost();
     void TimerFired();
-    void ImageBytesWritten(qint64 bytes);
+    void ImageBytesWritten();
     void ImageDisconnected();
     void ReportReceived(const QByteArray &payload, const QString &topic);
 

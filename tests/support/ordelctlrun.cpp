@@ -93,6 +93,11 @@ void OrdelctlRun::interrupt()
     ::kill(pid_t(process->processId()), SIGINT);
 }
 
+qint64 OrdelctlRun::processId() const
+{
+    return process ? process->processId() : 0;
+}
+
 int OrdelctlRun::exitCode() const
 {
     if (!process || process->state() != QProcess::NotRunning

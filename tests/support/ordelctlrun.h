@@ -41,6 +41,7 @@ public:
     // Ctrl-C, as a terminal sends it.
     void interrupt();
 
+    qint64 processId() const;
     // The exit code; -1 when the program crashed or has not ended.
     int exitCode() const;
     double seconds() const { return elapsedMs / 1000.0; }
