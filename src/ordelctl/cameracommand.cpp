@@ -3,6 +3,8 @@
 #include "mqttclient.h"
 #include "protocol.h"
 
+#include <iterator>
+
 namespace {
 
 // The window gives the connection the time its question stays open. Here
@@ -10,6 +12,19 @@ namespace {
 // that does not is given up instead of waiting for the system's own timeout
 // of minutes.
 constexpr int connectLimitMs = 5000;
+
+// Each step's phase, as a word for scripts and in words for people, in the
+// order of the steps.
+struct StepName
+{
+    const char *key;
+    const char *text;
+};
+const StepName stepNames[] = {
+    { "waiting", "waiting for its turn" },
+    { "broker", "connecting to the broker" },
+    { "done", "done" },
+};
 
 } // namespace
 
@@ -73,28 +88,13 @@ void CameraCommand::Interrupt()
 
 QString CameraCommand::PhaseKey() const
 {
-    switch (step) {
-    case Step::Waiting:
-        return QStringLiteral("waiting");
-    case Step::Connecting:
-        return QStringLiteral("broker");
-    case Step::Done:
-        break;
-    }
-    return QStringLiteral("done");
+    static_assert(std::size(stepNames) == size_t(Step::Done) + 1, "one name a step");
+    return QLatin1String(stepNames[int(step)].key);
 }
 
 QString CameraCommand::PhaseText() const
 {
-    switch (step) {
-    case Step::Waiting:
-        return QStringLiteral("waiting for its turn");
-    case Step::Connecting:
-        return QStringLiteral("connecting to the broker");
-    case Step::Done:
-        break;
-    }
-    return QStringLiteral("done");
+    return QLatin1String(stepNames[int(step)].text);
 }
 
 void CameraCommand::End(CameraResult::Outcome outcome, const QString &message)

@@ -24,6 +24,25 @@ constexpr qint64 pieceBytes = 16 * 1024;
 
 constexpr double mib = 1024.0 * 1024.0;
 
+// Each step's phase, as a word for scripts and in words for people; a chunk's
+// pause and its drain are one phase to them.
+struct StepName
+{
+    const char *key;
+    const char *text;
+};
+const StepName stepNames[] = {
+    { "waiting", "waiting for its turn" },
+    { "broker", "connecting to the broker" },
+    { "settle", "announced, the camera prepares" },
+    { "connect", "connecting to the image port" },
+    { "send", "sending the image" },
+    { "send", "sending the image" },
+    { "close", "closing the image connection" },
+    { "report", "waiting for the final report" },
+    { "done", "done" },
+};
+
 } // namespace
 
 CameraUpdate::CameraUpdate(
@@ -317,50 +336,13 @@ QString CameraUpdate::SentText() const
 
 QString CameraUpdate::PhaseKey() const
 {
-    switch (step) {
-    case Step::Waiting:
-        return QStringLiteral("waiting");
-    case Step::ConnectingBroker:
-        return QStringLiteral("broker");
-    case Step::Settling:
-        return QStringLiteral("settle");
-    case Step::ConnectingImage:
-        return QStringLiteral("connect");
-    case Step::Pausing:
-    case Step::Draining:
-        return QStringLiteral("send");
-    case Step::Closing:
-        return QStringLiteral("close");
-    case Step::AwaitingReport:
-        return QStringLiteral("report");
-    case Step::Done:
-        break;
-    }
-    return QStringLiteral("done");
+    static_assert(std::size(stepNames) == size_t(Step::Done) + 1, "one name a step");
+    return QLatin1String(stepNames[int(step)].key);
 }
 
 QString CameraUpdate::PhaseText() const
 {
-    switch (step) {
-    case Step::Waiting:
-        return QStringLiteral("waiting for its turn");
-    case Step::ConnectingBroker:
-        return QStringLiteral("connecting to the broker");
-    case Step::Settling:
-        return QStringLiteral("announced, the camera prepares");
-    case Step::ConnectingImage:
-        return QStringLiteral("connecting to the image port");
-    case Step::Pausing:
-    case Step::Draining:
-        return QStringLiteral("sending the image");
-    case Step::Closing:
-        return QStringLiteral("closing the image connection");
-    case Step::AwaitingReport:
-        return QStringLiteral("waiting for the final report");
-    case Step::Done:
-        break;
-    }
-    return QStringLiteral("done");
+    return QLatin1String(stepNames[int(step)].text);
 }
 
 QString CameraUpdate::Detail() const
