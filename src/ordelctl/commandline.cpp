@@ -32,11 +32,17 @@ const char optionImage[] = "image";
 const char optionParallel[] = "parallel";
 const char optionReportTimeout[] = "report-timeout";
 const char optionAll[] = "all";
+const char optionType[] = "type";
+const char optionAnyType[] = "any-type";
+const char optionSkipFw[] = "skip-fw";
+const char optionCanary[] = "canary";
+const char optionRetry[] = "retry";
 
 constexpr int longestSearchMs = 600000;
 // Two sockets a camera in flight, well inside the usual 1024 descriptors.
 constexpr int mostParallel = 256;
 constexpr int longestReportWaitS = 86400;
+constexpr int largestCanary = 100000;
 
 } // namespace
 
@@ -132,6 +138,22 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
                 QStringLiteral("How long a camera's final report may take once its image is "
                                "sent (default 600)."),
                 QStringLiteral("S") },
+            { QLatin1String(optionType),
+                QStringLiteral("With --all, only the cameras whose type is exactly TYPE."),
+                QStringLiteral("TYPE") },
+            { QLatin1String(optionAnyType),
+                QStringLiteral("With --all, update cameras of several types with one image.") },
+            { QLatin1String(optionSkipFw),
+                QStringLiteral("Skip the cameras that report exactly this firmware version."),
+                QStringLiteral("VERSION") },
+            { QLatin1String(optionCanary),
+                QStringLiteral("Update N cameras first, the others only if all of them "
+                               "succeeded."),
+                QStringLiteral("N") },
+            { QLatin1String(optionRetry),
+                QStringLiteral("Update the cameras that did not succeed in FILE, a previous "
+                               "run's --json output."),
+                QStringLiteral("FILE") },
         });
     }
     parser.addOptions({
@@ -168,15 +190,31 @@ bool CommandLine::Take(const QCommandLineParser &parser)
     }
     imagePath = parser.value(QLatin1String(optionImage));
     all = parser.isSet(QLatin1String(optionAll));
+    retryPath = parser.value(QLatin1String(optionRetry));
     if (imagePath.isEmpty())
         return Fail(QStringLiteral("update needs --image FILE"));
-    if (all && !addresses.isEmpty())
-        return Fail(QStringLiteral("--all and a list of addresses exclude each other"));
-    if (!all && addresses.isEmpty())
-        return Fail(QStringLiteral("name the cameras' addresses, or --all"));
+    if (int(all) + int(!addresses.isEmpty()) + int(!retryPath.isEmpty()) > 1)
+        return Fail(QStringLiteral("--all, --retry and a list of addresses exclude each other"));
+    if (!all && addresses.isEmpty() && retryPath.isEmpty())
+        return Fail(QStringLiteral("name the cameras' addresses, or --all, or --retry FILE"));
     return TakeNumber(parser, QLatin1String(optionParallel), 1, mostParallel, &parallel)
         && TakeNumber(
-            parser, QLatin1String(optionReportTimeout), 1, longestReportWaitS, &reportTimeoutS);
+            parser, QLatin1String(optionReportTimeout), 1, longestReportWaitS, &reportTimeoutS)
+        && TakeSelection(parser);
+}
+
+bool CommandLine::TakeSelection(const QCommandLineParser &parser)
+{
+    if (parser.isSet(QLatin1String(optionType)))
+        type = parser.value(QLatin1String(optionType));
+    anyType = parser.isSet(QLatin1String(optionAnyType));
+    if (parser.isSet(QLatin1String(optionSkipFw)))
+        skipFw = parser.value(QLatin1String(optionSkipFw));
+    if ((type || anyType) && !all)
+        return Fail(QStringLiteral("--type and --any-type choose among the cameras of --all"));
+    if (type && anyType)
+        return Fail(QStringLiteral("--type and --any-type exclude each other"));
+    return TakeNumber(parser, QLatin1String(optionCanary), 1, largestCanary, &canary);
 }
 
 bool CommandLine::TakeNumber(

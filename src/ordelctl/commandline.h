@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QCommandLineParser;
 
 // The command and its options, read and checked before anything is sent: a
@@ -37,6 +39,15 @@ public:
     int reportTimeoutS = 600;
     // Each camera once, in the order first given.
     QStringList addresses;
+    // With --all, only cameras of this type.
+    std::optional<QString> type;
+    bool anyType = false;
+    // Cameras on this firmware version are skipped.
+    std::optional<QString> skipFw;
+    // This many cameras first, the others only if all of them succeeded.
+    int canary = 0;
+    // A previous run's --json output, whose unsuccessful cameras to update.
+    QString retryPath;
 
 private:
     static bool CommandFromName(const QString &name, Command *command);
@@ -46,6 +57,7 @@ private:
     bool TakeNumber(
         const QCommandLineParser &parser, const QString &name, int lowest, int highest, int *value);
     bool TakeAddresses(const QStringList &given);
+    bool TakeSelection(const QCommandLineParser &parser);
     Status Refuse(const QString &reason);
     bool Fail(const QString &reason);
 

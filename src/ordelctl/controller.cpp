@@ -11,6 +11,7 @@
 #include "jsonline.h"
 #include "progressdisplay.h"
 #include "protocol.h"
+#include "retryfile.h"
 #include "textformat.h"
 
 namespace {
@@ -20,11 +21,6 @@ constexpr int signalExitBase = 128;
 // Commands go to every camera at once; this only keeps a very long list
 // within the process's descriptors.
 constexpr int commandsAtOnce = 256;
-
-QString cameras(int count)
-{
-    return count == 1 ? QStringLiteral("1 camera") : QStringLiteral("%1 cameras").arg(count);
-}
 
 } // namespace
 
@@ -113,11 +109,11 @@ void Controller::PrepareCommand()
 {
     if (!MayChangeCameras())
         return;
-    targets = options.addresses;
+    batch = options.addresses;
     const QString verb = options.command == CommandLine::Command::Restart
         ? QStringLiteral("Restart")
         : QStringLiteral("Shut down");
-    Confirm(QStringLiteral("%1 %2?").arg(verb, cameras(targets.size())));
+    Confirm(QStringLiteral("%1 %2?").arg(verb, TextFormat::Cameras(batch.size())));
 }
 
 void Controller::PrepareUpdate()
@@ -129,30 +125,62 @@ void Controller::PrepareUpdate()
                    .arg(options.imagePath, image.ErrorString()));
         return;
     }
-    if (options.all) {
+    listed = options.addresses;
+    if (!options.retryPath.isEmpty() && !ReadRetryFile())
+        return;
+    // The versions to skip are in the cameras' replies.
+    if (options.all || options.skipFw) {
         StartSearch(&Controller::UpdateSearched);
         return;
     }
-    targets = options.addresses;
     UpdateSearched();
+}
+
+// The operator gives the image again; its digest shows whether it is the
+// one that run sent.
+bool Controller::ReadRetryFile()
+{
+    RetryFile retry;
+    if (!retry.Read(options.retryPath)) {
+        Refuse(
+            QStringLiteral("cannot retry from %1: %2").arg(options.retryPath, retry.ErrorString()));
+        return false;
+    }
+    listed = retry.Addresses();
+    const QString md5 = QString::fromLatin1(image.Md5Hex());
+    const QString earlier = retry.EarlierMd5().isEmpty()
+        ? QStringLiteral("that run did not say which image it sent")
+        : retry.EarlierMd5() == md5
+        ? QStringLiteral("the image that run sent")
+        : QStringLiteral("that run sent md5 %1").arg(retry.EarlierMd5());
+    Console::Error(
+        TextFormat::ForTerminal(QStringLiteral("Retrying %1 of %2 in %3 with %4, md5 %5: %6.\n")
+                                    .arg(listed.size())
+                                    .arg(TextFormat::Cameras(retry.Cameras()), options.retryPath,
+                                        image.Name(), md5, earlier)));
+    if (listed.isEmpty()) {
+        Console::Error(QStringLiteral("Every camera there succeeded or was skipped.\n"));
+        Finish(exitSucceeded);
+        return false;
+    }
+    return true;
 }
 
 void Controller::UpdateSearched()
 {
-    if (search) {
-        for (const CameraRecord &camera : search->Cameras()) {
-            if (!targets.contains(camera.ip))
-                targets.append(camera.ip);
-        }
-        if (targets.isEmpty()) {
-            Refuse(QStringLiteral("--all: no camera answered the search"));
-            return;
-        }
+    if (!plan.Make(options, listed, search ? search->Cameras() : QList<CameraRecord>())) {
+        Refuse(plan.Refusal());
+        return;
     }
-    Confirm(QStringLiteral("Update %1 with %2, %3 bytes, md5 %4?")
-                .arg(cameras(targets.size()), image.Name())
-                .arg(image.Size())
-                .arg(QString::fromLatin1(image.Md5Hex())));
+    batch = plan.First();
+    following = plan.Then();
+    if (batch.isEmpty()) {
+        // Every camera is on the firmware already: nothing to ask or send.
+        stage = Stage::Running;
+        End();
+        return;
+    }
+    Confirm(plan.Question(image));
 }
 
 void Controller::Confirm(const QString &question)
@@ -180,17 +208,28 @@ void Controller::Confirmed(bool yes)
 void Controller::Launch()
 {
     stage = Stage::Running;
-    const bool updating = options.command == CommandLine::Command::Update;
-    run = new FleetRun(updating ? options.parallel : commandsAtOnce, this);
-    for (const QString &ip : qAsConst(targets))
-        run->Add(NewJob(ip));
     display = new ProgressDisplay(Console::ErrorIsTerminal(), this);
-    display->Follow(run);
     if (options.json) {
         events = new EventStream(this);
-        events->Follow(run);
+        if (options.command == CommandLine::Command::Update)
+            EventStream::WriteImage(image);
+        for (const CameraResult &result : plan.Skipped())
+            EventStream::WriteFinal(result);
     }
-    connect(run, &FleetRun::finished, this, &Controller::RunFinished);
+    StartBatch(batch);
+}
+
+void Controller::StartBatch(const QStringList &addresses)
+{
+    batch = addresses;
+    const bool updating = options.command == CommandLine::Command::Update;
+    run = new FleetRun(updating ? options.parallel : commandsAtOnce, this);
+    for (const QString &ip : addresses)
+        run->Add(NewJob(ip));
+    display->Follow(run);
+    if (events)
+        events->Follow(run);
+    connect(run, &FleetRun::finished, this, &Controller::BatchFinished);
     run->Start();
 }
 
@@ -210,17 +249,59 @@ CameraJob *Controller::NewJob(const QString &ip)
     return new CameraUpdate(ip, &image, options.reportTimeoutS * 1000);
 }
 
-void Controller::RunFinished()
+// The canaries have ended: the others go only if every one succeeded.
+void Controller::BatchFinished()
 {
-    display->End();
-    const QList<CameraResult> results = run->Results();
+    const QList<CameraResult> ended = run->Results();
+    results += ended;
+    run->deleteLater();
+    run = nullptr;
+    if (following.isEmpty()) {
+        End();
+        return;
+    }
+    if (interruptingSignal) {
+        HoldBack(
+            CameraResult::Outcome::Interrupted, QStringLiteral("interrupted before it started"));
+        return;
+    }
+    for (const CameraResult &result : ended) {
+        if (result.outcome != CameraResult::Outcome::Succeeded) {
+            HoldBack(CameraResult::Outcome::NotStarted,
+                QStringLiteral("the canary %1 %2: %3")
+                    .arg(result.ip, CameraResult::OutcomeName(result.outcome), result.message));
+            return;
+        }
+    }
+    const QStringList next = following;
+    following.clear();
+    StartBatch(next);
+}
+
+void Controller::HoldBack(CameraResult::Outcome outcome, const QString &reason)
+{
+    for (const QString &ip : qAsConst(following)) {
+        const CameraResult result { ip, outcome, reason, 0 };
+        results.append(result);
+        if (events)
+            EventStream::WriteFinal(result);
+    }
+    following.clear();
+    End();
+}
+
+void Controller::End()
+{
+    if (display)
+        display->End();
+    results += plan.Skipped();
     PrintSummary(results);
     if (interruptingSignal) {
         Finish(signalExitBase + interruptingSignal);
         return;
     }
     bool failed = false;
-    for (const CameraResult &result : results)
+    for (const CameraResult &result : qAsConst(results))
         failed = failed || result.CountsAsFailure();
     Finish(failed ? exitFailed : exitSucceeded);
 }
@@ -250,7 +331,8 @@ void Controller::Interrupt(int signalNumber)
     interruptingSignal = signalNumber;
     if (stage == Stage::Running) {
         Console::Error(QStringLiteral("\nInterrupted: closing every camera's connections.\n"));
-        run->Interrupt();
+        if (run)
+            run->Interrupt();
         return;
     }
     if (search)

@@ -4,6 +4,7 @@
 #include "cameraresult.h"
 #include "commandline.h"
 #include "imagesnapshot.h"
+#include "updateplan.h"
 
 #include <QObject>
 #include <QStringList>
@@ -46,12 +47,16 @@ private:
     void ListCameras();
     void PrepareCommand();
     void PrepareUpdate();
+    bool ReadRetryFile();
     void UpdateSearched();
     void Confirm(const QString &question);
     void Confirmed(bool yes);
     void Launch();
+    void StartBatch(const QStringList &addresses);
     CameraJob *NewJob(const QString &ip);
-    void RunFinished();
+    void BatchFinished();
+    void HoldBack(CameraResult::Outcome outcome, const QString &reason);
+    void End();
     void PrintSummary(const QList<CameraResult> &results);
     bool MayChangeCameras();
     void Refuse(const QString &reason);
@@ -60,7 +65,13 @@ private:
     CommandLine options;
     Stage stage = Stage::Idle;
     ImageSnapshot image;
-    QStringList targets;
+    // The addresses given or retried; the cameras the current batch holds,
+    // and those that follow it.
+    QStringList listed;
+    QStringList batch;
+    QStringList following;
+    UpdatePlan plan;
+    QList<CameraResult> results;
     FleetSearch *search = nullptr;
     Confirmation *confirmation = nullptr;
     FleetRun *run = nullptr;

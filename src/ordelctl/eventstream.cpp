@@ -4,6 +4,7 @@
 #include "cameraupdate.h"
 #include "console.h"
 #include "fleetrun.h"
+#include "imagesnapshot.h"
 #include "jsonline.h"
 #include "statusreport.h"
 
@@ -57,6 +58,16 @@ void EventStream::JobStarted(CameraJob *job)
 void EventStream::WriteFinal(const CameraResult &result)
 {
     Console::Out(FinalLine(result));
+}
+
+void EventStream::WriteImage(const ImageSnapshot &image)
+{
+    Console::Out(JsonLine()
+                     .Add("event", QStringLiteral("image"))
+                     .Add("file", image.Name())
+                     .Add("size", image.Size())
+                     .Add("md5", QString::fromLatin1(image.Md5Hex()))
+                     .Text());
 }
 
 QByteArray EventStream::FinalLine(const CameraResult &result)

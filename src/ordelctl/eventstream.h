@@ -8,6 +8,7 @@
 
 class CameraJob;
 class FleetRun;
+class ImageSnapshot;
 
 // The run as JSON lines on standard output, for scripts: every phase change,
 // every chunk that has left and every report of every camera as it happens,
@@ -22,6 +23,9 @@ public:
     void Follow(FleetRun *run);
     // For a camera that is not part of the run, such as one skipped.
     static void WriteFinal(const CameraResult &result);
+    // The image of an update, before any camera's event: a later --retry
+    // shows whether it is given the same image.
+    static void WriteImage(const ImageSnapshot &image);
     static QByteArray FinalLine(const CameraResult &result);
 
 private:

@@ -74,3 +74,8 @@ QString TextFormat::Clip(const QString &text, int width)
 {
     return text.size() <= width ? text : text.left(qMax(width, 0));
 }
+
+QString TextFormat::Cameras(int count)
+{
+    return count == 1 ? QStringLiteral("1 camera") : QStringLiteral("%1 cameras").arg(count);
+}

@@ -24,6 +24,9 @@ public:
     // record ends in CR LF.
     static QString CsvRecord(const QStringList &fields);
 
+    // "1 camera", "2 cameras".
+    static QString Cameras(int count);
+
     // As many leading characters as fit width columns, ForTerminal already
     // applied.
     static QString Clip(const QString &text, int width);

@@ -214,8 +214,8 @@ void TestOrdelctl::changedImageFailsOnlyCamerasNotYetSent()
 
 void TestOrdelctl::usageErrorsSendNothing_data()
 {
-    // IMAGE, EMPTY, DIRECTORY and FIFO stand for files of the test; CAMERA
-    // for the camera's address.
+    // IMAGE, EMPTY, DIRECTORY, FIFO and RESULTLESS stand for files of the
+    // test; CAMERA for the camera's address.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error");
     QTest::newRow("unknown option") << QStringList { "update", "--yes", "--image", "IMAGE",
@@ -245,6 +245,21 @@ void TestOrdelctl::usageErrorsSendNothing_data()
         "IMAGE", "CAMERA" } << "exclude each other";
     QTest::newRow("--parallel 0") << QStringList { "update", "--yes", "--parallel", "0", "--image",
         "IMAGE", "CAMERA" } << "--parallel takes a whole number from 1 to 256";
+    QTest::newRow("--type without --all") << QStringList { "update", "--yes", "--type", "IPC-D240",
+        "--image", "IMAGE", "CAMERA" } << "--type and --any-type choose among the cameras of --all";
+    QTest::newRow("--type and --any-type") << QStringList { "update", "--yes", "--all", "--type",
+        "T", "--any-type", "--image", "IMAGE" }
+                                           << "--type and --any-type exclude each other";
+    QTest::newRow("--canary 0") << QStringList { "update", "--yes", "--canary", "0", "--image",
+        "IMAGE", "CAMERA" } << "--canary takes a whole number from 1";
+    QTest::newRow("--retry and addresses")
+        << QStringList { "update", "--yes", "--retry", "RESULTLESS", "--image", "IMAGE", "CAMERA" }
+        << "--all, --retry and a list of addresses exclude each other";
+    QTest::newRow("--retry of a missing file")
+        << QStringList { "update", "--yes", "--retry", "/nonexistent/run.json", "--image", "IMAGE" }
+        << "cannot retry from /nonexistent/run.json";
+    QTest::newRow("--retry of a file without results") << QStringList { "update", "--yes",
+        "--retry", "RESULTLESS", "--image", "IMAGE" } << "it holds no camera's result";
     QTest::newRow("--all and no camera answering") << QStringList { "update", "--yes", "--all",
         "--image", "IMAGE" } << "no camera answered the search";
 }
@@ -266,6 +281,8 @@ void TestOrdelctl::usageErrorsSendNothing()
         QRegularExpression("^EMPTY$"), UpdateDriver::imageFile("empty.bin", QByteArray()));
     arguments.replaceInStrings(QRegularExpression("^DIRECTORY$"), directory.path());
     arguments.replaceInStrings(QRegularExpression("^FIFO$"), fifo);
+    arguments.replaceInStrings(QRegularExpression("^RESULTLESS$"),
+        UpdateDriver::imageFile("events.json", "{\"ip\":\"198.51.100.11\",\"event\":\"phase\"}\n"));
     arguments.replaceInStrings(QRegularExpression("^CAMERA$"), camera->address());
 
     OrdelctlRun run(arguments);
