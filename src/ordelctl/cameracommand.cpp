@@ -40,14 +40,11 @@ CameraCommand::CameraCommand(
 
 void CameraCommand::Start()
 {
-    StartClock();
-    broker = new MqttClient(this);
+    step = Step::Connecting;
+    OpenBroker();
+    // The outcome of the attempt comes from the event loop, after this.
     connect(broker, &MqttClient::connected, this, &CameraCommand::BrokerConnected);
     connect(broker, &MqttClient::disconnected, this, &CameraCommand::BrokerLost);
-    broker->setHostname(Ip());
-    broker->setPort(Protocol::brokerPort);
-    step = Step::Connecting;
-    broker->connectToHost();
     timer.start(connectLimitMs);
     emit phaseChanged();
 }
@@ -101,10 +98,6 @@ void CameraCommand::End(CameraResult::Outcome outcome, const QString &message)
 {
     timer.stop();
     step = Step::Done;
-    if (broker) {
-        // Ending the connection says disconnected(); that is not a lost broker.
-        broker->disconnect(this);
-        broker->disconnectFromHost();
-    }
+    CloseBroker();
     Finish(outcome, message);
 }

@@ -6,8 +6,6 @@
 #include <QByteArray>
 #include <QTimer>
 
-class MqttClient;
-
 // Restart or Shut Down for one camera, as the window sends it: a connection
 // to the camera's broker, one QoS 0 message on the command's topic, and a
 // clean disconnect. The camera does not confirm; "sent" means the broker
@@ -38,7 +36,6 @@ private:
     QByteArray payload;
     Step step = Step::Waiting;
     QTimer timer;
-    MqttClient *broker = nullptr;
 };
 
 #endif // CAMERACOMMAND_H

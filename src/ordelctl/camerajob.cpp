@@ -1,5 +1,8 @@
 #include "camerajob.h"
 
+#include "mqttclient.h"
+#include "protocol.h"
+
 CameraJob::CameraJob(const QString &ip, QObject *parent)
     : QObject(parent)
     , ip(ip)
@@ -11,9 +14,21 @@ QString CameraJob::Detail() const
     return QString();
 }
 
-void CameraJob::StartClock()
+void CameraJob::OpenBroker()
 {
     clock.start();
+    broker = new MqttClient(this);
+    broker->setHostname(ip);
+    broker->setPort(Protocol::brokerPort);
+    broker->connectToHost();
+}
+
+void CameraJob::CloseBroker()
+{
+    if (!broker)
+        return;
+    broker->disconnect(this);
+    broker->disconnectFromHost();
 }
 
 void CameraJob::Finish(CameraResult::Outcome outcome, const QString &message)

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+class MqttClient;
+
 // One camera's share of a run: a command or an update, driven by its own
 // timer and sockets from the event loop, so that no camera's wait holds up
 // another's. It ends exactly once, with finished().
@@ -36,8 +38,13 @@ signals:
     void finished(const CameraResult &result);
 
 protected:
-    void StartClock();
+    // Starts the job's clock and the connection to the camera's broker.
+    void OpenBroker();
+    // Ends the broker connection cleanly; its end is not a lost broker then.
+    void CloseBroker();
     void Finish(CameraResult::Outcome outcome, const QString &message);
+
+    MqttClient *broker = nullptr;
 
 private:
     QString ip;

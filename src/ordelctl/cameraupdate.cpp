@@ -60,13 +60,9 @@ CameraUpdate::CameraUpdate(
 
 void CameraUpdate::Start()
 {
-    StartClock();
-    broker = new MqttClient(this);
+    OpenBroker();
     connect(broker, &MqttClient::disconnected, this, &CameraUpdate::BrokerLost);
     connect(broker, &MqttClient::messageReceived, this, &CameraUpdate::ReportReceived);
-    broker->setHostname(Ip());
-    broker->setPort(Protocol::brokerPort);
-    broker->connectToHost();
     // The whole second, also when the broker answers sooner.
     Enter(Step::ConnectingBroker, Protocol::brokerConnectWaitMs);
 }
@@ -321,11 +317,7 @@ void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message)
         else
             imageSocket->abort();
     }
-    if (broker) {
-        // Ending the connection says disconnected(); that is not a lost broker.
-        broker->disconnect(this);
-        broker->disconnectFromHost();
-    }
+    CloseBroker();
     Finish(outcome, message);
 }
 

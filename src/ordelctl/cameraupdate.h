@@ -7,7 +7,6 @@
 #include <QTimer>
 
 class ImageSnapshot;
-class MqttClient;
 class QTcpSocket;
 struct StatusReport;
 
@@ -77,7 +76,6 @@ private:
     int reportTimeoutMs;
     Step step = Step::Waiting;
     QTimer timer;
-    MqttClient *broker = nullptr;
     QTcpSocket *imageSocket = nullptr;
     int attempt = 0;
     // Offsets into the image: the end of the chunk being sent, what was

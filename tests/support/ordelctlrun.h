@@ -33,7 +33,8 @@ public:
     // Runs the program to its end: start(), then waitForEnd().
     bool run(int timeoutMs = defaultTimeoutMs);
     // Processes events until the program has ended; false, after killing it,
-    // when it did not end within timeoutMs.
+    // when it did not end within timeoutMs, and false, failing the test, when
+    // a sanitizer reported on it.
     bool waitForEnd(int timeoutMs = defaultTimeoutMs);
     // Processes events until condition holds; false when it did not within
     // timeoutMs or the program ended first.
