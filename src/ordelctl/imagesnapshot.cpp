@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <limits>
+#include <new>
 #include <sys/stat.h>
 
 namespace {
@@ -30,7 +31,13 @@ bool ImageSnapshot::Read(const QString &imagePath)
     if (file.Size() > largestImage)
         return Refuse(QStringLiteral("the file is larger than %1 bytes").arg(largestImage));
 
-    bytes.resize(int(file.Size()));
+    // The one allocation of the size of the image: without the memory for it
+    // the run cannot start, and says so instead of throwing out of a slot.
+    try {
+        bytes.resize(int(file.Size()));
+    } catch (const std::bad_alloc &) {
+        return Refuse(QStringLiteral("not enough memory to hold its %1 bytes").arg(file.Size()));
+    }
     qint64 filled = 0;
     while (filled < file.Size()) {
         const qint64 got = file.Read(bytes.data() + filled, file.Size() - filled);
