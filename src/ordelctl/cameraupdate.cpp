@@ -205,7 +205,7 @@ void CameraUpdate::ImageBytesWritten()
     if (step == Step::Draining)
         timer.start(Protocol::imageStallLimitMs);
     FeedSocket();
-    if (left < chunkEnd)
+    if (step == Step::Done || left < chunkEnd)
         return;
     emit chunkSent(left, image->Size());
     // The pause is over already: the next chunk goes at once.
