@@ -13,14 +13,8 @@ namespace {
 // of minutes.
 constexpr int connectLimitMs = 5000;
 
-// Each step's phase, as a word for scripts and in words for people, in the
-// order of the steps.
-struct StepName
-{
-    const char *key;
-    const char *text;
-};
-const StepName stepNames[] = {
+// Each step's phase, in the order of the steps.
+const CameraJob::PhaseName stepNames[] = {
     { "waiting", "waiting for its turn" },
     { "broker", "connecting to the broker" },
     { "done", "done" },

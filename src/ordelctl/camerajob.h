@@ -16,6 +16,13 @@ class CameraJob : public QObject
 {
     Q_OBJECT
 public:
+    // A step's phase, as a word for scripts and in words for people.
+    struct PhaseName
+    {
+        const char *key;
+        const char *text;
+    };
+
     explicit CameraJob(const QString &ip, QObject *parent = nullptr);
 
     QString Ip() const { return ip; }

@@ -24,14 +24,9 @@ constexpr qint64 pieceBytes = 16 * 1024;
 
 constexpr double mib = 1024.0 * 1024.0;
 
-// Each step's phase, as a word for scripts and in words for people; a chunk's
-// pause and its drain are one phase to them.
-struct StepName
-{
-    const char *key;
-    const char *text;
-};
-const StepName stepNames[] = {
+// Each step's phase, in the order of the steps; a chunk's pause and its
+// drain are one phase to a reader.
+const CameraJob::PhaseName stepNames[] = {
     { "waiting", "waiting for its turn" },
     { "broker", "connecting to the broker" },
     { "settle", "announced, the camera prepares" },
