@@ -23,8 +23,9 @@ build_packages=(cmake g++ make pkgconf "${qt_packages[@]}" libmosquitto-dev
 lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick)
 # What packaging and checking the package need: the package's dependencies
 # are worked out by dpkg-shlibdeps, the desktop files are checked by the
-# desktop's own validators, and the package is tried in a clean root.
-package_packages=(dpkg-dev desktop-file-utils appstream debootstrap)
+# desktop's own validators, the manual by groff, and the package is tried in
+# a clean root.
+package_packages=(dpkg-dev desktop-file-utils appstream debootstrap groff-base)
 # What the fuzzers need: clang, libFuzzer and the sanitizer runtimes of clang,
 # and llvm-symbolizer for readable stacks in clang's sanitizer reports.
 fuzz_packages=(clang libclang-rt-14-dev llvm)

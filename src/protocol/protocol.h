@@ -14,6 +14,16 @@ inline constexpr quint16 discoveryPort = 6999;
 // The probe never changes, so its checksum (3C 61, high byte first) is part of
 // the constant.
 inline constexpr char discoveryProbe[] = { '\xFA', '\x01', '\x00', '\x00', '\x3C', '\x61' };
+// The cameras are slow to answer a probe that follows the bind of the
+// searching socket at once, so the probe goes this long after it.
+inline constexpr int probeAfterBindMs = 500;
+// A crowd of cameras answers in one burst, faster than a search lists them,
+// so the kernel has to hold the replies meanwhile. A queued 105-byte reply
+// takes about 832 bytes of receive buffer with the kernel's bookkeeping; 5000
+// cameras need about 4 MiB. The kernel doubles what is asked and caps it at
+// twice net.core.rmem_max: a 4 MiB cap leaves room for about 10000 replies,
+// the kernel's stock 208 KiB cap for about 500.
+inline constexpr int searchReceiveBufferBytes = 4 * 1024 * 1024;
 // Every discovery frame starts with these two bytes.
 inline constexpr unsigned char frameFirstId = 0xFA;
 inline constexpr unsigned char frameSecondId = 0x01;

@@ -27,15 +27,7 @@
 
 namespace {
 
-constexpr unsigned long probePauseMs = 500;
 constexpr int collectionWindowMs = 2000;
-// A crowd of cameras answers in one burst, faster than the window lists rows,
-// so the kernel has to hold the replies meanwhile. A queued 105-byte reply
-// takes about 832 bytes of receive buffer with the kernel's bookkeeping; 5000
-// cameras need about 4 MiB. The kernel doubles what is asked and caps it at
-// twice net.core.rmem_max: a 4 MiB cap leaves room for about 10000 replies,
-// the kernel's stock 208 KiB cap for about 500.
-constexpr int searchReceiveBufferBytes = 4 * 1024 * 1024;
 
 } // namespace
 
@@ -152,8 +144,7 @@ void MainWindow::on_pushButton_Search_Device_clicked()
         return;
     }
 
-    // The cameras are slow to answer a probe that follows the bind at once.
-    QThread::msleep(probePauseMs);
+    QThread::msleep(Protocol::probeAfterBindMs);
     SendData();
     // Replies may be read before the queued window starts; a flood then must
     // not hold the event loop past the same end.
@@ -170,7 +161,7 @@ bool MainWindow::ReceiveData()
     if (udpSocket->state() != QAbstractSocket::BoundState)
         return false;
     udpSocket->setSocketOption(
-        QAbstractSocket::ReceiveBufferSizeSocketOption, searchReceiveBufferBytes);
+        QAbstractSocket::ReceiveBufferSizeSocketOption, Protocol::searchReceiveBufferBytes);
     return true;
 }
 

@@ -38,7 +38,8 @@ chroot "$root" apt-get update -qq >>"$log" 2>&1 || fail "apt-get update failed"
 chroot "$root" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq "/tmp/$(basename "$deb")" >>"$log" 2>&1 || fail "the package did not install"
 
-for file in /usr/bin/ordel-toolkits /usr/share/ordel-toolkits/Toolkit.ico \
+for file in /usr/bin/ordel-toolkits /usr/bin/ordelctl /usr/share/man/man1/ordelctl.1.gz \
+    /usr/share/ordel-toolkits/Toolkit.ico \
     /usr/share/applications/com.ordel.toolkits.desktop \
     /usr/share/metainfo/com.ordel.toolkits.metainfo.xml \
     /usr/share/icons/hicolor/48x48/apps/com.ordel.toolkits.png \
@@ -57,4 +58,12 @@ unshare --net chroot "$root" sh -c \
     >"$log" 2>&1 || status=$?
 ((status == 124)) || fail "the tool ended with status $status instead of running"
 ! grep -qiE 'error while loading|could not (load|find)|cannot' "$log" || fail "the tool complained"
+# The command line, in the same empty namespace: its help needs nothing but
+# its libraries, and must come without a display.
+echo "check-deb: running the installed ordelctl --help"
+unshare --net chroot "$root" env -u DISPLAY ordelctl --help >"$log" 2>&1 ||
+    fail "ordelctl --help failed"
+grep -q '^Usage: ordelctl COMMAND' "$log" || fail "ordelctl --help printed no usage"
+unshare --net chroot "$root" ordelctl --version | grep -qx 'ordelctl 1.0.0.0' ||
+    fail "ordelctl --version is not the project's version"
 echo "check-deb: the package installs and the tool starts"

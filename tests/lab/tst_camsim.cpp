@@ -111,8 +111,9 @@ private slots:
     void updateSucceeds();
     void droppedUpdateFailsTheCheck();
     void statusFaultsMalformTheReports();
-    void staleReportAnswersTheRequest();
     void statusFloodAddsProgressReports();
+    void reportFaultsMistimeTheReports_data();
+    void reportFaultsMistimeTheReports();
     void killedBrokerIsLogged();
     void httpNamesTheCamera();
 
@@ -412,17 +413,6 @@ void TestCamsim::statusFaultsMalformTheReports()
     QCOMPARE(lastStatus(camera).array().at(0).toObject().value("progress"), QJsonValue(100));
 }
 
-void TestCamsim::staleReportAnswersTheRequest()
-{
-    MqttClient tool;
-    QSignalSpy statuses(&tool, &MqttClient::messageReceived);
-    LabCamera *camera = announce(2, { "stale-report" }, tool, image(1000), true);
-    QVERIFY(camera);
-    QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty(), timeoutMs);
-    QCOMPARE(payloads(statuses).constFirst(), updateSucceeded);
-    QVERIFY(camera->events("tcp-accept").isEmpty());
-}
-
 void TestCamsim::statusFloodAddsProgressReports()
 {
     const int statusFloodSize = 500;
@@ -452,6 +442,44 @@ void TestCamsim::statusFloodAddsProgressReports()
     QVERIFY(progressReports > statusFloodSize);
     QCOMPARE(progressValues.size(), 100);
     QVERIFY(progressValues.contains("0") && progressValues.contains("99"));
+}
+
+void TestCamsim::reportFaultsMistimeTheReports_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("completesAtRequest");
+    QTest::addColumn<bool>("reportsTheImage");
+    QTest::newRow("silent") << "silent" << false << false;
+    QTest::newRow("stale-completion") << "stale-completion" << true << true;
+}
+
+void TestCamsim::reportFaultsMistimeTheReports()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, completesAtRequest);
+    QFETCH(bool, reportsTheImage);
+    MqttClient tool;
+    QSignalSpy statuses(&tool, &MqttClient::messageReceived);
+    const QByteArray firmware = image(1000);
+    LabCamera *camera = announce(1, { fault }, tool, firmware, true);
+    QVERIFY(camera);
+    if (completesAtRequest)
+        QTRY_COMPARE_WITH_TIMEOUT(payloads(statuses).value(0), updateSucceeded, timeoutMs);
+    pushImage(camera->address(), firmware);
+    QVERIFY(camera->waitForEvent("image"));
+    QVERIFY(camera->events("image").constFirst().value("ok").toBool());
+
+    if (reportsTheImage) {
+        QTRY_VERIFY_WITH_TIMEOUT(statuses.size() >= 3, timeoutMs);
+        QCOMPARE(payloads(statuses).constLast(), updateSucceeded);
+    } else {
+        // The final report is what the camera would have said last.
+        QTRY_VERIFY_WITH_TIMEOUT(camera->events("status-withheld").size() >= 2, timeoutMs);
+        QCOMPARE(camera->events("status-withheld").constLast().value("payload").toString(),
+            QString(updateSucceeded));
+        QVERIFY(camera->events("status").isEmpty());
+        QCOMPARE(statuses.size(), 0);
+    }
 }
 
 void TestCamsim::killedBrokerIsLogged()

@@ -577,7 +577,7 @@ void TestUpdate::cameraErrorKeepsStartDisabled_data()
     // A success report of an earlier update comes with the request, before
     // this update's image: it must not end the update.
     QTest::newRow("error report after a stale success")
-        << QStringList { "stale-report", "error-report" };
+        << QStringList { "stale-completion", "error-report" };
 }
 
 // A failed flash is the camera's to report; the window shows it and keeps the

@@ -22,7 +22,8 @@ const Flag flags[] = {
     { "progress-number", &UpdateFaults::progressNumber },
     { "close-when-complete", &UpdateFaults::closeWhenComplete },
     { "error-report", &UpdateFaults::errorReport },
-    { "stale-report", &UpdateFaults::staleReport },
+    { "silent", &UpdateFaults::silent },
+    { "stale-completion", &UpdateFaults::staleCompletion },
 };
 
 } // namespace

@@ -21,10 +21,13 @@ struct UpdateFaults
     bool statusArray = false;
     bool progressNumber = false;
     bool errorReport = false;
-    // Answers the request at once with a final success report, as the report
-    // of an earlier update would arrive: before any image was sent.
-    bool staleReport = false;
     int statusFloodCount = 0;
+    // Takes the image but never reports on it: a camera that hangs while it
+    // flashes.
+    bool silent = false;
+    // Reports a completed update as soon as the request comes, before any
+    // image: the late report of an earlier update.
+    bool staleCompletion = false;
 
     // Adds the faults of a comma-separated list such as "slow=2000,status-array".
     bool add(const QByteArray &list, QString *error);

@@ -59,9 +59,9 @@ void UpdateReceiver::handleRequest(const QByteArray &payload)
     request = announced;
     lastProgress = -1;
     statusFlooded = false;
-    if (faults.staleReport)
-        sendStatus(StatusMessage::Final, StatusMessage::NoError, progressDone,
-            QStringLiteral("Update succeeded"));
+    if (faults.staleCompletion)
+        publishStatus(StatusMessage::encode(StatusMessage::Final, StatusMessage::NoError,
+            progressDone, QStringLiteral("Update succeeded"), faults));
     if (faults.noListener)
         return;
     if (faults.listenAfterMs > 0)
@@ -188,6 +188,16 @@ void UpdateReceiver::sendStatus(StatusMessage::Type type, StatusMessage::ErrorCo
     int progress, const QString &message)
 {
     const QByteArray payload = StatusMessage::encode(type, errorCode, progress, message, faults);
+    if (faults.silent) {
+        log->write(
+            QStringLiteral("status-withheld"), { { "payload", QString::fromUtf8(payload) } });
+        return;
+    }
+    publishStatus(payload);
+}
+
+void UpdateReceiver::publishStatus(const QByteArray &payload)
+{
     const bool sent = mqtt->publishStatus(payload);
     log->write(sent ? QStringLiteral("status") : QStringLiteral("status-failed"),
         { { "payload", QString::fromUtf8(payload) } });

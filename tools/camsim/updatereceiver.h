@@ -41,6 +41,7 @@ private:
     QString imageFault() const;
     void sendStatus(StatusMessage::Type type, StatusMessage::ErrorCode errorCode, int progress,
         const QString &message);
+    void publishStatus(const QByteArray &payload);
 
     QHostAddress address;
     UpdateFaults faults;

@@ -10,6 +10,8 @@
 namespace {
 
 int signalPair[2] = { -1, -1 };
+volatile sig_atomic_t signalSeen = 0;
+volatile sig_atomic_t repeatExitCode = -1;
 
 } // namespace
 
@@ -40,8 +42,16 @@ bool SignalWatcher::install(QString *error)
     return true;
 }
 
+void SignalWatcher::exitAtOnceOnRepeat(int exitCode)
+{
+    repeatExitCode = exitCode;
+}
+
 void SignalWatcher::handle(int signalNumber)
 {
+    if (signalSeen && repeatExitCode >= 0)
+        ::_exit(repeatExitCode);
+    signalSeen = 1;
     const char byte = char(signalNumber);
     const ssize_t ignored = ::write(signalPair[0], &byte, 1);
     (void)ignored;

@@ -1,0 +1,231 @@
+// Many cameras at once: the command-line program updates 1, 10 and 40
+// simulated cameras side by side with one image, and searches a crowd that
+// answers twice. Every figure is measured against a floor taken in the same
+// run: the time one camera takes, the designed chunk pause, the program's own
+// memory with a tiny image. Run it through tools/lab/lab.sh run with at least
+// 40 cameras, with CAMSIM and ORDELCTL naming the two programs:
+//
+//   bench_fleet [MiB]        (default 8)
+
+#include "benchsupport.h"
+#include "labcamera.h"
+#include "labcameras.h"
+#include "ordelctlrun.h"
+#include "processfigures.h"
+#include "protocol.h"
+#include "updatedriver.h"
+
+#include <QCoreApplication>
+#include <QSet>
+#include <QTemporaryDir>
+
+using namespace bench;
+
+namespace {
+
+constexpr int fleetSize = 40;
+constexpr int middleFleet = 10;
+constexpr int slowBytesPerSecond = 256 * 1024;
+constexpr int crowdSize = 5000;
+constexpr qint64 tinyImageBytes = 1024;
+constexpr double chunkPauseMs = Protocol::chunkPauseMs;
+constexpr int runTimeoutMs = 300000;
+
+struct Outcome
+{
+    bool ok = false;
+    double seconds = 0;
+    qint64 peakKiB = -1;
+};
+
+// Updates the cameras with the image at path, sampling the program's peak
+// memory as it goes; ok only when every camera succeeded.
+Outcome update(const QList<LabCamera *> &cameras, const QString &path)
+{
+    QStringList arguments { QStringLiteral("update"), QStringLiteral("--yes"),
+        QStringLiteral("--json"), QStringLiteral("--parallel"), QString::number(cameras.size()),
+        QStringLiteral("--image"), path };
+    for (const LabCamera *camera : cameras)
+        arguments.append(camera->address());
+    OrdelctlRun run(arguments);
+    Outcome outcome;
+    if (!run.start())
+        return outcome;
+    const qint64 pid = run.processId();
+    // The peak so far, read until the process is gone; its last reading holds
+    // the run's peak, which comes during the transfer, long before the end.
+    run.waitFor(
+        [&] {
+            outcome.peakKiB = qMax(outcome.peakKiB, ProcessFigures::peakResidentKiB(pid));
+            return false;
+        },
+        runTimeoutMs);
+    if (!run.waitForEnd(runTimeoutMs) || run.exitCode() != 0) {
+        note(QStringLiteral("fleet: update of %1 cameras ended with %2: %3")
+                 .arg(cameras.size())
+                 .arg(run.exitCode())
+                 .arg(run.errorText().right(2000)));
+        return outcome;
+    }
+    outcome.ok = true;
+    outcome.seconds = run.seconds();
+    note(QStringLiteral("fleet: %1 cameras, image %2: %3 s, peak RSS %4 KiB")
+             .arg(cameras.size())
+             .arg(path.section(QLatin1Char('/'), -1))
+             .arg(outcome.seconds, 0, 'f', 2)
+             .arg(outcome.peakKiB));
+    return outcome;
+}
+
+// The longest time between the starts of two chunks at any of the cameras,
+// as the cameras saw them.
+double longestChunkGapMs(const QList<LabCamera *> &cameras)
+{
+    double longest = 0;
+    for (const LabCamera *camera : cameras) {
+        const QList<UpdateDriver::Burst> bursts = UpdateDriver::readBursts(camera);
+        for (int n = 1; n < bursts.size(); ++n)
+            longest = qMax(longest, double(bursts.at(n).start - bursts.at(n - 1).start));
+    }
+    return longest;
+}
+
+QList<LabCamera *> startCameras(
+    LabCameras &cameras, int first, int count, const QStringList &faults = {})
+{
+    QList<LabCamera *> started;
+    for (int index = first; index < first + count; ++index) {
+        LabCamera *camera = cameras.start(index, LabCameras::updating(faults));
+        if (!camera->isRunning())
+            return {};
+        started.append(camera);
+    }
+    return started;
+}
+
+// Two simulators play the same crowd, so every camera answers twice.
+bool searchCrowd()
+{
+    LabCameras crowds;
+    for (int index = 1; index <= 2; ++index) {
+        if (!crowds.start(index, { QStringLiteral("--generate"), QString::number(crowdSize) })
+                 ->isRunning())
+            return false;
+    }
+    OrdelctlRun run({ QStringLiteral("search"), QStringLiteral("--json") });
+    if (!run.run(runTimeoutMs) || run.exitCode() != 0)
+        return false;
+    QSet<QString> addresses;
+    int rows = 0;
+    for (const QJsonObject &line : run.lines()) {
+        addresses.insert(line.value(QLatin1String("ip")).toString());
+        ++rows;
+    }
+    qint64 replies = 0;
+    for (const LabCamera *crowd : crowds.all()) {
+        for (const QJsonObject &burst : crowd->events(QStringLiteral("burst")))
+            replies += burst.value(QLatin1String("sent")).toInt();
+    }
+    note(QStringLiteral("fleet: search listed %1 rows, %2 addresses, of %3 replies")
+             .arg(rows)
+             .arg(addresses.size())
+             .arg(replies));
+    const bool each = rows == crowdSize && addresses.size() == crowdSize;
+    printRow({ QStringLiteral("ordelctl search, %1 cameras each answering twice: rows listed / "
+                              "cameras (%2 replies)")
+                   .arg(crowdSize)
+                   .arg(replies),
+        QString::number(rows), QString::number(crowdSize), double(rows) / crowdSize,
+        QStringLiteral("1.0, each once"), each });
+    return true;
+}
+
+void printMemory(
+    const QString &figure, double aboveMiB, double floorMiB, const QString &target, double limit)
+{
+    printRow({ figure, number(aboveMiB, 2), number(floorMiB, 2), aboveMiB / floorMiB, target,
+        aboveMiB / floorMiB <= limit });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    const qint64 imageBytes = (argc > 1 ? QByteArray(argv[1]).toLongLong() : 8) * mib;
+    const double imageMiB = double(imageBytes) / mib;
+    const double chunkMiB = double(Protocol::imageChunkSize) / mib;
+    if (qEnvironmentVariableIntValue("LAB_CAMERAS") < fleetSize) {
+        note(QStringLiteral("fleet: needs a lab of %1 cameras").arg(fleetSize));
+        return 1;
+    }
+    QTemporaryDir directory;
+    const QString image = directory.filePath(QStringLiteral("fleet.bin"));
+    const QString tiny = directory.filePath(QStringLiteral("tiny.bin"));
+    QString error;
+    if (!directory.isValid() || !writeRandomFile(image, imageBytes, &error)
+        || !writeRandomFile(tiny, tinyImageBytes, &error)) {
+        note(QStringLiteral("fleet: cannot write the images: ") + error);
+        return 1;
+    }
+    if (!searchCrowd())
+        return 1;
+
+    LabCameras cameras;
+    const QList<LabCamera *> fleet = startCameras(cameras, 1, fleetSize);
+    if (fleet.isEmpty())
+        return 1;
+    // The single camera's log is left out of the chunk gaps below.
+    const QList<LabCamera *> single = fleet.mid(0, 1);
+    const Outcome one = update(single, image);
+    const Outcome forty = update(fleet, image);
+    const double gapMs = longestChunkGapMs(fleet.mid(1));
+    const Outcome ten = update(fleet.mid(1, middleFleet), image);
+    const Outcome oneIdle = update(single, tiny);
+    const Outcome fortyIdle = update(fleet, tiny);
+    if (!one.ok || !forty.ok || !ten.ok || !oneIdle.ok || !fortyIdle.ok)
+        return 1;
+
+    const QString tag = QStringLiteral("ordelctl update %1 MiB").arg(imageMiB, 0, 'f', 0);
+    for (const auto &[count, outcome] :
+        { qMakePair(middleFleet, ten), qMakePair(fleetSize, forty) }) {
+        const double ratio = outcome.seconds / one.seconds;
+        printRow({ tag + QStringLiteral(": %1 cameras side by side, s / one camera").arg(count),
+            number(outcome.seconds, 2), number(one.seconds, 2), ratio, QStringLiteral("<= 1.05"),
+            ratio <= 1.05 });
+    }
+    printRow({ tag
+            + QStringLiteral(": longest gap between chunks at %1 cameras in flight, ms / "
+                             "chunk pause")
+                  .arg(fleetSize),
+        number(gapMs, 0), number(chunkPauseMs, 0), gapMs / chunkPauseMs,
+        QStringLiteral("<= 1.2 (0.6 s)"), gapMs / chunkPauseMs <= 1.2 });
+    const double oneAbove = double(one.peakKiB - oneIdle.peakKiB) / kib;
+    const double fortyAbove = double(forty.peakKiB - fortyIdle.peakKiB) / kib;
+    printMemory(tag + QStringLiteral(": peak RSS above a tiny image's, one camera, MiB / image"),
+        oneAbove, imageMiB, QStringLiteral("<= image + one chunk"),
+        (imageMiB + chunkMiB) / imageMiB);
+    printMemory(tag
+            + QStringLiteral(": peak RSS above a tiny image's, %1 cameras, MiB / one camera's")
+                  .arg(fleetSize),
+        fortyAbove, oneAbove, QStringLiteral("<= 1.1, not more"), 1.1);
+
+    // Cameras slower than the pacing: each holds its chunk back.
+    cameras.clear();
+    const QList<LabCamera *> slow = startCameras(
+        cameras, 1, middleFleet, { QStringLiteral("slow=%1").arg(slowBytesPerSecond) });
+    if (slow.isEmpty())
+        return 1;
+    const Outcome slowRun = update(slow, image);
+    const Outcome slowIdle = update(slow, tiny);
+    if (!slowRun.ok || !slowIdle.ok)
+        return 1;
+    const double slowAbove = double(slowRun.peakKiB - slowIdle.peakKiB) / kib;
+    printMemory(tag
+            + QStringLiteral(": peak RSS above a tiny image's, %1 cameras at %2 KiB/s, MiB / "
+                             "image + a chunk each")
+                  .arg(middleFleet)
+                  .arg(slowBytesPerSecond / kib),
+        slowAbove, imageMiB + middleFleet * chunkMiB, QStringLiteral("<= 1.0"), 1.0);
+    return 0;
+}

@@ -1,0 +1,41 @@
+#include "camerajob.h"
+
+#include "mqttclient.h"
+#include "protocol.h"
+
+CameraJob::CameraJob(const QString &ip, QObject *parent)
+    : QObject(parent)
+    , ip(ip)
+{
+}
+
+QString CameraJob::Detail() const
+{
+    return QString();
+}
+
+void CameraJob::OpenBroker()
+{
+    clock.start();
+    broker = new MqttClient(this);
+    broker->setHostname(ip);
+    broker->setPort(Protocol::brokerPort);
+    broker->connectToHost();
+}
+
+void CameraJob::CloseBroker()
+{
+    if (!broker)
+        return;
+    broker->disconnect(this);
+    broker->disconnectFromHost();
+}
+
+void CameraJob::Finish(CameraResult::Outcome outcome, const QString &message)
+{
+    if (ended)
+        return;
+    ended = true;
+    const double seconds = clock.isValid() ? double(clock.elapsed()) / 1000 : 0;
+    emit finished({ ip, outcome, message, seconds });
+}

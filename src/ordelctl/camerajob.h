@@ -1,0 +1,62 @@
+#ifndef CAMERAJOB_H
+#define CAMERAJOB_H
+
+#include "cameraresult.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+class MqttClient;
+
+// One camera's share of a run: a command or an update, driven by its own
+// timer and sockets from the event loop, so that no camera's wait holds up
+// another's. It ends exactly once, with finished().
+class CameraJob : public QObject
+{
+    Q_OBJECT
+public:
+    // A step's phase, as a word for scripts and in words for people.
+    struct PhaseName
+    {
+        const char *key;
+        const char *text;
+    };
+
+    explicit CameraJob(const QString &ip, QObject *parent = nullptr);
+
+    QString Ip() const { return ip; }
+    bool IsFinished() const { return ended; }
+
+    // Starts the camera's timeline; it never ends before Start() returns.
+    virtual void Start() = 0;
+    // Ends the camera's work now, closing what it has open, as interrupted in
+    // the phase it was in.
+    virtual void Interrupt() = 0;
+
+    // The phase as a word for scripts, and in words for people.
+    virtual QString PhaseKey() const = 0;
+    virtual QString PhaseText() const = 0;
+    // What a live display shows beside the phase, such as bytes sent.
+    virtual QString Detail() const;
+
+signals:
+    void phaseChanged();
+    void finished(const CameraResult &result);
+
+protected:
+    // Starts the job's clock and the connection to the camera's broker.
+    void OpenBroker();
+    // Ends the broker connection cleanly; its end is not a lost broker then.
+    void CloseBroker();
+    void Finish(CameraResult::Outcome outcome, const QString &message);
+
+    MqttClient *broker = nullptr;
+
+private:
+    QString ip;
+    QElapsedTimer clock;
+    bool ended = false;
+};
+
+#endif // CAMERAJOB_H

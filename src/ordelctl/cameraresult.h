@@ -1,0 +1,32 @@
+#ifndef CAMERARESULT_H
+#define CAMERARESULT_H
+
+#include <QString>
+
+// How one camera of a run ended, as the summary and the final JSON object
+// tell it.
+struct CameraResult
+{
+    enum class Outcome {
+        Succeeded, // the update's final report came after the last byte
+        Sent, // the command went to the camera's broker
+        Failed,
+        Interrupted, // Ctrl-C, in the phase the message names
+        Skipped, // left alone on purpose
+        NotStarted, // held back by a failed first batch
+    };
+
+    QString ip;
+    Outcome outcome = Outcome::Failed;
+    QString message;
+    double seconds = 0;
+
+    // The word a script reads: "succeeded", "sent", "failed", ...
+    static QString OutcomeName(Outcome outcome);
+    // False for a word that names no outcome.
+    static bool OutcomeFromName(const QString &name, Outcome *outcome);
+    // Whether the run failed for this camera: anything but done or skipped.
+    bool CountsAsFailure() const;
+};
+
+#endif // CAMERARESULT_H

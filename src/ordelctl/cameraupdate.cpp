@@ -1,0 +1,345 @@
+#include "cameraupdate.h"
+
+#include "imagesnapshot.h"
+#include "localaddress.h"
+#include "mqttclient.h"
+#include "protocol.h"
+#include "statusreport.h"
+#include "updaterequest.h"
+
+#include <QTcpSocket>
+
+#include <iterator>
+
+namespace {
+
+constexpr int imageAttempts = int(std::size(Protocol::imageConnectWaitsMs));
+
+// Qt copies whatever is written into the socket's own buffer. Handing it the
+// chunk in pieces as the system takes them keeps that copy at one piece per
+// camera, also when many cameras start a chunk in the same instant; the
+// camera still sees the chunk as one burst. The buffer keeps one block of
+// this size between uses, so a piece of it allocates nothing.
+constexpr qint64 pieceBytes = 16 * 1024;
+
+constexpr double mib = 1024.0 * 1024.0;
+
+// Each step's phase, in the order of the steps; a chunk's pause and its
+// drain are one phase to a reader.
+const CameraJob::PhaseName stepNames[] = {
+    { "waiting", "waiting for its turn" },
+    { "broker", "connecting to the broker" },
+    { "settle", "announced, the camera prepares" },
+    { "connect", "connecting to the image port" },
+    { "send", "sending the image" },
+    { "send", "sending the image" },
+    { "close", "closing the image connection" },
+    { "report", "waiting for the final report" },
+    { "done", "done" },
+};
+
+} // namespace
+
+CameraUpdate::CameraUpdate(
+    const QString &ip, const ImageSnapshot *image, int reportTimeoutMs, QObject *parent)
+    : CameraJob(ip, parent)
+    , image(image)
+    , reportTimeoutMs(reportTimeoutMs)
+{
+    timer.setSingleShot(true);
+    // From 2000 ms up a coarse timer may fire 5 % early, which would cut the
+    // camera's settle time and the connect attempts short.
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, this, &CameraUpdate::TimerFired);
+}
+
+void CameraUpdate::Start()
+{
+    OpenBroker();
+    connect(broker, &MqttClient::disconnected, this, &CameraUpdate::BrokerLost);
+    connect(broker, &MqttClient::messageReceived, this, &CameraUpdate::ReportReceived);
+    // The whole second, also when the broker answers sooner.
+    Enter(Step::ConnectingBroker, Protocol::brokerConnectWaitMs);
+}
+
+void CameraUpdate::Enter(Step next, int waitMs)
+{
+    const QString before = PhaseKey();
+    step = next;
+    if (waitMs >= 0)
+        timer.start(waitMs);
+    else
+        timer.stop();
+    // The end is told by finished().
+    if (next != Step::Done && PhaseKey() != before)
+        emit phaseChanged();
+}
+
+void CameraUpdate::TimerFired()
+{
+    switch (step) {
+    case Step::ConnectingBroker:
+        Announce();
+        break;
+    case Step::Settling:
+        AttemptImageConnection();
+        break;
+    case Step::ConnectingImage:
+        AttemptOver();
+        break;
+    case Step::Pausing:
+        if (left == chunkEnd)
+            ChunkLeft();
+        else
+            Enter(Step::Draining, Protocol::imageStallLimitMs);
+        break;
+    case Step::Draining:
+        Fail(QStringLiteral("the camera took no image data for %1 s after %2")
+                 .arg(Protocol::imageStallLimitMs / 1000)
+                 .arg(SentText()));
+        break;
+    case Step::Closing:
+        // The camera may keep its end open; every byte has left by now.
+        imageSocket->abort();
+        AwaitReport();
+        break;
+    case Step::AwaitingReport:
+        Fail(QStringLiteral("no final report within %1 s").arg(reportTimeoutMs / 1000));
+        break;
+    case Step::Waiting:
+    case Step::Done:
+        break;
+    }
+}
+
+void CameraUpdate::Announce()
+{
+    if (broker->state() != MqttClient::Connected) {
+        Fail(QStringLiteral("broker not reachable"));
+        return;
+    }
+    QString change;
+    if (!image->Unchanged(&change)) {
+        Fail(change);
+        return;
+    }
+    broker->subscribe(QLatin1String(Protocol::updateStatusTopic), 0);
+    const QByteArray request = UpdateRequest::Build(LocalAddress::ForDevice(Ip()), image->Name(),
+        image->Size(), image->Md5Hex(), Protocol::imageChunkSize);
+    if (broker->publish(QLatin1String(Protocol::updateRequestTopic), request, 0, false) != 0) {
+        Fail(QStringLiteral("the broker connection did not take the update request"));
+        return;
+    }
+    Enter(Step::Settling, Protocol::settleWaitMs);
+}
+
+// A new attempt only once the previous one has failed; each is waited out in
+// full, whenever it connects, as the window does.
+void CameraUpdate::AttemptImageConnection()
+{
+    if (!imageSocket) {
+        imageSocket = new QTcpSocket(this);
+        connect(imageSocket, &QTcpSocket::bytesWritten, this, &CameraUpdate::ImageBytesWritten);
+        connect(imageSocket, &QTcpSocket::disconnected, this, &CameraUpdate::ImageDisconnected);
+    }
+    if (imageSocket->state() == QAbstractSocket::UnconnectedState)
+        imageSocket->connectToHost(
+            Ip(), Protocol::imagePort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    Enter(Step::ConnectingImage, Protocol::imageConnectWaitsMs[attempt]);
+}
+
+void CameraUpdate::AttemptOver()
+{
+    if (imageSocket->state() != QAbstractSocket::ConnectedState) {
+        if (++attempt < imageAttempts) {
+            AttemptImageConnection();
+            return;
+        }
+        const bool refused = imageSocket->error() == QAbstractSocket::ConnectionRefusedError;
+        imageSocket->abort();
+        Fail(QStringLiteral("image port %1 %2 (%3 attempts)")
+                 .arg(Protocol::imagePort)
+                 .arg(refused ? QStringLiteral("refused") : QStringLiteral("did not answer"))
+                 .arg(imageAttempts));
+        return;
+    }
+    // Checked before the camera's first byte: the file on disk is what the
+    // operator means to send.
+    QString change;
+    if (!image->Unchanged(&change)) {
+        imageSocket->abort();
+        Fail(change);
+        return;
+    }
+    SendChunk();
+}
+
+void CameraUpdate::SendChunk()
+{
+    chunkEnd = qMin(chunkEnd + Protocol::imageChunkSize, image->Size());
+    Enter(Step::Pausing, Protocol::chunkPauseMs);
+    FeedSocket();
+}
+
+// The next piece of the chunk, once the socket has passed the last one on.
+void CameraUpdate::FeedSocket()
+{
+    if (queued >= chunkEnd || imageSocket->bytesToWrite() > 0)
+        return;
+    const qint64 length = qMin(pieceBytes, chunkEnd - queued);
+    if (imageSocket->write(image->Data() + queued, length) != length) {
+        Fail(QStringLiteral("image connection lost after %1").arg(SentText()));
+        return;
+    }
+    queued += length;
+}
+
+void CameraUpdate::ImageBytesWritten()
+{
+    left = queued - imageSocket->bytesToWrite();
+    if (step == Step::Draining)
+        timer.start(Protocol::imageStallLimitMs);
+    FeedSocket();
+    if (step == Step::Done || left < chunkEnd)
+        return;
+    emit chunkSent(left, image->Size());
+    // The pause is over already: the next chunk goes at once.
+    if (step == Step::Draining)
+        ChunkLeft();
+}
+
+// The chunk's pause is over and every byte of it has left.
+void CameraUpdate::ChunkLeft()
+{
+    if (chunkEnd < image->Size())
+        SendChunk();
+    else
+        CloseImage();
+}
+
+void CameraUpdate::CloseImage()
+{
+    Enter(Step::Closing, Protocol::imageCloseWaitMs);
+    // Nothing is queued any more, so the close is at once unless the camera
+    // holds its end; it may also have closed it already.
+    imageSocket->disconnectFromHost();
+    if (step == Step::Closing && imageSocket->state() == QAbstractSocket::UnconnectedState)
+        AwaitReport();
+}
+
+void CameraUpdate::AwaitReport()
+{
+    Enter(Step::AwaitingReport, reportTimeoutMs);
+}
+
+void CameraUpdate::ImageDisconnected()
+{
+    switch (step) {
+    case Step::Pausing:
+    case Step::Draining:
+        // A camera may close as soon as it holds the announced size; only
+        // bytes that never left make a failure.
+        if (left < image->Size())
+            Fail(QStringLiteral("image connection lost after %1").arg(SentText()));
+        break;
+    case Step::Closing:
+        AwaitReport();
+        break;
+    default:
+        // A refused attempt: the attempt's wait decides.
+        break;
+    }
+}
+
+// Without its broker the camera's final report can never arrive.
+void CameraUpdate::BrokerLost()
+{
+    if (step != Step::ConnectingBroker && step != Step::Done)
+        Fail(QStringLiteral("broker connection lost before the final report"));
+}
+
+void CameraUpdate::ReportReceived(const QByteArray &payload, const QString &topic)
+{
+    if (topic != QLatin1String(Protocol::updateStatusTopic) || step == Step::Done)
+        return;
+    const StatusReport report = StatusReport::Read(payload);
+    if (!report.readable) {
+        cameraMessage = QStringLiteral("unreadable report: ") + report.parseError;
+    } else if (report.IsShown()) {
+        cameraMessage = report.message;
+        if (report.MovesProgress())
+            cameraPercent = report.ProgressValue();
+    }
+    emit reportReceived(report);
+    if (report.IsFailure()) {
+        Fail(QStringLiteral("the camera reported error %1: %2")
+                 .arg(report.errorCode, report.message));
+    } else if (report.IsCompletion() && left == image->Size()) {
+        // Before the last byte has left, a completion is a late report of an
+        // earlier update and ends nothing.
+        Succeed(report.message);
+    }
+}
+
+void CameraUpdate::Succeed(const QString &message)
+{
+    End(CameraResult::Outcome::Succeeded, message);
+}
+
+void CameraUpdate::Fail(const QString &reason)
+{
+    End(CameraResult::Outcome::Failed, reason);
+}
+
+void CameraUpdate::Interrupt()
+{
+    if (step == Step::Done)
+        return;
+    QString where = QStringLiteral("interrupted while ") + PhaseText();
+    if (step == Step::Pausing || step == Step::Draining)
+        where += QStringLiteral(" (%1)").arg(SentText());
+    End(CameraResult::Outcome::Interrupted, where);
+}
+
+void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message)
+{
+    Enter(Step::Done, -1);
+    if (imageSocket) {
+        imageSocket->disconnect(this);
+        // Whatever is still queued would only give the camera a cut image.
+        if (left == image->Size())
+            imageSocket->disconnectFromHost();
+        else
+            imageSocket->abort();
+    }
+    CloseBroker();
+    Finish(outcome, message);
+}
+
+QString CameraUpdate::SentText() const
+{
+    return QStringLiteral("%1 of %2 bytes").arg(left).arg(image->Size());
+}
+
+QString CameraUpdate::PhaseKey() const
+{
+    static_assert(std::size(stepNames) == size_t(Step::Done) + 1, "one name a step");
+    return QLatin1String(stepNames[int(step)].key);
+}
+
+QString CameraUpdate::PhaseText() const
+{
+    return QLatin1String(stepNames[int(step)].text);
+}
+
+QString CameraUpdate::Detail() const
+{
+    QString detail = QStringLiteral("%1/%2 MiB")
+                         .arg(double(left) / mib, 0, 'f', 1)
+                         .arg(double(image->Size()) / mib, 0, 'f', 1);
+    if (cameraPercent >= 0)
+        detail += QStringLiteral("  camera %1%").arg(cameraPercent);
+    if (!cameraMessage.isEmpty())
+        detail += QStringLiteral("  ") + cameraMessage;
+    return detail;
+}

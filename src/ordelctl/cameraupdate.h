@@ -1,0 +1,91 @@
+#ifndef CAMERAUPDATE_H
+#define CAMERAUPDATE_H
+
+#include "camerajob.h"
+
+#include <QAbstractSocket>
+#include <QTimer>
+
+class ImageSnapshot;
+class QTcpSocket;
+struct StatusReport;
+
+// One camera's firmware update, on the wire exactly as the update window does
+// it: the broker connection and its full second, the subscription and the
+// request, the camera's five seconds, the image connection in three waited
+// attempts, one chunk and its pause at a time, the close once the last byte
+// has left, then the camera's final report. Each step is one phase, moved on
+// by the single timer or by a socket's signal, so any number of cameras run
+// side by side on one event loop.
+class CameraUpdate : public CameraJob
+{
+    Q_OBJECT
+public:
+    CameraUpdate(const QString &ip, const ImageSnapshot *image, int reportTimeoutMs,
+        QObject *parent = nullptr);
+
+    void Start() override;
+    void Interrupt() override;
+    QString PhaseKey() const override;
+    QString PhaseText() const override;
+    QString Detail() const override;
+
+    // The image bytes that have left the tool for this camera.
+    qint64 BytesSent() const { return left; }
+
+signals:
+    // A whole chunk has left the tool.
+    void chunkSent(qint64 bytesSent, qint64 size);
+    void reportReceived(const StatusReport &report);
+
+private slots:
+    void BrokerLost();
+    void TimerFired();
+    void ImageBytesWritten();
+    void ImageDisconnected();
+    void ReportReceived(const QByteArray &payload, const QString &topic);
+
+private:
+    enum class Step {
+        Waiting, // not started
+        ConnectingBroker, // the full broker wait
+        Settling, // the request is out: the camera prepares
+        ConnectingImage, // an attempt's wait
+        Pausing, // a chunk went into the socket: its pause
+        Draining, // the pause is over, the chunk has not all left
+        Closing, // the last byte has left: the connection closes
+        AwaitingReport, // the image is sent: the camera's final report ends it
+        Done,
+    };
+
+    void Enter(Step next, int waitMs);
+    void Announce();
+    void AttemptImageConnection();
+    void AttemptOver();
+    void SendChunk();
+    void FeedSocket();
+    void ChunkLeft();
+    void CloseImage();
+    void AwaitReport();
+    void Succeed(const QString &message);
+    void Fail(const QString &reason);
+    void End(CameraResult::Outcome outcome, const QString &message);
+    QString SentText() const;
+
+    const ImageSnapshot *image;
+    int reportTimeoutMs;
+    Step step = Step::Waiting;
+    QTimer timer;
+    QTcpSocket *imageSocket = nullptr;
+    int attempt = 0;
+    // Offsets into the image: the end of the chunk being sent, what was
+    // handed to the socket, and what the socket passed on to the system.
+    qint64 chunkEnd = 0;
+    qint64 queued = 0;
+    qint64 left = 0;
+    // The camera's own account, from its latest report.
+    int cameraPercent = -1;
+    QString cameraMessage;
+};
+
+#endif // CAMERAUPDATE_H

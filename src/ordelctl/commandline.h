@@ -1,0 +1,67 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QCommandLineParser;
+
+// The command and its options, read and checked before anything is sent: a
+// usage error names what is wrong and leaves the cameras alone.
+class CommandLine
+{
+public:
+    enum class Command { Search, Restart, Shutdown, Update };
+    enum class Status {
+        Run, // the command is read and checked
+        Done, // help or the version was printed
+        UsageError, // Error() says why
+    };
+
+    Status Parse(const QStringList &arguments);
+    QString Error() const { return error; }
+
+    // Four decimal numbers of at most 255 with dots between, without leading
+    // zeros (which some readers take for octal), neither 0.0.0.0 nor the
+    // broadcast address.
+    static bool IsDottedIpv4(const QString &text);
+
+    Command command = Command::Search;
+    bool json = false;
+    bool csv = false;
+    bool yes = false;
+    bool all = false;
+    int searchTimeoutMs = 2000;
+    QString imagePath;
+    int parallel = 16;
+    int reportTimeoutS = 600;
+    // Each camera once, in the order first given.
+    QStringList addresses;
+    // With --all, only cameras of this type.
+    std::optional<QString> type;
+    bool anyType = false;
+    // Cameras on this firmware version are skipped.
+    std::optional<QString> skipFw;
+    // This many cameras first, the others only if all of them succeeded.
+    int canary = 0;
+    // A previous run's --json output, whose unsuccessful cameras to update.
+    QString retryPath;
+
+private:
+    static bool CommandFromName(const QString &name, Command *command);
+    static QString GeneralHelp();
+    void AddOptions(QCommandLineParser &parser) const;
+    bool Take(const QCommandLineParser &parser);
+    bool TakeNumber(
+        const QCommandLineParser &parser, const QString &name, int lowest, int highest, int *value);
+    bool TakeAddresses(const QStringList &given);
+    bool TakeSelection(const QCommandLineParser &parser);
+    Status Refuse(const QString &reason);
+    bool Fail(const QString &reason);
+
+    QString error;
+};
+
+#endif // COMMANDLINE_H

@@ -1,0 +1,81 @@
+#include "eventstream.h"
+
+#include "camerajob.h"
+#include "cameraupdate.h"
+#include "console.h"
+#include "fleetrun.h"
+#include "imagesnapshot.h"
+#include "jsonline.h"
+#include "statusreport.h"
+
+EventStream::EventStream(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void EventStream::Follow(FleetRun *run)
+{
+    connect(run, &FleetRun::jobStarted, this, &EventStream::JobStarted);
+    connect(run, &FleetRun::jobFinished, this,
+        [](CameraJob *, const CameraResult &result) { WriteFinal(result); });
+}
+
+void EventStream::JobStarted(CameraJob *job)
+{
+    connect(job, &CameraJob::phaseChanged, this, [job] {
+        Console::Out(JsonLine()
+                         .Add("ip", job->Ip())
+                         .Add("event", QStringLiteral("phase"))
+                         .Add("phase", job->PhaseKey())
+                         .Text());
+    });
+    auto *update = qobject_cast<CameraUpdate *>(job);
+    if (!update)
+        return;
+    connect(update, &CameraUpdate::chunkSent, this, [update](qint64 bytes, qint64 size) {
+        Console::Out(JsonLine()
+                         .Add("ip", update->Ip())
+                         .Add("event", QStringLiteral("sent"))
+                         .Add("bytes", bytes)
+                         .Add("size", size)
+                         .Text());
+    });
+    connect(update, &CameraUpdate::reportReceived, this, [update](const StatusReport &report) {
+        JsonLine line;
+        line.Add("ip", update->Ip()).Add("event", QStringLiteral("report"));
+        if (!report.readable) {
+            line.Add("error", report.parseError);
+        } else {
+            line.Add("type", report.type)
+                .Add("errorcode", report.errorCode)
+                .Add("progress", report.progress)
+                .Add("message", report.message);
+        }
+        Console::Out(line.Text());
+    });
+}
+
+void EventStream::WriteFinal(const CameraResult &result)
+{
+    Console::Out(FinalLine(result));
+}
+
+void EventStream::WriteImage(const ImageSnapshot &image)
+{
+    Console::Out(JsonLine()
+                     .Add("event", QStringLiteral("image"))
+                     .Add("file", image.Name())
+                     .Add("size", image.Size())
+                     .Add("md5", QString::fromLatin1(image.Md5Hex()))
+                     .Text());
+}
+
+QByteArray EventStream::FinalLine(const CameraResult &result)
+{
+    return JsonLine()
+        .Add("ip", result.ip)
+        .Add("result", CameraResult::OutcomeName(result.outcome))
+        .Add("message", result.message)
+        .Add("seconds", result.seconds, 1)
+        .Text();
+}

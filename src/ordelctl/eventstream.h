@@ -1,0 +1,35 @@
+#ifndef EVENTSTREAM_H
+#define EVENTSTREAM_H
+
+#include "cameraresult.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class CameraJob;
+class FleetRun;
+class ImageSnapshot;
+
+// The run as JSON lines on standard output, for scripts: every phase change,
+// every chunk that has left and every report of every camera as it happens,
+// and one final object per camera as it ends. A script tells them apart by
+// their keys: a final object has "result", an event has "event".
+class EventStream : public QObject
+{
+    Q_OBJECT
+public:
+    explicit EventStream(QObject *parent = nullptr);
+
+    void Follow(FleetRun *run);
+    // For a camera that is not part of the run, such as one skipped.
+    static void WriteFinal(const CameraResult &result);
+    // The image of an update, before any camera's event: a later --retry
+    // shows whether it is given the same image.
+    static void WriteImage(const ImageSnapshot &image);
+    static QByteArray FinalLine(const CameraResult &result);
+
+private:
+    void JobStarted(CameraJob *job);
+};
+
+#endif // EVENTSTREAM_H

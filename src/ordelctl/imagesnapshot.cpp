@@ -1,0 +1,99 @@
+#include "imagesnapshot.h"
+
+#include "imagefile.h"
+#include "md5digest.h"
+
+#include <QFileInfo>
+
+#include <limits>
+#include <new>
+#include <sys/stat.h>
+
+namespace {
+
+// A QByteArray holds at most this much; firmware images are far smaller.
+constexpr qint64 largestImage = std::numeric_limits<int>::max() - 4096;
+
+} // namespace
+
+bool ImageSnapshot::Read(const QString &imagePath)
+{
+    path = imagePath;
+    bytes.clear();
+    Identity before;
+    ImageFile file;
+    if (!file.Open(path))
+        return Refuse(file.ErrorString());
+    if (!Identify(path, &before))
+        return Refuse(QStringLiteral("cannot tell its size and time"));
+    if (file.Size() == 0)
+        return Refuse(QStringLiteral("the file is empty"));
+    if (file.Size() > largestImage)
+        return Refuse(QStringLiteral("the file is larger than %1 bytes").arg(largestImage));
+
+    // The one allocation of the size of the image: without the memory for it
+    // the run cannot start, and says so instead of throwing out of a slot.
+    try {
+        bytes.resize(int(file.Size()));
+    } catch (const std::bad_alloc &) {
+        return Refuse(QStringLiteral("not enough memory to hold its %1 bytes").arg(file.Size()));
+    }
+    qint64 filled = 0;
+    while (filled < file.Size()) {
+        const qint64 got = file.Read(bytes.data() + filled, file.Size() - filled);
+        if (got <= 0)
+            return Refuse(got < 0 ? file.ErrorString() : QStringLiteral("the file ended early"));
+        filled += got;
+    }
+    if (!Identify(path, &identity) || !(identity == before))
+        return Refuse(QStringLiteral("the file changed while it was read"));
+
+    Md5Digest digest;
+    digest.addData(bytes.constData(), bytes.size());
+    md5Hex = digest.hexResult();
+    if (md5Hex.isEmpty())
+        return Refuse(QStringLiteral("its MD5 digest failed"));
+    error.clear();
+    return true;
+}
+
+QString ImageSnapshot::Name() const
+{
+    return QFileInfo(path).fileName();
+}
+
+bool ImageSnapshot::Unchanged(QString *change) const
+{
+    Identity now;
+    if (!Identify(path, &now)) {
+        *change = QStringLiteral("the image file %1 is gone").arg(path);
+        return false;
+    }
+    if (now == identity)
+        return true;
+    *change = QStringLiteral("the image file %1 changed after it was read").arg(path);
+    return false;
+}
+
+bool ImageSnapshot::Identify(const QString &path, Identity *identity)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return false;
+    *identity = { quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
+        qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec };
+    return true;
+}
+
+bool ImageSnapshot::Identity::operator==(const Identity &other) const
+{
+    return device == other.device && inode == other.inode && size == other.size
+        && modifiedNs == other.modifiedNs;
+}
+
+bool ImageSnapshot::Refuse(const QString &reason)
+{
+    bytes.clear();
+    error = reason;
+    return false;
+}

@@ -1,0 +1,51 @@
+#ifndef IMAGESNAPSHOT_H
+#define IMAGESNAPSHOT_H
+
+#include <QByteArray>
+#include <QString>
+
+// A firmware image read and digested once, for every camera of a run: each
+// camera is sent its bytes from this one copy in memory, so all of them get
+// exactly the bytes that were announced, whatever happens to the file. The
+// file itself is still watched: an operator who replaces it during a run means
+// another image, and the cameras not yet sent then fail instead of getting
+// the old one.
+class ImageSnapshot
+{
+public:
+    // False, with ErrorString(), unless path is a readable, non-empty regular
+    // file that stayed the same while it was read.
+    bool Read(const QString &path);
+    QString ErrorString() const { return error; }
+
+    QString Path() const { return path; }
+    // Without any directory part: the name a camera is told.
+    QString Name() const;
+    qint64 Size() const { return bytes.size(); }
+    QByteArray Md5Hex() const { return md5Hex; }
+    const char *Data() const { return bytes.constData(); }
+
+    // False, saying how, once the path no longer names the file that was
+    // read: another file, another size or another modification time.
+    bool Unchanged(QString *change) const;
+
+private:
+    struct Identity
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 modifiedNs = 0;
+        bool operator==(const Identity &other) const;
+    };
+    static bool Identify(const QString &path, Identity *identity);
+    bool Refuse(const QString &reason);
+
+    QString path;
+    QByteArray bytes;
+    QByteArray md5Hex;
+    Identity identity;
+    QString error;
+};
+
+#endif // IMAGESNAPSHOT_H

@@ -1,0 +1,54 @@
+// ordelctl: searches, restarts, shuts down and updates the cameras on the
+// networks this host is attached to, many at once, from a shell or a script.
+// It sends the discovery probe and talks to cameras: run it on a camera
+// network, or inside the project's virtual LAN (tools/lab/lab.sh run).
+
+#include "commandline.h"
+#include "console.h"
+#include "controller.h"
+#include "signalwatcher.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <csignal>
+
+namespace {
+
+constexpr int interruptedExitCode = 128 + SIGINT;
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ordelctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORDELCTL_VERSION));
+
+    CommandLine options;
+    switch (options.Parse(QCoreApplication::arguments())) {
+    case CommandLine::Status::Done:
+        return Controller::exitSucceeded;
+    case CommandLine::Status::UsageError:
+        Console::Error(
+            QStringLiteral("ordelctl: %1\nTry \"ordelctl --help\".\n").arg(options.Error()));
+        return Controller::exitUsage;
+    case CommandLine::Status::Run:
+        break;
+    }
+
+    SignalWatcher signalWatcher;
+    QString error;
+    if (!signalWatcher.install(&error)) {
+        Console::Error(QStringLiteral("ordelctl: %1\n").arg(error));
+        return Controller::exitFailed;
+    }
+    signalWatcher.exitAtOnceOnRepeat(interruptedExitCode);
+
+    Controller controller(options);
+    QObject::connect(&controller, &Controller::done, &application, &QCoreApplication::exit);
+    QObject::connect(
+        &signalWatcher, &SignalWatcher::terminationRequested, &controller, &Controller::Interrupt);
+    QTimer::singleShot(0, &controller, &Controller::Start);
+    return application.exec();
+}

@@ -1,0 +1,35 @@
+#ifndef RETRYFILE_H
+#define RETRYFILE_H
+
+#include <QString>
+#include <QStringList>
+
+// A previous run's --json output, read for the cameras to try again: each
+// camera's last final object counts, and those that failed, were interrupted
+// or were not started are the ones to update. Cameras that succeeded or were
+// skipped are left alone.
+class RetryFile
+{
+public:
+    // False, with ErrorString(), when the file cannot be read or holds no
+    // camera's result at all.
+    bool Read(const QString &path);
+    QString ErrorString() const { return error; }
+
+    // The cameras to update again, in the order the file names them first.
+    QStringList Addresses() const { return addresses; }
+    // How many cameras the file has a result for.
+    int Cameras() const { return cameras; }
+    // The image that run announced, empty when the file does not say.
+    QString EarlierMd5() const { return earlierMd5; }
+
+private:
+    bool Refuse(const QString &reason);
+
+    QStringList addresses;
+    int cameras = 0;
+    QString earlierMd5;
+    QString error;
+};
+
+#endif // RETRYFILE_H

@@ -1,0 +1,35 @@
+#ifndef TEXTFORMAT_H
+#define TEXTFORMAT_H
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Text for people and for spreadsheets. A camera's name, type or message is
+// data: on a terminal its control characters are shown as escapes, so that a
+// camera cannot move the cursor, retitle the window or hide a line; in CSV it
+// is quoted.
+class TextFormat
+{
+public:
+    // Every character that does not print shown as \xHH or \u{HHHH}.
+    static QString ForTerminal(const QString &text);
+
+    // Columns aligned by two spaces, the header underlined; every cell shown
+    // ForTerminal. Ends in a line feed.
+    static QString Table(const QStringList &header, const QList<QStringList> &rows);
+
+    // One record of RFC 4180: a field holding a comma, a double quote, a
+    // carriage return or a line feed is quoted, its quotes doubled, and the
+    // record ends in CR LF.
+    static QString CsvRecord(const QStringList &fields);
+
+    // "1 camera", "2 cameras".
+    static QString Cameras(int count);
+
+    // As many leading characters as fit width columns, ForTerminal already
+    // applied.
+    static QString Clip(const QString &text, int width);
+};
+
+#endif // TEXTFORMAT_H

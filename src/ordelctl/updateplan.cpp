@@ -1,0 +1,109 @@
+#include "updateplan.h"
+
+#include "commandline.h"
+#include "imagesnapshot.h"
+#include "textformat.h"
+
+#include <QHash>
+#include <QPair>
+
+#include <algorithm>
+
+namespace {
+
+QString typeName(const QString &type)
+{
+    return type.isEmpty() ? QStringLiteral("(no type)") : type;
+}
+
+} // namespace
+
+bool UpdatePlan::Make(
+    const CommandLine &options, const QStringList &listed, const QList<CameraRecord> &found)
+{
+    QHash<QString, CameraRecord> byAddress;
+    QMap<QString, int> foundTypes;
+    for (const CameraRecord &camera : found) {
+        byAddress.insert(camera.ip, camera);
+        ++foundTypes[camera.type];
+    }
+    QStringList candidates = listed;
+    if (options.all) {
+        for (const CameraRecord &camera : found) {
+            const bool wanted = !options.type || camera.type == *options.type;
+            if (wanted && !candidates.contains(camera.ip))
+                candidates.append(camera.ip);
+        }
+        if (found.isEmpty())
+            return Refuse(QStringLiteral("--all: no camera answered the search"));
+        if (options.type && candidates.isEmpty())
+            return Refuse(QStringLiteral("--type: no camera of type \"%1\" answered; found %2")
+                              .arg(*options.type, TypeCounts(foundTypes)));
+        if (!options.type && foundTypes.size() > 1 && !options.anyType)
+            return Refuse(QStringLiteral("cameras of %1 types answered: %2. An image for one "
+                                         "type can ruin another: choose one with --type TYPE, "
+                                         "or update them all with --any-type")
+                              .arg(foundTypes.size())
+                              .arg(TypeCounts(foundTypes)));
+    }
+
+    skippedVersion = options.skipFw.value_or(QString());
+    for (const QString &ip : qAsConst(candidates)) {
+        // A camera that did not answer the search may simply not answer
+        // broadcasts; its version is unknown, so it is updated.
+        const auto record = byAddress.constFind(ip);
+        const bool known = record != byAddress.constEnd();
+        if (known && options.skipFw && record->fw == *options.skipFw) {
+            skipped.append({ ip, CameraResult::Outcome::Skipped,
+                QStringLiteral("already on firmware %1").arg(*options.skipFw), 0 });
+            continue;
+        }
+        targets.append(ip);
+        if (known)
+            ++typeCounts[record->type];
+        else
+            ++unknownTypes;
+    }
+    firstCount = options.canary > 0 ? qMin(options.canary, targets.size()) : targets.size();
+    return true;
+}
+
+QString UpdatePlan::Question(const ImageSnapshot &image) const
+{
+    QString types = TypeCounts(typeCounts);
+    if (unknownTypes > 0)
+        types += QStringLiteral("%1%2 of unknown type")
+                     .arg(types.isEmpty() ? QString() : QStringLiteral(", "))
+                     .arg(unknownTypes);
+    QString question = QStringLiteral("Update %1 (%2) with %3, %4 bytes, md5 %5")
+                           .arg(TextFormat::Cameras(targets.size()), types, image.Name())
+                           .arg(image.Size())
+                           .arg(QString::fromLatin1(image.Md5Hex()));
+    if (!skipped.isEmpty())
+        question += QStringLiteral("; %1 skipped, already on %2")
+                        .arg(TextFormat::Cameras(skipped.size()), skippedVersion);
+    if (firstCount < targets.size())
+        question += QStringLiteral("; canary: %1 first, the other %2 only if every one succeeds")
+                        .arg(firstCount)
+                        .arg(targets.size() - firstCount);
+    return question + QLatin1Char('?');
+}
+
+// "3 IPC-D240, 1 IPC-B410": most common first.
+QString UpdatePlan::TypeCounts(const QMap<QString, int> &counts)
+{
+    QList<QPair<int, QString>> byCount;
+    for (auto entry = counts.constBegin(); entry != counts.constEnd(); ++entry)
+        byCount.append({ -entry.value(), entry.key() });
+    std::sort(byCount.begin(), byCount.end());
+    QStringList parts;
+    for (const auto &[negativeCount, type] : qAsConst(byCount))
+        parts.append(QStringLiteral("%1 %2").arg(-negativeCount).arg(typeName(type)));
+    return parts.join(QStringLiteral(", "));
+}
+
+bool UpdatePlan::Refuse(const QString &reason)
+{
+    refusal = reason;
+    return false;
+}

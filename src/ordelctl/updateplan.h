@@ -1,0 +1,53 @@
+#ifndef UPDATEPLAN_H
+#define UPDATEPLAN_H
+
+#include "camerarecord.h"
+#include "cameraresult.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class CommandLine;
+class ImageSnapshot;
+
+// Which cameras an update touches, and in which order: only those of the
+// type asked for, none already on the firmware to skip, and the canaries
+// first. An image built for one model can ruin another, so a search that
+// finds several types is refused unless the operator says which, or that
+// any will do.
+class UpdatePlan
+{
+public:
+    // listed: the addresses given or retried, empty with --all. found: what
+    // the search found, empty when none ran. False, with Refusal(), when the
+    // update must not go ahead as asked.
+    bool Make(
+        const CommandLine &options, const QStringList &listed, const QList<CameraRecord> &found);
+    QString Refusal() const { return refusal; }
+
+    // The cameras to update first, and those that follow only if every one
+    // of the first succeeded; without a canary the first are all.
+    QStringList First() const { return targets.mid(0, firstCount); }
+    QStringList Then() const { return targets.mid(firstCount); }
+    QList<CameraResult> Skipped() const { return skipped; }
+
+    // What will happen, for the question before it does.
+    QString Question(const ImageSnapshot &image) const;
+
+private:
+    bool Refuse(const QString &reason);
+    static QString TypeCounts(const QMap<QString, int> &counts);
+
+    QStringList targets;
+    int firstCount = 0;
+    QList<CameraResult> skipped;
+    // The type of each target the search found.
+    QMap<QString, int> typeCounts;
+    int unknownTypes = 0;
+    QString skippedVersion;
+    QString refusal;
+};
+
+#endif // UPDATEPLAN_H

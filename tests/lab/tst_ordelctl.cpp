@@ -1,0 +1,398 @@
+#include "labcamera.h"
+#include "labcameras.h"
+#include "ordelctlrun.h"
+#include "updatedriver.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using UpdateDriver::randomBytes;
+
+namespace {
+
+constexpr qint64 mib = 1024 * 1024;
+// Twelve updates one after another would take well over a minute and a half.
+constexpr double sideBySideBoundS = 45;
+
+QStringList addresses(const QList<LabCamera *> &cameras)
+{
+    QStringList found;
+    for (const LabCamera *camera : cameras)
+        found.append(camera->address());
+    return found;
+}
+
+} // namespace
+
+// The command-line program against simulated cameras on the virtual LAN,
+// eight on the first network and four on the second. Every camera's result is
+// read from the program's JSON lines, and what the camera got from its log.
+class TestOrdelctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+
+    void updatesTwelveCamerasOnTwoNetworksAtOnce();
+    void faultsFailOnlyTheirOwnCamera();
+    void interruptClosesEveryCameraAndStartsNoMore();
+    void changedImageFailsOnlyCamerasNotYetSent();
+    void usageErrorsSendNothing_data();
+    void usageErrorsSendNothing();
+    void commandsGoToEachCameraOnce_data();
+    void commandsGoToEachCameraOnce();
+    void searchListsEachCameraOnceAsData_data();
+    void searchListsEachCameraOnceAsData();
+
+private:
+    LabCamera *start(int index, const QStringList &arguments);
+
+    LabCameras cameras;
+};
+
+void TestOrdelctl::cleanup()
+{
+    cameras.clear();
+}
+
+LabCamera *TestOrdelctl::start(int index, const QStringList &arguments)
+{
+    LabCamera *camera = cameras.start(index, arguments);
+    return camera->isRunning() ? camera : nullptr;
+}
+
+void TestOrdelctl::updatesTwelveCamerasOnTwoNetworksAtOnce()
+{
+    const int count = qEnvironmentVariableIntValue("LAB_CAMERAS")
+        + qEnvironmentVariableIntValue("LAB_SECOND_CAMERAS");
+    QCOMPARE(count, 12);
+    for (int index = 1; index <= count; ++index)
+        QVERIFY(start(index, LabCameras::updating()));
+    const QByteArray image = randomBytes(2 * mib + 12345);
+    const QString path = UpdateDriver::imageFile("fleet.bin", image);
+
+    // --all: the search finds both networks' cameras.
+    OrdelctlRun run({ "update", "--all", "--yes", "--json", "--image", path });
+    QVERIFY(run.run());
+    QCOMPARE(run.exitCode(), 0);
+    QCOMPARE(run.finals().size(), count);
+    const QStringList timeline { "broker", "settle", "connect", "send", "close", "report" };
+    for (LabCamera *camera : cameras.all()) {
+        const QJsonObject final = run.finalOf(camera->address());
+        QCOMPARE(final.value("result").toString(), QString("succeeded"));
+        QCOMPARE(final.value("message").toString(), QString("Update succeeded"));
+        QCOMPARE(run.phasesOf(camera->address()), timeline);
+        const QList<QJsonObject> requests = camera->events("update-request");
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.first().value("payload").toString(),
+            OrdelctlRun::requestFor(camera, "fleet.bin", image));
+        UPDATE_STEP(UpdateDriver::verifyImageArrived(camera, image));
+    }
+    QVERIFY2(run.seconds() < sideBySideBoundS, qPrintable(QString::number(run.seconds())));
+}
+
+void TestOrdelctl::faultsFailOnlyTheirOwnCamera()
+{
+    const struct
+    {
+        QStringList arguments;
+        const char *result;
+        const char *message;
+    } table[] = {
+        { LabCameras::updating({ "no-listener" }), "failed", "^image port 8000 refused" },
+        { LabCameras::updating({ "error-report" }), "failed",
+            "^the camera reported error 3: Flash write error$" },
+        { {}, "failed", "^broker not reachable$" },
+        // The camera's drop and its report of the cut image race each other.
+        { LabCameras::updating({ "drop-after=100000" }), "failed",
+            "^(image connection lost after \\d+ of 2097152 bytes|the camera reported error 1:)" },
+        { LabCameras::updating({ "silent" }), "failed", "^no final report within 6 s$" },
+        // A completion before the last byte is an earlier update's.
+        { LabCameras::updating({ "stale-completion", "silent" }), "failed",
+            "^no final report within 6 s$" },
+        { LabCameras::updating({ "close-when-complete" }), "succeeded", "^Update succeeded$" },
+        { LabCameras::updating({ "slow=700000" }), "succeeded", "^Update succeeded$" },
+    };
+    QList<LabCamera *> started;
+    for (const auto &row : table) {
+        LabCamera *camera = start(started.size() + 1, row.arguments);
+        QVERIFY(camera);
+        started.append(camera);
+    }
+    const QByteArray image = randomBytes(2 * mib);
+    const QString path = UpdateDriver::imageFile("mixed.bin", image);
+
+    OrdelctlRun run(
+        QStringList { "update", "--yes", "--json", "--report-timeout", "6", "--image", path }
+        + addresses(started));
+    QVERIFY(run.run());
+    QCOMPARE(run.exitCode(), 1);
+    for (int index = 0; index < started.size(); ++index) {
+        const QJsonObject final = run.finalOf(started.at(index)->address());
+        const QString seen
+            = final.value("result").toString() + ": " + final.value("message").toString();
+        QVERIFY2(final.value("result").toString() == table[index].result, qPrintable(seen));
+        QVERIFY2(
+            final.value("message").toString().contains(QRegularExpression(table[index].message)),
+            qPrintable(seen));
+        if (final.value("result").toString() == "succeeded")
+            UPDATE_STEP(UpdateDriver::verifyImageArrived(started.at(index), image));
+    }
+}
+
+void TestOrdelctl::interruptClosesEveryCameraAndStartsNoMore()
+{
+    // Slow cameras keep the transfer going when Ctrl-C comes; the third
+    // waits for a free place, which --parallel 2 never gives it.
+    LabCamera *first = start(1, LabCameras::updating({ "slow=300000" }));
+    LabCamera *second = start(9, LabCameras::updating({ "slow=300000" }));
+    LabCamera *third = start(2, LabCameras::updating());
+    QVERIFY(first && second && third);
+    const QByteArray image = randomBytes(3 * mib);
+    const QString path = UpdateDriver::imageFile("interrupted.bin", image);
+
+    OrdelctlRun run({ "update", "--yes", "--json", "--parallel", "2", "--image", path,
+        first->address(), second->address(), third->address() });
+    QVERIFY(run.start());
+    QVERIFY(run.waitFor(
+        [&] { return UpdateDriver::bytesRead(first) > 0 && UpdateDriver::bytesRead(second) > 0; },
+        30000));
+    run.interrupt();
+    QVERIFY(run.waitForEnd(10000));
+    QCOMPARE(run.exitCode(), 130);
+
+    for (LabCamera *camera : { first, second }) {
+        const QJsonObject final = run.finalOf(camera->address());
+        QCOMPARE(final.value("result").toString(), QString("interrupted"));
+        QVERIFY2(
+            final.value("message").toString().startsWith("interrupted while sending the image ("),
+            qPrintable(final.value("message").toString()));
+        // The image connection was closed: the camera sees it end, cut.
+        QVERIFY(camera->waitForEvent("image"));
+        QVERIFY(UpdateDriver::lastImage(camera).size < image.size());
+    }
+    QCOMPARE(run.finalOf(third->address()).value("message").toString(),
+        QString("interrupted before it started"));
+    QVERIFY(OrdelctlRun::untouched(third));
+    QVERIFY(run.errorText().contains("interrupted before it started"));
+}
+
+void TestOrdelctl::changedImageFailsOnlyCamerasNotYetSent()
+{
+    LabCamera *sending = start(1, LabCameras::updating());
+    LabCamera *queued = start(2, LabCameras::updating());
+    QVERIFY(sending && queued);
+    const QByteArray image = randomBytes(3 * mib);
+    const QString path = UpdateDriver::imageFile("changing.bin", image);
+
+    OrdelctlRun run({ "update", "--yes", "--json", "--parallel", "1", "--image", path,
+        sending->address(), queued->address() });
+    QVERIFY(run.start());
+    QVERIFY(run.waitFor([&] { return UpdateDriver::bytesRead(sending) > 0; }, 30000));
+    // Same size, other bytes: only the file's time and content tell.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(randomBytes(image.size())), qint64(image.size()));
+    file.close();
+    QVERIFY(run.waitForEnd());
+    QCOMPARE(run.exitCode(), 1);
+
+    // The camera under way still gets exactly the bytes it was announced.
+    QCOMPARE(run.finalOf(sending->address()).value("result").toString(), QString("succeeded"));
+    UPDATE_STEP(UpdateDriver::verifyImageArrived(sending, image));
+    const QJsonObject refused = run.finalOf(queued->address());
+    QCOMPARE(refused.value("result").toString(), QString("failed"));
+    QCOMPARE(refused.value("message").toString(),
+        QString("the image file %1 changed after it was read").arg(path));
+    QVERIFY(OrdelctlRun::untouched(queued));
+}
+
+void TestOrdelctl::usageErrorsSendNothing_data()
+{
+    // IMAGE, EMPTY, DIRECTORY, FIFO and RESULTLESS stand for files of the
+    // test; CAMERA for the camera's address.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("unknown option") << QStringList { "update", "--yes", "--image", "IMAGE",
+        "--bogus", "CAMERA" } << "Unknown option 'bogus'";
+    QTest::newRow("unknown command")
+        << QStringList { "upgrade", "CAMERA" } << "unknown command: upgrade";
+    QTest::newRow("three numbers") << QStringList { "restart", "--yes", "198.51.100" }
+                                   << "not a dotted IPv4 address: \"198.51.100\"";
+    QTest::newRow("number over 255") << QStringList { "shutdown", "--yes", "CAMERA",
+        "198.51.100.256" } << "not a dotted IPv4 address: \"198.51.100.256\"";
+    QTest::newRow("leading zero") << QStringList { "restart", "--yes", "198.51.100.011" }
+                                  << "not a dotted IPv4 address";
+    QTest::newRow("host name") << QStringList { "restart", "--yes", "camera.local" }
+                               << "not a dotted IPv4 address";
+    QTest::newRow("missing image")
+        << QStringList { "update", "--yes", "--image", "/nonexistent/fw.bin", "CAMERA" }
+        << "No such file or directory";
+    QTest::newRow("empty image") << QStringList { "update", "--yes", "--image", "EMPTY", "CAMERA" }
+                                 << "the file is empty";
+    QTest::newRow("directory as image") << QStringList { "update", "--yes", "--image", "DIRECTORY",
+        "CAMERA" } << "not a regular file";
+    QTest::newRow("FIFO as image")
+        << QStringList { "update", "--yes", "--image", "FIFO", "CAMERA" } << "not a regular file";
+    QTest::newRow("no terminal and no --yes")
+        << QStringList { "update", "--image", "IMAGE", "CAMERA" } << "give --yes";
+    QTest::newRow("--all and addresses") << QStringList { "update", "--yes", "--all", "--image",
+        "IMAGE", "CAMERA" } << "exclude each other";
+    QTest::newRow("--parallel 0") << QStringList { "update", "--yes", "--parallel", "0", "--image",
+        "IMAGE", "CAMERA" } << "--parallel takes a whole number from 1 to 256";
+    QTest::newRow("--type without --all") << QStringList { "update", "--yes", "--type", "IPC-D240",
+        "--image", "IMAGE", "CAMERA" } << "--type and --any-type choose among the cameras of --all";
+    QTest::newRow("--type and --any-type") << QStringList { "update", "--yes", "--all", "--type",
+        "T", "--any-type", "--image", "IMAGE" }
+                                           << "--type and --any-type exclude each other";
+    QTest::newRow("--canary 0") << QStringList { "update", "--yes", "--canary", "0", "--image",
+        "IMAGE", "CAMERA" } << "--canary takes a whole number from 1";
+    QTest::newRow("--retry and addresses")
+        << QStringList { "update", "--yes", "--retry", "RESULTLESS", "--image", "IMAGE", "CAMERA" }
+        << "--all, --retry and a list of addresses exclude each other";
+    QTest::newRow("--retry of a missing file")
+        << QStringList { "update", "--yes", "--retry", "/nonexistent/run.json", "--image", "IMAGE" }
+        << "cannot retry from /nonexistent/run.json";
+    QTest::newRow("--retry of a file without results") << QStringList { "update", "--yes",
+        "--retry", "RESULTLESS", "--image", "IMAGE" } << "it holds no camera's result";
+    QTest::newRow("--all and no camera answering") << QStringList { "update", "--yes", "--all",
+        "--image", "IMAGE" } << "no camera answered the search";
+}
+
+void TestOrdelctl::usageErrorsSendNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    // The camera's replies do not pass the check, so a search finds nobody.
+    LabCamera *camera
+        = start(1, LabCameras::updating() + QStringList { "--camera", "fault=bad-crc" });
+    QVERIFY(camera);
+    QTemporaryDir directory;
+    const QString fifo = directory.filePath("fifo.bin");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    arguments.replaceInStrings(
+        QRegularExpression("^IMAGE$"), UpdateDriver::imageFile("usage.bin", randomBytes(1000)));
+    arguments.replaceInStrings(
+        QRegularExpression("^EMPTY$"), UpdateDriver::imageFile("empty.bin", QByteArray()));
+    arguments.replaceInStrings(QRegularExpression("^DIRECTORY$"), directory.path());
+    arguments.replaceInStrings(QRegularExpression("^FIFO$"), fifo);
+    arguments.replaceInStrings(QRegularExpression("^RESULTLESS$"),
+        UpdateDriver::imageFile("events.json", "{\"ip\":\"198.51.100.11\",\"event\":\"phase\"}\n"));
+    arguments.replaceInStrings(QRegularExpression("^CAMERA$"), camera->address());
+
+    OrdelctlRun run(arguments);
+    QVERIFY(run.run(15000));
+    QCOMPARE(run.exitCode(), 2);
+    QVERIFY2(run.errorText().contains(error), qPrintable(run.errorText()));
+    QVERIFY(run.out().isEmpty());
+    QVERIFY(OrdelctlRun::untouched(camera));
+}
+
+void TestOrdelctl::commandsGoToEachCameraOnce_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::newRow("restart") << "restart"
+                             << "Ordel Tool_in/restart" << QByteArray("Restart");
+    QTest::newRow("shutdown") << "shutdown"
+                              << "Ordel Tool_in/poweroff" << QByteArray("Shut Down");
+}
+
+void TestOrdelctl::commandsGoToEachCameraOnce()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, topic);
+    QFETCH(QByteArray, payload);
+    LabCamera *first = start(1, { "--broker" });
+    LabCamera *second = start(9, { "--broker" });
+    LabCamera *brokerless = start(2, {});
+    QVERIFY(first && second && brokerless);
+
+    // The first camera is named twice and handled once.
+    OrdelctlRun run({ command, "--yes", "--json", first->address(), second->address(),
+        brokerless->address(), first->address() });
+    QVERIFY(run.run(30000));
+    QCOMPARE(run.exitCode(), 1);
+    QCOMPARE(run.finals().size(), 3);
+    QCOMPARE(run.finalOf(brokerless->address()).value("message").toString(),
+        QString("broker not reachable"));
+    for (LabCamera *camera : { first, second }) {
+        QCOMPARE(run.finalOf(camera->address()).value("result").toString(), QString("sent"));
+        QVERIFY(camera->waitForEvent("mqtt"));
+        QTest::qWait(300);
+        const QList<QJsonObject> messages = camera->events("mqtt");
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages.first().value("topic").toString(), topic);
+        QCOMPARE(QByteArray::fromHex(messages.first().value("payload_hex").toString().toLatin1()),
+            payload);
+        QCOMPARE(messages.first().value("qos").toInt(), 0);
+        QCOMPARE(messages.first().value("retain").toBool(), false);
+    }
+}
+
+void TestOrdelctl::searchListsEachCameraOnceAsData_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("table") << "";
+    QTest::newRow("json") << "--json";
+    QTest::newRow("csv") << "--csv";
+}
+
+void TestOrdelctl::searchListsEachCameraOnceAsData()
+{
+    QFETCH(QString, format);
+    // A name with a comma, quotes, an escape sequence and a Latin-1 letter;
+    // a camera that answers twice; one whose reply fails the check; one on
+    // the second network.
+    QVERIFY(start(1,
+        { "--camera",
+            "mac=00:1a:2b:3c:4d:01,sn=SN1,name=Gate%2C %22North%22%1B[2J%E9,type=IPC-D240,"
+            "os=4.19.2,fw=2.8.1,fault=duplicate" }));
+    QVERIFY(start(2, { "--camera", "fault=bad-crc" }));
+    QVERIFY(start(9, { "--camera", "mac=00:1a:2b:3c:4d:09,sn=SN9,name=Yard,type=IPC-B410" }));
+    const QString name = QStringLiteral("Gate, \"North\"\x1b[2J\u00e9");
+    const QStringList gate { "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", name, "IPC-D240",
+        "4.19.2", "2.8.1" };
+    const QStringList yard { "203.0.113.19", "00:1A:2B:3C:4D:09", "SN9", "Yard", "IPC-B410",
+        "4.9.88", "V1.0.0" };
+
+    OrdelctlRun run(format.isEmpty() ? QStringList { "search", "--timeout", "1000" }
+                                     : QStringList { "search", "--timeout", "1000", format });
+    QVERIFY(run.run(15000));
+    QCOMPARE(run.exitCode(), 0);
+    QList<QStringList> listed;
+    if (format == "--json") {
+        const QStringList keys { "ip", "mac", "sn", "name", "type", "os", "fw" };
+        for (const QJsonObject &line : run.lines()) {
+            QCOMPARE(line.keys().size(), keys.size());
+            QStringList fields;
+            for (const QString &key : keys)
+                fields.append(line.value(key).toString());
+            listed.append(fields);
+        }
+    } else if (format == "--csv") {
+        listed = OrdelctlRun::csvRecords(run.out());
+        QCOMPARE(listed.value(0), QStringList({ "ip", "mac", "sn", "name", "type", "os", "fw" }));
+        listed.removeFirst();
+    } else {
+        // On a terminal the camera's escape is shown, not obeyed.
+        QVERIFY(!run.out().contains('\x1b'));
+        QVERIFY(run.out().contains("Gate, \"North\"\\x1b[2J\xc3\xa9"));
+        QVERIFY(QString::fromUtf8(run.out()).contains(
+            QRegularExpression("\\n203\\.0\\.113\\.19 +00:1A:2B:3C:4D:09 +SN9 +Yard +IPC-B410")));
+        QCOMPARE(run.out().count('\n'), 4);
+        return;
+    }
+    QCOMPARE(listed.size(), 2);
+    QVERIFY(listed.contains(gate));
+    QVERIFY(listed.contains(yard));
+}
+
+QTEST_GUILESS_MAIN(TestOrdelctl)
+#include "tst_ordelctl.moc"
