@@ -1,3 +1,4 @@
+#include "applicationloop.h"
 #include "form.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
@@ -169,9 +170,8 @@ void TestMainWindow::quitNeedsConfirmation()
     else
         answerer.pressButton(yes ? QMessageBox::Yes : QMessageBox::No);
     QTimer::singleShot(0, window, [this] { QVERIFY(!window->close()); });
-    // A loop that does not end by itself is ended here, with another code.
-    QTimer::singleShot(2000, window, [] { QCoreApplication::exit(2); });
-    QCOMPARE(QApplication::exec(), yes ? 0 : 2);
+    // A loop that does not end by itself is ended after 2 s, with code 2.
+    QCOMPARE(ApplicationLoop::Run(2000, 2), yes ? 0 : 2);
 
     QCOMPARE(window->isVisible(), !yes);
     QVERIFY(answerer.allAnswered());

@@ -1,3 +1,4 @@
+#include "applicationloop.h"
 #include "form.h"
 #include "labcamera.h"
 #include "labcameras.h"
@@ -748,6 +749,7 @@ void TestUpdate::closingAWindowInLine()
     QFETCH(bool, closeRunning);
     QFETCH(bool, sameCamera);
     QFETCH(bool, quits);
+
     LabCamera *firstCamera = cameras.start(1, LabCameras::updating());
     LabCamera *secondCamera = sameCamera ? firstCamera : cameras.start(2, LabCameras::updating());
     const QByteArray firstImage = randomBytes(largeImageSize);
@@ -774,9 +776,7 @@ void TestUpdate::closingAWindowInLine()
             start(first);
             start(second);
         });
-        QObject guard;
-        QTimer::singleShot(updateTimeoutMs, &guard, [] { QCoreApplication::exit(1); });
-        QCOMPARE(QApplication::exec(), 0);
+        QCOMPARE(ApplicationLoop::Run(updateTimeoutMs, 1), 0);
         QTRY_VERIFY(first.isNull() && second.isNull());
     } else {
         UPDATE_STEP(start(first));
@@ -784,7 +784,7 @@ void TestUpdate::closingAWindowInLine()
         // Noted by the timeline's next look at the status line.
         const QString waiting = sameCamera ? "Waiting for this camera's previous update..."
                                            : "Waiting for another camera's update...";
-        QTRY_VERIFY(timeline.firstShown(waiting, true) >= 0);
+        QTRY_VERIFY2(timeline.firstShown(waiting, true) >= 0, qPrintable(timeline.describe()));
         Form *left = closeRunning ? second : first;
         UPDATE_STEP(verifySucceeded(left));
         UPDATE_STEP(verifyImageArrived(
@@ -890,9 +890,7 @@ void TestUpdate::runUpdate(Closing &closing, CloseMoment moment)
         // must end, however deep the update's waits are.
         closing.mainWindow->show();
         QTimer::singleShot(0, this, [&closing] { start(closing.form); });
-        QObject guard;
-        QTimer::singleShot(updateTimeoutMs, &guard, [] { QCoreApplication::exit(1); });
-        QCOMPARE(QApplication::exec(), 0);
+        QCOMPARE(ApplicationLoop::Run(updateTimeoutMs, 1), 0);
     } else {
         start(closing.form);
     }

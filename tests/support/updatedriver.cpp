@@ -190,11 +190,12 @@ QList<qint64> chunkGaps(const LabCamera *camera, qint64 fromBytes)
 {
     const QList<Burst> bursts = readBursts(camera);
     QList<qint64> gaps;
-    qint64 before = 0;
-    for (int i = 0; i < bursts.size(); ++i) {
-        if (i > 0 && before >= fromBytes)
+    // What the camera had read before the earlier chunk of each pair began.
+    qint64 beforeEarlier = 0;
+    for (int i = 1; i < bursts.size(); ++i) {
+        if (beforeEarlier >= fromBytes)
             gaps << bursts[i].start - bursts[i - 1].start;
-        before += bursts[i].bytes;
+        beforeEarlier += bursts[i - 1].bytes;
     }
     return gaps;
 }

@@ -85,8 +85,8 @@ struct Burst
     qint64 bytes = 0;
 };
 QList<Burst> readBursts(const LabCamera *camera);
-// The ms between one chunk and the next, for the chunks that began once the
-// camera had read fromBytes.
+// The ms between one chunk and the next, for the pairs whose earlier chunk
+// began once the camera had read fromBytes.
 QList<qint64> chunkGaps(const LabCamera *camera, qint64 fromBytes = 0);
 
 } // namespace UpdateDriver
