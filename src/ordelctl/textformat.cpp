@@ -6,6 +6,53 @@ namespace {
 
 const QString columnGap = QStringLiteral("  ");
 
+struct CodePointRange
+{
+    uint first;
+    uint last;
+};
+
+// The blocks a terminal draws two columns wide: Hangul, CJK, Yi, the
+// fullwidth forms and the common pictographs. A camera's message in Chinese
+// is ordinary; counting its characters as one column each would let a line
+// of the live display wrap and the redraw leave stale lines behind.
+const CodePointRange wideRanges[] = {
+    { 0x1100, 0x115F },
+    { 0x2E80, 0x303E },
+    { 0x3041, 0x33FF },
+    { 0x3400, 0x4DBF },
+    { 0x4E00, 0x9FFF },
+    { 0xA000, 0xA4CF },
+    { 0xA960, 0xA97F },
+    { 0xAC00, 0xD7A3 },
+    { 0xF900, 0xFAFF },
+    { 0xFE10, 0xFE19 },
+    { 0xFE30, 0xFE6F },
+    { 0xFF00, 0xFF60 },
+    { 0xFFE0, 0xFFE6 },
+    { 0x1F300, 0x1F64F },
+    { 0x1F900, 0x1F9FF },
+    { 0x20000, 0x3FFFD },
+};
+
+int columnsOf(uint codePoint)
+{
+    const QChar::Category category = QChar::category(codePoint);
+    if (category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing)
+        return 0;
+    for (const CodePointRange &range : wideRanges) {
+        if (codePoint >= range.first && codePoint <= range.last)
+            return 2;
+    }
+    return 1;
+}
+
+// text followed by blanks up to width columns.
+QString padded(const QString &text, int width)
+{
+    return text + QString(qMax(width - TextFormat::Columns(text), 0), QLatin1Char(' '));
+}
+
 } // namespace
 
 QString TextFormat::ForTerminal(const QString &text)
@@ -36,7 +83,7 @@ QString TextFormat::Table(const QStringList &header, const QList<QStringList> &r
     QVector<int> widths(header.size(), 0);
     for (const QStringList &row : qAsConst(shown)) {
         for (int column = 0; column < row.size() && column < widths.size(); ++column)
-            widths[column] = qMax(widths[column], row.at(column).size());
+            widths[column] = qMax(widths[column], Columns(row.at(column)));
     }
     QStringList rule;
     for (const int width : qAsConst(widths))
@@ -48,8 +95,7 @@ QString TextFormat::Table(const QStringList &header, const QList<QStringList> &r
         QString line;
         for (int column = 0; column < row.size() && column < widths.size(); ++column) {
             const bool last = column + 1 == row.size();
-            line
-                += last ? row.at(column) : row.at(column).leftJustified(widths[column]) + columnGap;
+            line += last ? row.at(column) : padded(row.at(column), widths[column]) + columnGap;
         }
         table += line + QLatin1Char('\n');
     }
@@ -70,9 +116,25 @@ QString TextFormat::CsvRecord(const QStringList &fields)
     return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
 }
 
+int TextFormat::Columns(const QString &text)
+{
+    int columns = 0;
+    for (const uint codePoint : text.toUcs4())
+        columns += columnsOf(codePoint);
+    return columns;
+}
+
 QString TextFormat::Clip(const QString &text, int width)
 {
-    return text.size() <= width ? text : text.left(qMax(width, 0));
+    QString clipped;
+    int columns = 0;
+    for (const uint codePoint : text.toUcs4()) {
+        columns += columnsOf(codePoint);
+        if (columns > width)
+            break;
+        clipped += QString::fromUcs4(&codePoint, 1);
+    }
+    return clipped;
 }
 
 QString TextFormat::Cameras(int count)

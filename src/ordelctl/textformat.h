@@ -27,8 +27,12 @@ public:
     // "1 camera", "2 cameras".
     static QString Cameras(int count);
 
+    // The columns a terminal gives text: two a character of the wide East
+    // Asian scripts or a pictograph, none a combining mark, one any other.
+    static int Columns(const QString &text);
+
     // As many leading characters as fit width columns, ForTerminal already
-    // applied.
+    // applied. A wide character that would straddle the edge is left out.
     static QString Clip(const QString &text, int width);
 };
 

@@ -1,0 +1,55 @@
+#include "textformat.h"
+
+#include <QtTest>
+
+// What the command line shows on a terminal: a camera's text may hold
+// escapes, wide characters and combining marks, and each line of the live
+// display must still fit its width exactly, or the redraw leaves stale lines.
+class TestTextFormat : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void clipsToTheTerminalsColumns_data();
+    void clipsToTheTerminalsColumns();
+    void tableAlignsWideNames();
+};
+
+void TestTextFormat::clipsToTheTerminalsColumns_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("clipped");
+
+    QTest::newRow("fits") << "Flashing 40%" << 20 << "Flashing 40%";
+    QTest::newRow("latin cut") << "Flashing 40%" << 8 << "Flashing";
+    QTest::newRow("chinese by columns") << "固件升级中" << 6 << "固件升";
+    QTest::newRow("wide not split at the edge") << "固件升级中" << 5 << "固件";
+    QTest::newRow("combining mark takes no column") << "Re\u0301seau" << 3 << "Re\u0301s";
+    QTest::newRow("pictograph outside the basic plane") << "ok \U0001F600!" << 4 << "ok ";
+    QTest::newRow("escape shown, then clipped")
+        << TextFormat::ForTerminal("a\x1b[2Jb") << 7 << "a\\x1b[2";
+}
+
+void TestTextFormat::clipsToTheTerminalsColumns()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QFETCH(QString, clipped);
+    QCOMPARE(TextFormat::Clip(text, width), clipped);
+    QVERIFY(TextFormat::Columns(TextFormat::Clip(text, width)) <= width);
+}
+
+void TestTextFormat::tableAlignsWideNames()
+{
+    const QString table = TextFormat::Table({ "Name", "Type" },
+        { { "东门", "IPC-D240" }, { "Gate", "IPC-B410" }, { "Yard\u0301", "IPC-B410" } });
+    // Every type starts in the same terminal column.
+    for (const QString &line : table.split('\n', Qt::SkipEmptyParts)) {
+        const int type = line.indexOf(QRegularExpression("(Type|-+|IPC-\\S+)$"));
+        QCOMPARE(TextFormat::Columns(line.left(type)), 6);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestTextFormat)
+#include "tst_textformat.moc"
