@@ -1,10 +1,10 @@
 #include "commandline.h"
 
+#include "cameraaddress.h"
 #include "console.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 namespace {
 
@@ -248,16 +248,8 @@ bool CommandLine::TakeAddresses(const QStringList &given)
 
 bool CommandLine::IsDottedIpv4(const QString &text)
 {
-    static const QRegularExpression dotted(QStringLiteral(
-        "^(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})$"));
-    const QRegularExpressionMatch match = dotted.match(text);
-    if (!match.hasMatch())
-        return false;
-    for (int part = 1; part <= 4; ++part) {
-        if (match.captured(part).toInt() > 255)
-            return false;
-    }
-    return text != QLatin1String("0.0.0.0") && text != QLatin1String("255.255.255.255");
+    return CameraAddress::IsDottedQuad(text) && text != QLatin1String("0.0.0.0")
+        && text != QLatin1String("255.255.255.255");
 }
 
 CommandLine::Status CommandLine::Refuse(const QString &reason)

@@ -14,8 +14,13 @@
 #include "retryfile.h"
 #include "textformat.h"
 
+#include <QTimer>
+
 namespace {
 
+// An image this large takes a noticeable moment to read and digest: the
+// operator is told what the program is doing meanwhile.
+constexpr qint64 announcedReadBytes = 16 * 1024 * 1024;
 // A shell's convention: a program ended by signal N exits with 128 + N.
 constexpr int signalExitBase = 128;
 // Commands go to every camera at once; this only keeps a very long list
@@ -50,6 +55,15 @@ void Controller::StartSearch(void (Controller::*then)())
 {
     stage = Stage::Searching;
     search = new FleetSearch(options.searchTimeoutMs, this);
+    // Before then, so that an update's plan comes after the warning.
+    connect(search, &FleetSearch::finished, this, [this] {
+        const int lost = search->LostReplies();
+        if (lost > 0)
+            Console::Error(QStringLiteral("ordelctl: %1 because the search's receive buffer was "
+                                          "full: the list may miss cameras\n")
+                               .arg(lost == 1 ? QStringLiteral("1 reply was lost")
+                                              : QStringLiteral("%1 replies were lost").arg(lost)));
+    });
     connect(search, &FleetSearch::finished, this, then);
     if (options.command == CommandLine::Command::Search) {
         connect(search, &FleetSearch::cameraFound, this, &Controller::CameraFound);
@@ -60,7 +74,17 @@ void Controller::StartSearch(void (Controller::*then)())
     if (!search->Start(&error)) {
         Console::Error(QStringLiteral("ordelctl: cannot search: %1\n").arg(error));
         Finish(exitFailed);
+        return;
     }
+    // The kernel caps the buffer silently; a larger crowd would then be cut
+    // short without a word.
+    if (search->RepliesHeld() < FleetSearch::RepliesWanted())
+        Console::Error(QStringLiteral("ordelctl: the search's receive buffer holds only about %1 "
+                                      "replies, so more cameras may be missed; as root, "
+                                      "sysctl -w net.core.rmem_max=%2 makes room for about %3\n")
+                           .arg(search->RepliesHeld())
+                           .arg(Protocol::searchReceiveBufferBytes)
+                           .arg(FleetSearch::RepliesWanted()));
 }
 
 // Lines go out as the cameras answer, so a script can start on the first.
@@ -109,31 +133,69 @@ void Controller::PrepareCommand()
 {
     if (!MayChangeCameras())
         return;
-    batch = options.addresses;
+    plan.Make(options, options.addresses, {});
+    batch = plan.First();
+    if (batch.isEmpty()) {
+        Launch();
+        return;
+    }
     const QString verb = options.command == CommandLine::Command::Restart
         ? QStringLiteral("Restart")
         : QStringLiteral("Shut down");
-    Confirm(QStringLiteral("%1 %2?").arg(verb, TextFormat::Cameras(batch.size())));
+    Confirm(
+        QStringLiteral("%1 %2%3?").arg(verb, TextFormat::Cameras(batch.size()), plan.Refusals()));
 }
 
 void Controller::PrepareUpdate()
 {
     if (!MayChangeCameras())
         return;
-    if (!image.Read(options.imagePath)) {
-        Refuse(QStringLiteral("cannot use the image %1: %2")
-                   .arg(options.imagePath, image.ErrorString()));
+    if (!image.Open(options.imagePath)) {
+        RefuseImage();
         return;
     }
+    stage = Stage::Reading;
+    if (image.Size() >= announcedReadBytes)
+        Console::Error(
+            TextFormat::ForTerminal(QStringLiteral("Reading %1 (%2 MiB) and its MD5 digest...\n")
+                                        .arg(image.Name())
+                                        .arg(double(image.Size()) / (1024 * 1024), 0, 'f', 1)));
+    ReadImage();
+}
+
+// A slice at a time from the event loop, so that Ctrl-C is taken at once
+// however large the image.
+void Controller::ReadImage()
+{
+    if (stage != Stage::Reading)
+        return;
+    if (!image.ReadMore()) {
+        RefuseImage();
+        return;
+    }
+    if (!image.Complete()) {
+        QTimer::singleShot(0, this, &Controller::ReadImage);
+        return;
+    }
+    ImageRead();
+}
+
+void Controller::RefuseImage()
+{
+    Refuse(
+        QStringLiteral("cannot use the image %1: %2").arg(options.imagePath, image.ErrorString()));
+}
+
+void Controller::ImageRead()
+{
+    stage = Stage::Idle;
     listed = options.addresses;
     if (!options.retryPath.isEmpty() && !ReadRetryFile())
         return;
-    // The versions to skip are in the cameras' replies.
-    if (options.all || options.skipFw) {
-        StartSearch(&Controller::UpdateSearched);
-        return;
-    }
-    UpdateSearched();
+    // Always a search, also for cameras named by address: the versions to
+    // skip are in the cameras' replies, and only the replies show an address
+    // that two cameras claim, which must never be sent an image.
+    StartSearch(&Controller::UpdateSearched);
 }
 
 // The operator gives the image again; its digest shows whether it is the
@@ -168,16 +230,16 @@ bool Controller::ReadRetryFile()
 
 void Controller::UpdateSearched()
 {
-    if (!plan.Make(options, listed, search ? search->Cameras() : QList<CameraRecord>())) {
+    if (!plan.Make(options, listed, search->Cameras())) {
         Refuse(plan.Refusal());
         return;
     }
     batch = plan.First();
     following = plan.Then();
     if (batch.isEmpty()) {
-        // Every camera is on the firmware already: nothing to ask or send.
-        stage = Stage::Running;
-        End();
+        // Every camera is skipped or refused: nothing to ask or send, but a
+        // result for each all the same.
+        Launch();
         return;
     }
     Confirm(plan.Question(image));
@@ -213,7 +275,12 @@ void Controller::Launch()
         events = new EventStream(this);
         if (options.command == CommandLine::Command::Update)
             EventStream::WriteImage(image);
-        for (const CameraResult &result : plan.Skipped())
+        // Before any camera is touched: a run killed later has left a line
+        // for every camera, and --retry counts one without a result as not
+        // done.
+        for (const QString &ip : plan.Everyone())
+            EventStream::WritePlanned(ip);
+        for (const CameraResult &result : plan.Untouched())
             EventStream::WriteFinal(result);
     }
     StartBatch(batch);
@@ -294,7 +361,7 @@ void Controller::End()
 {
     if (display)
         display->End();
-    results += plan.Skipped();
+    results += plan.Untouched();
     PrintSummary(results);
     if (interruptingSignal) {
         Finish(signalExitBase + interruptingSignal);

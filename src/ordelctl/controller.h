@@ -32,7 +32,7 @@ public:
     explicit Controller(const CommandLine &options, QObject *parent = nullptr);
 
     void Start();
-    // SIGINT or SIGTERM: no new connection is opened, every camera in flight
+    // SIGINT, SIGTERM or SIGHUP: no new connection is opened, every camera in flight
     // closes what it has open and is reported interrupted.
     void Interrupt(int signalNumber);
 
@@ -40,13 +40,16 @@ signals:
     void done(int exitCode);
 
 private:
-    enum class Stage { Idle, Searching, Confirming, Running, Done };
+    enum class Stage { Idle, Reading, Searching, Confirming, Running, Done };
 
     void StartSearch(void (Controller::*then)());
     void CameraFound(const CameraRecord &camera);
     void ListCameras();
     void PrepareCommand();
     void PrepareUpdate();
+    void ReadImage();
+    void RefuseImage();
+    void ImageRead();
     bool ReadRetryFile();
     void UpdateSearched();
     void Confirm(const QString &question);

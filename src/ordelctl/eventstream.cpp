@@ -60,6 +60,11 @@ void EventStream::WriteFinal(const CameraResult &result)
     Console::Out(FinalLine(result));
 }
 
+void EventStream::WritePlanned(const QString &ip)
+{
+    Console::Out(JsonLine().Add("ip", ip).Add("event", QStringLiteral("planned")).Text());
+}
+
 void EventStream::WriteImage(const ImageSnapshot &image)
 {
     Console::Out(JsonLine()

@@ -23,6 +23,8 @@ public:
     void Follow(FleetRun *run);
     // For a camera that is not part of the run, such as one skipped.
     static void WriteFinal(const CameraResult &result);
+    // A camera the run will give a result, before any camera is touched.
+    static void WritePlanned(const QString &ip);
     // The image of an update, before any camera's event: a later --retry
     // shows whether it is given the same image.
     static void WriteImage(const ImageSnapshot &image);

@@ -1,8 +1,5 @@
 #include "imagesnapshot.h"
 
-#include "imagefile.h"
-#include "md5digest.h"
-
 #include <QFileInfo>
 
 #include <limits>
@@ -13,15 +10,19 @@ namespace {
 
 // A QByteArray holds at most this much; firmware images are far smaller.
 constexpr qint64 largestImage = std::numeric_limits<int>::max() - 4096;
+// Read and digested a slice at a time from the event loop, so that Ctrl-C
+// during a large image is taken within a fraction of a second.
+constexpr qint64 sliceBytes = 8 * 1024 * 1024;
 
 } // namespace
 
-bool ImageSnapshot::Read(const QString &imagePath)
+bool ImageSnapshot::Open(const QString &imagePath)
 {
     path = imagePath;
     bytes.clear();
-    Identity before;
-    ImageFile file;
+    md5Hex.clear();
+    filled = 0;
+    digest = std::make_unique<Md5Digest>();
     if (!file.Open(path))
         return Refuse(file.ErrorString());
     if (!Identify(path, &before))
@@ -38,22 +39,46 @@ bool ImageSnapshot::Read(const QString &imagePath)
     } catch (const std::bad_alloc &) {
         return Refuse(QStringLiteral("not enough memory to hold its %1 bytes").arg(file.Size()));
     }
-    qint64 filled = 0;
-    while (filled < file.Size()) {
-        const qint64 got = file.Read(bytes.data() + filled, file.Size() - filled);
-        if (got <= 0)
-            return Refuse(got < 0 ? file.ErrorString() : QStringLiteral("the file ended early"));
-        filled += got;
-    }
+    return true;
+}
+
+bool ImageSnapshot::ReadMore()
+{
+    if (Complete())
+        return true;
+    const qint64 wanted = qMin(sliceBytes, file.Size() - filled);
+    const qint64 got = file.Read(bytes.data() + filled, wanted);
+    if (got <= 0)
+        return Refuse(got < 0 ? file.ErrorString() : QStringLiteral("the file ended early"));
+    digest->addData(bytes.constData() + filled, got);
+    filled += got;
+    if (filled < file.Size())
+        return true;
+
+    file.Close();
     if (!Identify(path, &identity) || !(identity == before))
         return Refuse(QStringLiteral("the file changed while it was read"));
-
-    Md5Digest digest;
-    digest.addData(bytes.constData(), bytes.size());
-    md5Hex = digest.hexResult();
+    md5Hex = digest->hexResult();
+    digest.reset();
     if (md5Hex.isEmpty())
         return Refuse(QStringLiteral("its MD5 digest failed"));
     error.clear();
+    return true;
+}
+
+bool ImageSnapshot::Complete() const
+{
+    return !md5Hex.isEmpty();
+}
+
+bool ImageSnapshot::Read(const QString &imagePath)
+{
+    if (!Open(imagePath))
+        return false;
+    while (!Complete()) {
+        if (!ReadMore())
+            return false;
+    }
     return true;
 }
 
@@ -94,6 +119,8 @@ bool ImageSnapshot::Identity::operator==(const Identity &other) const
 bool ImageSnapshot::Refuse(const QString &reason)
 {
     bytes.clear();
+    md5Hex.clear();
+    file.Close();
     error = reason;
     return false;
 }

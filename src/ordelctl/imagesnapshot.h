@@ -1,8 +1,13 @@
 #ifndef IMAGESNAPSHOT_H
 #define IMAGESNAPSHOT_H
 
+#include "imagefile.h"
+#include "md5digest.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <memory>
 
 // A firmware image read and digested once, for every camera of a run: each
 // camera is sent its bytes from this one copy in memory, so all of them get
@@ -16,6 +21,12 @@ public:
     // False, with ErrorString(), unless path is a readable, non-empty regular
     // file that stayed the same while it was read.
     bool Read(const QString &path);
+    // The same in steps: Open() checks the file and makes room for it, and
+    // each ReadMore() reads and digests the next slice, until Complete().
+    // False, with ErrorString(), as Read().
+    bool Open(const QString &path);
+    bool ReadMore();
+    bool Complete() const;
     QString ErrorString() const { return error; }
 
     QString Path() const { return path; }
@@ -42,6 +53,10 @@ private:
     bool Refuse(const QString &reason);
 
     QString path;
+    ImageFile file;
+    std::unique_ptr<Md5Digest> digest;
+    qint64 filled = 0;
+    Identity before;
     QByteArray bytes;
     QByteArray md5Hex;
     Identity identity;

@@ -11,14 +11,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <csignal>
-
-namespace {
-
-constexpr int interruptedExitCode = 128 + SIGINT;
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
@@ -43,7 +35,7 @@ int main(int argc, char *argv[])
         Console::Error(QStringLiteral("ordelctl: %1\n").arg(error));
         return Controller::exitFailed;
     }
-    signalWatcher.exitAtOnceOnRepeat(interruptedExitCode);
+    signalWatcher.exitAtOnceOnRepeat();
 
     Controller controller(options);
     QObject::connect(&controller, &Controller::done, &application, &QCoreApplication::exit);

@@ -5,8 +5,9 @@
 #include <QStringList>
 
 // A previous run's --json output, read for the cameras to try again: each
-// camera's last final object counts, and those that failed, were interrupted
-// or were not started are the ones to update. Cameras that succeeded or were
+// camera's last line counts, and those that failed, were interrupted or were
+// not started are the ones to update, as are those the run planned and never
+// gave a result, because it was killed first. Cameras that succeeded or were
 // skipped are left alone.
 class RetryFile
 {
@@ -14,6 +15,8 @@ public:
     // False, with ErrorString(), when the file cannot be read or holds no
     // camera's result at all.
     bool Read(const QString &path);
+    // The same, of the file's text.
+    bool ReadText(const QByteArray &text);
     QString ErrorString() const { return error; }
 
     // The cameras to update again, in the order the file names them first.

@@ -1,5 +1,6 @@
 #include "updateplan.h"
 
+#include "cameraaddress.h"
 #include "commandline.h"
 #include "imagesnapshot.h"
 #include "textformat.h"
@@ -21,10 +22,13 @@ QString typeName(const QString &type)
 bool UpdatePlan::Make(
     const CommandLine &options, const QStringList &listed, const QList<CameraRecord> &found)
 {
-    QHash<QString, CameraRecord> byAddress;
+    // Each address with every camera that claims it: two cameras on one
+    // address (new ones on a factory default, a DHCP conflict) are both
+    // listed by the search, and an update sent there would reach either.
+    QHash<QString, QList<CameraRecord>> byAddress;
     QMap<QString, int> foundTypes;
     for (const CameraRecord &camera : found) {
-        byAddress.insert(camera.ip, camera);
+        byAddress[camera.ip].append(camera);
         ++foundTypes[camera.type];
     }
     QStringList candidates = listed;
@@ -49,23 +53,52 @@ bool UpdatePlan::Make(
 
     skippedVersion = options.skipFw.value_or(QString());
     for (const QString &ip : qAsConst(candidates)) {
+        const QString notACamera = CameraAddress::WhyNotACamera(ip);
+        if (!notACamera.isEmpty()) {
+            refused.append({ ip, CameraResult::Outcome::Failed, notACamera, 0 });
+            continue;
+        }
         // A camera that did not answer the search may simply not answer
         // broadcasts; its version is unknown, so it is updated.
-        const auto record = byAddress.constFind(ip);
-        const bool known = record != byAddress.constEnd();
-        if (known && options.skipFw && record->fw == *options.skipFw) {
+        const QList<CameraRecord> claimants = byAddress.value(ip);
+        if (claimants.size() > 1) {
+            QStringList macs;
+            for (const CameraRecord &camera : claimants)
+                macs.append(camera.mac);
+            refused.append({ ip, CameraResult::Outcome::Failed,
+                QStringLiteral("%1 cameras claim this address: %2")
+                    .arg(claimants.size())
+                    .arg(macs.join(QStringLiteral(", "))),
+                0 });
+            continue;
+        }
+        const bool known = claimants.size() == 1;
+        if (known && options.skipFw && claimants.constFirst().fw == *options.skipFw) {
             skipped.append({ ip, CameraResult::Outcome::Skipped,
                 QStringLiteral("already on firmware %1").arg(*options.skipFw), 0 });
             continue;
         }
         targets.append(ip);
         if (known)
-            ++typeCounts[record->type];
+            ++typeCounts[claimants.constFirst().type];
         else
             ++unknownTypes;
     }
     firstCount = options.canary > 0 ? qMin(options.canary, targets.size()) : targets.size();
     return true;
+}
+
+QList<CameraResult> UpdatePlan::Untouched() const
+{
+    return refused + skipped;
+}
+
+QStringList UpdatePlan::Everyone() const
+{
+    QStringList everyone = targets;
+    for (const CameraResult &result : Untouched())
+        everyone.append(result.ip);
+    return everyone;
 }
 
 QString UpdatePlan::Question(const ImageSnapshot &image) const
@@ -82,6 +115,7 @@ QString UpdatePlan::Question(const ImageSnapshot &image) const
     if (!skipped.isEmpty())
         question += QStringLiteral("; %1 skipped, already on %2")
                         .arg(TextFormat::Cameras(skipped.size()), skippedVersion);
+    question += Refusals();
     if (firstCount < targets.size())
         question += QStringLiteral("; canary: %1 first, the other %2 only if every one succeeds")
                         .arg(firstCount)
@@ -100,6 +134,15 @@ QString UpdatePlan::TypeCounts(const QMap<QString, int> &counts)
     for (const auto &[negativeCount, type] : qAsConst(byCount))
         parts.append(QStringLiteral("%1 %2").arg(-negativeCount).arg(typeName(type)));
     return parts.join(QStringLiteral(", "));
+}
+
+// "; not sent to 198.51.100.20: 2 cameras claim this address: ...".
+QString UpdatePlan::Refusals() const
+{
+    QString text;
+    for (const CameraResult &result : refused)
+        text += QStringLiteral("; not sent to %1: %2").arg(result.ip, result.message);
+    return text;
 }
 
 bool UpdatePlan::Refuse(const QString &reason)

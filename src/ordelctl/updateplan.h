@@ -12,9 +12,10 @@
 class CommandLine;
 class ImageSnapshot;
 
-// Which cameras an update touches, and in which order: only those of the
-// type asked for, none already on the firmware to skip, and the canaries
-// first. An image built for one model can ruin another, so a search that
+// Which cameras an update or a command touches, and in which order: only
+// those of the type asked for, none already on the firmware to skip, none at
+// an address that is not a camera's or that several cameras claim, and the
+// canaries first. An image built for one model can ruin another, so a search that
 // finds several types is refused unless the operator says which, or that
 // any will do.
 class UpdatePlan
@@ -32,6 +33,14 @@ public:
     QStringList First() const { return targets.mid(0, firstCount); }
     QStringList Then() const { return targets.mid(firstCount); }
     QList<CameraResult> Skipped() const { return skipped; }
+    // The addresses that are sent nothing, each failed with its reason.
+    QList<CameraResult> Refused() const { return refused; }
+    // The results known before anything is sent: refused, then skipped.
+    QList<CameraResult> Untouched() const;
+    // Every address the run has a result for, targets first.
+    QStringList Everyone() const;
+    // What a question adds for the refused addresses; empty without any.
+    QString Refusals() const;
 
     // What will happen, for the question before it does.
     QString Question(const ImageSnapshot &image) const;
@@ -43,6 +52,7 @@ private:
     QStringList targets;
     int firstCount = 0;
     QList<CameraResult> skipped;
+    QList<CameraResult> refused;
     // The type of each target the search found.
     QMap<QString, int> typeCounts;
     int unknownTypes = 0;

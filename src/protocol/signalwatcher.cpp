@@ -11,7 +11,9 @@ namespace {
 
 int signalPair[2] = { -1, -1 };
 volatile sig_atomic_t signalSeen = 0;
-volatile sig_atomic_t repeatExitCode = -1;
+volatile sig_atomic_t exitOnRepeat = 0;
+// A shell's convention: a program ended by signal N exits with 128 + N.
+constexpr int signalExitBase = 128;
 
 } // namespace
 
@@ -37,20 +39,23 @@ bool SignalWatcher::install(QString *error)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // A dropped SSH session or a closed terminal: an orderly end as for
+    // SIGTERM, not the default death that leaves no word of the work done.
+    ::sigaction(SIGHUP, &action, nullptr);
     // A peer that vanishes mid-write must cost an error code, not the process.
     ::signal(SIGPIPE, SIG_IGN);
     return true;
 }
 
-void SignalWatcher::exitAtOnceOnRepeat(int exitCode)
+void SignalWatcher::exitAtOnceOnRepeat()
 {
-    repeatExitCode = exitCode;
+    exitOnRepeat = 1;
 }
 
 void SignalWatcher::handle(int signalNumber)
 {
-    if (signalSeen && repeatExitCode >= 0)
-        ::_exit(repeatExitCode);
+    if (signalSeen && exitOnRepeat)
+        ::_exit(signalExitBase + signalNumber);
     signalSeen = 1;
     const char byte = char(signalNumber);
     const ssize_t ignored = ::write(signalPair[0], &byte, 1);

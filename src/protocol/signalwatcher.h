@@ -5,7 +5,7 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGINT into a Qt signal: the handler only writes a byte to
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal: the handler only writes a byte to
 // a socket pair, and the event loop reads it, so the shutdown itself runs
 // outside the handler where anything may be called. The camera simulator and
 // the command line share it.
@@ -16,10 +16,11 @@ public:
     explicit SignalWatcher(QObject *parent = nullptr);
 
     bool install(QString *error);
-    // A second signal ends the process at once with exitCode, inside the
-    // handler: an operator who presses Ctrl-C again does not want to wait for
-    // an orderly end that may itself be stuck.
-    void exitAtOnceOnRepeat(int exitCode);
+    // A second signal ends the process at once, inside the handler, with the
+    // shell's code for a death by that signal (128 + its number): an operator
+    // who presses Ctrl-C again does not want to wait for an orderly end that
+    // may itself be stuck.
+    void exitAtOnceOnRepeat();
 
 signals:
     void terminationRequested(int signalNumber);
