@@ -4,7 +4,6 @@
 
 #include <limits>
 #include <new>
-#include <sys/stat.h>
 
 namespace {
 
@@ -25,7 +24,8 @@ bool ImageSnapshot::Open(const QString &imagePath)
     digest = std::make_unique<Md5Digest>();
     if (!file.Open(path))
         return Refuse(file.ErrorString());
-    if (!Identify(path, &before))
+    before = FileIdentity::OfPath(path);
+    if (!before.IsValid())
         return Refuse(QStringLiteral("cannot tell its size and time"));
     if (file.Size() == 0)
         return Refuse(QStringLiteral("the file is empty"));
@@ -56,7 +56,8 @@ bool ImageSnapshot::ReadMore()
         return true;
 
     file.Close();
-    if (!Identify(path, &identity) || !(identity == before))
+    identity = FileIdentity::OfPath(path);
+    if (identity != before)
         return Refuse(QStringLiteral("the file changed while it was read"));
     md5Hex = digest->hexResult();
     digest.reset();
@@ -89,8 +90,8 @@ QString ImageSnapshot::Name() const
 
 bool ImageSnapshot::Unchanged(QString *change) const
 {
-    Identity now;
-    if (!Identify(path, &now)) {
+    const FileIdentity now = FileIdentity::OfPath(path);
+    if (!now.IsValid()) {
         *change = QStringLiteral("the image file %1 is gone").arg(path);
         return false;
     }
@@ -98,22 +99,6 @@ bool ImageSnapshot::Unchanged(QString *change) const
         return true;
     *change = QStringLiteral("the image file %1 changed after it was read").arg(path);
     return false;
-}
-
-bool ImageSnapshot::Identify(const QString &path, Identity *identity)
-{
-    struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return false;
-    *identity = { quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
-        qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec };
-    return true;
-}
-
-bool ImageSnapshot::Identity::operator==(const Identity &other) const
-{
-    return device == other.device && inode == other.inode && size == other.size
-        && modifiedNs == other.modifiedNs;
 }
 
 bool ImageSnapshot::Refuse(const QString &reason)

@@ -1,6 +1,7 @@
 #ifndef IMAGESNAPSHOT_H
 #define IMAGESNAPSHOT_H
 
+#include "fileidentity.h"
 #include "imagefile.h"
 #include "md5digest.h"
 
@@ -41,25 +42,16 @@ public:
     bool Unchanged(QString *change) const;
 
 private:
-    struct Identity
-    {
-        quint64 device = 0;
-        quint64 inode = 0;
-        qint64 size = -1;
-        qint64 modifiedNs = 0;
-        bool operator==(const Identity &other) const;
-    };
-    static bool Identify(const QString &path, Identity *identity);
     bool Refuse(const QString &reason);
 
     QString path;
     ImageFile file;
     std::unique_ptr<Md5Digest> digest;
     qint64 filled = 0;
-    Identity before;
+    FileIdentity before;
     QByteArray bytes;
     QByteArray md5Hex;
-    Identity identity;
+    FileIdentity identity;
     QString error;
 };
 

@@ -8,19 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// The size the file has now, -1 if it cannot be told.
-qint64 currentSize(int descriptor)
-{
-    struct stat status;
-    if (::fstat(descriptor, &status) != 0)
-        return -1;
-    return qint64(status.st_size);
-}
-
-} // namespace
-
 bool ImageFile::Open(const QString &imagePath)
 {
     Close();
@@ -40,7 +27,12 @@ bool ImageFile::Open(const QString &imagePath)
         ::close(descriptor);
         return Refuse(file.errorString());
     }
-    size = qint64(status.st_size);
+    opened = FileIdentity::OfDescriptor(descriptor);
+    if (!opened.IsValid()) {
+        file.close();
+        return Refuse(QStringLiteral("cannot tell its size and time"));
+    }
+    size = opened.Size();
     position = 0;
     return true;
 }
@@ -48,6 +40,7 @@ bool ImageFile::Open(const QString &imagePath)
 void ImageFile::Close()
 {
     file.close();
+    opened = FileIdentity();
     size = 0;
     position = 0;
     error.clear();
@@ -77,21 +70,32 @@ qint64 ImageFile::Read(char *data, qint64 maxLength)
         Refuse(QStringLiteral("not open"));
         return -1;
     }
-    const qint64 now = currentSize(file.handle());
-    if (now != size) {
-        Refuse(QStringLiteral("the file is now %1 bytes, not %2").arg(now).arg(size));
-        return -1;
-    }
     const qint64 wanted = qMin(maxLength, size - position);
     if (wanted <= 0)
         return 0;
     const qint64 got = file.read(data, wanted);
+    // Looked at after the read: a write moves the modification time before
+    // it changes a byte, so any byte of a rewrite read here shows.
+    if (!Unchanged())
+        return -1;
     if (got != wanted) {
         Refuse(QStringLiteral("the file ended early"));
         return -1;
     }
     position += got;
     return got;
+}
+
+bool ImageFile::Unchanged()
+{
+    if (!file.isOpen())
+        return Refuse(QStringLiteral("not open"));
+    const FileIdentity now = FileIdentity::OfDescriptor(file.handle());
+    if (now == opened)
+        return true;
+    if (now.Size() != size)
+        return Refuse(QStringLiteral("the file is now %1 bytes, not %2").arg(now.Size()).arg(size));
+    return Refuse(QStringLiteral("the file was written to since it was opened"));
 }
 
 bool ImageFile::Refuse(const QString &reason)

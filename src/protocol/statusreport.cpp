@@ -4,22 +4,44 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
+namespace {
+
+// Never half of a pictograph: a cut between the two halves of a surrogate
+// pair would leave a character that is none.
+QString bounded(const QString &text)
+{
+    if (text.size() <= StatusReport::longestText)
+        return text;
+    int kept = StatusReport::longestText;
+    if (text.at(kept - 1).isHighSurrogate())
+        --kept;
+    return text.left(kept) + QChar(0x2026);
+}
+
+} // namespace
+
 StatusReport StatusReport::Read(const QByteArray &payload)
 {
     StatusReport report;
+    if (payload.size() > largestPayload) {
+        report.parseError = QStringLiteral("report of %1 bytes not read: more than %2")
+                                .arg(payload.size())
+                                .arg(largestPayload);
+        return report;
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        report.parseError = parseError.errorString();
+        report.parseError = bounded(parseError.errorString());
         return report;
     }
     report.readable = true;
     report.isObject = document.isObject();
     const QJsonObject object = document.object();
-    report.type = object.value(QLatin1String(typeKey)).toString();
-    report.errorCode = object.value(QLatin1String(errorCodeKey)).toString();
-    report.progress = object.value(QLatin1String(progressKey)).toString();
-    report.message = object.value(QLatin1String(messageKey)).toString();
+    report.type = bounded(object.value(QLatin1String(typeKey)).toString());
+    report.errorCode = bounded(object.value(QLatin1String(errorCodeKey)).toString());
+    report.progress = bounded(object.value(QLatin1String(progressKey)).toString());
+    report.message = bounded(object.value(QLatin1String(messageKey)).toString());
     return report;
 }
 

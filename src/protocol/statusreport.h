@@ -16,7 +16,16 @@ struct StatusReport
     static constexpr char progressKey[] = "progress";
     static constexpr char messageKey[] = "message";
 
-    // False when the payload is not JSON at all; parseError then says why.
+    // The most of a report that is read and kept, whatever a camera sends:
+    // a larger payload is not parsed at all and reads as unreadable, and
+    // each text kept (the four members, parseError) is cut to its first
+    // longestText characters with a mark appended. The window shows these
+    // texts and the command line prints them, report after report.
+    static constexpr int largestPayload = 64 * 1024;
+    static constexpr int longestText = 1000;
+
+    // False when the payload is not JSON at all, or larger than
+    // largestPayload; parseError then says why.
     bool readable = false;
     QString parseError;
     // A JSON array is readable but carries no report.

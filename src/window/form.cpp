@@ -326,7 +326,9 @@ void Form::Camera_FW_Update()
 
         mqttClient->subscribe(QLatin1String(Protocol::updateStatusTopic), 0);
         QByteArray request;
-        if (StepEnds(BuildRequest(image, &request)))
+        // The digest pauses, so the image may have been written to after its
+        // last piece: the request announces only the file opened at the Yes.
+        if (StepEnds(BuildRequest(image, &request)) || StepEnds(ImageUnchanged()))
             return;
         if (mqttClient->publish(QLatin1String(Protocol::updateRequestTopic), request, 0, false)
             != 0) {
@@ -364,8 +366,8 @@ Form::StepResult Form::BuildRequest(ImageFile &file, QByteArray *request)
     return StepResult::done();
 }
 
-// Exactly the image's size, from its first byte: a file that is no longer
-// that size, or cannot be read, would announce another image than the one
+// Exactly the image's size, from its first byte: a file that cannot be read,
+// or was written to since the Yes, would announce another image than the one
 // sent.
 Form::StepResult Form::Digest(ImageFile &file, QByteArray *md5)
 {
@@ -380,7 +382,7 @@ Form::StepResult Form::Digest(ImageFile &file, QByteArray *md5)
     for (;;) {
         const qint64 length = file.Read(piece.data(), digestPieceSize);
         if (length < 0)
-            return unreadable;
+            return file.Unchanged() ? unreadable : StepResult::failed(tr("Read Bin File Failed"));
         digest.addData(piece.constData(), length);
         blockBytes += length;
         const bool atEnd = length == 0;
@@ -396,6 +398,13 @@ Form::StepResult Form::Digest(ImageFile &file, QByteArray *md5)
     }
     *md5 = digest.hexResult();
     return md5->isEmpty() ? unreadable : StepResult::done();
+}
+
+// Whether the image is still the file opened at the Yes: not written to,
+// whatever its size now.
+Form::StepResult Form::ImageUnchanged()
+{
+    return image.Unchanged() ? StepResult::done() : StepResult::failed(tr("Read Bin File Failed"));
 }
 
 void Form::Tcp_Transfer_File()
@@ -466,8 +475,9 @@ void Form::NoteBytesLeft(qint64 total)
 }
 
 // Writes the image raw, one chunk per pause. The stream carries exactly the
-// announced number of bytes of the file opened at the Yes; a file that is no
-// longer that size fails the transfer before another byte goes out.
+// announced number of bytes of the file opened at the Yes; a file written to
+// since, whatever its size now, fails the transfer before another byte goes
+// out.
 Form::StepResult Form::SendImage(QTcpSocket &socket)
 {
     const qint64 size = image.Size();

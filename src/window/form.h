@@ -85,6 +85,7 @@ private:
     bool StepEnds(const StepResult &result);
     StepResult BuildRequest(ImageFile &file, QByteArray *request);
     StepResult Digest(ImageFile &file, QByteArray *md5);
+    StepResult ImageUnchanged();
     StepResult ConnectImage(QTcpSocket &socket);
     StepResult SendImage(QTcpSocket &socket);
     StepResult WaitForDrain(QTcpSocket &socket);

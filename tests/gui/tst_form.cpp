@@ -3,6 +3,7 @@
 #include "modalanswerer.h"
 #include "mqttclient.h"
 #include "protocol.h"
+#include "statusreport.h"
 #include "updatedriver.h"
 
 #include <QLabel>
@@ -206,6 +207,31 @@ void TestForm::statusReportsMoveTheWindow_data()
     report("other topic", "not json", 37, "before", "Ordel Tool_out/other");
     report("topic in other case", R"({"type":"2","errorcode":"0","progress":"100","message":"x"})",
         37, "before", QString(Protocol::updateStatusTopic).toLower());
+
+    // However much a camera sends, a report is read and shown only up to a
+    // bound: a longer text is cut with a mark, a larger payload not read.
+    const auto bounded = [](const char *name, const QString &message, const QString &text,
+                             int bar = 50, int payloadSize = 0) {
+        const auto payload = [&](int padding) {
+            return R"({"type":"1","errorcode":"0","progress":"50","pad":")"
+                + QByteArray(padding, ' ') + R"(","message":")" + message.toUtf8() + "\"}";
+        };
+        const QByteArray shortest = payload(0);
+        QTest::newRow(name) << QString(Protocol::updateStatusTopic)
+                            << payload(qMax(0, payloadSize - shortest.size())) << bar << text;
+    };
+    const QString longest(StatusReport::longestText, 'a');
+    const QString cut = QChar(0x2026);
+    bounded("message at its bound", longest, longest);
+    bounded("message beyond its bound", longest + "b", longest + cut);
+    bounded("cut between a pictograph's halves", longest.mid(1) + QString::fromUtf8("\U0001F600b"),
+        longest.mid(1) + cut);
+    bounded("payload at its bound", longest + "b", longest + cut, 50, StatusReport::largestPayload);
+    bounded("payload beyond its bound", "x",
+        QString("report of %1 bytes not read: more than %2")
+            .arg(StatusReport::largestPayload + 1)
+            .arg(StatusReport::largestPayload),
+        37, StatusReport::largestPayload + 1);
 }
 
 void TestForm::statusReportsMoveTheWindow()

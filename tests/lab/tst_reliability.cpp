@@ -63,6 +63,8 @@ public:
         ConnectionDroppedMidImage,
         ImageShrunkInSettleWait,
         ImageRebuiltInSettleWait,
+        ImageRewrittenSameSizeAtYes,
+        ImageRewrittenSameSizeInSettleWait,
         FifoChosen,
         ImageRemovedInSettleWait,
         ImageReplacedInSettleWait,
@@ -115,6 +117,12 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds_data()
         << ImageShrunkInSettleWait << "Read Bin File Failed" << qint64(0);
     QTest::newRow("image rebuilt in place in the settle wait")
         << ImageRebuiltInSettleWait << "Read Bin File Failed" << qint64(0);
+    // The same size but other bytes, as a padded image is rebuilt: the file
+    // is no longer the one opened at the Yes, before or after the request.
+    QTest::newRow("image rewritten in place at the Yes, same size")
+        << ImageRewrittenSameSizeAtYes << "Read Bin File Failed" << qint64(0);
+    QTest::newRow("image rewritten in place in the settle wait, same size")
+        << ImageRewrittenSameSizeInSettleWait << "Read Bin File Failed" << qint64(0);
     // Never a regular file: refused at once instead of read for ever.
     QTest::newRow("a FIFO named .bin")
         << FifoChosen << "Mqtt Create Json Object Failed" << qint64(0);
@@ -180,6 +188,9 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
             done = QFile::resize(path, shrunkSize);
         } else if (fault == ImageRebuiltInSettleWait) {
             done = imageFile("faulty.bin", randomBytes(rebuiltSize)) == path;
+        } else if (fault == ImageRewrittenSameSizeAtYes
+            || fault == ImageRewrittenSameSizeInSettleWait) {
+            done = imageFile("faulty.bin", randomBytes(imageSize)) == path;
         } else if (fault == ImageRemovedInSettleWait) {
             done = QFile::remove(path);
         } else if (fault == ImageReplacedInSettleWait) {
@@ -199,6 +210,8 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
     Timeline timeline(nullptr, form);
     if (fault == BrokerKilledInTransfer || fault == BrowseCancelledInTransfer)
         timeline.afterEvent(camera, "tcp-read", 0, act);
+    else if (fault == ImageRewrittenSameSizeAtYes)
+        timeline.when([form] { return !startButton(form)->isEnabled(); }, act);
     else if (!done)
         timeline.afterEvent(camera, "update-request", 1000, act);
     // The image bytes the camera had read, and the text shown, when Start
@@ -234,7 +247,7 @@ void TestReliability::updateFaultIsNamedAndNextUpdateSucceeds()
         QCOMPARE(camera->events("update-request").constFirst().value("payload").toString(),
             announcement("faulty.bin", image));
     }
-    if (fault == FifoChosen)
+    if (fault == FifoChosen || fault == ImageRewrittenSameSizeAtYes)
         QVERIFY(camera->events("update-request").isEmpty());
 
     // The camera back as new; the same window updates it.

@@ -53,13 +53,33 @@ if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
 fi
 
 # No display: a virtual one, a press of the button, a picture of the result.
-export DISPLAY=:$((90 + RANDOM % 400))
-# 96 dpi, as a desktop sets its fonts: without a font DPI of its own Qt 5
-# sizes fonts by the screen's physical size and Qt 6 by 96 dpi, and the
-# screenshots of the two would differ.
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+# Xvfb picks a free display itself and writes its number, with a newline,
+# once it takes clients: a number picked here may be another server's, and
+# the tool would start before the server answered. 96 dpi, as a desktop sets
+# its fonts: without a font DPI of its own Qt 5 sizes fonts by the screen's
+# physical size and Qt 6 by 96 dpi, and the screenshots of the two would
+# differ.
+xvfb_wait_s=15
+exec {display_fd}>"$work/display"
+Xvfb -displayfd "$display_fd" -screen 0 1280x800x24 -dpi 96 -nolisten tcp >"$work/xvfb.out" 2>&1 &
+xvfb=$!
+pids+=("$xvfb")
+exec {display_fd}>&-
+display=""
+for _ in $(seq $((xvfb_wait_s * 10))); do
+    IFS= read -r display <"$work/display" && break
+    display=""
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.1
+done
+if [[ ! $display =~ ^[0-9]+$ ]]; then
+    why="reported no display within $xvfb_wait_s s"
+    kill -0 "$xvfb" 2>/dev/null || why="ended without reporting a display"
+    echo "demo: Xvfb $why; its output:" >&2
+    cat "$work/xvfb.out" >&2
+    exit 1
+fi
+export DISPLAY=:$display
 ./ordel-toolkits &
 tool=$!
 pids+=($tool)
