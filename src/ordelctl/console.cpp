@@ -1,7 +1,10 @@
 #include "console.h"
 
-#include <cstdio>
+#include "streamwriter.h"
+
+#include <memory>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -9,29 +12,95 @@ namespace {
 constexpr int defaultWidth = 80;
 constexpr int defaultHeight = 24;
 
-void write(std::FILE *stream, const QByteArray &bytes)
+using FileStatus = struct stat;
+
+bool sameFile(int one, int other)
 {
-    // A reader that went away (a pipe into head) costs the rest of the
-    // output, not the process: SIGPIPE is ignored and the error dropped.
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    FileStatus first {};
+    FileStatus second {};
+    return ::fstat(one, &first) == 0 && ::fstat(other, &second) == 0
+        && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// The writers of standard output and standard error, one when both are the
+// same file. Made at the first output and ended after main returns, each
+// writing out what it still keeps.
+class Streams
+{
+public:
+    Streams()
+        : error(new StreamWriter([this](int descriptor, int code) { Failed(descriptor, code); }))
+    {
+        if (sameFile(STDOUT_FILENO, STDERR_FILENO)) {
+            out = error.get();
+        } else {
+            ownOut.reset(
+                new StreamWriter([this](int descriptor, int code) { Failed(descriptor, code); }));
+            out = ownOut.get();
+        }
+    }
+
+    // Declared first, ended last: standard output's writer may still report
+    // its failure here.
+    std::unique_ptr<StreamWriter> error;
+    std::unique_ptr<StreamWriter> ownOut;
+    StreamWriter *out = nullptr;
+
+private:
+    // Standard error's own failure cannot be told anywhere; it still counts
+    // in the exit code.
+    void Failed(int descriptor, int code)
+    {
+        if (descriptor != STDOUT_FILENO)
+            return;
+        error->Keep(STDERR_FILENO,
+            QStringLiteral("ordelctl: cannot write to standard output: %1\n")
+                .arg(qt_error_string(code))
+                .toUtf8(),
+            false);
+    }
+};
+
+Streams &streams()
+{
+    static Streams instance;
+    return instance;
 }
 
 } // namespace
 
 void Console::Out(const QByteArray &bytes)
 {
-    write(stdout, bytes);
+    streams().out->Keep(STDOUT_FILENO, bytes, false);
 }
 
 void Console::Out(const QString &text)
 {
-    write(stdout, text.toUtf8());
+    Out(text.toUtf8());
 }
 
 void Console::Error(const QString &text)
 {
-    write(stderr, text.toUtf8());
+    streams().error->Keep(STDERR_FILENO, text.toUtf8(), false);
+}
+
+bool Console::OutProgress(const QByteArray &bytes)
+{
+    return streams().out->Keep(STDOUT_FILENO, bytes, true);
+}
+
+bool Console::ErrorProgress(const QString &text)
+{
+    return streams().error->Keep(STDERR_FILENO, text.toUtf8(), true);
+}
+
+int Console::Finish(int exitCode)
+{
+    Streams &all = streams();
+    all.out->Drain();
+    all.error->Drain();
+    const bool failed = all.out->HasFailed(STDOUT_FILENO) || all.error->HasFailed(STDERR_FILENO);
+    return failed && exitCode == 0 ? 1 : exitCode;
 }
 
 bool Console::InIsTerminal()

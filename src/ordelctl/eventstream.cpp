@@ -23,22 +23,22 @@ void EventStream::Follow(FleetRun *run)
 void EventStream::JobStarted(CameraJob *job)
 {
     connect(job, &CameraJob::phaseChanged, this, [job] {
-        Console::Out(JsonLine()
-                         .Add("ip", job->Ip())
-                         .Add("event", QStringLiteral("phase"))
-                         .Add("phase", job->PhaseKey())
-                         .Text());
+        Console::OutProgress(JsonLine()
+                                 .Add("ip", job->Ip())
+                                 .Add("event", QStringLiteral("phase"))
+                                 .Add("phase", job->PhaseKey())
+                                 .Text());
     });
     auto *update = qobject_cast<CameraUpdate *>(job);
     if (!update)
         return;
     connect(update, &CameraUpdate::chunkSent, this, [update](qint64 bytes, qint64 size) {
-        Console::Out(JsonLine()
-                         .Add("ip", update->Ip())
-                         .Add("event", QStringLiteral("sent"))
-                         .Add("bytes", bytes)
-                         .Add("size", size)
-                         .Text());
+        Console::OutProgress(JsonLine()
+                                 .Add("ip", update->Ip())
+                                 .Add("event", QStringLiteral("sent"))
+                                 .Add("bytes", bytes)
+                                 .Add("size", size)
+                                 .Text());
     });
     connect(update, &CameraUpdate::reportReceived, this, [update](const StatusReport &report) {
         JsonLine line;
@@ -51,7 +51,7 @@ void EventStream::JobStarted(CameraJob *job)
                 .Add("progress", report.progress)
                 .Add("message", report.message);
         }
-        Console::Out(line.Text());
+        Console::OutProgress(line.Text());
     });
 }
 

@@ -13,7 +13,8 @@ class ImageSnapshot;
 // The run as JSON lines on standard output, for scripts: every phase change,
 // every chunk that has left and every report of every camera as it happens,
 // and one final object per camera as it ends. A script tells them apart by
-// their keys: a final object has "result", an event has "event".
+// their keys: a final object has "result", an event has "event". A reader
+// that falls far behind misses live events, never the image or a final.
 class EventStream : public QObject
 {
     Q_OBJECT

@@ -6,6 +6,7 @@
 #include "commandline.h"
 #include "console.h"
 #include "controller.h"
+#include "descriptorbudget.h"
 #include "signalwatcher.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 
 int main(int argc, char *argv[])
 {
+    DescriptorBudget::RaiseLimit();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ordelctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORDELCTL_VERSION));
@@ -20,7 +22,7 @@ int main(int argc, char *argv[])
     CommandLine options;
     switch (options.Parse(QCoreApplication::arguments())) {
     case CommandLine::Status::Done:
-        return Controller::exitSucceeded;
+        return Console::Finish(Controller::exitSucceeded);
     case CommandLine::Status::UsageError:
         Console::Error(
             QStringLiteral("ordelctl: %1\nTry \"ordelctl --help\".\n").arg(options.Error()));
@@ -42,5 +44,5 @@ int main(int argc, char *argv[])
     QObject::connect(
         &signalWatcher, &SignalWatcher::terminationRequested, &controller, &Controller::Interrupt);
     QTimer::singleShot(0, &controller, &Controller::Start);
-    return application.exec();
+    return Console::Finish(application.exec());
 }

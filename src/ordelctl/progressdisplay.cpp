@@ -48,7 +48,8 @@ void ProgressDisplay::JobStarted(CameraJob *job)
     if (live)
         return;
     connect(job, &CameraJob::phaseChanged, this, [job] {
-        Console::Error(TextFormat::ForTerminal(job->Ip() + QStringLiteral(": ") + job->PhaseText())
+        Console::ErrorProgress(
+            TextFormat::ForTerminal(job->Ip() + QStringLiteral(": ") + job->PhaseText())
             + QLatin1Char('\n'));
     });
 }
@@ -79,13 +80,15 @@ void ProgressDisplay::PrintAbove(const QString &line)
 }
 
 // A block that has not changed is not sent again: over a slow link every
-// byte to the terminal counts.
+// byte to the terminal counts. A redraw the terminal is too far behind for
+// is dropped whole, and the next one erases what was drawn before it.
 void ProgressDisplay::Redraw()
 {
     const QString block = Block();
     if (block == drawnBlock)
         return;
-    Console::Error(Erase() + block);
+    if (!Console::ErrorProgress(Erase() + block))
+        return;
     drawnLines = block.count(QLatin1Char('\n'));
     drawnBlock = block;
 }
