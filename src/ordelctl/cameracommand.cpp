@@ -59,7 +59,7 @@ void CameraCommand::BrokerConnected()
 void CameraCommand::BrokerLost()
 {
     if (step == Step::Connecting)
-        End(CameraResult::Outcome::Failed, QStringLiteral("broker not reachable"));
+        End(CameraResult::Outcome::Failed, BrokerUnreachable());
 }
 
 void CameraCommand::TimerFired()

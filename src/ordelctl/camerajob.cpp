@@ -1,5 +1,6 @@
 #include "camerajob.h"
 
+#include "descriptorbudget.h"
 #include "mqttclient.h"
 #include "protocol.h"
 
@@ -29,6 +30,13 @@ void CameraJob::CloseBroker()
         return;
     broker->disconnect(this);
     broker->disconnectFromHost();
+}
+
+QString CameraJob::BrokerUnreachable() const
+{
+    if (broker && DescriptorBudget::IsShortage(broker->attemptError()))
+        return DescriptorBudget::Shortage(QStringLiteral("the broker connection"));
+    return QStringLiteral("broker not reachable");
 }
 
 void CameraJob::Finish(CameraResult::Outcome outcome, const QString &message)

@@ -49,6 +49,9 @@ protected:
     void OpenBroker();
     // Ends the broker connection cleanly; its end is not a lost broker then.
     void CloseBroker();
+    // Why the broker connection is not up: the broker, or this process that
+    // had no descriptor left to open it.
+    QString BrokerUnreachable() const;
     void Finish(CameraResult::Outcome outcome, const QString &message);
 
     MqttClient *broker = nullptr;

@@ -1,5 +1,6 @@
 #include "cameraupdate.h"
 
+#include "descriptorbudget.h"
 #include "imagesnapshot.h"
 #include "localaddress.h"
 #include "mqttclient.h"
@@ -23,6 +24,16 @@ constexpr int imageAttempts = int(std::size(Protocol::imageConnectWaitsMs));
 constexpr qint64 pieceBytes = 16 * 1024;
 
 constexpr double mib = 1024.0 * 1024.0;
+
+// The slowest a camera may take its image. A camera that takes a few bytes
+// now and then never trips the stall limit, yet would hold its place among
+// the cameras in flight for hours; below this rate it is as good as stuck.
+// Half of 256 KiB/s, which a camera on a slow or busy link still reads, so a
+// merely slow camera finishes with room to spare.
+constexpr qint64 floorBytesPerSecond = 128 * 1024;
+// Beyond the pauses and the image at the floor rate: the connection's slow
+// start, and a camera that stops for a few seconds before it reads on.
+constexpr int transferAllowanceMs = 10000;
 
 // Each step's phase, in the order of the steps; a chunk's pause and its
 // drain are one phase to a reader.
@@ -51,6 +62,9 @@ CameraUpdate::CameraUpdate(
     // camera's settle time and the connect attempts short.
     timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, this, &CameraUpdate::TimerFired);
+    transferLimit.setSingleShot(true);
+    transferLimit.setTimerType(Qt::PreciseTimer);
+    connect(&transferLimit, &QTimer::timeout, this, &CameraUpdate::TransferTooSlow);
 }
 
 void CameraUpdate::Start()
@@ -115,7 +129,7 @@ void CameraUpdate::TimerFired()
 void CameraUpdate::Announce()
 {
     if (broker->state() != MqttClient::Connected) {
-        Fail(QStringLiteral("broker not reachable"));
+        Fail(BrokerUnreachable());
         return;
     }
     QString change;
@@ -123,9 +137,18 @@ void CameraUpdate::Announce()
         Fail(change);
         return;
     }
+    // Without this host's address the camera could not reach the tool back.
+    const QString localIp = LocalAddress::ForDevice(Ip());
+    if (localIp.isEmpty()) {
+        // Asked at once: the look-up's own sockets may be what failed to open.
+        Fail(DescriptorBudget::Exhausted()
+                ? DescriptorBudget::Shortage(QStringLiteral("this host's address"))
+                : QStringLiteral("no address of this host reaches the camera"));
+        return;
+    }
     broker->subscribe(QLatin1String(Protocol::updateStatusTopic), 0);
-    const QByteArray request = UpdateRequest::Build(LocalAddress::ForDevice(Ip()), image->Name(),
-        image->Size(), image->Md5Hex(), Protocol::imageChunkSize);
+    const QByteArray request = UpdateRequest::Build(
+        localIp, image->Name(), image->Size(), image->Md5Hex(), Protocol::imageChunkSize);
     if (broker->publish(QLatin1String(Protocol::updateRequestTopic), request, 0, false) != 0) {
         Fail(QStringLiteral("the broker connection did not take the update request"));
         return;
@@ -145,6 +168,11 @@ void CameraUpdate::AttemptImageConnection()
     if (imageSocket->state() == QAbstractSocket::UnconnectedState)
         imageSocket->connectToHost(
             Ip(), Protocol::imagePort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    // A socket the system would not give fails the attempt at once; its wait
+    // still leaves time for another camera to free one.
+    imageShortOfDescriptors = imageSocket->state() == QAbstractSocket::UnconnectedState
+        && imageSocket->error() == QAbstractSocket::SocketResourceError
+        && DescriptorBudget::Exhausted();
     Enter(Step::ConnectingImage, Protocol::imageConnectWaitsMs[attempt]);
 }
 
@@ -157,6 +185,10 @@ void CameraUpdate::AttemptOver()
         }
         const bool refused = imageSocket->error() == QAbstractSocket::ConnectionRefusedError;
         imageSocket->abort();
+        if (imageShortOfDescriptors) {
+            Fail(DescriptorBudget::Shortage(QStringLiteral("the image connection")));
+            return;
+        }
         Fail(QStringLiteral("image port %1 %2 (%3 attempts)")
                  .arg(Protocol::imagePort)
                  .arg(refused ? QStringLiteral("refused") : QStringLiteral("did not answer"))
@@ -171,7 +203,17 @@ void CameraUpdate::AttemptOver()
         Fail(change);
         return;
     }
+    transferLimit.start(TransferLimitMs());
     SendChunk();
+}
+
+// Every chunk's pause, which paces even the fastest camera, the image at the
+// floor rate, and the allowance.
+int CameraUpdate::TransferLimitMs() const
+{
+    const qint64 chunks = (image->Size() + Protocol::imageChunkSize - 1) / Protocol::imageChunkSize;
+    return int(chunks * Protocol::chunkPauseMs + image->Size() * 1000 / floorBytesPerSecond
+        + transferAllowanceMs);
 }
 
 void CameraUpdate::SendChunk()
@@ -219,6 +261,7 @@ void CameraUpdate::ChunkLeft()
 
 void CameraUpdate::CloseImage()
 {
+    transferLimit.stop();
     Enter(Step::Closing, Protocol::imageCloseWaitMs);
     // Nothing is queued any more, so the close is at once unless the camera
     // holds its end; it may also have closed it already.
@@ -249,6 +292,15 @@ void CameraUpdate::ImageDisconnected()
         // A refused attempt: the attempt's wait decides.
         break;
     }
+}
+
+void CameraUpdate::TransferTooSlow()
+{
+    if (step == Step::Pausing || step == Step::Draining)
+        Fail(QStringLiteral("the camera took the image slower than %1 KiB/s: %2 in %3 s")
+                 .arg(floorBytesPerSecond / 1024)
+                 .arg(SentText())
+                 .arg(transferLimit.interval() / 1000.0, 0, 'f', 1));
 }
 
 // Without its broker the camera's final report can never arrive.
@@ -304,6 +356,7 @@ void CameraUpdate::Interrupt()
 void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message)
 {
     Enter(Step::Done, -1);
+    transferLimit.stop();
     if (imageSocket) {
         imageSocket->disconnect(this);
         // Whatever is still queued would only give the camera a cut image.

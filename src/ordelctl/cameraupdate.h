@@ -15,8 +15,10 @@ struct StatusReport;
 // request, the camera's five seconds, the image connection in three waited
 // attempts, one chunk and its pause at a time, the close once the last byte
 // has left, then the camera's final report. Each step is one phase, moved on
-// by the single timer or by a socket's signal, so any number of cameras run
-// side by side on one event loop.
+// by the step timer or by a socket's signal, so any number of cameras run
+// side by side on one event loop. A second timer bounds the whole transfer
+// by a floor rate: a camera that trickles would never trip the stall limit
+// and hold its place for hours.
 class CameraUpdate : public CameraJob
 {
     Q_OBJECT
@@ -43,6 +45,7 @@ private slots:
     void TimerFired();
     void ImageBytesWritten();
     void ImageDisconnected();
+    void TransferTooSlow();
     void ReportReceived(const QByteArray &payload, const QString &topic);
 
 private:
@@ -62,6 +65,7 @@ private:
     void Announce();
     void AttemptImageConnection();
     void AttemptOver();
+    int TransferLimitMs() const;
     void SendChunk();
     void FeedSocket();
     void ChunkLeft();
@@ -76,8 +80,11 @@ private:
     int reportTimeoutMs;
     Step step = Step::Waiting;
     QTimer timer;
+    QTimer transferLimit;
     QTcpSocket *imageSocket = nullptr;
     int attempt = 0;
+    // The latest attempt found no descriptor for its socket.
+    bool imageShortOfDescriptors = false;
     // Offsets into the image: the end of the chunk being sent, what was
     // handed to the socket, and what the socket passed on to the system.
     qint64 chunkEnd = 0;

@@ -5,6 +5,8 @@
 
 #include <mosquitto.h>
 
+#include <cerrno>
+
 namespace {
 
 // The library's conventional keep-alive. It also bounds a connection attempt
@@ -78,6 +80,11 @@ MqttClient::ClientState MqttClient::state() const
     return currentState;
 }
 
+int MqttClient::attemptError() const
+{
+    return attemptErrno;
+}
+
 void MqttClient::connectToHost()
 {
     // Already connected or connecting to this broker: a change of broker has
@@ -93,6 +100,7 @@ void MqttClient::connectToHost()
     // (queued packets, half-open socket) can leak into the next one.
     mosq = mosquitto_new(nullptr, true, this);
     int result = MOSQ_ERR_NOMEM;
+    attemptErrno = mosq ? 0 : errno;
     if (mosq) {
         mosquitto_connect_callback_set(mosq, &MqttClient::onConnectCallback);
         mosquitto_disconnect_callback_set(mosq, &MqttClient::onDisconnectCallback);
@@ -100,6 +108,8 @@ void MqttClient::connectToHost()
         // A host name is resolved inside this call, blocking; an IP address is not.
         result = mosquitto_connect_async(
             mosq, host.toUtf8().constData(), portNumber, keepAliveSeconds);
+        // Read before anything else can change it.
+        attemptErrno = result == MOSQ_ERR_ERRNO ? errno : 0;
     }
 
     if (result == MOSQ_ERR_SUCCESS) {

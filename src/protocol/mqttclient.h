@@ -37,6 +37,10 @@ public:
     quint16 port() const;
 
     ClientState state() const;
+    // The system's error number when the last attempt failed inside
+    // connectToHost(), before any packet: EMFILE when the process may open
+    // no more descriptors. 0 when it did not fail there.
+    int attemptError() const;
 
     // Starts a connection to hostname():port() and returns at once; the state
     // becomes Connected or falls back to Disconnected later.
@@ -90,6 +94,7 @@ private:
     quint16 activePort = 0;
     ClientState currentState = Disconnected;
     quint64 attempt = 0;
+    int attemptErrno = 0;
     QVector<LibraryEvent> events;
     QPointer<QSocketNotifier> readNotifier;
     QPointer<QSocketNotifier> writeNotifier;
