@@ -7,6 +7,23 @@
 #include <QNetworkDatagram>
 #include <QVariant>
 
+#include <sys/socket.h>
+#ifdef Q_OS_LINUX
+#include <linux/sock_diag.h>
+#endif
+
+namespace {
+
+// Linux doubles the size asked for, for its own bookkeeping, and reports the
+// doubled size; the replies' bookkeeping is counted against it.
+#ifdef Q_OS_LINUX
+constexpr int reportedPerAsked = 2;
+#else
+constexpr int reportedPerAsked = 1;
+#endif
+
+} // namespace
+
 FleetSearch::FleetSearch(int windowMs, QObject *parent)
     : QObject(parent)
     , windowMs(windowMs)
@@ -34,8 +51,11 @@ bool FleetSearch::Start(QString *error)
                      .arg(socket.errorString());
         return false;
     }
+    // The kernel grants no more than its limit (net.core.rmem_max on Linux)
+    // and says nothing when it grants less.
     socket.setSocketOption(
         QAbstractSocket::ReceiveBufferSizeSocketOption, Protocol::searchReceiveBufferBytes);
+    grantedBytes = socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
     step = Step::Pausing;
     timer.start(Protocol::probeAfterBindMs);
     return true;
@@ -89,9 +109,33 @@ void FleetSearch::ReadReplies()
         socket.receiveDatagram();
 }
 
+int FleetSearch::RepliesHeld() const
+{
+    return grantedBytes / Protocol::queuedReplyBytes;
+}
+
+int FleetSearch::RepliesWanted()
+{
+    return reportedPerAsked * Protocol::searchReceiveBufferBytes / Protocol::queuedReplyBytes;
+}
+
 // Replies still queued are dropped with the socket: they came too late.
 void FleetSearch::EndWindow()
 {
+    lostReplies = KernelDrops();
     Stop();
     emit finished();
+}
+
+// The kernel counts what it dropped per socket; 0 where it cannot be asked.
+int FleetSearch::KernelDrops() const
+{
+#if defined(Q_OS_LINUX) && defined(SO_MEMINFO)
+    quint32 memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_MEMINFO, memory, &length) == 0
+        && length > SK_MEMINFO_DROPS * sizeof(quint32))
+        return int(memory[SK_MEMINFO_DROPS]);
+#endif
+    return 0;
 }

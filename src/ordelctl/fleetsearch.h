@@ -29,6 +29,15 @@ public:
 
     const QList<CameraRecord> &Cameras() const { return cameras; }
 
+    // About how many replies the receive buffer the kernel granted holds, and
+    // how many the search asked room for. A crowd larger than the buffer holds
+    // can overflow it before the replies are read.
+    int RepliesHeld() const;
+    static int RepliesWanted();
+    // The replies the kernel dropped because the buffer was full, up to the
+    // end of the window: cameras that answered but are not listed.
+    int LostReplies() const { return lostReplies; }
+
 signals:
     void cameraFound(const CameraRecord &camera);
     void finished();
@@ -39,9 +48,13 @@ private slots:
     void EndWindow();
 
 private:
+    int KernelDrops() const;
+
     enum class Step { Idle, Pausing, Collecting, Done };
 
     int windowMs;
+    int grantedBytes = 0;
+    int lostReplies = 0;
     Step step = Step::Idle;
     QUdpSocket socket;
     QTimer timer;

@@ -5,6 +5,7 @@
 namespace {
 
 const QString columnGap = QStringLiteral("  ");
+const QString formulaStarts = QStringLiteral("=+-@\t\r");
 
 struct CodePointRange
 {
@@ -106,6 +107,11 @@ QString TextFormat::CsvRecord(const QStringList &fields)
 {
     QStringList quoted;
     for (QString field : fields) {
+        // A spreadsheet takes a cell that starts with one of these as a
+        // formula, and a camera's name is whatever the camera says: the
+        // apostrophe makes the cell text again, and the spreadsheet hides it.
+        if (!field.isEmpty() && formulaStarts.contains(field.front()))
+            field.prepend(QLatin1Char('\''));
         if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
             || field.contains(QLatin1Char('\r')) || field.contains(QLatin1Char('\n'))) {
             field.replace(QLatin1Char('"'), QLatin1String("\"\""));

@@ -8,7 +8,7 @@
 // Text for people and for spreadsheets. A camera's name, type or message is
 // data: on a terminal its control characters are shown as escapes, so that a
 // camera cannot move the cursor, retitle the window or hide a line; in CSV it
-// is quoted.
+// is quoted, and kept from being taken for a formula.
 class TextFormat
 {
 public:
@@ -21,7 +21,9 @@ public:
 
     // One record of RFC 4180: a field holding a comma, a double quote, a
     // carriage return or a line feed is quoted, its quotes doubled, and the
-    // record ends in CR LF.
+    // record ends in CR LF. A field that a spreadsheet would take for a
+    // formula, one starting with =, +, -, @, a tab or a carriage return,
+    // gets a leading ' first.
     static QString CsvRecord(const QStringList &fields);
 
     // "1 camera", "2 cameras".

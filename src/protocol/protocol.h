@@ -24,6 +24,9 @@ inline constexpr int probeAfterBindMs = 500;
 // twice net.core.rmem_max: a 4 MiB cap leaves room for about 10000 replies,
 // the kernel's stock 208 KiB cap for about 500.
 inline constexpr int searchReceiveBufferBytes = 4 * 1024 * 1024;
+// What one queued reply takes of the buffer as the kernel reports it, so the
+// buffer granted can be told in replies.
+inline constexpr int queuedReplyBytes = 832;
 // Every discovery frame starts with these two bytes.
 inline constexpr unsigned char frameFirstId = 0xFA;
 inline constexpr unsigned char frameSecondId = 0x01;

@@ -13,6 +13,8 @@ private slots:
     void clipsToTheTerminalsColumns_data();
     void clipsToTheTerminalsColumns();
     void tableAlignsWideNames();
+    void csvCellsStayData_data();
+    void csvCellsStayData();
 };
 
 void TestTextFormat::clipsToTheTerminalsColumns_data()
@@ -49,6 +51,48 @@ void TestTextFormat::tableAlignsWideNames()
         const int type = line.indexOf(QRegularExpression("(Type|-+|IPC-\\S+)$"));
         QCOMPARE(TextFormat::Columns(line.left(type)), 6);
     }
+}
+
+void TestTextFormat::csvCellsStayData_data()
+{
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<QString>("written");
+
+    QTest::newRow("plain name") << "Gate North"
+                                << "Gate North";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("address") << "198.51.100.11"
+                             << "198.51.100.11";
+    QTest::newRow("equals inside") << "a=b+c"
+                                   << "a=b+c";
+    QTest::newRow("comma quoted") << "Gate, North"
+                                  << "\"Gate, North\"";
+    QTest::newRow("formula") << "=1+2"
+                             << "'=1+2";
+    QTest::newRow("plus") << "+1-1"
+                          << "'+1-1";
+    QTest::newRow("minus") << "-2+3"
+                           << "'-2+3";
+    QTest::newRow("at") << "@SUM(1)"
+                        << "'@SUM(1)";
+    QTest::newRow("tab") << "\t=1"
+                         << "'\t=1";
+    QTest::newRow("carriage return, then quoted") << "\r=1"
+                                                  << "\"'\r=1\"";
+    QTest::newRow("formula with quotes and commas")
+        << "=HYPERLINK(\"http://x\",\"y\")"
+        << "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"";
+}
+
+// The list opens in a spreadsheet, where a camera's name must not run as a
+// formula.
+void TestTextFormat::csvCellsStayData()
+{
+    QFETCH(QString, cell);
+    QFETCH(QString, written);
+    QCOMPARE(TextFormat::CsvRecord({ "198.51.100.11", cell, "IPC-D240" }),
+        "198.51.100.11," + written + ",IPC-D240\r\n");
 }
 
 QTEST_GUILESS_MAIN(TestTextFormat)
