@@ -39,7 +39,8 @@ const char optionCanary[] = "canary";
 const char optionRetry[] = "retry";
 
 constexpr int longestSearchMs = 600000;
-// Two sockets a camera in flight, well inside the usual 1024 descriptors.
+// A bound for the option alone: the cameras in flight are capped further by
+// the descriptors the process may open (DescriptorBudget).
 constexpr int mostParallel = 256;
 constexpr int longestReportWaitS = 86400;
 constexpr int largestCanary = 100000;
@@ -103,7 +104,7 @@ QString CommandLine::GeneralHelp()
             "\n\"ordelctl COMMAND --help\" lists a command's options.\n\n"
             "Exit codes: 0 every camera succeeded or was sent the command; 1 at least one\n"
             "failed or was interrupted, or the question was answered no; 2 a usage or input\n"
-            "error, nothing sent; 130 after Ctrl-C.\n");
+            "error, nothing sent; 128 + N after signal N: 130 Ctrl-C, 129 SIGHUP, 143 SIGTERM.\n");
 }
 
 void CommandLine::AddOptions(QCommandLineParser &parser) const

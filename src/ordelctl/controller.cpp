@@ -5,6 +5,7 @@
 #include "cameraupdate.h"
 #include "confirmation.h"
 #include "console.h"
+#include "descriptorbudget.h"
 #include "eventstream.h"
 #include "fleetrun.h"
 #include "fleetsearch.h"
@@ -23,8 +24,8 @@ namespace {
 constexpr qint64 announcedReadBytes = 16 * 1024 * 1024;
 // A shell's convention: a program ended by signal N exits with 128 + N.
 constexpr int signalExitBase = 128;
-// Commands go to every camera at once; this only keeps a very long list
-// within the process's descriptors.
+// Commands go to every camera at once, as far as the process's descriptors
+// allow (DescriptorBudget); this bounds a very long list all the same.
 constexpr int commandsAtOnce = 256;
 
 } // namespace
@@ -56,14 +57,7 @@ void Controller::StartSearch(void (Controller::*then)())
     stage = Stage::Searching;
     search = new FleetSearch(options.searchTimeoutMs, this);
     // Before then, so that an update's plan comes after the warning.
-    connect(search, &FleetSearch::finished, this, [this] {
-        const int lost = search->LostReplies();
-        if (lost > 0)
-            Console::Error(QStringLiteral("ordelctl: %1 because the search's receive buffer was "
-                                          "full: the list may miss cameras\n")
-                               .arg(lost == 1 ? QStringLiteral("1 reply was lost")
-                                              : QStringLiteral("%1 replies were lost").arg(lost)));
-    });
+    connect(search, &FleetSearch::finished, this, &Controller::TellSearchLosses);
     connect(search, &FleetSearch::finished, this, then);
     if (options.command == CommandLine::Command::Search) {
         connect(search, &FleetSearch::cameraFound, this, &Controller::CameraFound);
@@ -74,11 +68,23 @@ void Controller::StartSearch(void (Controller::*then)())
     if (!search->Start(&error)) {
         Console::Error(QStringLiteral("ordelctl: cannot search: %1\n").arg(error));
         Finish(exitFailed);
-        return;
     }
-    // The kernel caps the buffer silently; a larger crowd would then be cut
-    // short without a word.
-    if (search->RepliesHeld() < FleetSearch::RepliesWanted())
+}
+
+// The kernel caps the search's receive buffer silently, and a crowd larger
+// than it holds is cut short without a word. A loss is told; so is a crowd
+// that came near the limit, with the way to raise it. A small site on a
+// stock kernel hears nothing.
+void Controller::TellSearchLosses()
+{
+    const int lost = search->LostReplies();
+    if (lost > 0)
+        Console::Error(QStringLiteral("ordelctl: %1 because the search's receive buffer was "
+                                      "full: the list may miss cameras\n")
+                           .arg(lost == 1 ? QStringLiteral("1 reply was lost")
+                                          : QStringLiteral("%1 replies were lost").arg(lost)));
+    const bool nearTheLimit = search->Cameras().size() + lost >= search->RepliesHeld() / 2;
+    if ((lost > 0 || nearTheLimit) && search->RepliesHeld() < FleetSearch::RepliesWanted())
         Console::Error(QStringLiteral("ordelctl: the search's receive buffer holds only about %1 "
                                       "replies, so more cameras may be missed; as root, "
                                       "sysctl -w net.core.rmem_max=%2 makes room for about %3\n")
@@ -290,7 +296,9 @@ void Controller::StartBatch(const QStringList &addresses)
 {
     batch = addresses;
     const bool updating = options.command == CommandLine::Command::Update;
-    run = new FleetRun(updating ? options.parallel : commandsAtOnce, this);
+    const int atOnce = DescriptorBudget::CamerasAtOnce(
+        updating ? options.parallel : commandsAtOnce, int(addresses.size()));
+    run = new FleetRun(atOnce, this);
     for (const QString &ip : addresses)
         run->Add(NewJob(ip));
     display->Follow(run);

@@ -44,6 +44,7 @@ private:
 
     void StartSearch(void (Controller::*then)());
     void CameraFound(const CameraRecord &camera);
+    void TellSearchLosses();
     void ListCameras();
     void PrepareCommand();
     void PrepareUpdate();

@@ -1,6 +1,7 @@
 #include "labcamera.h"
 #include "labcameras.h"
 #include "ordelctlrun.h"
+#include "protocol.h"
 #include "updatedriver.h"
 
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 using UpdateDriver::randomBytes;
@@ -40,6 +42,8 @@ private slots:
 
     void updatesTwelveCamerasOnTwoNetworksAtOnce();
     void faultsFailOnlyTheirOwnCamera();
+    void updatesTwelveCamerasWithinFortyFiles();
+    void lackOfDescriptorsIsTheCamerasReason();
     void interruptClosesEveryCameraAndStartsNoMore();
     void changedImageFailsOnlyCamerasNotYetSent();
     void usageErrorsSendNothing_data();
@@ -48,6 +52,10 @@ private slots:
     void commandsGoToEachCameraOnce();
     void searchListsEachCameraOnceAsData_data();
     void searchListsEachCameraOnceAsData();
+    void searchSaysHowManyRepliesTheBufferLost();
+    void unreadOutputHoldsUpNoCamera();
+    void failedWriteFailsTheRun_data();
+    void failedWriteFailsTheRun();
 
 private:
     LabCamera *start(int index, const QStringList &arguments);
@@ -103,6 +111,7 @@ void TestOrdelctl::faultsFailOnlyTheirOwnCamera()
         QStringList arguments;
         const char *result;
         const char *message;
+        double mostSeconds = 0;
     } table[] = {
         { LabCameras::updating({ "no-listener" }), "failed", "^image port 8000 refused" },
         { LabCameras::updating({ "error-report" }), "failed",
@@ -117,6 +126,14 @@ void TestOrdelctl::faultsFailOnlyTheirOwnCamera()
             "^no final report within 6 s$" },
         { LabCameras::updating({ "close-when-complete" }), "succeeded", "^Update succeeded$" },
         { LabCameras::updating({ "slow=700000" }), "succeeded", "^Update succeeded$" },
+        // The floor rate: a camera at 256 KiB/s finishes; one that trickles
+        // ends in place of taking 9 minutes, after the 7 s before its first
+        // byte and a bound of 27 s: 1 s of pacing, the image at 128 KiB/s and
+        // 10 s to spare.
+        { LabCameras::updating({ "slow=262144" }), "succeeded", "^Update succeeded$" },
+        { LabCameras::updating({ "slow=4000" }), "failed",
+            "^the camera took the image slower than 128 KiB/s: \\d+ of 2097152 bytes in 27\\.0 s$",
+            40 },
     };
     QList<LabCamera *> started;
     for (const auto &row : table) {
@@ -140,9 +157,69 @@ void TestOrdelctl::faultsFailOnlyTheirOwnCamera()
         QVERIFY2(
             final.value("message").toString().contains(QRegularExpression(table[index].message)),
             qPrintable(seen));
+        if (table[index].mostSeconds > 0)
+            QVERIFY2(final.value("seconds").toDouble() <= table[index].mostSeconds,
+                qPrintable(seen + QString(" after %1 s").arg(final.value("seconds").toDouble())));
         if (final.value("result").toString() == "succeeded")
             UPDATE_STEP(UpdateDriver::verifyImageArrived(started.at(index), image));
     }
+}
+
+void TestOrdelctl::updatesTwelveCamerasWithinFortyFiles()
+{
+    for (int index = 1; index <= 12; ++index)
+        QVERIFY(start(index, LabCameras::updating()));
+    const QByteArray image = randomBytes(mib / 2 + 999);
+    const QString path = UpdateDriver::imageFile("limited.bin", image);
+
+    // Twelve cameras at once would hold 48 descriptors.
+    OrdelctlRun run(QStringList { "update", "--yes", "--json", "--parallel", "12", "--image", path }
+        + addresses(cameras.all()));
+    run.setFileLimit(40);
+    QVERIFY(run.run());
+    QCOMPARE(run.exitCode(), 0);
+    QCOMPARE(run.errorText().count(QRegularExpression(
+                 "ordelctl: \\d cameras at once, not 12: the process may open only 40 files\n")),
+        1);
+    for (LabCamera *camera : cameras.all()) {
+        QCOMPARE(run.finalOf(camera->address()).value("result").toString(), QString("succeeded"));
+        const QList<QJsonObject> requests = camera->events("update-request");
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.first().value("payload").toString(),
+            OrdelctlRun::requestFor(camera, "limited.bin", image));
+    }
+}
+
+void TestOrdelctl::lackOfDescriptorsIsTheCamerasReason()
+{
+#ifdef __SANITIZE_ADDRESS__
+    QSKIP("the sanitizers' own checks open a pipe, and with no descriptor left they report "
+          "findings that are not there");
+#endif
+    LabCamera *camera = start(1, LabCameras::updating());
+    QVERIFY(camera);
+    const QString path = UpdateDriver::imageFile("starved.bin", randomBytes(100000));
+
+    // What the program holds before its first camera differs between builds,
+    // so the limit rises until the program gets as far as the camera: there
+    // and one above, the camera runs out of descriptors.
+    int reached = 0;
+    for (int limit = 6; limit <= 20 && reached < 2; ++limit) {
+        OrdelctlRun run({ "update", "--yes", "--json", "--image", path, camera->address() });
+        run.setFileLimit(limit);
+        QVERIFY(run.run(30000));
+        const QJsonObject final = run.finalOf(camera->address());
+        if (final.isEmpty() && !reached)
+            continue;
+        ++reached;
+        const QString message = final.value("message").toString();
+        QVERIFY2(message.contains(QRegularExpression(
+                     QString("^no file descriptor left for .+ \\(the limit is %1\\)$").arg(limit))),
+            qPrintable(message));
+    }
+    QCOMPARE(reached, 2);
+    // An update request without the tool's address is never sent.
+    QVERIFY(camera->events("update-request").isEmpty());
 }
 
 void TestOrdelctl::interruptClosesEveryCameraAndStartsNoMore()
@@ -214,8 +291,8 @@ void TestOrdelctl::changedImageFailsOnlyCamerasNotYetSent()
 
 void TestOrdelctl::usageErrorsSendNothing_data()
 {
-    // IMAGE, EMPTY, DIRECTORY, FIFO and RESULTLESS stand for files of the
-    // test; CAMERA for the camera's address.
+    // IMAGE, EMPTY, DIRECTORY, FIFO, RESULTLESS and LINEFEED stand for files
+    // of the test; CAMERA for the camera's address.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error");
     QTest::newRow("unknown option") << QStringList { "update", "--yes", "--image", "IMAGE",
@@ -230,6 +307,8 @@ void TestOrdelctl::usageErrorsSendNothing_data()
                                   << "not a dotted IPv4 address";
     QTest::newRow("host name") << QStringList { "restart", "--yes", "camera.local" }
                                << "not a dotted IPv4 address";
+    QTest::newRow("address ending in a line feed")
+        << QStringList { "restart", "--yes", "198.51.100.21\n" } << "not a dotted IPv4 address";
     QTest::newRow("missing image")
         << QStringList { "update", "--yes", "--image", "/nonexistent/fw.bin", "CAMERA" }
         << "No such file or directory";
@@ -260,6 +339,10 @@ void TestOrdelctl::usageErrorsSendNothing_data()
         << "cannot retry from /nonexistent/run.json";
     QTest::newRow("--retry of a file without results") << QStringList { "update", "--yes",
         "--retry", "RESULTLESS", "--image", "IMAGE" } << "it holds no camera's result";
+    QTest::newRow("--retry of an address ending in a line feed") << QStringList { "update", "--yes",
+        "--retry", "LINEFEED", "--image", "IMAGE" } << "line 1 is not a camera's result";
+    QTest::newRow("--retry of a device") << QStringList { "update", "--yes", "--retry", "/dev/zero",
+        "--image", "IMAGE" } << "not a regular file";
     QTest::newRow("--all and no camera answering") << QStringList { "update", "--yes", "--all",
         "--image", "IMAGE" } << "no camera answered the search";
 }
@@ -283,6 +366,9 @@ void TestOrdelctl::usageErrorsSendNothing()
     arguments.replaceInStrings(QRegularExpression("^FIFO$"), fifo);
     arguments.replaceInStrings(QRegularExpression("^RESULTLESS$"),
         UpdateDriver::imageFile("events.json", "{\"ip\":\"198.51.100.11\",\"event\":\"phase\"}\n"));
+    arguments.replaceInStrings(QRegularExpression("^LINEFEED$"),
+        UpdateDriver::imageFile(
+            "linefeed.json", "{\"ip\":\"198.51.100.11\\n\",\"result\":\"failed\"}\n"));
     arguments.replaceInStrings(QRegularExpression("^CAMERA$"), camera->address());
 
     OrdelctlRun run(arguments);
@@ -392,6 +478,118 @@ void TestOrdelctl::searchListsEachCameraOnceAsData()
     QCOMPARE(listed.size(), 2);
     QVERIFY(listed.contains(gate));
     QVERIFY(listed.contains(yard));
+}
+
+void TestOrdelctl::searchSaysHowManyRepliesTheBufferLost()
+{
+    // Ten times what the largest buffer the search asks for holds.
+    const int crowd = 100000;
+    LabCamera *camera = start(1, { "--generate", QString::number(crowd) });
+    QVERIFY(camera);
+    QFile limit("/proc/sys/net/core/rmem_max");
+    QVERIFY(limit.open(QIODevice::ReadOnly));
+    const bool capped = limit.readAll().trimmed().toInt() < Protocol::searchReceiveBufferBytes;
+
+    // The window outlasts the stop, so that every reply the buffer kept is
+    // read.
+    OrdelctlRun run({ "search", "--csv", "--timeout", "5000" });
+    QVERIFY(run.start());
+    // A quiet host may read as fast as the crowd answers. Stopped for the
+    // burst, the program is the slow reader a busy host makes it, and only
+    // the kernel's buffer holds the replies meanwhile.
+    QVERIFY(camera->waitForEvent("probe"));
+    QCOMPARE(::kill(pid_t(run.processId()), SIGSTOP), 0);
+    const bool burst = camera->waitForEvent("burst", 1, 30000);
+    QCOMPARE(::kill(pid_t(run.processId()), SIGCONT), 0);
+    QVERIFY(burst);
+    QVERIFY(run.waitForEnd(15000));
+    QCOMPARE(run.exitCode(), 0);
+
+    const QRegularExpressionMatch lost
+        = QRegularExpression("ordelctl: (\\d+) replies were lost because the search's receive "
+                             "buffer was full: the list may miss cameras\n")
+              .match(run.errorText());
+    QVERIFY2(lost.hasMatch(), qPrintable(run.errorText()));
+    // Every camera of the crowd is either listed or counted as lost.
+    const int listed = OrdelctlRun::csvRecords(run.out()).size() - 1;
+    QCOMPARE(listed + lost.captured(1).toInt(), crowd);
+    QCOMPARE(run.errorText().contains("receive buffer holds only about"), capped);
+}
+
+// A pager not yet scrolled: standard output a pipe nobody reads for 20 s.
+// Beside it the same update runs unhindered. In each, one camera floods the
+// program with reports, so that the held run prints far more than a pipe
+// holds; the other is quiet.
+void TestOrdelctl::unreadOutputHoldsUpNoCamera()
+{
+    const int holdMs = 20000;
+    const qint64 pipeBytes = 64 * 1024;
+    const QStringList flooding = LabCameras::updating({ "status-flood=3000" });
+    const QList<LabCamera *> held { start(1, flooding), start(2, LabCameras::updating()) };
+    const QList<LabCamera *> unhindered { start(3, flooding), start(4, LabCameras::updating()) };
+    QVERIFY(!held.contains(nullptr) && !unhindered.contains(nullptr));
+    const QByteArray image = randomBytes(4 * mib);
+    const QString path = UpdateDriver::imageFile("held.bin", image);
+    const QStringList arguments { "update", "--yes", "--json", "--image", path };
+
+    OrdelctlRun heldRun(arguments + addresses(held));
+    heldRun.holdOutput(holdMs);
+    OrdelctlRun unhinderedRun(arguments + addresses(unhindered));
+    QVERIFY(heldRun.start());
+    QVERIFY(unhinderedRun.run());
+    QVERIFY(heldRun.waitForEnd());
+    qInfo("held run: %lld bytes, %d reports; unhindered: %lld bytes, %d reports",
+        qint64(heldRun.out().size()), int(heldRun.out().count("\"report\"")),
+        qint64(unhinderedRun.out().size()), int(unhinderedRun.out().count("\"report\"")));
+    QVERIFY2(heldRun.out().size() > pipeBytes, qPrintable(QString::number(heldRun.out().size())));
+    QCOMPARE(heldRun.exitCode(), 0);
+    QCOMPARE(heldRun.finals().size(), 2);
+    QCOMPARE(heldRun.lines().constFirst().value("event").toString(), QString("image"));
+    for (int index = 0; index < held.size(); ++index) {
+        const QJsonObject final = heldRun.finalOf(held.at(index)->address());
+        QCOMPARE(final.value("result").toString(), QString("succeeded"));
+        const double seconds = final.value("seconds").toDouble();
+        const double unhinderedSeconds
+            = unhinderedRun.finalOf(unhindered.at(index)->address()).value("seconds").toDouble();
+        QVERIFY2(qAbs(seconds - unhinderedSeconds) < 2,
+            qPrintable(QString("%1 s held, %2 s unhindered").arg(seconds).arg(unhinderedSeconds)));
+        const QList<qint64> gaps = UpdateDriver::chunkGaps(held.at(index));
+        QCOMPARE(gaps.size(), 3);
+        for (const qint64 gap : gaps)
+            QVERIFY2(gap <= 1000, qPrintable(QString::number(gap)));
+    }
+}
+
+void TestOrdelctl::failedWriteFailsTheRun_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("search") << "search";
+    QTest::newRow("update") << "update";
+}
+
+// Standard output a full disk: the cameras' work is done all the same, and
+// the exit code tells that its record is lost.
+void TestOrdelctl::failedWriteFailsTheRun()
+{
+    QFETCH(QString, command);
+    LabCamera *camera = start(1, LabCameras::updating());
+    QVERIFY(camera);
+    const QByteArray image = randomBytes(100000);
+    const QStringList arguments = command == "search"
+        ? QStringList { "search", "--timeout", "1000", "--json" }
+        : QStringList { "update", "--yes", "--json", "--image",
+              UpdateDriver::imageFile("full.bin", image), camera->address() };
+
+    OrdelctlRun run(arguments);
+    run.setOutputFile("/dev/full");
+    QVERIFY(run.run(30000));
+    QCOMPARE(run.exitCode(), 1);
+    const QString message = "ordelctl: cannot write to standard output: No space left on device";
+    QVERIFY2(run.errorText().count(message) == 1, qPrintable(run.errorText()));
+    if (command == "search")
+        QVERIFY(camera->waitForEvent("probe"));
+    else
+        UPDATE_STEP(UpdateDriver::verifyImageArrived(camera, image));
 }
 
 QTEST_GUILESS_MAIN(TestOrdelctl)

@@ -3,13 +3,21 @@
 #include "labcamera.h"
 #include "updatedriver.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,6 +38,54 @@ OrdelctlRun::~OrdelctlRun()
         process->kill();
         process->waitForFinished(killWaitMs);
     }
+    if (heldPipe >= 0)
+        ::close(heldPipe);
+}
+
+void OrdelctlRun::setOutputFile(const QString &path)
+{
+    outputFile = path;
+}
+
+void OrdelctlRun::holdOutput(int ms)
+{
+    holdMs = ms;
+}
+
+// A named pipe whose reading end the test opens first, so that the program's
+// end opens at once; QProcess's own pipe it would read as soon as it could.
+bool OrdelctlRun::openHeldPipe()
+{
+    static int made = 0;
+    outputFile = QDir::temp().filePath(
+        QStringLiteral("ordelctlrun-%1-%2").arg(QCoreApplication::applicationPid()).arg(++made));
+    const QByteArray name = QFile::encodeName(outputFile);
+    ::unlink(name.constData());
+    if (::mkfifo(name.constData(), 0600) != 0) {
+        QTest::qFail("cannot make the held pipe", __FILE__, __LINE__);
+        return false;
+    }
+    heldPipe = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return heldPipe >= 0;
+}
+
+void OrdelctlRun::readHeldPipe()
+{
+    char buffer[65536];
+    ssize_t got = 0;
+    while ((got = ::read(heldPipe, buffer, sizeof buffer)) > 0)
+        standardOutput.append(buffer, int(got));
+    if (got < 0)
+        return;
+    delete heldReader;
+    heldReader = nullptr;
+    ::close(heldPipe);
+    heldPipe = -1;
+}
+
+void OrdelctlRun::setFileLimit(int limit)
+{
+    fileLimit = limit;
 }
 
 bool OrdelctlRun::start()
@@ -45,12 +101,26 @@ bool OrdelctlRun::start()
         return false;
     }
     process = new QProcess(this);
+    if (holdMs > 0 && !openHeldPipe())
+        return false;
+    if (!outputFile.isEmpty())
+        process->setStandardOutputFile(outputFile);
     connect(process, &QProcess::readyReadStandardOutput, this,
         [this] { standardOutput += process->readAllStandardOutput(); });
     connect(process, &QProcess::readyReadStandardError, this,
         [this] { standardError += process->readAllStandardError(); });
     startedMs = QDateTime::currentMSecsSinceEpoch();
-    process->start(program, arguments);
+    if (fileLimit > 0) {
+        // prlimit sets the limit on itself and then becomes the program, so
+        // the process id and the signals stay the program's.
+        const QString limit = QStringLiteral("--nofile=%1:%1").arg(fileLimit);
+        process->start(QStringLiteral("prlimit"), QStringList { limit, "--", program } + arguments);
+    } else {
+        process->start(program, arguments);
+    }
+    // Open at both ends by now; the name is no longer needed.
+    if (heldPipe >= 0)
+        ::unlink(QFile::encodeName(outputFile).constData());
     if (!process->waitForStarted()) {
         QTest::qFail(
             qPrintable("cannot run ordelctl: " + process->errorString()), __FILE__, __LINE__);
@@ -58,6 +128,15 @@ bool OrdelctlRun::start()
     }
     // A pipe, not a terminal: the program must not wait for an answer.
     process->closeWriteChannel();
+    if (heldPipe >= 0) {
+        QTimer::singleShot(holdMs, this, [this] {
+            if (heldPipe < 0)
+                return;
+            heldReader = new QSocketNotifier(heldPipe, QSocketNotifier::Read, this);
+            connect(heldReader, &QSocketNotifier::activated, this, &OrdelctlRun::readHeldPipe);
+            readHeldPipe();
+        });
+    }
     return true;
 }
 
@@ -76,6 +155,8 @@ bool OrdelctlRun::waitForEnd(int timeoutMs)
     }
     standardOutput += process->readAllStandardOutput();
     standardError += process->readAllStandardError();
+    if (heldPipe >= 0)
+        readHeldPipe();
     elapsedMs = QDateTime::currentMSecsSinceEpoch() - startedMs;
     if (!ended)
         qWarning().noquote() << "ordelctl did not end within" << timeoutMs << "ms:" << errorText();
@@ -100,7 +181,12 @@ bool OrdelctlRun::waitFor(const std::function<bool()> &condition, int timeoutMs)
 
 void OrdelctlRun::interrupt()
 {
-    ::kill(pid_t(process->processId()), SIGINT);
+    sendSignal(SIGINT);
+}
+
+void OrdelctlRun::sendSignal(int signalNumber)
+{
+    ::kill(pid_t(process->processId()), signalNumber);
 }
 
 qint64 OrdelctlRun::processId() const

@@ -12,6 +12,7 @@
 
 class LabCamera;
 class QProcess;
+class QSocketNotifier;
 
 // Runs the command-line program as a child process from a lab test, in the
 // tool's namespace of the virtual LAN, and reads back what it printed. ORDELCTL
@@ -28,6 +29,10 @@ public:
     explicit OrdelctlRun(const QStringList &arguments, QObject *parent = nullptr);
     ~OrdelctlRun() override;
 
+    // Runs the program with at most limit open files, soft and hard, so that
+    // it cannot raise its own limit; before start().
+    void setFileLimit(int limit);
+
     // Starts the program and returns at once; false when it cannot be run.
     bool start();
     // Runs the program to its end: start(), then waitForEnd().
@@ -41,6 +46,13 @@ public:
     bool waitFor(const std::function<bool()> &condition, int timeoutMs = defaultTimeoutMs);
     // Ctrl-C, as a terminal sends it.
     void interrupt();
+    // Before start(): standard output to the file at path, not read back.
+    void setOutputFile(const QString &path);
+    // Before start(): standard output to a pipe that nobody reads for the
+    // first ms, as a pager not yet scrolled holds it; read as usual after.
+    void holdOutput(int ms);
+    // Any other signal, such as the SIGHUP of a dropped SSH session.
+    void sendSignal(int signalNumber);
 
     qint64 processId() const;
     // The exit code; -1 when the program crashed or has not ended.
@@ -70,8 +82,16 @@ public:
     static QList<QStringList> csvRecords(const QByteArray &text);
 
 private:
+    bool openHeldPipe();
+    void readHeldPipe();
+
     QStringList arguments;
+    int fileLimit = 0;
     QProcess *process = nullptr;
+    QString outputFile;
+    int holdMs = 0;
+    int heldPipe = -1;
+    QSocketNotifier *heldReader = nullptr;
     QByteArray standardOutput;
     QByteArray standardError;
     qint64 startedMs = 0;
