@@ -190,13 +190,13 @@ bool CommandLine::Take(const QCommandLineParser &parser)
         return true;
     }
     imagePath = parser.value(QLatin1String(optionImage));
-    all = parser.isSet(QLatin1String(optionAll));
+    selection.all = parser.isSet(QLatin1String(optionAll));
     retryPath = parser.value(QLatin1String(optionRetry));
     if (imagePath.isEmpty())
         return Fail(QStringLiteral("update needs --image FILE"));
-    if (int(all) + int(!addresses.isEmpty()) + int(!retryPath.isEmpty()) > 1)
+    if (int(selection.all) + int(!addresses.isEmpty()) + int(!retryPath.isEmpty()) > 1)
         return Fail(QStringLiteral("--all, --retry and a list of addresses exclude each other"));
-    if (!all && addresses.isEmpty() && retryPath.isEmpty())
+    if (!selection.all && addresses.isEmpty() && retryPath.isEmpty())
         return Fail(QStringLiteral("name the cameras' addresses, or --all, or --retry FILE"));
     return TakeNumber(parser, QLatin1String(optionParallel), 1, mostParallel, &parallel)
         && TakeNumber(
@@ -207,15 +207,15 @@ bool CommandLine::Take(const QCommandLineParser &parser)
 bool CommandLine::TakeSelection(const QCommandLineParser &parser)
 {
     if (parser.isSet(QLatin1String(optionType)))
-        type = parser.value(QLatin1String(optionType));
-    anyType = parser.isSet(QLatin1String(optionAnyType));
+        selection.type = parser.value(QLatin1String(optionType));
+    selection.anyType = parser.isSet(QLatin1String(optionAnyType));
     if (parser.isSet(QLatin1String(optionSkipFw)))
-        skipFw = parser.value(QLatin1String(optionSkipFw));
-    if ((type || anyType) && !all)
+        selection.skipFw = parser.value(QLatin1String(optionSkipFw));
+    if ((selection.type || selection.anyType) && !selection.all)
         return Fail(QStringLiteral("--type and --any-type choose among the cameras of --all"));
-    if (type && anyType)
+    if (selection.type && selection.anyType)
         return Fail(QStringLiteral("--type and --any-type exclude each other"));
-    return TakeNumber(parser, QLatin1String(optionCanary), 1, largestCanary, &canary);
+    return TakeNumber(parser, QLatin1String(optionCanary), 1, largestCanary, &selection.canary);
 }
 
 bool CommandLine::TakeNumber(

@@ -1,6 +1,8 @@
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
+#include "selection.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -32,20 +34,14 @@ public:
     bool json = false;
     bool csv = false;
     bool yes = false;
-    bool all = false;
     int searchTimeoutMs = 2000;
     QString imagePath;
     int parallel = 16;
     int reportTimeoutS = 600;
     // Each camera once, in the order first given.
     QStringList addresses;
-    // With --all, only cameras of this type.
-    std::optional<QString> type;
-    bool anyType = false;
-    // Cameras on this firmware version are skipped.
-    std::optional<QString> skipFw;
-    // This many cameras first, the others only if all of them succeeded.
-    int canary = 0;
+    // --all, --type, --any-type, --skip-fw and --canary.
+    Selection selection;
     // A previous run's --json output, whose unsuccessful cameras to update.
     QString retryPath;
 

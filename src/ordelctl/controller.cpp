@@ -139,7 +139,7 @@ void Controller::PrepareCommand()
 {
     if (!MayChangeCameras())
         return;
-    plan.Make(options, options.addresses, {});
+    plan.Make(options.selection, options.addresses, {});
     batch = plan.First();
     if (batch.isEmpty()) {
         Launch();
@@ -236,7 +236,7 @@ bool Controller::ReadRetryFile()
 
 void Controller::UpdateSearched()
 {
-    if (!plan.Make(options, listed, search->Cameras())) {
+    if (!plan.Make(options.selection, listed, search->Cameras())) {
         Refuse(plan.Refusal());
         return;
     }

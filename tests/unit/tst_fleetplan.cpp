@@ -1,5 +1,4 @@
 #include "cameraaddress.h"
-#include "commandline.h"
 #include "retryfile.h"
 #include "updateplan.h"
 
@@ -121,7 +120,7 @@ void TestFleetPlan::retryTakesEveryUnfinishedCamera()
 
 void TestFleetPlan::planSendsNothingToAnAddressTwoCamerasClaim()
 {
-    CommandLine options;
+    Selection options;
     options.all = true;
     options.skipFw = "V2.0";
     // Both claimants are judged, not the last to answer: one is current.
@@ -142,7 +141,7 @@ void TestFleetPlan::planSendsNothingToAnAddressTwoCamerasClaim()
 
 void TestFleetPlan::planGivesEveryCameraAResult()
 {
-    CommandLine options;
+    Selection options;
     options.skipFw = "V2.0";
     options.canary = 1;
     const QList<CameraRecord> found { camera("198.51.100.11", "00:1A:2B:3C:4D:01", "V2.0"),

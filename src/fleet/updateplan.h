@@ -3,13 +3,13 @@
 
 #include "camerarecord.h"
 #include "cameraresult.h"
+#include "selection.h"
 
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
-class CommandLine;
 class ImageSnapshot;
 
 // Which cameras an update or a command touches, and in which order: only
@@ -25,7 +25,7 @@ public:
     // the search found, empty when none ran. False, with Refusal(), when the
     // update must not go ahead as asked.
     bool Make(
-        const CommandLine &options, const QStringList &listed, const QList<CameraRecord> &found);
+        const Selection &options, const QStringList &listed, const QList<CameraRecord> &found);
     QString Refusal() const { return refusal; }
 
     // The cameras to update first, and those that follow only if every one

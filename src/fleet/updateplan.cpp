@@ -1,7 +1,6 @@
 #include "updateplan.h"
 
 #include "cameraaddress.h"
-#include "commandline.h"
 #include "imagesnapshot.h"
 #include "textformat.h"
 
@@ -20,7 +19,7 @@ QString typeName(const QString &type)
 } // namespace
 
 bool UpdatePlan::Make(
-    const CommandLine &options, const QStringList &listed, const QList<CameraRecord> &found)
+    const Selection &options, const QStringList &listed, const QList<CameraRecord> &found)
 {
     // Each address with every camera that claims it: two cameras on one
     // address (new ones on a factory default, a DHCP conflict) are both
