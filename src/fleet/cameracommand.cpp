@@ -15,9 +15,9 @@ constexpr int connectLimitMs = 5000;
 
 // Each step's phase, in the order of the steps.
 const CameraJob::PhaseName stepNames[] = {
-    { "waiting", "waiting for its turn" },
+    CameraJob::waitingPhase,
     { "broker", "connecting to the broker" },
-    { "done", "done" },
+    CameraJob::donePhase,
 };
 
 } // namespace
@@ -77,15 +77,10 @@ void CameraCommand::Interrupt()
             QStringLiteral("interrupted while %1").arg(PhaseText()));
 }
 
-QString CameraCommand::PhaseKey() const
+CameraJob::PhaseName CameraCommand::Phase() const
 {
     static_assert(std::size(stepNames) == size_t(Step::Done) + 1, "one name a step");
-    return QLatin1String(stepNames[int(step)].key);
-}
-
-QString CameraCommand::PhaseText() const
-{
-    return QLatin1String(stepNames[int(step)].text);
+    return stepNames[int(step)];
 }
 
 void CameraCommand::End(CameraResult::Outcome outcome, const QString &message)

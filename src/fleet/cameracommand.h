@@ -19,8 +19,6 @@ public:
 
     void Start() override;
     void Interrupt() override;
-    QString PhaseKey() const override;
-    QString PhaseText() const override;
 
 private slots:
     void BrokerConnected();
@@ -28,6 +26,7 @@ private slots:
     void TimerFired();
 
 private:
+    PhaseName Phase() const override;
     enum class Step { Waiting, Connecting, Done };
 
     void End(CameraResult::Outcome outcome, const QString &message);

@@ -10,6 +10,21 @@ CameraJob::CameraJob(const QString &ip, QObject *parent)
 {
 }
 
+QString CameraJob::PhaseKey() const
+{
+    return QLatin1String(Phase().key);
+}
+
+QString CameraJob::PhaseText() const
+{
+    return QLatin1String(Phase().text);
+}
+
+bool CameraJob::IsWaiting() const
+{
+    return qstrcmp(Phase().key, waitingPhase.key) == 0;
+}
+
 QString CameraJob::Detail() const
 {
     return QString();

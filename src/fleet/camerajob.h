@@ -22,6 +22,9 @@ public:
         const char *key;
         const char *text;
     };
+    // Every kind of job waits for its turn first and is done last.
+    static constexpr PhaseName waitingPhase { "waiting", "waiting for its turn" };
+    static constexpr PhaseName donePhase { "done", "done" };
 
     explicit CameraJob(const QString &ip, QObject *parent = nullptr);
 
@@ -35,8 +38,9 @@ public:
     virtual void Interrupt() = 0;
 
     // The phase as a word for scripts, and in words for people.
-    virtual QString PhaseKey() const = 0;
-    virtual QString PhaseText() const = 0;
+    QString PhaseKey() const;
+    QString PhaseText() const;
+    bool IsWaiting() const;
     // What a live display shows beside the phase, such as bytes sent.
     virtual QString Detail() const;
 
@@ -45,6 +49,8 @@ signals:
     void finished(const CameraResult &result);
 
 protected:
+    // The phase of the step the job is in.
+    virtual PhaseName Phase() const = 0;
     // Starts the job's clock and the connection to the camera's broker.
     void OpenBroker();
     // Ends the broker connection cleanly; its end is not a lost broker then.

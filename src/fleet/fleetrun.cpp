@@ -4,9 +4,10 @@
 
 #include <QTimer>
 
-FleetRun::FleetRun(int parallel, QObject *parent)
+FleetRun::FleetRun(int parallel, int canaries, QObject *parent)
     : QObject(parent)
     , parallel(qMax(parallel, 1))
+    , canaries(qMax(canaries, 0))
 {
 }
 
@@ -42,12 +43,47 @@ void FleetRun::StartMore()
         return;
     starting = true;
     while (running < parallel && next < jobs.size()) {
+        if (next == canaries && !CanariesLetTheOthersGo())
+            break;
         CameraJob *job = jobs.at(next++);
         ++running;
         emit jobStarted(job);
         job->Start();
     }
     starting = false;
+}
+
+// Asked once the canaries have all started: false while any is in flight,
+// and false for good once one of them has not succeeded.
+bool FleetRun::CanariesLetTheOthersGo()
+{
+    if (running > 0)
+        return false;
+    for (int index = 0; index < canaries; ++index) {
+        const CameraResult &result = results.at(index);
+        if (result.outcome != CameraResult::Outcome::Succeeded) {
+            EndUnstarted(CameraResult::Outcome::NotStarted,
+                QStringLiteral("the canary %1 %2: %3")
+                    .arg(result.ip, CameraResult::OutcomeName(result.outcome), result.message));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every camera not started yet ends at once, for the reason given.
+void FleetRun::EndUnstarted(CameraResult::Outcome outcome, const QString &reason)
+{
+    const int notStarted = next;
+    next = jobs.size();
+    for (int index = notStarted; index < jobs.size(); ++index) {
+        results[index] = { jobs.at(index)->Ip(), outcome, reason, 0 };
+        hasResult[index] = true;
+        ++ended;
+        emit jobFinished(jobs.at(index), results.at(index));
+    }
+    if (ended == jobs.size())
+        emit finished();
 }
 
 void FleetRun::JobFinished(CameraJob *job, const CameraResult &result)
@@ -66,20 +102,11 @@ void FleetRun::Interrupt()
 {
     if (!started || ended == jobs.size())
         return;
-    // Nothing new starts while the running ones end.
+    // Nothing new starts while the running ones end; with none running the
+    // run has finished here.
     const int notStarted = next;
-    next = jobs.size();
-    for (int index = notStarted; index < jobs.size(); ++index) {
-        results[index] = { jobs.at(index)->Ip(), CameraResult::Outcome::Interrupted,
-            QStringLiteral("interrupted before it started"), 0 };
-        hasResult[index] = true;
-        ++ended;
-        emit jobFinished(jobs.at(index), results.at(index));
-    }
-    if (running == 0) {
-        emit finished();
-        return;
-    }
+    EndUnstarted(
+        CameraResult::Outcome::Interrupted, QStringLiteral("interrupted before it started"));
     // The last of them to end says finished().
     for (int index = 0; index < notStarted; ++index) {
         if (!jobs.at(index)->IsFinished())

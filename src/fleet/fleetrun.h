@@ -9,13 +9,16 @@
 class CameraJob;
 
 // The cameras of one run, at most a given number of them in flight: the
-// others start, in the order added, as cameras finish. The run keeps each
-// camera's result in that order.
+// others start, in the order added, as cameras finish. The first cameras may
+// be canaries: the others then wait until every canary has ended, and start
+// only if each of them succeeded; otherwise they end as not started, with
+// the canary's failure as the reason. The run keeps each camera's result in
+// the order added.
 class FleetRun : public QObject
 {
     Q_OBJECT
 public:
-    explicit FleetRun(int parallel, QObject *parent = nullptr);
+    explicit FleetRun(int parallel, int canaries = 0, QObject *parent = nullptr);
 
     // The run owns the job from here on.
     void Add(CameraJob *job);
@@ -41,9 +44,12 @@ signals:
 
 private:
     void StartMore();
+    bool CanariesLetTheOthersGo();
+    void EndUnstarted(CameraResult::Outcome outcome, const QString &reason);
     void JobFinished(CameraJob *job, const CameraResult &result);
 
     int parallel;
+    int canaries;
     QList<CameraJob *> jobs;
     QList<CameraResult> results;
     QList<bool> hasResult;

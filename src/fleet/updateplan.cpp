@@ -83,7 +83,7 @@ bool UpdatePlan::Make(
         else
             ++unknownTypes;
     }
-    firstCount = options.canary > 0 ? qMin(options.canary, targets.size()) : targets.size();
+    canaries = qMin(options.canary, int(targets.size()));
     return true;
 }
 
@@ -115,10 +115,10 @@ QString UpdatePlan::Question(const ImageSnapshot &image) const
         question += QStringLiteral("; %1 skipped, already on %2")
                         .arg(TextFormat::Cameras(skipped.size()), skippedVersion);
     question += Refusals();
-    if (firstCount < targets.size())
+    if (canaries > 0 && canaries < targets.size())
         question += QStringLiteral("; canary: %1 first, the other %2 only if every one succeeds")
-                        .arg(firstCount)
-                        .arg(targets.size() - firstCount);
+                        .arg(canaries)
+                        .arg(targets.size() - canaries);
     return question + QLatin1Char('?');
 }
 

@@ -28,10 +28,10 @@ public:
         const Selection &options, const QStringList &listed, const QList<CameraRecord> &found);
     QString Refusal() const { return refusal; }
 
-    // The cameras to update first, and those that follow only if every one
-    // of the first succeeded; without a canary the first are all.
-    QStringList First() const { return targets.mid(0, firstCount); }
-    QStringList Then() const { return targets.mid(firstCount); }
+    // The cameras to update or command, in order; the first Canaries() of
+    // them go first, the others only if every one of those succeeded.
+    QStringList Targets() const { return targets; }
+    int Canaries() const { return canaries; }
     QList<CameraResult> Skipped() const { return skipped; }
     // The addresses that are sent nothing, each failed with its reason.
     QList<CameraResult> Refused() const { return refused; }
@@ -50,7 +50,7 @@ private:
     static QString TypeCounts(const QMap<QString, int> &counts);
 
     QStringList targets;
-    int firstCount = 0;
+    int canaries = 0;
     QList<CameraResult> skipped;
     QList<CameraResult> refused;
     // The type of each target the search found.

@@ -6,13 +6,13 @@
 #include "confirmation.h"
 #include "console.h"
 #include "descriptorbudget.h"
-#include "eventstream.h"
+#include "exitcode.h"
 #include "fleetrun.h"
 #include "fleetsearch.h"
-#include "jsonline.h"
 #include "progressdisplay.h"
 #include "protocol.h"
 #include "retryfile.h"
+#include "runreport.h"
 #include "textformat.h"
 
 #include <QTimer>
@@ -22,17 +22,16 @@ namespace {
 // An image this large takes a noticeable moment to read and digest: the
 // operator is told what the program is doing meanwhile.
 constexpr qint64 announcedReadBytes = 16 * 1024 * 1024;
-// A shell's convention: a program ended by signal N exits with 128 + N.
-constexpr int signalExitBase = 128;
-// Commands go to every camera at once, as far as the process's descriptors
-// allow (DescriptorBudget); this bounds a very long list all the same.
-constexpr int commandsAtOnce = 256;
 
 } // namespace
 
 Controller::Controller(const CommandLine &options, QObject *parent)
     : QObject(parent)
     , options(options)
+    , form(options.json     ? OutputForm::Json
+              : options.csv ? OutputForm::Csv
+                            : OutputForm::Text)
+    , listing(form)
 {
 }
 
@@ -60,14 +59,14 @@ void Controller::StartSearch(void (Controller::*then)())
     connect(search, &FleetSearch::finished, this, &Controller::TellSearchLosses);
     connect(search, &FleetSearch::finished, this, then);
     if (options.command == CommandLine::Command::Search) {
-        connect(search, &FleetSearch::cameraFound, this, &Controller::CameraFound);
-        if (options.csv)
-            Console::Out(TextFormat::CsvRecord(CameraRecord::Keys()));
+        connect(search, &FleetSearch::cameraFound, this,
+            [this](const CameraRecord &camera) { listing.Found(camera); });
+        listing.Begin();
     }
     QString error;
     if (!search->Start(&error)) {
         Console::Error(QStringLiteral("ordelctl: cannot search: %1\n").arg(error));
-        Finish(exitFailed);
+        Finish(ExitCode::failed);
     }
 }
 
@@ -93,38 +92,10 @@ void Controller::TellSearchLosses()
                            .arg(FleetSearch::RepliesWanted()));
 }
 
-// Lines go out as the cameras answer, so a script can start on the first.
-void Controller::CameraFound(const CameraRecord &camera)
-{
-    const QStringList fields = camera.Fields();
-    if (options.json) {
-        JsonLine line;
-        for (int index = 0; index < fields.size(); ++index)
-            line.Add(qPrintable(CameraRecord::Keys().at(index)), fields.at(index));
-        Console::Out(line.Text());
-    } else if (options.csv) {
-        QStringList shown = fields;
-        // CSV is data, but on a terminal a camera must not drive it.
-        if (Console::OutIsTerminal()) {
-            for (QString &field : shown)
-                field = TextFormat::ForTerminal(field);
-        }
-        Console::Out(TextFormat::CsvRecord(shown));
-    }
-}
-
 void Controller::ListCameras()
 {
-    if (!options.json && !options.csv) {
-        QList<QStringList> rows;
-        for (const CameraRecord &camera : search->Cameras())
-            rows.append(camera.Fields());
-        if (rows.isEmpty())
-            Console::Error(QStringLiteral("No camera answered.\n"));
-        else
-            Console::Out(TextFormat::Table(CameraRecord::Headings(), rows));
-    }
-    Finish(exitSucceeded);
+    listing.End(search->Cameras());
+    Finish(ExitCode::succeeded);
 }
 
 bool Controller::MayChangeCameras()
@@ -140,16 +111,15 @@ void Controller::PrepareCommand()
     if (!MayChangeCameras())
         return;
     plan.Make(options.selection, options.addresses, {});
-    batch = plan.First();
-    if (batch.isEmpty()) {
+    if (plan.Targets().isEmpty()) {
         Launch();
         return;
     }
     const QString verb = options.command == CommandLine::Command::Restart
         ? QStringLiteral("Restart")
         : QStringLiteral("Shut down");
-    Confirm(
-        QStringLiteral("%1 %2%3?").arg(verb, TextFormat::Cameras(batch.size()), plan.Refusals()));
+    Confirm(QStringLiteral("%1 %2%3?")
+                .arg(verb, TextFormat::Cameras(plan.Targets().size()), plan.Refusals()));
 }
 
 void Controller::PrepareUpdate()
@@ -228,7 +198,7 @@ bool Controller::ReadRetryFile()
                                         image.Name(), md5, earlier)));
     if (listed.isEmpty()) {
         Console::Error(QStringLiteral("Every camera there succeeded or was skipped.\n"));
-        Finish(exitSucceeded);
+        Finish(ExitCode::succeeded);
         return false;
     }
     return true;
@@ -240,9 +210,7 @@ void Controller::UpdateSearched()
         Refuse(plan.Refusal());
         return;
     }
-    batch = plan.First();
-    following = plan.Then();
-    if (batch.isEmpty()) {
+    if (plan.Targets().isEmpty()) {
         // Every camera is skipped or refused: nothing to ask or send, but a
         // result for each all the same.
         Launch();
@@ -270,41 +238,24 @@ void Controller::Confirmed(bool yes)
         return;
     }
     Console::Error(QStringLiteral("Nothing was sent.\n"));
-    Finish(exitFailed);
+    Finish(ExitCode::failed);
 }
 
 void Controller::Launch()
 {
     stage = Stage::Running;
-    display = new ProgressDisplay(Console::ErrorIsTerminal(), this);
-    if (options.json) {
-        events = new EventStream(this);
-        if (options.command == CommandLine::Command::Update)
-            EventStream::WriteImage(image);
-        // Before any camera is touched: a run killed later has left a line
-        // for every camera, and --retry counts one without a result as not
-        // done.
-        for (const QString &ip : plan.Everyone())
-            EventStream::WritePlanned(ip);
-        for (const CameraResult &result : plan.Untouched())
-            EventStream::WriteFinal(result);
-    }
-    StartBatch(batch);
-}
-
-void Controller::StartBatch(const QStringList &addresses)
-{
-    batch = addresses;
     const bool updating = options.command == CommandLine::Command::Update;
+    report = new RunReport(form, this);
+    report->Begin(updating ? &image : nullptr, plan);
     const int atOnce = DescriptorBudget::CamerasAtOnce(
-        updating ? options.parallel : commandsAtOnce, int(addresses.size()));
-    run = new FleetRun(atOnce, this);
-    for (const QString &ip : addresses)
+        updating ? options.parallel : DescriptorBudget::mostAtOnce, int(plan.Targets().size()));
+    run = new FleetRun(atOnce, plan.Canaries(), this);
+    for (const QString &ip : plan.Targets())
         run->Add(NewJob(ip));
+    display = new ProgressDisplay(Console::ErrorIsTerminal(), this);
     display->Follow(run);
-    if (events)
-        events->Follow(run);
-    connect(run, &FleetRun::finished, this, &Controller::BatchFinished);
+    report->Follow(run);
+    connect(run, &FleetRun::finished, this, &Controller::End);
     run->Start();
 }
 
@@ -324,79 +275,19 @@ CameraJob *Controller::NewJob(const QString &ip)
     return new CameraUpdate(ip, &image, options.reportTimeoutS * 1000);
 }
 
-// The canaries have ended: the others go only if every one succeeded.
-void Controller::BatchFinished()
-{
-    const QList<CameraResult> ended = run->Results();
-    results += ended;
-    run->deleteLater();
-    run = nullptr;
-    if (following.isEmpty()) {
-        End();
-        return;
-    }
-    if (interruptingSignal) {
-        HoldBack(
-            CameraResult::Outcome::Interrupted, QStringLiteral("interrupted before it started"));
-        return;
-    }
-    for (const CameraResult &result : ended) {
-        if (result.outcome != CameraResult::Outcome::Succeeded) {
-            HoldBack(CameraResult::Outcome::NotStarted,
-                QStringLiteral("the canary %1 %2: %3")
-                    .arg(result.ip, CameraResult::OutcomeName(result.outcome), result.message));
-            return;
-        }
-    }
-    const QStringList next = following;
-    following.clear();
-    StartBatch(next);
-}
-
-void Controller::HoldBack(CameraResult::Outcome outcome, const QString &reason)
-{
-    for (const QString &ip : qAsConst(following)) {
-        const CameraResult result { ip, outcome, reason, 0 };
-        results.append(result);
-        if (events)
-            EventStream::WriteFinal(result);
-    }
-    following.clear();
-    End();
-}
-
 void Controller::End()
 {
-    if (display)
-        display->End();
-    results += plan.Untouched();
-    PrintSummary(results);
+    display->End();
+    const QList<CameraResult> results = run->Results() + plan.Untouched();
+    report->End(results);
     if (interruptingSignal) {
-        Finish(signalExitBase + interruptingSignal);
+        Finish(ExitCode::signalBase + interruptingSignal);
         return;
     }
     bool failed = false;
     for (const CameraResult &result : qAsConst(results))
         failed = failed || result.CountsAsFailure();
-    Finish(failed ? exitFailed : exitSucceeded);
-}
-
-// With --json standard output is for JSON only; the table goes to the
-// operator on standard error then.
-void Controller::PrintSummary(const QList<CameraResult> &results)
-{
-    QList<QStringList> rows;
-    for (const CameraResult &result : results)
-        rows.append({ result.ip, CameraResult::OutcomeName(result.outcome), result.message,
-            QString::number(result.seconds, 'f', 1) });
-    const QString table
-        = TextFormat::Table({ QStringLiteral("Camera"), QStringLiteral("Result"),
-                                QStringLiteral("Reason"), QStringLiteral("Seconds") },
-            rows);
-    if (options.json)
-        Console::Error(table);
-    else
-        Console::Out(table);
+    Finish(failed ? ExitCode::failed : ExitCode::succeeded);
 }
 
 void Controller::Interrupt(int signalNumber)
@@ -413,13 +304,13 @@ void Controller::Interrupt(int signalNumber)
     if (search)
         search->Stop();
     Console::Error(QStringLiteral("\nInterrupted; nothing was sent.\n"));
-    Finish(signalExitBase + signalNumber);
+    Finish(ExitCode::signalBase + signalNumber);
 }
 
 void Controller::Refuse(const QString &reason)
 {
     Console::Error(QStringLiteral("ordelctl: %1\n").arg(TextFormat::ForTerminal(reason)));
-    Finish(exitUsage);
+    Finish(ExitCode::usage);
 }
 
 void Controller::Finish(int exitCode)

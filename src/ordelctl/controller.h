@@ -4,15 +4,16 @@
 #include "cameraresult.h"
 #include "commandline.h"
 #include "imagesnapshot.h"
+#include "outputform.h"
+#include "searchlisting.h"
 #include "updateplan.h"
 
 #include <QObject>
 #include <QStringList>
 
 class CameraJob;
-class CameraRecord;
 class Confirmation;
-class EventStream;
+class RunReport;
 class FleetRun;
 class FleetSearch;
 class ProgressDisplay;
@@ -25,10 +26,6 @@ class Controller : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int exitSucceeded = 0;
-    static constexpr int exitFailed = 1;
-    static constexpr int exitUsage = 2;
-
     explicit Controller(const CommandLine &options, QObject *parent = nullptr);
 
     void Start();
@@ -43,7 +40,6 @@ private:
     enum class Stage { Idle, Reading, Searching, Confirming, Running, Done };
 
     void StartSearch(void (Controller::*then)());
-    void CameraFound(const CameraRecord &camera);
     void TellSearchLosses();
     void ListCameras();
     void PrepareCommand();
@@ -56,31 +52,25 @@ private:
     void Confirm(const QString &question);
     void Confirmed(bool yes);
     void Launch();
-    void StartBatch(const QStringList &addresses);
     CameraJob *NewJob(const QString &ip);
-    void BatchFinished();
-    void HoldBack(CameraResult::Outcome outcome, const QString &reason);
     void End();
-    void PrintSummary(const QList<CameraResult> &results);
     bool MayChangeCameras();
     void Refuse(const QString &reason);
     void Finish(int exitCode);
 
     CommandLine options;
+    OutputForm form;
+    SearchListing listing;
     Stage stage = Stage::Idle;
     ImageSnapshot image;
-    // The addresses given or retried; the cameras the current batch holds,
-    // and those that follow it.
+    // The addresses given or retried.
     QStringList listed;
-    QStringList batch;
-    QStringList following;
     UpdatePlan plan;
-    QList<CameraResult> results;
     FleetSearch *search = nullptr;
     Confirmation *confirmation = nullptr;
     FleetRun *run = nullptr;
     ProgressDisplay *display = nullptr;
-    EventStream *events = nullptr;
+    RunReport *report = nullptr;
     int interruptingSignal = 0;
 };
 

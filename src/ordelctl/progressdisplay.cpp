@@ -113,7 +113,7 @@ QString ProgressDisplay::Block() const
     int shown = 0;
     int hidden = 0;
     for (CameraJob *job : run->Jobs()) {
-        if (job->IsFinished() || job->PhaseKey() == QLatin1String("waiting"))
+        if (job->IsFinished() || job->IsWaiting())
             continue;
         if (shown >= room) {
             ++hidden;

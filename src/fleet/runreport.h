@@ -1,0 +1,36 @@
+#ifndef RUNREPORT_H
+#define RUNREPORT_H
+
+#include "cameraresult.h"
+#include "outputform.h"
+
+#include <QList>
+#include <QObject>
+
+class EventStream;
+class FleetRun;
+class ImageSnapshot;
+class UpdatePlan;
+
+// What a run of updates or commands says on standard output, in the form
+// asked for. As JSON lines for scripts: the image, a planned line for every
+// camera before any is touched, every camera's progress events and final
+// object, with the summary table on standard error. As text for people: the
+// summary table alone, on standard output.
+class RunReport : public QObject
+{
+    Q_OBJECT
+public:
+    explicit RunReport(OutputForm form, QObject *parent = nullptr);
+
+    // Before any camera is touched. image is null for a command.
+    void Begin(const ImageSnapshot *image, const UpdatePlan &plan);
+    void Follow(FleetRun *run);
+    // The table of every camera's result, in the order given.
+    void End(const QList<CameraResult> &results);
+
+private:
+    EventStream *events = nullptr;
+};
+
+#endif // RUNREPORT_H

@@ -1,0 +1,55 @@
+#include "searchlisting.h"
+
+#include "console.h"
+#include "jsonline.h"
+#include "textformat.h"
+
+SearchListing::SearchListing(OutputForm form)
+    : form(form)
+{
+}
+
+void SearchListing::Begin() const
+{
+    if (form == OutputForm::Csv)
+        Console::Out(TextFormat::CsvRecord(CameraRecord::Keys()));
+}
+
+void SearchListing::Found(const CameraRecord &camera) const
+{
+    const QStringList fields = camera.Fields();
+    switch (form) {
+    case OutputForm::Json: {
+        JsonLine line;
+        for (int index = 0; index < fields.size(); ++index)
+            line.Add(qPrintable(CameraRecord::Keys().at(index)), fields.at(index));
+        Console::Out(line.Text());
+        break;
+    }
+    case OutputForm::Csv: {
+        QStringList shown = fields;
+        // CSV is data, but on a terminal a camera must not drive it.
+        if (Console::OutIsTerminal()) {
+            for (QString &field : shown)
+                field = TextFormat::ForTerminal(field);
+        }
+        Console::Out(TextFormat::CsvRecord(shown));
+        break;
+    }
+    case OutputForm::Text:
+        break;
+    }
+}
+
+void SearchListing::End(const QList<CameraRecord> &cameras) const
+{
+    if (form != OutputForm::Text)
+        return;
+    QList<QStringList> rows;
+    for (const CameraRecord &camera : cameras)
+        rows.append(camera.Fields());
+    if (rows.isEmpty())
+        Console::Error(QStringLiteral("No camera answered.\n"));
+    else
+        Console::Out(TextFormat::Table(CameraRecord::Headings(), rows));
+}
