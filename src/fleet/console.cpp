@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include "exitcode.h"
 #include "streamwriter.h"
 
 #include <memory>
@@ -100,7 +101,7 @@ int Console::Finish(int exitCode)
     all.out->Drain();
     all.error->Drain();
     const bool failed = all.out->HasFailed(STDOUT_FILENO) || all.error->HasFailed(STDERR_FILENO);
-    return failed && exitCode == 0 ? 1 : exitCode;
+    return failed && exitCode == ExitCode::succeeded ? ExitCode::failed : exitCode;
 }
 
 bool Console::InIsTerminal()

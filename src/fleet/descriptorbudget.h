@@ -18,6 +18,10 @@ public:
     // find this host's address for a camera's request, for a moment each,
     // and what Qt and the C library open on their own.
     static constexpr int reserve = 8;
+    // However many descriptors the limit leaves room for, no more cameras
+    // than this are in flight at once: the most --parallel takes, and the
+    // cameras a command goes to side by side in a very long list.
+    static constexpr int mostAtOnce = 256;
 
     // Raises the soft limit on open files as far as the hard limit allows.
     // Nothing here waits with select(), whose sets end at 1024, so any

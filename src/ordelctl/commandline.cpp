@@ -1,10 +1,14 @@
 #include "commandline.h"
 
 #include "cameraaddress.h"
-#include "console.h"
+#include "descriptorbudget.h"
+#include "exitcode.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+
+#include <csignal>
+#include <iterator>
 
 namespace {
 
@@ -15,7 +19,8 @@ struct CommandName
     const char *summary;
 };
 
-const CommandName commandNames[] = {
+// Indexed by the command.
+constexpr CommandName commandNames[] = {
     { CommandLine::Command::Search, "search",
         "lists the cameras that answer the discovery probe on every attached network" },
     { CommandLine::Command::Restart, "restart", "restarts the cameras at the given addresses" },
@@ -24,6 +29,21 @@ const CommandName commandNames[] = {
         "updates the firmware of the cameras at the given addresses, or of all found" },
 };
 
+constexpr bool namesFollowCommands()
+{
+    for (int index = 0; index < int(std::size(commandNames)); ++index) {
+        if (commandNames[index].command != CommandLine::Command(index))
+            return false;
+    }
+    return true;
+}
+
+static_assert(std::size(commandNames) == CommandLine::commandCount, "a name for every command");
+static_assert(namesFollowCommands(), "the names in the order of the commands");
+
+// addHelpOption() adds it beside --help. The program has no options of Qt's
+// to show, so it shows the same help.
+const char optionHelpAll[] = "help-all";
 const char optionJson[] = "json";
 const char optionCsv[] = "csv";
 const char optionYes[] = "yes";
@@ -39,9 +59,6 @@ const char optionCanary[] = "canary";
 const char optionRetry[] = "retry";
 
 constexpr int longestSearchMs = 600000;
-// A bound for the option alone: the cameras in flight are capped further by
-// the descriptors the process may open (DescriptorBudget).
-constexpr int mostParallel = 256;
 constexpr int longestReportWaitS = 86400;
 constexpr int largestCanary = 100000;
 
@@ -49,44 +66,60 @@ constexpr int largestCanary = 100000;
 
 CommandLine::Status CommandLine::Parse(const QStringList &arguments)
 {
-    const QString first = arguments.value(1);
-    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
-        Console::Out(GeneralHelp());
-        return Status::Done;
-    }
-    if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
-        Console::Out(QStringLiteral("%1 %2\n").arg(
+    QCommandLineParser parser;
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // Only the program's own options come before the command word; all that
+    // follows it is the command's, options included.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!parser.parse(arguments))
+        return Refuse(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QLatin1String(optionHelpAll)))
+        return Print(GeneralHelp());
+    if (parser.isSet(version))
+        return Print(QStringLiteral("%1 %2\n").arg(
             QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
-        return Status::Done;
-    }
-    if (first.isEmpty())
-        return Refuse(QStringLiteral("a command is needed: search, restart, shutdown or update"));
-    if (!CommandFromName(first, &command))
-        return Refuse(QStringLiteral("unknown command: %1").arg(first));
+    QStringList rest = parser.positionalArguments();
+    const QString word = rest.value(0);
+    if (word.isEmpty())
+        return Refuse(QStringLiteral("a command is needed: %1").arg(CommandList()));
+    if (!CommandFromName(word, &command))
+        return Refuse(QStringLiteral("unknown command: %1").arg(word));
+    // The command's parser reads the program's name first, as any parser.
+    rest.replace(0, arguments.value(0));
+    return ParseCommand(rest);
+}
 
+CommandLine::Status CommandLine::ParseCommand(const QStringList &arguments)
+{
     QCommandLineParser parser;
     const QCommandLineOption help = parser.addHelpOption();
     AddOptions(parser);
-    QStringList rest = arguments;
-    rest.removeAt(1);
-    if (!parser.parse(rest))
+    if (!parser.parse(arguments))
         return Refuse(parser.errorText());
-    if (parser.isSet(help)) {
-        Console::Out(parser.helpText());
-        return Status::Done;
-    }
+    if (parser.isSet(help) || parser.isSet(QLatin1String(optionHelpAll)))
+        return Print(parser.helpText());
     return Take(parser) ? Status::Run : Status::UsageError;
 }
 
 bool CommandLine::CommandFromName(const QString &name, Command *found)
 {
-    for (const CommandName &entry : commandNames) {
-        if (name == QLatin1String(entry.name)) {
-            *found = entry.command;
+    for (int index = 0; index < commandCount; ++index) {
+        if (name == QLatin1String(commandNames[index].name)) {
+            *found = Command(index);
             return true;
         }
     }
     return false;
+}
+
+QString CommandLine::CommandList()
+{
+    QStringList names;
+    for (const CommandName &entry : commandNames)
+        names.append(QLatin1String(entry.name));
+    const QString last = names.takeLast();
+    return names.join(QLatin1String(", ")) + QLatin1String(" or ") + last;
 }
 
 QString CommandLine::GeneralHelp()
@@ -102,9 +135,16 @@ QString CommandLine::GeneralHelp()
     return help
         + QStringLiteral(
             "\n\"ordelctl COMMAND --help\" lists a command's options.\n\n"
-            "Exit codes: 0 every camera succeeded or was sent the command; 1 at least one\n"
-            "failed or was interrupted, or the question was answered no; 2 a usage or input\n"
-            "error, nothing sent; 128 + N after signal N: 130 Ctrl-C, 129 SIGHUP, 143 SIGTERM.\n");
+            "Exit codes: %1 every camera succeeded or was sent the command; %2 at least one\n"
+            "failed or was interrupted, or the question was answered no; %3 a usage or input\n"
+            "error, nothing sent; %4 + N after signal N: %5 Ctrl-C, %6 SIGHUP, %7 SIGTERM.\n")
+              .arg(ExitCode::succeeded)
+              .arg(ExitCode::failed)
+              .arg(ExitCode::usage)
+              .arg(ExitCode::signalBase)
+              .arg(ExitCode::signalBase + SIGINT)
+              .arg(ExitCode::signalBase + SIGHUP)
+              .arg(ExitCode::signalBase + SIGTERM);
 }
 
 void CommandLine::AddOptions(QCommandLineParser &parser) const
@@ -115,7 +155,8 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
     if (command == Command::Search) {
         parser.addOptions({
             { QLatin1String(optionTimeout),
-                QStringLiteral("How long replies are taken after the probe (default 2000)."),
+                QStringLiteral("How long replies are taken after the probe (default %1).")
+                    .arg(searchTimeoutMs),
                 QStringLiteral("MS") },
             { QLatin1String(optionJson),
                 QStringLiteral("One JSON object a camera and line, keys ip, mac, sn, name, type, "
@@ -132,12 +173,14 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
             { QLatin1String(optionAll),
                 QStringLiteral("Search first, then update every camera that answers.") },
             { QLatin1String(optionParallel),
-                QStringLiteral("Cameras updated at once, at most %1 (default 16).")
-                    .arg(mostParallel),
+                QStringLiteral("Cameras updated at once, at most %1 (default %2).")
+                    .arg(DescriptorBudget::mostAtOnce)
+                    .arg(parallel),
                 QStringLiteral("N") },
             { QLatin1String(optionReportTimeout),
                 QStringLiteral("How long a camera's final report may take once its image is "
-                               "sent (default 600)."),
+                               "sent (default %1).")
+                    .arg(reportTimeoutS),
                 QStringLiteral("S") },
             { QLatin1String(optionType),
                 QStringLiteral("With --all, only the cameras whose type is exactly TYPE."),
@@ -198,7 +241,8 @@ bool CommandLine::Take(const QCommandLineParser &parser)
         return Fail(QStringLiteral("--all, --retry and a list of addresses exclude each other"));
     if (!selection.all && addresses.isEmpty() && retryPath.isEmpty())
         return Fail(QStringLiteral("name the cameras' addresses, or --all, or --retry FILE"));
-    return TakeNumber(parser, QLatin1String(optionParallel), 1, mostParallel, &parallel)
+    return TakeNumber(
+               parser, QLatin1String(optionParallel), 1, DescriptorBudget::mostAtOnce, &parallel)
         && TakeNumber(
             parser, QLatin1String(optionReportTimeout), 1, longestReportWaitS, &reportTimeoutS)
         && TakeSelection(parser);
@@ -251,6 +295,12 @@ bool CommandLine::IsDottedIpv4(const QString &text)
 {
     return CameraAddress::IsDottedQuad(text) && text != QLatin1String("0.0.0.0")
         && text != QLatin1String("255.255.255.255");
+}
+
+CommandLine::Status CommandLine::Print(const QString &text)
+{
+    output = text;
+    return Status::Done;
 }
 
 CommandLine::Status CommandLine::Refuse(const QString &reason)

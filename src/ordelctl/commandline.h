@@ -16,14 +16,18 @@ class CommandLine
 {
 public:
     enum class Command { Search, Restart, Shutdown, Update };
+    // The table of the commands' names is checked against it when compiled: a
+    // command added at the end moves it.
+    static constexpr int commandCount = int(Command::Update) + 1;
     enum class Status {
         Run, // the command is read and checked
-        Done, // help or the version was printed
+        Done, // help or the version was asked for: Output() is to be printed
         UsageError, // Error() says why
     };
 
     Status Parse(const QStringList &arguments);
     QString Error() const { return error; }
+    QString Output() const { return output; }
 
     // Four decimal numbers of at most 255 with dots between, without leading
     // zeros (which some readers take for octal), neither 0.0.0.0 nor the
@@ -46,7 +50,9 @@ public:
     QString retryPath;
 
 private:
+    Status ParseCommand(const QStringList &arguments);
     static bool CommandFromName(const QString &name, Command *command);
+    static QString CommandList();
     static QString GeneralHelp();
     void AddOptions(QCommandLineParser &parser) const;
     bool Take(const QCommandLineParser &parser);
@@ -54,10 +60,12 @@ private:
         const QCommandLineParser &parser, const QString &name, int lowest, int highest, int *value);
     bool TakeAddresses(const QStringList &given);
     bool TakeSelection(const QCommandLineParser &parser);
+    Status Print(const QString &text);
     Status Refuse(const QString &reason);
     bool Fail(const QString &reason);
 
     QString error;
+    QString output;
 };
 
 #endif // COMMANDLINE_H

@@ -7,6 +7,7 @@
 #include "console.h"
 #include "controller.h"
 #include "descriptorbudget.h"
+#include "exitcode.h"
 #include "signalwatcher.h"
 
 #include <QCoreApplication>
@@ -22,11 +23,12 @@ int main(int argc, char *argv[])
     CommandLine options;
     switch (options.Parse(QCoreApplication::arguments())) {
     case CommandLine::Status::Done:
-        return Console::Finish(Controller::exitSucceeded);
+        Console::Out(options.Output());
+        return Console::Finish(ExitCode::succeeded);
     case CommandLine::Status::UsageError:
         Console::Error(
             QStringLiteral("ordelctl: %1\nTry \"ordelctl --help\".\n").arg(options.Error()));
-        return Controller::exitUsage;
+        return Console::Finish(ExitCode::usage);
     case CommandLine::Status::Run:
         break;
     }
@@ -35,7 +37,7 @@ int main(int argc, char *argv[])
     QString error;
     if (!signalWatcher.install(&error)) {
         Console::Error(QStringLiteral("ordelctl: %1\n").arg(error));
-        return Controller::exitFailed;
+        return Console::Finish(ExitCode::failed);
     }
     signalWatcher.exitAtOnceOnRepeat();
 

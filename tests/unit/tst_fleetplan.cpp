@@ -1,8 +1,13 @@
 #include "cameraaddress.h"
+#include "imagesnapshot.h"
 #include "retryfile.h"
 #include "updateplan.h"
 
+#include <QCryptographicHash>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -19,12 +24,34 @@ QStringList ips(const QList<CameraResult> &results)
     return found;
 }
 
+// A path in directory for a row's kind of file: "file" holds text, "huge" is
+// hugeBytes long without a byte written, "directory", "fifo" and "missing"
+// are what they say, and any other kind is a path as it stands.
+QString fileOfKind(const QTemporaryDir &directory, const QString &kind, const QByteArray &text,
+    qint64 hugeBytes = 0)
+{
+    const QString path = directory.filePath("given");
+    QFile file(path);
+    if (kind == "file" && file.open(QIODevice::WriteOnly) && file.write(text) == text.size())
+        return path;
+    if (kind == "huge" && file.open(QIODevice::WriteOnly) && file.resize(hugeBytes))
+        return path;
+    if (kind == "fifo" && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0)
+        return path;
+    if (kind == "directory")
+        return directory.path();
+    if (kind == "missing")
+        return path;
+    return kind.startsWith('/') ? kind : QString();
+}
+
 } // namespace
 
 // What a fleet run decides before it sends anything: which addresses may be
-// cameras at all, which cameras an update touches, and which a retry takes up
-// again. A fault here sends an image where none belongs, or counts a camera
-// done that was never updated.
+// cameras at all, which files it takes for an image or a run's output, which
+// cameras an update touches, and which a retry takes up again. A fault here
+// sends an image where none belongs, blocks on a file that never ends, or
+// counts a camera done that was never updated.
 class TestFleetPlan : public QObject
 {
     Q_OBJECT
@@ -34,6 +61,10 @@ private slots:
     void judgesAddresses();
     void retryTakesEveryUnfinishedCamera_data();
     void retryTakesEveryUnfinishedCamera();
+    void retryReadsOnlyARunsOutput_data();
+    void retryReadsOnlyARunsOutput();
+    void imageIsReadOnlyFromARegularFile_data();
+    void imageIsReadOnlyFromARegularFile();
     void planSendsNothingToAnAddressTwoCamerasClaim();
     void planGivesEveryCameraAResult();
 };
@@ -118,6 +149,81 @@ void TestFleetPlan::retryTakesEveryUnfinishedCamera()
     QCOMPARE(retry.Addresses(), retried);
 }
 
+void TestFleetPlan::retryReadsOnlyARunsOutput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("retried");
+    QTest::addColumn<QString>("error");
+    const QByteArray planned = "{\"ip\":\"198.51.100.11\",\"event\":\"planned\"}\n"
+                               "{\"ip\":\"198.51.100.12\",\"event\":\"planned\"}\n";
+    QTest::newRow("a run's output")
+        << "file" << planned + "{\"ip\":\"198.51.100.12\",\"result\":\"succeeded\"}\n"
+        << QStringList { "198.51.100.11" } << "";
+    QTest::newRow("killed while writing") << "file"
+                                          << planned
+            + "{\"ip\":\"198.51.100.11\",\"result\":\"succeeded\"}\n{\"ip\":\"198.51.100.12\",\"re"
+                                          << QStringList { "198.51.100.12" } << "";
+    QTest::newRow("another program's text")
+        << "file" << QByteArray("total 8\n-rw-r--r-- 1 op op 2097152 fw.bin\n") << QStringList()
+        << "it holds no camera's result";
+    // Its size alone refuses it: nothing is read, nor held in memory.
+    QTest::newRow("over 256 MiB") << "huge" << QByteArray() << QStringList()
+                                  << "larger than any run's output";
+    QTest::newRow("a directory") << "directory" << QByteArray() << QStringList()
+                                 << "not a regular file";
+    QTest::newRow("a FIFO without a writer")
+        << "fifo" << QByteArray() << QStringList() << "not a regular file";
+    QTest::newRow("an endless device")
+        << "/dev/zero" << QByteArray() << QStringList() << "not a regular file";
+    QTest::newRow("missing") << "missing" << QByteArray() << QStringList()
+                             << "No such file or directory";
+}
+
+void TestFleetPlan::retryReadsOnlyARunsOutput()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, retried);
+    QFETCH(QString, error);
+    QTemporaryDir directory;
+    const QString path = fileOfKind(directory, kind, text, 256 * 1024 * 1024 + 1);
+    QVERIFY(!path.isEmpty());
+    RetryFile retry;
+    QCOMPARE(retry.Read(path), error.isEmpty());
+    QCOMPARE(retry.ErrorString(), error);
+    QCOMPARE(retry.Addresses(), retried);
+}
+
+void TestFleetPlan::imageIsReadOnlyFromARegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("an image") << "file" << QByteArray("firmware\0image", 14) << "";
+    QTest::newRow("missing") << "missing" << QByteArray() << "No such file or directory";
+    QTest::newRow("empty") << "file" << QByteArray() << "the file is empty";
+    QTest::newRow("a directory") << "directory" << QByteArray() << "not a regular file";
+    QTest::newRow("a FIFO without a writer") << "fifo" << QByteArray() << "not a regular file";
+}
+
+void TestFleetPlan::imageIsReadOnlyFromARegularFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, text);
+    QFETCH(QString, error);
+    QTemporaryDir directory;
+    const QString path = fileOfKind(directory, kind, text);
+    QVERIFY(!path.isEmpty());
+    ImageSnapshot image;
+    QCOMPARE(image.Read(path), error.isEmpty());
+    QCOMPARE(image.ErrorString(), error);
+    QCOMPARE(image.Md5Hex(),
+        error.isEmpty() ? QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex()
+                        : QByteArray());
+    QCOMPARE(QByteArray(image.Data(), int(image.Size())), error.isEmpty() ? text : QByteArray());
+}
+
 void TestFleetPlan::planSendsNothingToAnAddressTwoCamerasClaim()
 {
     Selection options;
@@ -129,7 +235,7 @@ void TestFleetPlan::planSendsNothingToAnAddressTwoCamerasClaim()
         camera("198.51.100.11", "00:1A:2B:3C:4D:03") };
     UpdatePlan plan;
     QVERIFY(plan.Make(options, {}, found));
-    QCOMPARE(plan.First(), QStringList { "198.51.100.12" });
+    QCOMPARE(plan.Targets(), QStringList { "198.51.100.12" });
     QCOMPARE(plan.Skipped().size(), 0);
     QCOMPARE(plan.Refused().size(), 1);
     const CameraResult refused = plan.Refused().constFirst();
@@ -149,8 +255,8 @@ void TestFleetPlan::planGivesEveryCameraAResult()
     UpdatePlan plan;
     QVERIFY(plan.Make(options,
         { "198.51.100.11", "198.51.100.12", "127.0.0.1", "198.51.100.13", "224.0.0.1" }, found));
-    QCOMPARE(plan.First(), QStringList { "198.51.100.12" });
-    QCOMPARE(plan.Then(), QStringList { "198.51.100.13" });
+    QCOMPARE(plan.Targets(), QStringList({ "198.51.100.12", "198.51.100.13" }));
+    QCOMPARE(plan.Canaries(), 1);
     QCOMPARE(ips(plan.Skipped()), QStringList { "198.51.100.11" });
     QCOMPARE(ips(plan.Refused()), QStringList({ "127.0.0.1", "224.0.0.1" }));
     // The planned lines name each camera once, whatever becomes of it.

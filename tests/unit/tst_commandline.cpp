@@ -1,0 +1,196 @@
+#include "commandline.h"
+
+#include <QtTest>
+
+namespace {
+
+// The arguments as the program gets them, its own name first.
+QStringList program(const QStringList &arguments)
+{
+    return QStringList { "ordelctl" } + arguments;
+}
+
+} // namespace
+
+// What ordelctl reads from its command line before it sends anything. A usage
+// error must be told before any camera is touched, with a message that names
+// the fault; a good command line must give the run the values asked for and
+// each camera once.
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void refusesUsageErrors_data();
+    void refusesUsageErrors();
+    void takesEveryCameraOnceInOrder();
+    void takesTheValuesGiven();
+    void helpAndVersionRunNothing_data();
+    void helpAndVersionRunNothing();
+};
+
+void TestCommandLine::initTestCase()
+{
+    QCoreApplication::setApplicationName("ordelctl");
+    QCoreApplication::setApplicationVersion("9.8.7");
+}
+
+void TestCommandLine::refusesUsageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    const QStringList update { "update", "--yes", "--image", "fw.bin" };
+    QTest::newRow("unknown option")
+        << update + QStringList { "--bogus", "198.51.100.21" } << "Unknown option 'bogus'.";
+    QTest::newRow("unknown option before the command")
+        << QStringList { "--bogus", "update" } << "Unknown option 'bogus'.";
+    QTest::newRow("another command's option")
+        << QStringList { "restart", "--image", "fw.bin" } << "Unknown option 'image'.";
+    QTest::newRow("unknown command")
+        << QStringList { "upgrade", "198.51.100.21" } << "unknown command: upgrade";
+    QTest::newRow("no command") << QStringList()
+                                << "a command is needed: search, restart, shutdown or update";
+    QTest::newRow("three numbers") << QStringList { "restart", "--yes", "198.51.100" }
+                                   << "not a dotted IPv4 address: \"198.51.100\"";
+    QTest::newRow("number over 255") << QStringList { "shutdown", "--yes", "198.51.100.21",
+        "198.51.100.256" } << "not a dotted IPv4 address: \"198.51.100.256\"";
+    QTest::newRow("leading zero") << QStringList { "restart", "198.51.100.011" }
+                                  << "not a dotted IPv4 address: \"198.51.100.011\"";
+    QTest::newRow("host name") << QStringList { "restart", "camera.local" }
+                               << "not a dotted IPv4 address: \"camera.local\"";
+    QTest::newRow("address ending in a line feed") << QStringList { "restart",
+        "198.51.100.21\n" } << "not a dotted IPv4 address: \"198.51.100.21\n\"";
+    QTest::newRow("broadcast") << QStringList { "restart", "255.255.255.255" }
+                               << "not a dotted IPv4 address: \"255.255.255.255\"";
+    QTest::newRow("restart without addresses")
+        << QStringList { "restart", "--yes" } << "name at least one camera's address";
+    QTest::newRow("search with an address")
+        << QStringList { "search", "198.51.100.21" } << "search takes no address: 198.51.100.21";
+    QTest::newRow("--json and --csv")
+        << QStringList { "search", "--json", "--csv" } << "--json and --csv exclude each other";
+    QTest::newRow("--timeout 0") << QStringList { "search", "--timeout", "0" }
+                                 << "--timeout takes a whole number from 1 to 600000, not \"0\"";
+    QTest::newRow("update without --image")
+        << QStringList { "update", "198.51.100.21" } << "update needs --image FILE";
+    QTest::newRow("update with no cameras")
+        << update << "name the cameras' addresses, or --all, or --retry FILE";
+    QTest::newRow("--all and addresses")
+        << update + QStringList { "--all", "198.51.100.21" }
+        << "--all, --retry and a list of addresses exclude each other";
+    QTest::newRow("--retry and addresses")
+        << update + QStringList { "--retry", "run.json", "198.51.100.21" }
+        << "--all, --retry and a list of addresses exclude each other";
+    QTest::newRow("--parallel 0") << update + QStringList { "--all", "--parallel", "0" }
+                                  << "--parallel takes a whole number from 1 to 256, not \"0\"";
+    QTest::newRow("--parallel over the limit")
+        << update + QStringList { "--all", "--parallel", "257" }
+        << "--parallel takes a whole number from 1 to 256, not \"257\"";
+    QTest::newRow("--report-timeout 0")
+        << update + QStringList { "--all", "--report-timeout", "0" }
+        << "--report-timeout takes a whole number from 1 to 86400, not \"0\"";
+    QTest::newRow("--type without --all")
+        << update + QStringList { "--type", "IPC-D240", "198.51.100.21" }
+        << "--type and --any-type choose among the cameras of --all";
+    QTest::newRow("--type with --any-type")
+        << update + QStringList { "--all", "--type", "IPC-D240", "--any-type" }
+        << "--type and --any-type exclude each other";
+    QTest::newRow("--canary 0") << update + QStringList { "--all", "--canary", "0" }
+                                << "--canary takes a whole number from 1 to 100000, not \"0\"";
+}
+
+void TestCommandLine::refusesUsageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    CommandLine options;
+    QCOMPARE(options.Parse(program(arguments)), CommandLine::Status::UsageError);
+    QCOMPARE(options.Error(), error);
+}
+
+void TestCommandLine::takesEveryCameraOnceInOrder()
+{
+    CommandLine options;
+    QCOMPARE(options.Parse(program({ "update", "--image", "fw.bin", "198.51.100.12",
+                 "198.51.100.11", "198.51.100.12", "198.51.100.13", "198.51.100.11" })),
+        CommandLine::Status::Run);
+    QCOMPARE(options.command, CommandLine::Command::Update);
+    QCOMPARE(options.addresses, QStringList({ "198.51.100.12", "198.51.100.11", "198.51.100.13" }));
+    QCOMPARE(options.imagePath, QString("fw.bin"));
+    // The defaults the help names.
+    QCOMPARE(options.parallel, 16);
+    QCOMPARE(options.reportTimeoutS, 600);
+    QVERIFY(!options.yes);
+    QVERIFY(!options.json);
+    QVERIFY(!options.selection.all);
+    QVERIFY(!options.selection.type);
+    QVERIFY(!options.selection.skipFw);
+    QCOMPARE(options.selection.canary, 0);
+}
+
+void TestCommandLine::takesTheValuesGiven()
+{
+    CommandLine update;
+    QCOMPARE(update.Parse(program({ "update", "--yes", "--json", "--all", "--type", "IPC-D240",
+                 "--skip-fw", "V2.0", "--canary", "3", "--parallel", "256", "--report-timeout",
+                 "86400", "--image", "fw.bin" })),
+        CommandLine::Status::Run);
+    QVERIFY(update.yes);
+    QVERIFY(update.json);
+    QVERIFY(update.selection.all);
+    QCOMPARE(update.selection.type, std::optional<QString>("IPC-D240"));
+    QCOMPARE(update.selection.skipFw, std::optional<QString>("V2.0"));
+    QCOMPARE(update.selection.canary, 3);
+    QCOMPARE(update.parallel, 256);
+    QCOMPARE(update.reportTimeoutS, 86400);
+
+    CommandLine retry;
+    QCOMPARE(retry.Parse(program({ "update", "--retry", "run.json", "--image", "fw.bin" })),
+        CommandLine::Status::Run);
+    QCOMPARE(retry.retryPath, QString("run.json"));
+    QVERIFY(retry.addresses.isEmpty());
+
+    CommandLine search;
+    QCOMPARE(
+        search.Parse(program({ "search", "--csv", "--timeout", "500" })), CommandLine::Status::Run);
+    QCOMPARE(search.command, CommandLine::Command::Search);
+    QVERIFY(search.csv);
+    QCOMPARE(search.searchTimeoutMs, 500);
+}
+
+void TestCommandLine::helpAndVersionRunNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    // Each of these is in the text printed.
+    QTest::addColumn<QStringList>("shown");
+    const QStringList general { "Usage: ordelctl COMMAND [options] [IP...]\n",
+        "\n  search    lists the cameras", "\n  update    updates the firmware",
+        "\nExit codes: 0 every camera succeeded", "; 1 at least one\n", "; 2 a usage or input\n",
+        "128 + N after signal N: 130 Ctrl-C, 129 SIGHUP, 143 SIGTERM.\n" };
+    QTest::newRow("--help") << QStringList { "--help" } << general;
+    QTest::newRow("-h before a command") << QStringList { "-h", "update" } << general;
+    QTest::newRow("--help-all") << QStringList { "--help-all" } << general;
+    QTest::newRow("--version") << QStringList { "--version" } << QStringList { "ordelctl 9.8.7\n" };
+    QTest::newRow("-v") << QStringList { "-v" } << QStringList { "ordelctl 9.8.7\n" };
+    QTest::newRow("update --help")
+        << QStringList { "update", "--help" }
+        << QStringList { "[options] update IP...", "--parallel <N>", "at most 256 (default 16).",
+               "image is sent (default 600).", "--retry <FILE>", "--yes" };
+    QTest::newRow("search -h") << QStringList { "search", "-h" }
+                               << QStringList { "(default 2000).", "--csv" };
+    QTest::newRow("restart --help-all") << QStringList { "restart", "--help-all", "198.51.100" }
+                                        << QStringList { "[options] restart IP...", "--yes" };
+}
+
+void TestCommandLine::helpAndVersionRunNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, shown);
+    CommandLine options;
+    QCOMPARE(options.Parse(program(arguments)), CommandLine::Status::Done);
+    for (const QString &text : shown)
+        QVERIFY2(options.Output().contains(text), qPrintable(options.Output()));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
