@@ -38,7 +38,7 @@ constexpr int transferAllowanceMs = 10000;
 // Each step's phase, in the order of the steps; a chunk's pause and its
 // drain are one phase to a reader.
 const CameraJob::PhaseName stepNames[] = {
-    { "waiting", "waiting for its turn" },
+    CameraJob::waitingPhase,
     { "broker", "connecting to the broker" },
     { "settle", "announced, the camera prepares" },
     { "connect", "connecting to the image port" },
@@ -46,7 +46,7 @@ const CameraJob::PhaseName stepNames[] = {
     { "send", "sending the image" },
     { "close", "closing the image connection" },
     { "report", "waiting for the final report" },
-    { "done", "done" },
+    CameraJob::donePhase,
 };
 
 } // namespace
@@ -69,6 +69,13 @@ CameraUpdate::CameraUpdate(
 
 void CameraUpdate::Start()
 {
+    // A camera whose turn comes after the file changed is not even connected
+    // to: the operator means another image now.
+    QString change;
+    if (!image->Unchanged(&change)) {
+        Fail(change);
+        return;
+    }
     OpenBroker();
     connect(broker, &MqttClient::disconnected, this, &CameraUpdate::BrokerLost);
     connect(broker, &MqttClient::messageReceived, this, &CameraUpdate::ReportReceived);
@@ -315,13 +322,7 @@ void CameraUpdate::ReportReceived(const QByteArray &payload, const QString &topi
     if (topic != QLatin1String(Protocol::updateStatusTopic) || step == Step::Done)
         return;
     const StatusReport report = StatusReport::Read(payload);
-    if (!report.readable) {
-        cameraMessage = QStringLiteral("unreadable report: ") + report.parseError;
-    } else if (report.IsShown()) {
-        cameraMessage = report.message;
-        if (report.MovesProgress())
-            cameraPercent = report.ProgressValue();
-    }
+    account.Take(report);
     emit reportReceived(report);
     if (report.IsFailure()) {
         Fail(QStringLiteral("the camera reported error %1: %2")
@@ -374,15 +375,10 @@ QString CameraUpdate::SentText() const
     return QStringLiteral("%1 of %2 bytes").arg(left).arg(image->Size());
 }
 
-QString CameraUpdate::PhaseKey() const
+CameraJob::PhaseName CameraUpdate::Phase() const
 {
     static_assert(std::size(stepNames) == size_t(Step::Done) + 1, "one name a step");
-    return QLatin1String(stepNames[int(step)].key);
-}
-
-QString CameraUpdate::PhaseText() const
-{
-    return QLatin1String(stepNames[int(step)].text);
+    return stepNames[int(step)];
 }
 
 QString CameraUpdate::Detail() const
@@ -390,9 +386,26 @@ QString CameraUpdate::Detail() const
     QString detail = QStringLiteral("%1/%2 MiB")
                          .arg(double(left) / mib, 0, 'f', 1)
                          .arg(double(image->Size()) / mib, 0, 'f', 1);
-    if (cameraPercent >= 0)
-        detail += QStringLiteral("  camera %1%").arg(cameraPercent);
-    if (!cameraMessage.isEmpty())
-        detail += QStringLiteral("  ") + cameraMessage;
-    return detail;
+    return detail + account.Text();
+}
+
+void CameraUpdate::CameraAccount::Take(const StatusReport &report)
+{
+    if (!report.readable) {
+        message = QStringLiteral("unreadable report: ") + report.parseError;
+    } else if (report.IsShown()) {
+        message = report.message;
+        if (report.MovesProgress())
+            percent = report.ProgressValue();
+    }
+}
+
+QString CameraUpdate::CameraAccount::Text() const
+{
+    QString text;
+    if (percent >= 0)
+        text += QStringLiteral("  camera %1%").arg(percent);
+    if (!message.isEmpty())
+        text += QStringLiteral("  ") + message;
+    return text;
 }

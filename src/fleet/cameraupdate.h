@@ -28,12 +28,25 @@ public:
 
     void Start() override;
     void Interrupt() override;
-    QString PhaseKey() const override;
-    QString PhaseText() const override;
     QString Detail() const override;
 
     // The image bytes that have left the tool for this camera.
     qint64 BytesSent() const { return left; }
+
+    // The camera's own account of its update from its latest reports, as the
+    // live line shows it beside the bytes sent. Whatever a camera sends ends
+    // up here, so it is kept apart from the sockets to be tried on its own.
+    struct CameraAccount
+    {
+        int percent = -1;
+        QString message;
+
+        // An unreadable report says so; a shown one gives its message, and
+        // its progress when it moves; any other changes nothing.
+        void Take(const StatusReport &report);
+        // Empty until a report said something.
+        QString Text() const;
+    };
 
 signals:
     // A whole chunk has left the tool.
@@ -49,6 +62,7 @@ private slots:
     void ReportReceived(const QByteArray &payload, const QString &topic);
 
 private:
+    PhaseName Phase() const override;
     enum class Step {
         Waiting, // not started
         ConnectingBroker, // the full broker wait
@@ -90,9 +104,7 @@ private:
     qint64 chunkEnd = 0;
     qint64 queued = 0;
     qint64 left = 0;
-    // The camera's own account, from its latest report.
-    int cameraPercent = -1;
-    QString cameraMessage;
+    CameraAccount account;
 };
 
 #endif // CAMERAUPDATE_H

@@ -41,18 +41,23 @@ void EventStream::JobStarted(CameraJob *job)
                                  .Text());
     });
     connect(update, &CameraUpdate::reportReceived, this, [update](const StatusReport &report) {
-        JsonLine line;
-        line.Add("ip", update->Ip()).Add("event", QStringLiteral("report"));
-        if (!report.readable) {
-            line.Add("error", report.parseError);
-        } else {
-            line.Add("type", report.type)
-                .Add("errorcode", report.errorCode)
-                .Add("progress", report.progress)
-                .Add("message", report.message);
-        }
-        Console::OutProgress(line.Text());
+        Console::OutProgress(ReportLine(update->Ip(), report));
     });
+}
+
+QByteArray EventStream::ReportLine(const QString &ip, const StatusReport &report)
+{
+    JsonLine line;
+    line.Add("ip", ip).Add("event", QStringLiteral("report"));
+    if (!report.readable) {
+        line.Add("error", report.parseError);
+    } else {
+        line.Add("type", report.type)
+            .Add("errorcode", report.errorCode)
+            .Add("progress", report.progress)
+            .Add("message", report.message);
+    }
+    return line.Text();
 }
 
 void EventStream::WriteFinal(const CameraResult &result)

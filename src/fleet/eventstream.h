@@ -9,6 +9,7 @@
 class CameraJob;
 class FleetRun;
 class ImageSnapshot;
+struct StatusReport;
 
 // The run as JSON lines on standard output, for scripts: every phase change,
 // every chunk that has left and every report of every camera as it happens,
@@ -30,6 +31,9 @@ public:
     // shows whether it is given the same image.
     static void WriteImage(const ImageSnapshot &image);
     static QByteArray FinalLine(const CameraResult &result);
+    // A camera's report as its event line: what the camera sent, or why it
+    // could not be read.
+    static QByteArray ReportLine(const QString &ip, const StatusReport &report);
 
 private:
     void JobStarted(CameraJob *job);

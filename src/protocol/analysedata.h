@@ -4,8 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
-// Turns a camera's 105-byte discovery reply into the seven strings of a device
-// record: IP, MAC, serial number, name, camera type, OS version, FW version.
+// Turns a camera's discovery reply into the seven strings of a device record:
+// IP, MAC, serial number, name, camera type, OS version, FW version.
 class AnalyseData
 {
 public:

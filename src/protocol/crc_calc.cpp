@@ -1,5 +1,7 @@
 #include "crc_calc.h"
 
+#include "protocol.h"
+
 #include <array>
 
 namespace {
@@ -51,11 +53,13 @@ bool Crc_Calc::CheckIdCRC(
 {
     if (frame[0] != firstId || frame[1] != secondId)
         return false;
-    if (static_cast<int>(frame[2]) != static_cast<int>(length) - 5)
+    if (static_cast<int>(frame[Protocol::frameLengthOffset])
+        != static_cast<int>(length) - Protocol::frameOverhead)
         return false;
 
     unsigned char crcLow = 0;
     unsigned char crcHigh = 0;
-    GetCRC16(frame, static_cast<unsigned short>(length - 2), &crcLow, &crcHigh);
-    return frame[length - 2] == crcHigh && frame[length - 1] == crcLow;
+    const int checksumAt = length - Protocol::frameChecksumLength;
+    GetCRC16(frame, static_cast<unsigned short>(checksumAt), &crcLow, &crcHigh);
+    return frame[checksumAt] == crcHigh && frame[checksumAt + 1] == crcLow;
 }

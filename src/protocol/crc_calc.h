@@ -13,7 +13,8 @@ public:
         unsigned char *data, unsigned short length, unsigned char *crcLow, unsigned char *crcHigh);
 
     // True when the frame starts with the two identifier bytes, its length byte
-    // equals length - 5 and its last two bytes hold the checksum, high byte first.
+    // gives the length of the body between it and the checksum, and its last
+    // two bytes hold the checksum, high byte first.
     // The frame must hold at least length bytes and length must be at least 5.
     bool CheckIdCRC(
         unsigned char *frame, unsigned short length, unsigned char firstId, unsigned char secondId);

@@ -8,9 +8,9 @@ class AnalyseData;
 class Crc_Calc;
 
 // The acceptance of one datagram that a search received: a camera's reply is
-// exactly 105 bytes long, starts with the frame's identifier bytes, carries
-// its body length and ends in its checksum. Whatever else arrives is dropped
-// without a word, the search's own probe included.
+// exactly Protocol::replyLength bytes long, starts with the frame's
+// identifier bytes, carries its body length and ends in its checksum. Whatever else arrives is
+// dropped without a word, the search's own probe included.
 class DiscoveryReply
 {
 public:

@@ -3,6 +3,8 @@
 
 #include <QtGlobal>
 
+#include <iterator>
+
 // What the tool and the cameras agree on over the wire: ports, topics, frames
 // and sizes. The tool, the camera simulator, the tests and the benchmarks all
 // take them from here.
@@ -27,17 +29,25 @@ inline constexpr int searchReceiveBufferBytes = 4 * 1024 * 1024;
 // What one queued reply takes of the buffer as the kernel reports it, so the
 // buffer granted can be told in replies.
 inline constexpr int queuedReplyBytes = 832;
-// Every discovery frame starts with these two bytes.
+// A discovery frame: two identifier bytes, a byte that gives the length of
+// the body that follows, the body, and the checksum of all before it, high
+// byte first.
 inline constexpr unsigned char frameFirstId = 0xFA;
 inline constexpr unsigned char frameSecondId = 0x01;
-// A reply: two identifier bytes, a length byte, 100 bytes of body and the
-// checksum.
-inline constexpr int replyLength = 105;
+inline constexpr int frameLengthOffset = 2;
+inline constexpr int frameBodyOffset = 3;
+inline constexpr int frameChecksumLength = 2;
+// What a frame has besides its body.
+inline constexpr int frameOverhead = frameBodyOffset + frameChecksumLength;
+// A reply's body is the camera's record.
+inline constexpr int replyBodyLength = 100;
+inline constexpr int replyLength = replyBodyLength + frameOverhead;
+inline constexpr int replyChecksumOffset = replyLength - frameChecksumLength;
 
 // Where a reply carries the camera's record: its IPv4 address and MAC as raw
 // bytes, then five text fields, each cut at its first zero byte. The OS
 // version is only ten bytes wide.
-inline constexpr int replyIpOffset = 3;
+inline constexpr int replyIpOffset = frameBodyOffset;
 inline constexpr int replyMacOffset = 7;
 inline constexpr int replyMacLength = 6;
 struct ReplyTextField
@@ -53,6 +63,11 @@ inline constexpr ReplyTextField replyTextFields[] = {
     { 73, 10 },
     { 83, 20 },
 };
+// The record fills the body, so a field moved or widened shows here.
+static_assert(replyTextFields[std::size(replyTextFields) - 1].offset
+            + replyTextFields[std::size(replyTextFields) - 1].width
+        == replyChecksumOffset,
+    "the last text field ends where the checksum starts");
 // IP, MAC and the five texts: a device record, and the device table's columns.
 inline constexpr int recordFields = 7;
 

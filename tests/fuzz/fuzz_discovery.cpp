@@ -18,12 +18,13 @@
 namespace {
 
 using Protocol::frameFirstId;
+using Protocol::frameLengthOffset;
+using Protocol::frameOverhead;
 using Protocol::frameSecondId;
 using Protocol::recordFields;
 using Protocol::replyLength;
 
 constexpr size_t maxDatagram = 300;
-constexpr size_t minFrame = 5; // two ids, the length byte, the checksum
 
 void check(bool condition, const char *what)
 {
@@ -35,7 +36,8 @@ void check(bool condition, const char *what)
 
 bool referenceCheck(const unsigned char *frame, size_t length)
 {
-    return frame[0] == frameFirstId && frame[1] == frameSecondId && frame[2] == length - 5
+    return frame[0] == frameFirstId && frame[1] == frameSecondId
+        && frame[frameLengthOffset] == length - frameOverhead
         && ReferenceCrc::isAppended(
             QByteArray::fromRawData(reinterpret_cast<const char *>(frame), int(length)));
 }
@@ -60,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // A heap copy of exactly the datagram's size, so AddressSanitizer sees
     // any read past its end.
-    if (size >= minFrame) {
+    if (size >= size_t(frameOverhead)) {
         std::vector<unsigned char> frame(data, data + size);
         const bool accepted = crcCalc.CheckIdCRC(
             frame.data(), static_cast<unsigned short>(size), frameFirstId, frameSecondId);
@@ -79,15 +81,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString record[recordFields];
     analyseData.UcharArraytoQStringArray(buffer, record);
 
-    const QString ip
-        = QStringLiteral("%1.%2.%3.%4").arg(buffer[3]).arg(buffer[4]).arg(buffer[5]).arg(buffer[6]);
+    const unsigned char *ipBytes = buffer + Protocol::replyIpOffset;
+    const QString ip = QStringLiteral("%1.%2.%3.%4")
+                           .arg(ipBytes[0])
+                           .arg(ipBytes[1])
+                           .arg(ipBytes[2])
+                           .arg(ipBytes[3]);
     check(record[0] == ip, "IP address field");
-    const QByteArray mac(reinterpret_cast<const char *>(buffer + 7), 6);
+    const QByteArray mac(reinterpret_cast<const char *>(buffer + Protocol::replyMacOffset),
+        Protocol::replyMacLength);
     check(record[1] == QString::fromLatin1(mac.toHex(':').toUpper()), "MAC address field");
-    const int textFields[][2] = { { 13, 32 }, { 33, 52 }, { 53, 72 }, { 73, 82 }, { 83, 102 } };
-    for (int field = 0; field < 5; ++field) {
-        const QString expected = referenceText(buffer, textFields[field][0], textFields[field][1]);
-        check(record[2 + field] == expected, "text field");
+    int slot = 2;
+    for (const Protocol::ReplyTextField &field : Protocol::replyTextFields) {
+        const QString expected
+            = referenceText(buffer, field.offset, field.offset + field.width - 1);
+        check(record[slot++] == expected, "text field");
     }
     return 0;
 }

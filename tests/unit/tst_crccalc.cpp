@@ -65,14 +65,15 @@ void TestCrcCalc::matchesCrc16ModbusCheckValues()
 
 void TestCrcCalc::checkAcceptsFramesOfAnyBodyLength()
 {
-    for (int n : { 0, 1, 9, 100, 255 })
+    for (int n : { 0, 1, 9, Protocol::replyBodyLength, 255 })
         QVERIFY2(accepted(frame(QByteArray(n, 'x'))), qPrintable(QString::number(n)));
 }
 
 void TestCrcCalc::checkRejectsMalformedFrames_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    const QByteArray good = frame(QByteArray(100, '\x5A'));
+    const QByteArray good = frame(QByteArray(Protocol::replyBodyLength, '\x5A'));
+    const int checksumAt = Protocol::replyChecksumOffset;
 
     // Identifier and length faults carry a checksum that is right for the
     // bytes as sent, so only the field itself can reject them.
@@ -83,23 +84,24 @@ void TestCrcCalc::checkRejectsMalformedFrames_data()
     };
     QTest::newRow("first identifier byte") << withByte(0, char(0xFB));
     QTest::newRow("second identifier byte") << withByte(1, char(0x02));
-    QTest::newRow("length byte") << withByte(2, char(0x65));
+    QTest::newRow("length byte") << withByte(
+        Protocol::frameLengthOffset, char(Protocol::replyBodyLength + 1));
 
     QByteArray lowByteFirst = good;
-    lowByteFirst[103] = good.at(104);
-    lowByteFirst[104] = good.at(103);
-    QVERIFY(lowByteFirst.at(103) != lowByteFirst.at(104));
+    lowByteFirst[checksumAt] = good.at(checksumAt + 1);
+    lowByteFirst[checksumAt + 1] = good.at(checksumAt);
+    QVERIFY(lowByteFirst.at(checksumAt) != lowByteFirst.at(checksumAt + 1));
     QTest::newRow("checksum low byte first") << lowByteFirst;
 
-    QTest::newRow("104 bytes, a reply cut short") << good.left(104);
-    QTest::newRow("106 bytes, a reply with a byte appended") << good + 'x';
+    QTest::newRow("a reply cut short by a byte") << good.chopped(1);
+    QTest::newRow("a reply with a byte appended") << good + 'x';
 
     QByteArray flippedBody = good;
     flippedBody[50] = char(flippedBody.at(50) ^ 0x01);
     QTest::newRow("body byte altered") << flippedBody;
 
     QByteArray flippedChecksum = good;
-    flippedChecksum[104] = char(flippedChecksum.at(104) ^ 0x80);
+    flippedChecksum[checksumAt + 1] = char(flippedChecksum.at(checksumAt + 1) ^ 0x80);
     QTest::newRow("checksum byte altered") << flippedChecksum;
     // Its checksum is right, high byte first, but its length byte is 0.
     QTest::newRow("the probe") << QByteArray::fromHex("FA0100003C61");

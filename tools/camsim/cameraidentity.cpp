@@ -49,11 +49,11 @@ QByteArray macFrom(quint8 second, quint32 tail)
 const QVector<CameraIdentity::TextField> &CameraIdentity::textFields()
 {
     static const QVector<TextField> fields = {
-        { "sn", &CameraIdentity::serialNumber, Protocol::replyTextFields[0].width },
-        { "name", &CameraIdentity::deviceName, Protocol::replyTextFields[1].width },
-        { "type", &CameraIdentity::cameraType, Protocol::replyTextFields[2].width },
-        { "os", &CameraIdentity::osVersion, Protocol::replyTextFields[3].width },
-        { "fw", &CameraIdentity::firmwareVersion, Protocol::replyTextFields[4].width },
+        { "sn", &CameraIdentity::serialNumber, Protocol::replyTextFields[0] },
+        { "name", &CameraIdentity::deviceName, Protocol::replyTextFields[1] },
+        { "type", &CameraIdentity::cameraType, Protocol::replyTextFields[2] },
+        { "os", &CameraIdentity::osVersion, Protocol::replyTextFields[3] },
+        { "fw", &CameraIdentity::firmwareVersion, Protocol::replyTextFields[4] },
     };
     return fields;
 }

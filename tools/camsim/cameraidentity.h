@@ -1,6 +1,8 @@
 #ifndef CAMERAIDENTITY_H
 #define CAMERAIDENTITY_H
 
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -16,13 +18,13 @@ enum class ReplyFault { None, BadCrc, CrcLowFirst, BadLengthByte, Short, Long, B
 struct CameraIdentity
 {
     // A text field of the reply, which follows the address and the MAC: the
-    // --camera key that sets it and its width in the reply, to which it is cut
-    // or padded with zeros.
+    // --camera key that sets it and its place in the reply, whose width it is
+    // cut or padded with zeros to.
     struct TextField
     {
         const char *key;
         QByteArray CameraIdentity::*value;
-        int width;
+        Protocol::ReplyTextField place;
     };
 
     quint32 ipv4 = 0;

@@ -4,13 +4,12 @@
 #include "crc_calc.h"
 
 #include <QRandomGenerator>
+#include <QtEndian>
 
 namespace {
 
 constexpr char wrongSecondId = char(0x02);
-constexpr int bodyLength = DiscoveryFrame::replyLength - 5;
-constexpr int lengthByteOffset = 2;
-constexpr int macLength = Protocol::replyMacLength;
+constexpr int checksumAt = Protocol::replyChecksumOffset;
 
 // Any change of both bytes at once guarantees the check fails.
 constexpr char checksumSpoiler = char(0x5A);
@@ -26,25 +25,25 @@ bool DiscoveryFrame::isProbe(const QByteArray &datagram)
         == QByteArray::fromRawData(Protocol::discoveryProbe, sizeof(Protocol::discoveryProbe));
 }
 
+// A fault in the header comes with a checksum that is right for the bytes as
+// sent, so that only the field itself can give it away.
 QByteArray DiscoveryFrame::reply(const CameraIdentity &camera)
 {
-    QByteArray frame = correctBody(camera);
+    QByteArray frame = correctReply(camera);
     switch (camera.fault) {
     case ReplyFault::BadLengthByte:
-        frame[lengthByteOffset] = char(bodyLength + 1);
+        frame[Protocol::frameLengthOffset] = char(Protocol::replyBodyLength + 1);
+        writeChecksum(&frame, true);
         break;
     case ReplyFault::BadId:
         frame[1] = wrongSecondId;
+        writeChecksum(&frame, true);
         break;
-    default:
+    case ReplyFault::CrcLowFirst:
+        writeChecksum(&frame, false);
         break;
-    }
-    appendChecksum(&frame, camera.fault != ReplyFault::CrcLowFirst);
-
-    switch (camera.fault) {
     case ReplyFault::BadCrc:
-        frame[replyLength - 2] = char(frame[replyLength - 2] ^ checksumSpoiler);
-        frame[replyLength - 1] = char(frame[replyLength - 1] ^ checksumSpoiler);
+        spoilChecksum(&frame);
         break;
     case ReplyFault::Short:
         frame.chop(1);
@@ -67,49 +66,52 @@ QByteArray DiscoveryFrame::noise(QRandomGenerator *random)
         byte = char(random->generate());
     if (kind == ReplyShape) {
         // Only the checksum stands between such a datagram and a garbage row.
-        const QByteArray start = header();
-        datagram.replace(0, start.size(), start);
-        datagram.chop(2);
-        appendChecksum(&datagram, true);
-        datagram[replyLength - 2] = char(datagram[replyLength - 2] ^ checksumSpoiler);
-        datagram[replyLength - 1] = char(datagram[replyLength - 1] ^ checksumSpoiler);
+        writeHeader(&datagram);
+        writeChecksum(&datagram, true);
+        spoilChecksum(&datagram);
     }
     return datagram;
 }
 
-QByteArray DiscoveryFrame::correctBody(const CameraIdentity &camera)
+QByteArray DiscoveryFrame::correctReply(const CameraIdentity &camera)
 {
-    QByteArray frame;
-    frame.reserve(replyLength + 1);
-    frame.append(header());
-    for (int shift = 24; shift >= 0; shift -= 8)
-        frame.append(char((camera.ipv4 >> shift) & 0xFF));
-    appendText(&frame, camera.mac, macLength);
+    QByteArray frame(replyLength, '\0');
+    writeHeader(&frame);
+    const quint32 ip = qToBigEndian(camera.ipv4);
+    place(&frame, Protocol::replyIpOffset,
+        QByteArray(reinterpret_cast<const char *>(&ip), sizeof ip), sizeof ip);
+    place(&frame, Protocol::replyMacOffset, camera.mac, Protocol::replyMacLength);
     for (const CameraIdentity::TextField &field : CameraIdentity::textFields())
-        appendText(&frame, camera.*field.value, field.width);
+        place(&frame, field.place.offset, camera.*field.value, field.place.width);
+    writeChecksum(&frame, true);
     return frame;
 }
 
-QByteArray DiscoveryFrame::header()
+void DiscoveryFrame::writeHeader(QByteArray *frame)
 {
-    const char bytes[]
-        = { char(Protocol::frameFirstId), char(Protocol::frameSecondId), char(bodyLength) };
-    return QByteArray(bytes, sizeof bytes);
+    (*frame)[0] = char(Protocol::frameFirstId);
+    (*frame)[1] = char(Protocol::frameSecondId);
+    (*frame)[Protocol::frameLengthOffset] = char(Protocol::replyBodyLength);
 }
 
-void DiscoveryFrame::appendText(QByteArray *frame, const QByteArray &text, int width)
+void DiscoveryFrame::place(QByteArray *frame, int offset, const QByteArray &bytes, int width)
 {
-    const QByteArray field = text.left(width);
-    frame->append(field);
-    frame->append(QByteArray(width - field.size(), '\0'));
+    const QByteArray field = bytes.left(width);
+    frame->replace(offset, field.size(), field);
 }
 
-void DiscoveryFrame::appendChecksum(QByteArray *frame, bool highFirst)
+void DiscoveryFrame::writeChecksum(QByteArray *frame, bool highFirst)
 {
     unsigned char low = 0;
     unsigned char high = 0;
     Crc_Calc().GetCRC16(reinterpret_cast<unsigned char *>(frame->data()),
-        static_cast<unsigned short>(frame->size()), &low, &high);
-    frame->append(char(highFirst ? high : low));
-    frame->append(char(highFirst ? low : high));
+        static_cast<unsigned short>(checksumAt), &low, &high);
+    (*frame)[checksumAt] = char(highFirst ? high : low);
+    (*frame)[checksumAt + 1] = char(highFirst ? low : high);
+}
+
+void DiscoveryFrame::spoilChecksum(QByteArray *frame)
+{
+    (*frame)[checksumAt] = char(frame->at(checksumAt) ^ checksumSpoiler);
+    (*frame)[checksumAt + 1] = char(frame->at(checksumAt + 1) ^ checksumSpoiler);
 }

@@ -25,11 +25,14 @@ public:
     static QByteArray noise(QRandomGenerator *random);
 
 private:
-    static QByteArray correctBody(const CameraIdentity &camera);
+    // Each field at its offset in a zeroed reply, the checksum last.
+    static QByteArray correctReply(const CameraIdentity &camera);
     // The identifier bytes and the length byte.
-    static QByteArray header();
-    static void appendText(QByteArray *frame, const QByteArray &text, int width);
-    static void appendChecksum(QByteArray *frame, bool highFirst);
+    static void writeHeader(QByteArray *frame);
+    // Cut to width; the reply's zeros pad it.
+    static void place(QByteArray *frame, int offset, const QByteArray &bytes, int width);
+    static void writeChecksum(QByteArray *frame, bool highFirst);
+    static void spoilChecksum(QByteArray *frame);
 };
 
 #endif // DISCOVERYFRAME_H
