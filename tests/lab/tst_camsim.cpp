@@ -2,11 +2,14 @@
 // tool's namespace of the virtual LAN. Run it through tools/lab/lab.sh run
 // with at least 3 cameras and CAMSIM set to the simulator. The wire's ports,
 // topics and frames are spelled out here rather than taken from the tool, so
-// a mistake in the tool's constants cannot hide in the simulator too.
+// a mistake in the tool's constants cannot hide in the simulator too; the
+// reply's layout once, in replyCarriesTheIdentity, and the other cases find
+// a field where the tool reads it.
 
 #include "labcamera.h"
 #include "labcameras.h"
 #include "mqttclient.h"
+#include "protocol.h"
 #include "referencecrc.h"
 
 #include <QCryptographicHash>
@@ -44,6 +47,19 @@ constexpr int crowdReceiveBuffer = 4 * 1024 * 1024;
 QByteArray padded(const QByteArray &text, int width)
 {
     return text + QByteArray(width - text.size(), '\0');
+}
+
+// A text field of a reply: serial, name, type, OS, FW.
+QByteArray textField(const QByteArray &reply, int field)
+{
+    return reply.mid(
+        Protocol::replyTextFields[field].offset, Protocol::replyTextFields[field].width);
+}
+
+QByteArray withByte(QByteArray bytes, int at, char value)
+{
+    bytes[at] = value;
+    return bytes;
 }
 
 QByteArray image(int size)
@@ -108,6 +124,7 @@ private slots:
     void crowdAnswersInOneBurst();
     void floodFollowsTheReplies();
     void brokerRecordsQosAndRetain();
+    void brokerLogsEveryConnectionOfTheTool();
     void updateSucceeds();
     void droppedUpdateFailsTheCheck();
     void statusFaultsMalformTheReports();
@@ -198,16 +215,20 @@ void TestCamsim::replyCarriesTheIdentity()
 
     const QList<QByteArray> replies = probeAndCollect(2);
     QCOMPARE(replies.size(), 2);
-    const QByteArray address = QByteArray::fromHex("c633644d");
-    const QByteArray custom = replies.at(0).mid(3, 4) == address ? replies.at(0) : replies.at(1);
+    // The body field by field: the one place that spells out the layout.
+    const QByteArray body = QByteArray::fromHex("c633644d") + QByteArray::fromHex("aabbccddee0f")
+        + padded("SN1", 20) + padded("Gate", 20) + padded("T1", 20) + padded("4.1", 10)
+        + padded("V9", 20);
+    const auto bodyOf = [](const QByteArray &reply) { return reply.mid(3, 100); };
+    // Told apart by the address, which the body starts with.
+    const QByteArray custom
+        = bodyOf(replies.at(0)).startsWith(body.left(4)) ? replies.at(0) : replies.at(1);
     for (const QByteArray &reply : replies) {
         QCOMPARE(reply.size(), replyLength);
         QCOMPARE(reply.left(3), replyHead);
         QVERIFY(ReferenceCrc::isAppended(reply));
     }
-    QCOMPARE(custom.mid(3, 100),
-        address + QByteArray::fromHex("aabbccddee0f") + padded("SN1", 20) + padded("Gate", 20)
-            + padded("T1", 20) + padded("4.1", 10) + padded("V9", 20));
+    QCOMPARE(bodyOf(custom), body);
 
     QVERIFY(plain->waitForEvent("reply"));
     QCOMPARE(plain->events("probe").value(0).value("from").toString(),
@@ -221,9 +242,9 @@ void TestCamsim::textFieldsAreRawPaddedAndCut()
     const QList<QByteArray> replies = probeAndCollect(1);
     QCOMPARE(replies.size(), 1);
     const QByteArray reply = replies.constFirst();
-    QCOMPARE(reply.mid(33, 20), padded("Cam\xe9ra,1", 20));
-    QCOMPARE(reply.mid(13, 20), QByteArray("ABCDEFGHIJKLMNOPQRST"));
-    QCOMPARE(reply.mid(73, 10), QByteArray("0123456789"));
+    QCOMPARE(textField(reply, 1), padded("Cam\xe9ra,1", 20));
+    QCOMPARE(textField(reply, 0), QByteArray("ABCDEFGHIJKLMNOPQRST"));
+    QCOMPARE(textField(reply, 3), QByteArray("0123456789"));
     QVERIFY(ReferenceCrc::isAppended(reply));
 }
 
@@ -233,10 +254,11 @@ void TestCamsim::faultsAlterTheFrame_data()
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<bool>("checksumValid");
     QTest::newRow("bad-crc") << replyLength << replyHead << false;
-    QTest::newRow("bad-length-byte") << replyLength << QByteArray::fromHex("fa0165") << true;
+    QTest::newRow("bad-length-byte")
+        << replyLength << withByte(replyHead, 2, char(replyHead.at(2) + 1)) << true;
     QTest::newRow("short") << replyLength - 1 << replyHead << false;
     QTest::newRow("long") << replyLength + 1 << replyHead << false;
-    QTest::newRow("bad-id") << replyLength << QByteArray::fromHex("fa0264") << true;
+    QTest::newRow("bad-id") << replyLength << withByte(replyHead, 1, '\x02') << true;
 }
 
 void TestCamsim::faultsAlterTheFrame()
@@ -300,7 +322,7 @@ void TestCamsim::crowdAnswersInOneBurst()
     QSet<QByteArray> serials;
     for (const QByteArray &reply : replies) {
         QVERIFY(ReferenceCrc::isAppended(reply));
-        serials.insert(reply.mid(13, 20));
+        serials.insert(textField(reply, 0));
     }
     QCOMPARE(serials.size(), crowdSize);
     QVERIFY(serials.contains(padded("SN0000001", 20)));
@@ -330,11 +352,14 @@ void TestCamsim::floodFollowsTheReplies()
             QVERIFY(!ReferenceCrc::isAppended(datagram));
         }
     }
-    qInfo("%d of %d flood datagrams have the reply's length, %d of them its shape", ofReplyLength,
-        floodSize, replyShaped);
     // Two in three and one in three are expected.
-    QVERIFY(ofReplyLength > floodSize / 2);
-    QVERIFY(replyShaped > floodSize / 4);
+    const QString figures
+        = QString("%1 of %2 flood datagrams have the reply's length, %3 of them its shape")
+              .arg(ofReplyLength)
+              .arg(floodSize)
+              .arg(replyShaped);
+    QVERIFY2(ofReplyLength > floodSize / 2, qPrintable(figures));
+    QVERIFY2(replyShaped > floodSize / 4, qPrintable(figures));
 }
 
 void TestCamsim::brokerRecordsQosAndRetain()
@@ -358,6 +383,28 @@ void TestCamsim::brokerRecordsQosAndRetain()
     QCOMPARE(messages.at(1).value("topic").toString(), QString(restart));
     QCOMPARE(messages.at(1).value("qos").toInt(), 1);
     QCOMPARE(messages.at(1).value("retain").toBool(), true);
+}
+
+// Also a connection that never speaks MQTT; never the camera's own client.
+void TestCamsim::brokerLogsEveryConnectionOfTheTool()
+{
+    LabCamera *camera = cameras.start(1, { "--broker" });
+    QVERIFY(camera->isRunning());
+    QTcpSocket silent;
+    silent.connectToHost(camera->address(), mqttPort);
+    QVERIFY(silent.waitForConnected(timeoutMs));
+    QVERIFY(camera->waitForEvent("broker-connection"));
+    MqttClient tool;
+    QVERIFY(connectTool(tool, camera->address()));
+    QVERIFY(camera->waitForEvent("broker-connection", 2));
+
+    QTest::qWait(300);
+    const QList<QJsonObject> connections = camera->events("broker-connection");
+    QCOMPARE(connections.size(), 2);
+    const QString from = qEnvironmentVariable("LAB_TOOL_IP") + ':';
+    QCOMPARE(
+        connections.at(0).value("from").toString(), from + QString::number(silent.localPort()));
+    QVERIFY(connections.at(1).value("from").toString().startsWith(from));
 }
 
 void TestCamsim::updateSucceeds()

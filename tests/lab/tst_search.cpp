@@ -191,10 +191,8 @@ void TestSearch::failedBindReleasesTheSearch()
     answerer.pressButton(QMessageBox::Ok);
     QTest::mouseClick(searchButton(window), Qt::LeftButton);
     QVERIFY(answerer.waitUntilAnswered());
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.boxes.first().title, QString("Tip"));
-    QCOMPARE(answerer.boxes.first().text, QString("Received data socket status is abnormal"));
-    QCOMPARE(answerer.boxes.first().buttons, QMessageBox::Ok);
+    QCOMPARE(
+        answerer.seenBoxes(), { ModalAnswerer::tip("Received data socket status is abnormal") });
     QCOMPARE(model(window)->rowCount(), 0);
     QTest::qWait(300);
     QCOMPARE(camera->events("probe").size(), 0);

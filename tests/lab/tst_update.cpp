@@ -16,16 +16,12 @@ using namespace UpdateDriver;
 
 namespace {
 
-// Several chunks and a short tail: the last chunk is where bytes get lost.
-constexpr qint64 largeImageSize = 3 * chunkSize + 17;
-constexpr qint64 smallImageSize = chunkSize + 17;
-constexpr qint64 dropImageSize = 2 * chunkSize + 17;
-
-// Prints a time the test bounds; true when it lies within the bounds.
-bool within(const char *what, qint64 ms, qint64 least, qint64 most)
+// A time the test bounds, named with its figure when it fails.
+QString outside(const QString &what, qint64 ms, qint64 least, qint64 most)
 {
-    qInfo("%s %lld ms (%lld to %lld allowed)", what, ms, least, most);
-    return ms >= least && ms <= most;
+    if (ms >= least && ms <= most)
+        return QString();
+    return QString("%1 %2 ms (%3 to %4 allowed)").arg(what).arg(ms).arg(least).arg(most);
 }
 
 } // namespace
@@ -92,10 +88,13 @@ void TestUpdate::imageArrivesByteForByte()
     // The full broker wait of 1000 ms, then the camera's settle time of 5000
     // ms before the image; the camera logs the request a moment after the
     // tool published it.
-    QVERIFY(within("Yes to request",
-        timeline.firstSeen(camera, "update-request") - timeline.firstDisabled(), 990, 2500));
-    QVERIFY(within("request to TCP accept",
-        eventTime(accepts.first()) - eventTime(requests.first()), 4950, 6500));
+    QCOMPARE(
+        outside("Yes to request",
+            timeline.firstSeen(camera, "update-request") - timeline.firstDisabled(), 990, 2500),
+        QString());
+    QCOMPARE(outside("request to TCP accept",
+                 eventTime(accepts.first()) - eventTime(requests.first()), 4950, 6500),
+        QString());
 
     // One chunk of at most 1 MiB per pause of about 500 ms.
     const QList<Burst> bursts = readBursts(camera);
@@ -105,8 +104,8 @@ void TestUpdate::imageArrivesByteForByte()
                        .arg(bursts[i].bytes)
                        .arg(bursts[i].start - bursts.first().start);
     }
-    qInfo("camera's read bursts: %s", qPrintable(figures.join(", ")));
-    QCOMPARE(bursts.size(), int((largeImageSize + chunkSize - 1) / chunkSize));
+    QVERIFY2(bursts.size() == int((largeImageSize + chunkSize - 1) / chunkSize),
+        qPrintable(figures.join(", ")));
     for (int i = 0; i < bursts.size(); ++i) {
         QVERIFY2(bursts[i].bytes <= chunkSize, qPrintable(figures[i]));
         if (i > 0) {
@@ -137,12 +136,11 @@ void TestUpdate::slowCameraReceivesEveryByte()
     const qint64 transferMs = eventTime(camera->events("image").first())
         - eventTime(camera->events("tcp-accept").first());
     const qint64 linkMs = largeImageSize * 1000 / bytesPerSecond;
-    qInfo("slow camera: transfer %lld ms, the link needs %lld ms; at most %lld bytes waited in "
-          "the tool's socket",
-        transferMs, linkMs, timeline.mostQueued);
-    QVERIFY(transferMs >= linkMs * 9 / 10);
+    QVERIFY2(transferMs >= linkMs * 9 / 10,
+        qPrintable(QString("transfer %1 ms, the link needs %2 ms").arg(transferMs).arg(linkMs)));
     // A chunk is written only once the one before has left the socket.
-    QVERIFY(timeline.mostQueued <= chunkSize);
+    QVERIFY2(timeline.mostQueued <= chunkSize,
+        qPrintable(QString("%1 bytes waited in the tool's socket").arg(timeline.mostQueued)));
 }
 
 // Two windows of one camera, both started, and a camera that takes seconds
@@ -204,9 +202,11 @@ void TestUpdate::noListenerFailsAfterThreeAttempts()
     QVERIFY(camera->events("tcp-accept").isEmpty());
 
     // 5000 ms settle, then attempts waited 1000, 3000 and 3000 ms.
-    QVERIFY(within("request to failure",
-        timeline.firstShown("Connect Server Failed") - timeline.firstSeen(camera, "update-request"),
-        11900, 14500));
+    QCOMPARE(outside("request to failure",
+                 timeline.firstShown("Connect Server Failed")
+                     - timeline.firstSeen(camera, "update-request"),
+                 11900, 14500),
+        QString());
 }
 
 void TestUpdate::lateListenerIsReachedOnALaterAttempt()
@@ -221,12 +221,12 @@ void TestUpdate::lateListenerIsReachedOnALaterAttempt()
     UPDATE_STEP(verifySucceeded(form));
     UPDATE_STEP(verifyImageArrived(camera, image));
     const qint64 requested = eventTime(camera->events("update-request").first());
-    qInfo("listening at request + %lld ms",
-        eventTime(camera->events("tcp-listen").first()) - requested);
+    const qint64 listening = eventTime(camera->events("tcp-listen").first()) - requested;
     // The second attempt (request + 6000): not the first (refused), not the
     // third (request + 9000).
-    QVERIFY(within("request to TCP accept",
-        eventTime(camera->events("tcp-accept").first()) - requested, 5950, 8499));
+    QCOMPARE(outside(QString("listening at request + %1 ms; request to TCP accept").arg(listening),
+                 eventTime(camera->events("tcp-accept").first()) - requested, 5950, 8499),
+        QString());
 }
 
 void TestUpdate::brokerDownFailsToConnect_data()
@@ -252,8 +252,9 @@ void TestUpdate::brokerDownFailsToConnect()
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifyEnded(form, "Mqtt Connect Failed", 5000));
     // The broker wait of 1000 ms.
-    QVERIFY(within("Yes to failure",
-        timeline.firstShown("Mqtt Connect Failed") - timeline.firstDisabled(), 990, 3000));
+    QCOMPARE(outside("Yes to failure",
+                 timeline.firstShown("Mqtt Connect Failed") - timeline.firstDisabled(), 990, 3000),
+        QString());
 }
 
 void TestUpdate::imageRemovedAfterBrowsePublishesNothing()
@@ -283,7 +284,7 @@ void TestUpdate::droppedConnectionFailsTheTransfer()
     QFETCH(qint64, dropAfter);
     LabCamera *camera
         = cameras.start(1, LabCameras::updating({ QString("drop-after=%1").arg(dropAfter) }));
-    Form *form = openWindow(camera, imageFile("dropped.bin", randomBytes(dropImageSize)));
+    Form *form = openWindow(camera, imageFile("dropped.bin", randomBytes(mediumImageSize)));
     QVERIFY(form);
     Timeline timeline(camera, form);
 
@@ -297,7 +298,6 @@ void TestUpdate::droppedConnectionFailsTheTransfer()
     // Noticed at the next step, not after the 30 s without progress.
     const qint64 dropToFailure
         = timeline.firstShown("Send Bin File Failed") - timeline.firstSeen(camera, "tcp-drop");
-    qInfo("drop to \"Send Bin File Failed\" %lld ms", dropToFailure);
     QVERIFY2(dropToFailure <= 3000, qPrintable(QString::number(dropToFailure)));
 }
 
@@ -344,7 +344,7 @@ void TestUpdate::cameraErrorKeepsStartDisabled()
 void TestUpdate::invalidStatusEnablesStartOnlyAfterTheTransfer()
 {
     LabCamera *camera = cameras.start(3, LabCameras::updating({ "status-not-json" }));
-    const QByteArray image = randomBytes(2 * chunkSize + 17);
+    const QByteArray image = randomBytes(mediumImageSize);
     Form *form = openWindow(camera, imageFile("notjson.bin", image));
     QVERIFY(form);
     Timeline timeline(camera, form);
@@ -370,13 +370,13 @@ void TestUpdate::invalidStatusEnablesStartOnlyAfterTheTransfer()
     UPDATE_STEP(start(form));
     UPDATE_STEP(verifyEnded(form, parseError.errorString()));
     UPDATE_STEP(verifyImageArrived(camera, image));
-    qInfo("%d reports came while the image was still being sent", reportsWhileSending);
     QVERIFY(reportsWhileSending > 0);
     QCOMPARE(enabledWhileSending, 0);
     const qint64 imageEnded = timeline.firstSeen(camera, "image");
     const qint64 enabled = timeline.lastEnabled();
-    qInfo("Start enabled %lld ms after the camera saw the connection end", enabled - imageEnded);
-    QVERIFY(enabled >= imageEnded - 200);
+    QVERIFY2(enabled >= imageEnded - 200,
+        qPrintable(QString("Start enabled %1 ms after the camera saw the connection end")
+                       .arg(enabled - imageEnded)));
 }
 
 void TestUpdate::answeringNoSendsNothing()

@@ -156,6 +156,27 @@ bool LabCamera::waitForEvent(const QString &event, int count, int timeoutMs)
     return true;
 }
 
+QString LabCamera::onlyMessage(int quietMs)
+{
+    waitForEvent(QStringLiteral("mqtt"));
+    QTest::qWait(quietMs);
+    const QList<QJsonObject> messages = events(QStringLiteral("mqtt"));
+    if (messages.size() != 1)
+        return QStringLiteral("%1 MQTT messages").arg(messages.size());
+    const QJsonObject &only = messages.constFirst();
+    return message(only.value(QLatin1String("topic")).toString(),
+        QByteArray::fromHex(only.value(QLatin1String("payload_hex")).toString().toLatin1()),
+        only.value(QLatin1String("qos")).toInt(), only.value(QLatin1String("retain")).toBool());
+}
+
+QString LabCamera::message(const QString &topic, const QByteArray &payload, int qos, bool retain)
+{
+    return QStringLiteral("%1 \"%2\" qos %3%4")
+        .arg(topic, QString::fromUtf8(payload))
+        .arg(qos)
+        .arg(retain ? QStringLiteral(" retained") : QString());
+}
+
 qint64 LabCamera::brokerPid() const
 {
     const QList<QJsonObject> brokers = events(QStringLiteral("broker"));

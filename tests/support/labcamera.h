@@ -50,6 +50,12 @@ public:
     // Processes events while waiting until at least count events named event
     // were logged.
     bool waitForEvent(const QString &event, int count = 1, int timeoutMs = defaultEventTimeoutMs);
+    // The one MQTT message the tool published to the camera, as message()
+    // writes it, once it came and quietMs passed without another; otherwise
+    // how many came.
+    QString onlyMessage(int quietMs = 300);
+    static QString message(
+        const QString &topic, const QByteArray &payload, int qos = 0, bool retain = false);
     // The pid of the simulator's broker (--broker), -1 without one.
     qint64 brokerPid() const;
 

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMetaEnum>
 #include <QTest>
 
 ModalAnswerer::ModalAnswerer(QObject *parent)
@@ -35,6 +36,31 @@ void ModalAnswerer::chooseMenuEntry(const QString &text, int afterMs)
 void ModalAnswerer::chooseFile(const QString &path, int afterMs)
 {
     answers.enqueue({ Answer::File, QMessageBox::NoButton, path, afterMs });
+}
+
+namespace {
+
+QString described(const QString &title, const QString &text, QMessageBox::StandardButtons buttons)
+{
+    const QMetaObject &box = QMessageBox::staticMetaObject;
+    const QMetaEnum names = box.enumerator(box.indexOfEnumerator("StandardButtons"));
+    return QStringLiteral("%1: %2 [%3]")
+        .arg(title, text, QString::fromLatin1(names.valueToKeys(int(buttons))));
+}
+
+} // namespace
+
+QStringList ModalAnswerer::seenBoxes() const
+{
+    QStringList seen;
+    for (const SeenBox &box : boxes)
+        seen.append(described(box.title, box.text, box.buttons));
+    return seen;
+}
+
+QString ModalAnswerer::tip(const QString &text, QMessageBox::StandardButtons buttons)
+{
+    return described(QStringLiteral("Tip"), text, buttons);
 }
 
 // The answer is given from a posted call, not from the timer's own slot: the

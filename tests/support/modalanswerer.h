@@ -44,6 +44,11 @@ public:
     // every queued answer was given and nothing is open any more.
     bool waitUntilAnswered(int timeoutMs = 5000);
 
+    // The boxes seen, each written as tip() writes one, to compare whole.
+    QStringList seenBoxes() const;
+    // A box of the windows' own: "Tip" above the text, with those buttons.
+    static QString tip(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
     QList<SeenBox> boxes;
     QList<QStringList> menus;
     QStringList fileDialogs; // their captions

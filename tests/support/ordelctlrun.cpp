@@ -24,6 +24,17 @@ namespace {
 constexpr int pollIntervalMs = 20;
 constexpr int killWaitMs = 5000;
 
+// What the camera saw of the tool beyond the search: a connection, a message,
+// a request or the image.
+bool sawMoreThanTheSearch(const LabCamera *camera)
+{
+    for (const char *event : { "broker-connection", "mqtt", "update-request", "tcp-accept" }) {
+        if (!camera->events(QLatin1String(event)).isEmpty())
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 OrdelctlRun::OrdelctlRun(const QStringList &arguments, QObject *parent)
@@ -232,12 +243,18 @@ QList<QJsonObject> OrdelctlRun::finals() const
 
 QJsonObject OrdelctlRun::finalOf(const QString &ip) const
 {
+    const QList<QJsonObject> found = finalsOf(ip);
+    return found.size() == 1 ? found.constFirst() : QJsonObject();
+}
+
+QList<QJsonObject> OrdelctlRun::finalsOf(const QString &ip) const
+{
     QList<QJsonObject> found;
     for (const QJsonObject &line : finals()) {
         if (line.value(QLatin1String("ip")).toString() == ip)
             found.append(line);
     }
-    return found.size() == 1 ? found.constFirst() : QJsonObject();
+    return found;
 }
 
 QStringList OrdelctlRun::phasesOf(const QString &ip) const
@@ -262,9 +279,12 @@ QString OrdelctlRun::requestFor(
 
 bool OrdelctlRun::untouched(const LabCamera *camera)
 {
-    return camera->events(QStringLiteral("mqtt")).isEmpty()
-        && camera->events(QStringLiteral("update-request")).isEmpty()
-        && camera->events(QStringLiteral("tcp-accept")).isEmpty();
+    return camera->events(QStringLiteral("probe")).isEmpty() && !sawMoreThanTheSearch(camera);
+}
+
+bool OrdelctlRun::onlySearched(const LabCamera *camera)
+{
+    return !camera->events(QStringLiteral("probe")).isEmpty() && !sawMoreThanTheSearch(camera);
 }
 
 QList<QStringList> OrdelctlRun::csvRecords(const QByteArray &bytes)

@@ -68,6 +68,8 @@ public:
     // The final object of the camera at ip; empty when there is none or more
     // than one.
     QJsonObject finalOf(const QString &ip) const;
+    // Every final object of the camera at ip.
+    QList<QJsonObject> finalsOf(const QString &ip) const;
     // The phases the camera at ip went through, in order, from its events.
     QStringList phasesOf(const QString &ip) const;
 
@@ -75,9 +77,12 @@ public:
     // fileName: the tool's address on the camera's own network.
     static QString requestFor(
         const LabCamera *camera, const QString &fileName, const QByteArray &image);
-    // Whether the camera saw nothing of the tool but the discovery probe:
-    // no MQTT message, no update request, no image connection.
+    // Whether the camera saw nothing of the tool: no discovery probe, no
+    // connection to its broker, no MQTT message, no update request, no image
+    // connection.
     static bool untouched(const LabCamera *camera);
+    // Whether the camera saw the search's probe and nothing else of the tool.
+    static bool onlySearched(const LabCamera *camera);
     // The records of RFC 4180 text, each a list of its fields.
     static QList<QStringList> csvRecords(const QByteArray &text);
 

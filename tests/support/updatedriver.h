@@ -23,6 +23,12 @@ class QPushButton;
 namespace UpdateDriver {
 
 constexpr qint64 chunkSize = Protocol::imageChunkSize;
+constexpr qint64 mib = 1024 * 1024;
+// The images of the update tests: whole chunks and a short tail, for the last
+// chunk is where bytes get lost.
+constexpr qint64 smallImageSize = chunkSize + 17;
+constexpr qint64 mediumImageSize = 2 * chunkSize + 17;
+constexpr qint64 largeImageSize = 3 * chunkSize + 17;
 // From the Yes to the camera's last report of a good update, with room for a
 // loaded machine: 1 s broker wait, 5 s settle wait, 0.5 s per chunk.
 constexpr int updateTimeoutMs = 30000;

@@ -30,7 +30,7 @@ QByteArray reply()
     QByteArray bytes(Protocol::replyLength, '\0');
     bytes[0] = char(Protocol::frameFirstId);
     bytes[1] = char(Protocol::frameSecondId);
-    bytes[2] = char(100);
+    bytes[Protocol::frameLengthOffset] = char(Protocol::replyBodyLength);
     return bytes;
 }
 
@@ -43,9 +43,8 @@ void put(QByteArray &bytes, int offset, const QByteArray &value)
 QByteArray withTexts(const QStringList &texts)
 {
     QByteArray bytes = reply();
-    const int offsets[] = { 13, 33, 53, 73, 83 };
     for (int field = 0; field < texts.size(); ++field)
-        put(bytes, offsets[field], texts.at(field).toLatin1());
+        put(bytes, Protocol::replyTextFields[field].offset, texts.at(field).toLatin1());
     return bytes;
 }
 
@@ -68,9 +67,15 @@ void TestAnalyseData::copiesEveryByte()
     unsigned char buffer[Protocol::replyLength + 2];
     std::memset(buffer, 0xEE, sizeof buffer);
     AnalyseData analyse;
-    QVERIFY(analyse.QByteArraytoUCharArray(datagram, buffer));
+    // Its answer is always true: only the buffer tells.
+    analyse.QByteArraytoUCharArray(datagram, buffer);
     QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), Protocol::replyLength), datagram);
     QCOMPARE(int(buffer[Protocol::replyLength]), 0xEE);
+    // An empty datagram writes nothing.
+    std::memset(buffer, 0xEE, sizeof buffer);
+    analyse.QByteArraytoUCharArray(QByteArray(), buffer);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), sizeof buffer),
+        QByteArray(sizeof buffer, '\xEE'));
 }
 
 void TestAnalyseData::decodesAddresses_data()

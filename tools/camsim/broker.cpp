@@ -4,7 +4,7 @@
 #include "eventlog.h"
 
 #include <QFile>
-#include <QHostAddress>
+#include <QRegularExpression>
 #include <QTcpServer>
 
 namespace {
@@ -36,6 +36,7 @@ bool Broker::start(const QHostAddress &address, QString *error)
 {
     if (!portIsFree(address, error) || !writeConfig(address, error))
         return false;
+    this->address = address;
     process->start(QString::fromLatin1(brokerProgram), { QStringLiteral("-c"), configPath() });
     if (!process->waitForStarted(startTimeoutMs)) {
         *error = QStringLiteral("cannot start %1: %2")
@@ -89,11 +90,16 @@ bool Broker::writeConfig(const QHostAddress &address, QString *error)
         return false;
     }
     // Staying root keeps the broker's parent-death signal, which a change of
-    // user would clear.
+    // user would clear. Its notices on standard error tell each connection.
     config.write(QStringLiteral("listener %1 %2\n"
                                 "allow_anonymous true\n"
                                 "persistence false\n"
-                                "user root\n")
+                                "user root\n"
+                                "log_dest stderr\n"
+                                "log_type error\n"
+                                "log_type warning\n"
+                                "log_type notice\n"
+                                "connection_messages true\n")
                      .arg(port)
                      .arg(address.toString())
                      .toLatin1());
@@ -107,9 +113,32 @@ QString Broker::configPath() const
 
 void Broker::collectOutput()
 {
-    output.append(process->readAll());
+    const QByteArray read = process->readAll();
+    output.append(read);
     if (output.size() > keptOutputBytes)
         output = output.right(keptOutputBytes);
+    partialLine.append(read);
+    int end = 0;
+    while ((end = partialLine.indexOf('\n')) >= 0) {
+        logConnection(partialLine.left(end));
+        partialLine.remove(0, end + 1);
+    }
+    if (partialLine.size() > keptOutputBytes)
+        partialLine.clear();
+}
+
+// mosquitto notes a connection as soon as it is accepted, before any MQTT
+// packet: a tool that connects and then publishes nothing shows here too.
+// The camera's own recorder connects from the camera's address.
+void Broker::logConnection(const QByteArray &line)
+{
+    static const QRegularExpression accepted(
+        QStringLiteral("New connection from ([0-9.]+):([0-9]+) on port"));
+    const QRegularExpressionMatch match = accepted.match(QString::fromLatin1(line));
+    if (!match.hasMatch() || QHostAddress(match.captured(1)) == address)
+        return;
+    log->write(QStringLiteral("broker-connection"),
+        { { "from", match.captured(1) + QLatin1Char(':') + match.captured(2) } });
 }
 
 void Broker::reportExit(int exitCode, QProcess::ExitStatus status)

@@ -4,13 +4,13 @@
 #include "protocol.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
 class ChildProcess;
 class EventLog;
-class QHostAddress;
 
 // The camera's MQTT broker: the real mosquitto as a child, listening on the
 // camera's address only, with a configuration written for this run.
@@ -38,12 +38,15 @@ private:
     bool writeConfig(const QHostAddress &address, QString *error);
     QString configPath() const;
     void collectOutput();
+    void logConnection(const QByteArray &line);
     void reportExit(int exitCode, QProcess::ExitStatus status);
 
     EventLog *log;
     QTemporaryDir configDir;
     ChildProcess *process;
+    QHostAddress address;
     QByteArray output;
+    QByteArray partialLine;
     bool stopping = false;
 };
 
