@@ -427,6 +427,12 @@ void TestOrdelctl::searchListsEachCameraOnceAsData()
 
 void TestOrdelctl::searchSaysHowManyRepliesTheBufferLost()
 {
+#ifdef __SANITIZE_ADDRESS__
+    // As with the window's floods: sanitized, the search reads several times
+    // slower, and replies still queued when its window ends count as neither
+    // listed nor lost.
+    QSKIP("a crowd at full speed is measured in the plain build");
+#endif
     // Ten times what the largest buffer the search asks for holds.
     const int crowd = 100000;
     LabCamera *camera = start(1, { "--generate", QString::number(crowd) });
@@ -467,6 +473,11 @@ void TestOrdelctl::searchSaysHowManyRepliesTheBufferLost()
 // holds; the other is quiet.
 void TestOrdelctl::unreadOutputHoldsUpNoCamera()
 {
+#ifdef __SANITIZE_ADDRESS__
+    // Sanitized, the flood of reports alone costs the simulator and the
+    // program seconds, so the gaps would measure that, not the held output.
+    QSKIP("the chunk gaps are measured in the plain build");
+#endif
     const int holdMs = 20000;
     const qint64 pipeBytes = 64 * 1024;
     const QStringList flooding = LabCameras::updating({ "status-flood=3000" });
