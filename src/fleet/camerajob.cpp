@@ -54,11 +54,11 @@ QString CameraJob::BrokerUnreachable() const
     return QStringLiteral("broker not reachable");
 }
 
-void CameraJob::Finish(CameraResult::Outcome outcome, const QString &message)
+void CameraJob::Finish(CameraResult::Outcome outcome, const QString &message, bool verified)
 {
     if (ended)
         return;
     ended = true;
     const double seconds = clock.isValid() ? double(clock.elapsed()) / 1000 : 0;
-    emit finished({ ip, outcome, message, seconds });
+    emit finished({ ip, outcome, message, seconds, verified });
 }

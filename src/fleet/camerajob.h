@@ -46,6 +46,9 @@ public:
 
 signals:
     void phaseChanged();
+    // The job needs no place among the cameras in flight any more: it only
+    // waits for the camera, which costs the host nothing.
+    void released();
     void finished(const CameraResult &result);
 
 protected:
@@ -58,7 +61,7 @@ protected:
     // Why the broker connection is not up: the broker, or this process that
     // had no descriptor left to open it.
     QString BrokerUnreachable() const;
-    void Finish(CameraResult::Outcome outcome, const QString &message);
+    void Finish(CameraResult::Outcome outcome, const QString &message, bool verified = false);
 
     MqttClient *broker = nullptr;
 

@@ -15,6 +15,7 @@ const OutcomeWord outcomeWords[] = {
     { CameraResult::Outcome::Interrupted, "interrupted" },
     { CameraResult::Outcome::Skipped, "skipped" },
     { CameraResult::Outcome::NotStarted, "not started" },
+    { CameraResult::Outcome::Missing, "missing" },
 };
 
 } // namespace
@@ -42,5 +43,5 @@ bool CameraResult::OutcomeFromName(const QString &name, Outcome *outcome)
 bool CameraResult::CountsAsFailure() const
 {
     return outcome == Outcome::Failed || outcome == Outcome::Interrupted
-        || outcome == Outcome::NotStarted;
+        || outcome == Outcome::NotStarted || outcome == Outcome::Missing;
 }

@@ -8,18 +8,23 @@
 struct CameraResult
 {
     enum class Outcome {
-        Succeeded, // the update's final report came after the last byte
+        Succeeded, // the final report came after the last byte, or the camera came back on
+                   // the version its image installs
         Sent, // the command went to the camera's broker
         Failed,
         Interrupted, // Ctrl-C, in the phase the message names
         Skipped, // left alone on purpose
-        NotStarted, // held back by a failed first batch
+        NotStarted, // held back by a failed canary or too many failures
+        Missing, // expected, but it did not answer the search
     };
 
     QString ip;
     Outcome outcome = Outcome::Failed;
     QString message;
     double seconds = 0;
+    // The camera itself showed that the update took: it came back on the
+    // new version.
+    bool verified = false;
 
     // The word a script reads: "succeeded", "sent", "failed", ...
     static QString OutcomeName(Outcome outcome);

@@ -1,10 +1,12 @@
 #include "cameraupdate.h"
 
+#include "camerarecord.h"
 #include "descriptorbudget.h"
 #include "imagesnapshot.h"
 #include "localaddress.h"
 #include "mqttclient.h"
 #include "protocol.h"
+#include "returnwatch.h"
 #include "statusreport.h"
 #include "updaterequest.h"
 
@@ -35,6 +37,11 @@ constexpr qint64 floorBytesPerSecond = 128 * 1024;
 // start, and a camera that stops for a few seconds before it reads on.
 constexpr int transferAllowanceMs = 10000;
 
+// A camera that answered no probe for this long has restarted: two rounds of
+// probes missed, so that one reply lost on the way is not taken for it. Until
+// then an answer on another version is the firmware it is leaving.
+constexpr int restartSilenceMs = 2 * ReturnWatch::probeIntervalMs + 500;
+
 // Each step's phase, in the order of the steps; a chunk's pause and its
 // drain are one phase to a reader.
 const CameraJob::PhaseName stepNames[] = {
@@ -46,6 +53,7 @@ const CameraJob::PhaseName stepNames[] = {
     { "send", "sending the image" },
     { "close", "closing the image connection" },
     { "report", "waiting for the final report" },
+    { "verifying", "verifying" },
     CameraJob::donePhase,
 };
 
@@ -65,6 +73,11 @@ CameraUpdate::CameraUpdate(
     transferLimit.setSingleShot(true);
     transferLimit.setTimerType(Qt::PreciseTimer);
     connect(&transferLimit, &QTimer::timeout, this, &CameraUpdate::TransferTooSlow);
+}
+
+void CameraUpdate::SetVerification(const Verification &verification)
+{
+    this->verification = verification;
 }
 
 void CameraUpdate::Start()
@@ -126,6 +139,9 @@ void CameraUpdate::TimerFired()
         break;
     case Step::AwaitingReport:
         Fail(QStringLiteral("no final report within %1 s").arg(reportTimeoutMs / 1000));
+        break;
+    case Step::Verifying:
+        VerificationOver();
         break;
     case Step::Waiting:
     case Step::Done:
@@ -336,7 +352,65 @@ void CameraUpdate::ReportReceived(const QByteArray &payload, const QString &topi
 
 void CameraUpdate::Succeed(const QString &message)
 {
-    End(CameraResult::Outcome::Succeeded, message);
+    if (!verification.watch) {
+        End(CameraResult::Outcome::Succeeded, message);
+        return;
+    }
+    AwaitReturn();
+}
+
+// The camera restarts now. Nothing of it stays open, and it holds no place
+// among the cameras in flight while it is away.
+void CameraUpdate::AwaitReturn()
+{
+    transferLimit.stop();
+    if (imageSocket) {
+        imageSocket->disconnect(this);
+        imageSocket->disconnectFromHost();
+    }
+    CloseBroker();
+    sinceAnswer.start();
+    verifyClock.start();
+    Enter(Step::Verifying, verification.timeoutMs);
+    verification.watch->Await(this);
+    emit released();
+}
+
+bool CameraUpdate::SilentSinceLastAnswer() const
+{
+    return sinceAnswer.elapsed() >= restartSilenceMs;
+}
+
+void CameraUpdate::TakeReply(const CameraRecord &camera)
+{
+    if (step != Step::Verifying
+        || (!verification.mac.isEmpty()
+            && camera.mac.compare(verification.mac, Qt::CaseInsensitive) != 0))
+        return;
+    if (camera.fw == verification.version) {
+        End(CameraResult::Outcome::Succeeded,
+            QStringLiteral("verified: running %1").arg(verification.version), true);
+        return;
+    }
+    restarted = restarted || SilentSinceLastAnswer();
+    if (restarted) {
+        Fail(QStringLiteral("came back on %1, not %2").arg(camera.fw, verification.version));
+        return;
+    }
+    versionBefore = camera.fw;
+    sinceAnswer.restart();
+}
+
+void CameraUpdate::VerificationOver()
+{
+    const int seconds = verification.timeoutMs / 1000;
+    if (restarted || SilentSinceLastAnswer() || versionBefore.isEmpty())
+        Fail(QStringLiteral("did not come back within %1 s").arg(seconds));
+    else
+        Fail(QStringLiteral("still running %1 after %2 s, not %3: it did not restart")
+                 .arg(versionBefore)
+                 .arg(seconds)
+                 .arg(verification.version));
 }
 
 void CameraUpdate::Fail(const QString &reason)
@@ -354,8 +428,10 @@ void CameraUpdate::Interrupt()
     End(CameraResult::Outcome::Interrupted, where);
 }
 
-void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message)
+void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message, bool verified)
 {
+    if (step == Step::Verifying)
+        verification.watch->Release(this);
     Enter(Step::Done, -1);
     transferLimit.stop();
     if (imageSocket) {
@@ -367,7 +443,7 @@ void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message)
             imageSocket->abort();
     }
     CloseBroker();
-    Finish(outcome, message);
+    Finish(outcome, message, verified);
 }
 
 QString CameraUpdate::SentText() const
@@ -383,6 +459,14 @@ CameraJob::PhaseName CameraUpdate::Phase() const
 
 QString CameraUpdate::Detail() const
 {
+    if (step == Step::Verifying) {
+        const QString waited = QStringLiteral("%1 of %2 s")
+                                   .arg(verifyClock.elapsed() / 1000)
+                                   .arg(verification.timeoutMs / 1000);
+        if (restarted || SilentSinceLastAnswer())
+            return waited + QStringLiteral("  restarting");
+        return waited + QStringLiteral("  not restarted yet");
+    }
     QString detail = QStringLiteral("%1/%2 MiB")
                          .arg(double(left) / mib, 0, 'f', 1)
                          .arg(double(image->Size()) / mib, 0, 'f', 1);

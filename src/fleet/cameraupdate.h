@@ -4,10 +4,13 @@
 #include "camerajob.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QTimer>
 
 class ImageSnapshot;
 class QTcpSocket;
+class ReturnWatch;
+struct CameraRecord;
 struct StatusReport;
 
 // One camera's firmware update, on the wire exactly as the update window does
@@ -18,13 +21,30 @@ struct StatusReport;
 // by the step timer or by a socket's signal, so any number of cameras run
 // side by side on one event loop. A second timer bounds the whole transfer
 // by a floor rate: a camera that trickles would never trip the stall limit
-// and hold its place for hours.
+// and hold its place for hours. With a verification the camera's own word is
+// not the end: the update has succeeded once the camera, restarted, answers
+// the search on the version the image installs.
 class CameraUpdate : public CameraJob
 {
     Q_OBJECT
 public:
     CameraUpdate(const QString &ip, const ImageSnapshot *image, int reportTimeoutMs,
         QObject *parent = nullptr);
+
+    // What proves the update on the camera itself: after its final report
+    // it restarts, and must answer the search again from its address, with
+    // its MAC (any, when the search did not find it), reporting this version.
+    struct Verification
+    {
+        ReturnWatch *watch = nullptr;
+        QString mac;
+        QString version;
+        int timeoutMs = 0;
+    };
+    // Before Start().
+    void SetVerification(const Verification &verification);
+    // A reply from the camera's address while it is awaited.
+    void TakeReply(const CameraRecord &camera);
 
     void Start() override;
     void Interrupt() override;
@@ -72,6 +92,7 @@ private:
         Draining, // the pause is over, the chunk has not all left
         Closing, // the last byte has left: the connection closes
         AwaitingReport, // the image is sent: the camera's final report ends it
+        Verifying, // the camera restarts: its reply with the new version ends it
         Done,
     };
 
@@ -86,8 +107,11 @@ private:
     void CloseImage();
     void AwaitReport();
     void Succeed(const QString &message);
+    void AwaitReturn();
+    void VerificationOver();
+    bool SilentSinceLastAnswer() const;
     void Fail(const QString &reason);
-    void End(CameraResult::Outcome outcome, const QString &message);
+    void End(CameraResult::Outcome outcome, const QString &message, bool verified = false);
     QString SentText() const;
 
     const ImageSnapshot *image;
@@ -105,6 +129,14 @@ private:
     qint64 queued = 0;
     qint64 left = 0;
     CameraAccount account;
+    Verification verification;
+    // Since the final report, or the camera's latest answer while awaited.
+    QElapsedTimer sinceAnswer;
+    QElapsedTimer verifyClock;
+    // The camera was silent for a while since its final report: it restarted.
+    bool restarted = false;
+    // The version it answered with before it restarted.
+    QString versionBefore;
 };
 
 #endif // CAMERAUPDATE_H

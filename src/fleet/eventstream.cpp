@@ -87,5 +87,6 @@ QByteArray EventStream::FinalLine(const CameraResult &result)
         .Add("result", CameraResult::OutcomeName(result.outcome))
         .Add("message", result.message)
         .Add("seconds", result.seconds, 1)
+        .AddFlag("verified", result.verified)
         .Text();
 }

@@ -11,6 +11,11 @@ FleetRun::FleetRun(int parallel, int canaries, QObject *parent)
 {
 }
 
+void FleetRun::SetMaxFailures(int failures)
+{
+    maxFailures = qMax(failures, 0);
+}
+
 void FleetRun::Add(CameraJob *job)
 {
     job->setParent(this);
@@ -18,10 +23,12 @@ void FleetRun::Add(CameraJob *job)
     jobs.append(job);
     results.append({ job->Ip(), CameraResult::Outcome::Failed, QString(), 0 });
     hasResult.append(false);
-    connect(job, &CameraJob::finished, this, [this, job, index](const CameraResult &result) {
+    released.append(false);
+    connect(job, &CameraJob::released, this, [this, index] { JobReleased(index); });
+    connect(job, &CameraJob::finished, this, [this, index](const CameraResult &result) {
         results[index] = result;
         hasResult[index] = true;
-        JobFinished(job, result);
+        JobFinished(index, result);
     });
 }
 
@@ -53,12 +60,15 @@ void FleetRun::StartMore()
     starting = false;
 }
 
-// Asked once the canaries have all started: false while any is in flight,
-// and false for good once one of them has not succeeded.
+// Asked once the canaries have all started: false while any has not ended,
+// also one that only waits to come back, and false for good once one of them
+// has not succeeded.
 bool FleetRun::CanariesLetTheOthersGo()
 {
-    if (running > 0)
-        return false;
+    for (int index = 0; index < canaries; ++index) {
+        if (!hasResult.at(index))
+            return false;
+    }
     for (int index = 0; index < canaries; ++index) {
         const CameraResult &result = results.at(index);
         if (result.outcome != CameraResult::Outcome::Succeeded) {
@@ -86,13 +96,30 @@ void FleetRun::EndUnstarted(CameraResult::Outcome outcome, const QString &reason
         emit finished();
 }
 
-void FleetRun::JobFinished(CameraJob *job, const CameraResult &result)
+void FleetRun::JobReleased(int index)
 {
+    if (released.at(index) || hasResult.at(index))
+        return;
+    released[index] = true;
     --running;
+    StartMore();
+}
+
+void FleetRun::JobFinished(int index, const CameraResult &result)
+{
+    if (!released.at(index))
+        --running;
     ++ended;
-    emit jobFinished(job, result);
+    emit jobFinished(jobs.at(index), result);
     if (ended == jobs.size()) {
         emit finished();
+        return;
+    }
+    if (result.outcome == CameraResult::Outcome::Failed && maxFailures > 0
+        && ++failures >= maxFailures && next < jobs.size()) {
+        EndUnstarted(CameraResult::Outcome::NotStarted,
+            failures == 1 ? QStringLiteral("stopped after 1 failure")
+                          : QStringLiteral("stopped after %1 failures").arg(failures));
         return;
     }
     StartMore();

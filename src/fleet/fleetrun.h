@@ -12,7 +12,10 @@ class CameraJob;
 // others start, in the order added, as cameras finish. The first cameras may
 // be canaries: the others then wait until every canary has ended, and start
 // only if each of them succeeded; otherwise they end as not started, with
-// the canary's failure as the reason. The run keeps each camera's result in
+// the canary's failure as the reason. A run may also stop itself once a given
+// number of cameras have failed: those not started yet end as not started,
+// those in flight finish. A camera that only waits to come back from its
+// restart gives its place to the next. The run keeps each camera's result in
 // the order added.
 class FleetRun : public QObject
 {
@@ -20,6 +23,8 @@ class FleetRun : public QObject
 public:
     explicit FleetRun(int parallel, int canaries = 0, QObject *parent = nullptr);
 
+    // No camera starts once this many have failed; 0 for no such limit.
+    void SetMaxFailures(int failures);
     // The run owns the job from here on.
     void Add(CameraJob *job);
     // finished() follows from the event loop, also for a run without cameras.
@@ -46,13 +51,18 @@ private:
     void StartMore();
     bool CanariesLetTheOthersGo();
     void EndUnstarted(CameraResult::Outcome outcome, const QString &reason);
-    void JobFinished(CameraJob *job, const CameraResult &result);
+    void JobReleased(int index);
+    void JobFinished(int index, const CameraResult &result);
 
     int parallel;
     int canaries;
+    int maxFailures = 0;
+    int failures = 0;
     QList<CameraJob *> jobs;
     QList<CameraResult> results;
     QList<bool> hasResult;
+    // Started jobs that gave up their place before they ended.
+    QList<bool> released;
     int next = 0;
     int running = 0;
     int ended = 0;

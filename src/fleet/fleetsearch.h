@@ -8,56 +8,55 @@
 #include <QObject>
 #include <QSet>
 #include <QTimer>
-#include <QUdpSocket>
 
-// The window's search without the window: the probe once out of every
-// attached network, the replies taken for a while and checked by the same
-// acceptance rule. Unlike the device table it lists each camera once, however
-// often it answers.
+class SearchSocket;
+
+// The window's search without the window: the probe out of every attached
+// network, the replies taken for a while and checked by the same acceptance
+// rule. Unlike the window it asks more than once within its window, because
+// a link that drops one reply in ten misses a camera in almost every search
+// of forty; and it lists each camera once, however often it answers.
 class FleetSearch : public QObject
 {
     Q_OBJECT
 public:
-    explicit FleetSearch(int windowMs, QObject *parent = nullptr);
+    // The socket is shared with whatever else the run probes for; the
+    // search opens it if need be and leaves it open.
+    FleetSearch(int windowMs, SearchSocket *socket, QObject *parent = nullptr);
 
-    // Binds the discovery port, shared as the window shares it, and sends the
-    // probes after the cameras' pause. False, saying why, when the port cannot
-    // be had; nothing is sent then.
+    // Sends the probes after the cameras' pause. False, saying why, when the
+    // port cannot be had; nothing is sent then.
     bool Start(QString *error);
     // Ends the search now; finished() is not emitted.
     void Stop();
 
     const QList<CameraRecord> &Cameras() const { return cameras; }
-
-    // About how many replies the receive buffer the kernel granted holds, and
-    // how many the search asked room for. A crowd larger than the buffer holds
-    // can overflow it before the replies are read.
-    int RepliesHeld() const;
-    static int RepliesWanted();
     // The replies the kernel dropped because the buffer was full, up to the
-    // end of the window: cameras that answered but are not listed.
+    // end of the window: cameras that answered but may not be listed.
     int LostReplies() const { return lostReplies; }
+    // How many times the probe went out.
+    int Rounds() const { return rounds; }
 
 signals:
     void cameraFound(const CameraRecord &camera);
     void finished();
 
-private slots:
-    void SendProbes();
-    void ReadReplies();
-    void EndWindow();
-
 private:
-    int KernelDrops() const;
+    void TimerFired();
+    void SendProbes();
+    void TakeReply(const CameraRecord &camera);
+    void EndWindow();
 
     enum class Step { Idle, Pausing, Collecting, Done };
 
     int windowMs;
-    int grantedBytes = 0;
+    SearchSocket *socket;
+    int dropsBefore = 0;
     int lostReplies = 0;
+    int rounds = 0;
     Step step = Step::Idle;
-    QUdpSocket socket;
     QTimer timer;
+    QTimer repeatTimer;
     QDeadlineTimer windowEnd;
     QSet<QString> seen;
     QList<CameraRecord> cameras;

@@ -10,6 +10,11 @@ JsonLine &JsonLine::Add(const char *key, qint64 value)
     return AddRaw(key, QByteArray::number(value));
 }
 
+JsonLine &JsonLine::AddFlag(const char *key, bool value)
+{
+    return AddRaw(key, value ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));
+}
+
 JsonLine &JsonLine::Add(const char *key, double value, int decimals)
 {
     return AddRaw(key, QByteArray::number(value, 'f', decimals));

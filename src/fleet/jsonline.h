@@ -14,6 +14,8 @@ class JsonLine
 public:
     JsonLine &Add(const char *key, const QString &value);
     JsonLine &Add(const char *key, qint64 value);
+    // true or false; named apart, as a bool would pass for a number.
+    JsonLine &AddFlag(const char *key, bool value);
     // A number with that many decimals.
     JsonLine &Add(const char *key, double value, int decimals);
 

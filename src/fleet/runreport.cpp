@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "eventstream.h"
+#include "jsonline.h"
 #include "textformat.h"
 #include "updateplan.h"
 
@@ -48,4 +49,41 @@ void RunReport::End(const QList<CameraResult> &results)
         Console::Error(table);
     else
         Console::Out(table);
+}
+
+bool RunReport::Plan(const ImageSnapshot &image, const UpdatePlan &plan) const
+{
+    QList<QStringList> rows;
+    const QStringList targets = plan.Targets();
+    for (int index = 0; index < targets.size(); ++index) {
+        const CameraRecord *camera = plan.Found(targets.at(index));
+        QString reason = camera
+            ? QStringLiteral("on %1").arg(camera->fw)
+            : QStringLiteral("did not answer the search: its version is unknown");
+        if (index < plan.Canaries())
+            reason = QStringLiteral("canary, ") + reason;
+        rows.append({ targets.at(index), QStringLiteral("update"), reason });
+    }
+    for (const CameraResult &result : plan.Skipped())
+        rows.append({ result.ip, QStringLiteral("skip"), result.message });
+    const QList<CameraResult> failing = plan.Refused() + plan.Missing();
+    for (const CameraResult &result : failing) {
+        const bool missing = result.outcome == CameraResult::Outcome::Missing;
+        rows.append({ result.ip, missing ? QStringLiteral("missing") : QStringLiteral("refuse"),
+            result.message });
+    }
+
+    if (events) {
+        EventStream::WriteImage(image);
+        for (const QStringList &row : qAsConst(rows))
+            Console::Out(JsonLine()
+                             .Add("ip", row.at(0))
+                             .Add("plan", row.at(1))
+                             .Add("reason", row.at(2))
+                             .Text());
+    } else {
+        Console::Out(TextFormat::Table(
+            { QStringLiteral("Camera"), QStringLiteral("Plan"), QStringLiteral("Reason") }, rows));
+    }
+    return failing.isEmpty();
 }

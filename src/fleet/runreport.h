@@ -29,6 +29,12 @@ public:
     // The table of every camera's result, in the order given.
     void End(const QList<CameraResult> &results);
 
+    // A plan instead of a run: what would happen to each camera, whether
+    // update or skip, or why a run would fail it before sending it anything.
+    // As JSON, the image line and one object a camera with "plan" instead of
+    // "result". False when some camera would be failed so.
+    bool Plan(const ImageSnapshot &image, const UpdatePlan &plan) const;
+
 private:
     EventStream *events = nullptr;
 };

@@ -122,6 +122,13 @@ QString TextFormat::CsvRecord(const QStringList &fields)
     return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
 }
 
+QString TextFormat::CsvField(const QString &cell)
+{
+    if (cell.size() > 1 && cell.front() == QLatin1Char('\'') && formulaStarts.contains(cell.at(1)))
+        return cell.mid(1);
+    return cell;
+}
+
 int TextFormat::Columns(const QString &text)
 {
     int columns = 0;

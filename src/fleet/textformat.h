@@ -25,6 +25,10 @@ public:
     // formula, one starting with =, +, -, @, a tab or a carriage return,
     // gets a leading ' first.
     static QString CsvRecord(const QStringList &fields);
+    // A field as CsvRecord was given it, from its cell once unquoted: the '
+    // put before a formula's first character taken off. A field that began
+    // with ' and one of those characters itself reads back without it.
+    static QString CsvField(const QString &cell);
 
     // "1 camera", "2 cameras".
     static QString Cameras(int count);

@@ -78,18 +78,33 @@ bool UpdatePlan::Make(
             continue;
         }
         targets.append(ip);
-        if (known)
+        if (known) {
             ++typeCounts[claimants.constFirst().type];
-        else
+            foundTargets.insert(ip, claimants.constFirst());
+        } else {
             ++unknownTypes;
+        }
     }
     canaries = qMin(options.canary, int(targets.size()));
     return true;
 }
 
+void UpdatePlan::AddMissing(const QList<CameraRecord> &expected)
+{
+    for (const CameraRecord &camera : expected)
+        missing.append({ camera.ip, CameraResult::Outcome::Missing,
+            QStringLiteral("expected (%1), but it did not answer the search").arg(camera.mac), 0 });
+}
+
 QList<CameraResult> UpdatePlan::Untouched() const
 {
-    return refused + skipped;
+    return refused + missing + skipped;
+}
+
+const CameraRecord *UpdatePlan::Found(const QString &ip) const
+{
+    const auto found = foundTargets.constFind(ip);
+    return found == foundTargets.constEnd() ? nullptr : &found.value();
 }
 
 QStringList UpdatePlan::Everyone() const
@@ -115,6 +130,9 @@ QString UpdatePlan::Question(const ImageSnapshot &image) const
         question += QStringLiteral("; %1 skipped, already on %2")
                         .arg(TextFormat::Cameras(skipped.size()), skippedVersion);
     question += Refusals();
+    if (!missing.isEmpty())
+        question
+            += QStringLiteral("; %1 expected but missing").arg(TextFormat::Cameras(missing.size()));
     if (canaries > 0 && canaries < targets.size())
         question += QStringLiteral("; canary: %1 first, the other %2 only if every one succeeds")
                         .arg(canaries)

@@ -5,6 +5,7 @@
 #include "cameraresult.h"
 #include "selection.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -35,8 +36,15 @@ public:
     QList<CameraResult> Skipped() const { return skipped; }
     // The addresses that are sent nothing, each failed with its reason.
     QList<CameraResult> Refused() const { return refused; }
-    // The results known before anything is sent: refused, then skipped.
+    // Cameras that should have answered the search and did not, each a
+    // failure of its own.
+    void AddMissing(const QList<CameraRecord> &expected);
+    QList<CameraResult> Missing() const { return missing; }
+    // The results known before anything is sent: refused, missing, skipped.
     QList<CameraResult> Untouched() const;
+    // What the search found of a target; null for an address that did not
+    // answer it.
+    const CameraRecord *Found(const QString &ip) const;
     // Every address the run has a result for, targets first.
     QStringList Everyone() const;
     // What a question adds for the refused addresses; empty without any.
@@ -53,6 +61,8 @@ private:
     int canaries = 0;
     QList<CameraResult> skipped;
     QList<CameraResult> refused;
+    QList<CameraResult> missing;
+    QHash<QString, CameraRecord> foundTargets;
     // The type of each target the search found.
     QMap<QString, int> typeCounts;
     int unknownTypes = 0;

@@ -57,10 +57,16 @@ const char optionAnyType[] = "any-type";
 const char optionSkipFw[] = "skip-fw";
 const char optionCanary[] = "canary";
 const char optionRetry[] = "retry";
+const char optionFwVersion[] = "fw-version";
+const char optionVerifyTimeout[] = "verify-timeout";
+const char optionMaxFailures[] = "max-failures";
+const char optionCheck[] = "check";
+const char optionExpect[] = "expect";
 
 constexpr int longestSearchMs = 600000;
 constexpr int longestReportWaitS = 86400;
-constexpr int largestCanary = 100000;
+constexpr int largestCameraCount = 100000;
+constexpr int longestVerifyWaitS = 86400;
 
 } // namespace
 
@@ -163,6 +169,11 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
                                "os, fw.") },
             { QLatin1String(optionCsv),
                 QStringLiteral("A header line and one CSV record a camera.") },
+            { QLatin1String(optionExpect),
+                QStringLiteral("The cameras that should answer, as an earlier search's --csv or "
+                               "--json output: those missing are named on standard error, and "
+                               "the exit code is 1."),
+                QStringLiteral("FILE") },
         });
         return;
     }
@@ -198,6 +209,25 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
                 QStringLiteral("Update the cameras that did not succeed in FILE, a previous "
                                "run's --json output."),
                 QStringLiteral("FILE") },
+            { QLatin1String(optionFwVersion),
+                QStringLiteral("The firmware version the image installs, as cameras report it: "
+                               "cameras on it are skipped, and each update succeeds only once "
+                               "the camera, restarted, reports it."),
+                QStringLiteral("V") },
+            { QLatin1String(optionVerifyTimeout),
+                QStringLiteral("With --fw-version, how long a camera may take to come back "
+                               "(default %1).")
+                    .arg(verifyTimeoutS),
+                QStringLiteral("S") },
+            { QLatin1String(optionMaxFailures),
+                QStringLiteral("Once N cameras have failed, start no more."), QStringLiteral("N") },
+            { QLatin1String(optionCheck),
+                QStringLiteral("Plan only: say what would happen to each camera and touch none.") },
+            { QLatin1String(optionExpect),
+                QStringLiteral("With --all, the cameras that should answer, as an earlier "
+                               "search's --csv or --json output: each that does not is a "
+                               "failure, missing."),
+                QStringLiteral("FILE") },
         });
     }
     parser.addOptions({
@@ -221,6 +251,7 @@ bool CommandLine::Take(const QCommandLineParser &parser)
         if (!parser.positionalArguments().isEmpty())
             return Fail(QStringLiteral("search takes no address: %1")
                             .arg(parser.positionalArguments().constFirst()));
+        expectPath = parser.value(QLatin1String(optionExpect));
         return TakeNumber(
             parser, QLatin1String(optionTimeout), 1, longestSearchMs, &searchTimeoutMs);
     }
@@ -245,7 +276,30 @@ bool CommandLine::Take(const QCommandLineParser &parser)
                parser, QLatin1String(optionParallel), 1, DescriptorBudget::mostAtOnce, &parallel)
         && TakeNumber(
             parser, QLatin1String(optionReportTimeout), 1, longestReportWaitS, &reportTimeoutS)
-        && TakeSelection(parser);
+        && TakeSelection(parser) && TakeRollout(parser);
+}
+
+bool CommandLine::TakeRollout(const QCommandLineParser &parser)
+{
+    check = parser.isSet(QLatin1String(optionCheck));
+    expectPath = parser.value(QLatin1String(optionExpect));
+    if (!expectPath.isEmpty() && !selection.all)
+        return Fail(QStringLiteral("--expect names the cameras --all should find"));
+    if (parser.isSet(QLatin1String(optionFwVersion))) {
+        fwVersion = parser.value(QLatin1String(optionFwVersion));
+        if (fwVersion.isEmpty())
+            return Fail(QStringLiteral("--fw-version needs the version the image installs"));
+        if (selection.skipFw && *selection.skipFw != fwVersion)
+            return Fail(QStringLiteral("--skip-fw and --fw-version name different versions"));
+        // A camera already on the version has nothing to gain from the image.
+        selection.skipFw = fwVersion;
+    } else if (parser.isSet(QLatin1String(optionVerifyTimeout))) {
+        return Fail(QStringLiteral("--verify-timeout needs --fw-version, the version to verify"));
+    }
+    return TakeNumber(
+               parser, QLatin1String(optionVerifyTimeout), 1, longestVerifyWaitS, &verifyTimeoutS)
+        && TakeNumber(
+            parser, QLatin1String(optionMaxFailures), 1, largestCameraCount, &maxFailures);
 }
 
 bool CommandLine::TakeSelection(const QCommandLineParser &parser)
@@ -259,7 +313,8 @@ bool CommandLine::TakeSelection(const QCommandLineParser &parser)
         return Fail(QStringLiteral("--type and --any-type choose among the cameras of --all"));
     if (selection.type && selection.anyType)
         return Fail(QStringLiteral("--type and --any-type exclude each other"));
-    return TakeNumber(parser, QLatin1String(optionCanary), 1, largestCanary, &selection.canary);
+    return TakeNumber(
+        parser, QLatin1String(optionCanary), 1, largestCameraCount, &selection.canary);
 }
 
 bool CommandLine::TakeNumber(

@@ -48,6 +48,16 @@ public:
     Selection selection;
     // A previous run's --json output, whose unsuccessful cameras to update.
     QString retryPath;
+    // The version the image installs: cameras on it are skipped, and each
+    // update is proven by the camera answering on it after its restart.
+    QString fwVersion;
+    int verifyTimeoutS = 300;
+    // No camera starts once this many have failed; 0 for no limit.
+    int maxFailures = 0;
+    // Plan only: what would happen to each camera, nothing sent.
+    bool check = false;
+    // A search's output naming the cameras that should answer.
+    QString expectPath;
 
 private:
     Status ParseCommand(const QStringList &arguments);
@@ -60,6 +70,7 @@ private:
         const QCommandLineParser &parser, const QString &name, int lowest, int highest, int *value);
     bool TakeAddresses(const QStringList &given);
     bool TakeSelection(const QCommandLineParser &parser);
+    bool TakeRollout(const QCommandLineParser &parser);
     Status Print(const QString &text);
     Status Refuse(const QString &reason);
     bool Fail(const QString &reason);

@@ -12,6 +12,7 @@
 #include "progressdisplay.h"
 #include "protocol.h"
 #include "retryfile.h"
+#include "returnwatch.h"
 #include "runreport.h"
 #include "textformat.h"
 
@@ -39,7 +40,8 @@ void Controller::Start()
 {
     switch (options.command) {
     case CommandLine::Command::Search:
-        StartSearch(&Controller::ListCameras);
+        if (ReadExpected())
+            StartSearch(&Controller::ListCameras);
         return;
     case CommandLine::Command::Restart:
     case CommandLine::Command::Shutdown:
@@ -54,7 +56,7 @@ void Controller::Start()
 void Controller::StartSearch(void (Controller::*then)())
 {
     stage = Stage::Searching;
-    search = new FleetSearch(options.searchTimeoutMs, this);
+    search = new FleetSearch(options.searchTimeoutMs, &searchSocket, this);
     // Before then, so that an update's plan comes after the warning.
     connect(search, &FleetSearch::finished, this, &Controller::TellSearchLosses);
     connect(search, &FleetSearch::finished, this, then);
@@ -76,26 +78,52 @@ void Controller::StartSearch(void (Controller::*then)())
 // stock kernel hears nothing.
 void Controller::TellSearchLosses()
 {
+    // Only the probes that verify updates need the socket after the search.
+    if (options.fwVersion.isEmpty() || options.check)
+        searchSocket.Close();
     const int lost = search->LostReplies();
     if (lost > 0)
         Console::Error(QStringLiteral("ordelctl: %1 because the search's receive buffer was "
                                       "full: the list may miss cameras\n")
                            .arg(lost == 1 ? QStringLiteral("1 reply was lost")
                                           : QStringLiteral("%1 replies were lost").arg(lost)));
-    const bool nearTheLimit = search->Cameras().size() + lost >= search->RepliesHeld() / 2;
-    if ((lost > 0 || nearTheLimit) && search->RepliesHeld() < FleetSearch::RepliesWanted())
+    const int held = searchSocket.RepliesHeld();
+    const bool nearTheLimit = search->Cameras().size() + lost >= held / 2;
+    if ((lost > 0 || nearTheLimit) && held < SearchSocket::RepliesWanted())
         Console::Error(QStringLiteral("ordelctl: the search's receive buffer holds only about %1 "
                                       "replies, so more cameras may be missed; as root, "
                                       "sysctl -w net.core.rmem_max=%2 makes room for about %3\n")
-                           .arg(search->RepliesHeld())
+                           .arg(held)
                            .arg(Protocol::searchReceiveBufferBytes)
-                           .arg(FleetSearch::RepliesWanted()));
+                           .arg(SearchSocket::RepliesWanted()));
+}
+
+// Before any probe: a file that names no camera is a usage error.
+bool Controller::ReadExpected()
+{
+    if (options.expectPath.isEmpty() || expected.Read(options.expectPath))
+        return true;
+    Refuse(QStringLiteral("cannot read the expected cameras from %1: %2")
+               .arg(options.expectPath, expected.ErrorString()));
+    return false;
 }
 
 void Controller::ListCameras()
 {
     listing.End(search->Cameras());
-    Finish(ExitCode::succeeded);
+    const QList<CameraRecord> missing = expected.Missing(search->Cameras());
+    if (missing.isEmpty()) {
+        Finish(ExitCode::succeeded);
+        return;
+    }
+    QList<QStringList> rows;
+    for (const CameraRecord &camera : missing)
+        rows.append(camera.Fields());
+    Console::Error(QStringLiteral("ordelctl: %1 of %2 expected did not answer:\n")
+                       .arg(TextFormat::Cameras(missing.size()))
+                       .arg(expected.Cameras().size()));
+    Console::Error(TextFormat::Table(CameraRecord::Headings(), rows));
+    Finish(ExitCode::failed);
 }
 
 bool Controller::MayChangeCameras()
@@ -124,7 +152,8 @@ void Controller::PrepareCommand()
 
 void Controller::PrepareUpdate()
 {
-    if (!MayChangeCameras())
+    // A check changes nothing, so it needs neither a terminal nor --yes.
+    if ((!options.check && !MayChangeCameras()) || !ReadExpected())
         return;
     if (!image.Open(options.imagePath)) {
         RefuseImage();
@@ -210,6 +239,11 @@ void Controller::UpdateSearched()
         Refuse(plan.Refusal());
         return;
     }
+    plan.AddMissing(expected.Missing(search->Cameras()));
+    if (options.check) {
+        ShowPlan();
+        return;
+    }
     if (plan.Targets().isEmpty()) {
         // Every camera is skipped or refused: nothing to ask or send, but a
         // result for each all the same.
@@ -217,6 +251,15 @@ void Controller::UpdateSearched()
         return;
     }
     Confirm(plan.Question(image));
+}
+
+// Everything a real run does up to its question, then what it would do.
+void Controller::ShowPlan()
+{
+    if (!plan.Targets().isEmpty())
+        Console::Error(TextFormat::ForTerminal(plan.Question(image)) + QLatin1Char('\n'));
+    RunReport report(form);
+    Finish(report.Plan(image, plan) ? ExitCode::succeeded : ExitCode::usage);
 }
 
 void Controller::Confirm(const QString &question)
@@ -250,6 +293,9 @@ void Controller::Launch()
     const int atOnce = DescriptorBudget::CamerasAtOnce(
         updating ? options.parallel : DescriptorBudget::mostAtOnce, int(plan.Targets().size()));
     run = new FleetRun(atOnce, plan.Canaries(), this);
+    run->SetMaxFailures(options.maxFailures);
+    if (updating && !options.fwVersion.isEmpty())
+        returnWatch = new ReturnWatch(&searchSocket, this);
     for (const QString &ip : plan.Targets())
         run->Add(NewJob(ip));
     display = new ProgressDisplay(Console::ErrorIsTerminal(), this);
@@ -272,7 +318,14 @@ CameraJob *Controller::NewJob(const QString &ip)
     case CommandLine::Command::Update:
         break;
     }
-    return new CameraUpdate(ip, &image, options.reportTimeoutS * 1000);
+    auto *update = new CameraUpdate(ip, &image, options.reportTimeoutS * 1000);
+    if (returnWatch) {
+        // A camera the search did not find is known by its address alone.
+        const CameraRecord *found = plan.Found(ip);
+        update->SetVerification({ returnWatch, found ? found->mac : QString(), options.fwVersion,
+            options.verifyTimeoutS * 1000 });
+    }
+    return update;
 }
 
 void Controller::End()

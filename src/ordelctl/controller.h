@@ -3,9 +3,11 @@
 
 #include "cameraresult.h"
 #include "commandline.h"
+#include "expectedcameras.h"
 #include "imagesnapshot.h"
 #include "outputform.h"
 #include "searchlisting.h"
+#include "searchsocket.h"
 #include "updateplan.h"
 
 #include <QObject>
@@ -17,6 +19,7 @@ class RunReport;
 class FleetRun;
 class FleetSearch;
 class ProgressDisplay;
+class ReturnWatch;
 
 // One command from the checked command line to its exit code: the search
 // where one is needed, the question, the cameras side by side, the summary.
@@ -41,6 +44,7 @@ private:
 
     void StartSearch(void (Controller::*then)());
     void TellSearchLosses();
+    bool ReadExpected();
     void ListCameras();
     void PrepareCommand();
     void PrepareUpdate();
@@ -49,6 +53,7 @@ private:
     void ImageRead();
     bool ReadRetryFile();
     void UpdateSearched();
+    void ShowPlan();
     void Confirm(const QString &question);
     void Confirmed(bool yes);
     void Launch();
@@ -63,12 +68,16 @@ private:
     SearchListing listing;
     Stage stage = Stage::Idle;
     ImageSnapshot image;
+    // The search's socket, kept for the probes that verify the updates.
+    SearchSocket searchSocket;
+    ExpectedCameras expected;
     // The addresses given or retried.
     QStringList listed;
     UpdatePlan plan;
     FleetSearch *search = nullptr;
     Confirmation *confirmation = nullptr;
     FleetRun *run = nullptr;
+    ReturnWatch *returnWatch = nullptr;
     ProgressDisplay *display = nullptr;
     RunReport *report = nullptr;
     int interruptingSignal = 0;

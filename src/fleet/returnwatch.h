@@ -1,0 +1,39 @@
+#ifndef RETURNWATCH_H
+#define RETURNWATCH_H
+
+#include "camerarecord.h"
+
+#include <QMultiHash>
+#include <QObject>
+#include <QTimer>
+
+class CameraUpdate;
+class SearchSocket;
+
+// Updated cameras on their way back from the restart that installs their
+// firmware. While any is awaited the probe goes out once a second out of
+// every network, however many cameras wait, on the search's own socket; each
+// reply goes to the cameras awaited at its address.
+class ReturnWatch : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ReturnWatch(SearchSocket *socket, QObject *parent = nullptr);
+
+    void Await(CameraUpdate *camera);
+    void Release(CameraUpdate *camera);
+    int Awaited() const { return int(awaited.size()); }
+
+    // One round of probes a second: the cameras come back within seconds to
+    // minutes, and a crowd waiting must not flood the network it is on.
+    static constexpr int probeIntervalMs = 1000;
+
+private:
+    void TakeReply(const CameraRecord &camera);
+
+    SearchSocket *socket;
+    QTimer timer;
+    QMultiHash<QString, CameraUpdate *> awaited;
+};
+
+#endif // RETURNWATCH_H

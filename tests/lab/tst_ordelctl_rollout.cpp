@@ -1,0 +1,261 @@
+#include "labcamera.h"
+#include "labcameras.h"
+#include "ordelctlrun.h"
+#include "updatedriver.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using UpdateDriver::randomBytes;
+
+namespace {
+
+const char oldVersion[] = "V1.0";
+const char newVersion[] = "V2.0";
+// Long enough that a probe a second sees each restart as the silence it is.
+const char restartMs[] = "4000";
+
+} // namespace
+
+// A rollout that proves each update on the camera itself and stops itself:
+// four cameras of type IPC-D240, the third already on the new version, and a
+// fourth of type IPC-B410. Each restarts after a successful update and comes
+// back on what the image installs, unless its faults say otherwise.
+class TestOrdelctlRollout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void verifiesEachUpdateOnTheCamera_data();
+    void verifiesEachUpdateOnTheCamera();
+    void awaitedCamerasHoldNoPlaceAndShareTheProbes();
+    void maxFailuresStartsNoMoreCameras();
+    void checkTouchesNoCamera_data();
+    void checkTouchesNoCamera();
+    void expectNamesTheCamerasThatAreGone();
+
+private:
+    LabCamera *start(int index, const QStringList &faults = {});
+    bool startSite();
+    OrdelctlRun *update(const QStringList &arguments);
+
+    LabCameras cameras;
+    QByteArray image;
+    QString imagePath;
+    QTemporaryDir directory;
+};
+
+void TestOrdelctlRollout::initTestCase()
+{
+    QVERIFY(qEnvironmentVariableIntValue("LAB_CAMERAS") >= 4);
+    QVERIFY(directory.isValid());
+    image = randomBytes(UpdateDriver::mib / 2 + 123);
+    imagePath = UpdateDriver::imageFile("fw-2.0.bin", image);
+}
+
+void TestOrdelctlRollout::cleanup()
+{
+    cameras.clear();
+}
+
+LabCamera *TestOrdelctlRollout::start(int index, const QStringList &faults)
+{
+    const QString identity = QString("type=%1,fw=%2")
+                                 .arg(index == 4 ? "IPC-B410" : "IPC-D240",
+                                     index == 3 ? newVersion : oldVersion);
+    LabCamera *camera = cameras.start(index,
+        QStringList { "--camera", identity, "--restart-ms", restartMs, "--installs", newVersion }
+            + LabCameras::updating(faults));
+    return camera->isRunning() ? camera : nullptr;
+}
+
+bool TestOrdelctlRollout::startSite()
+{
+    for (int index = 1; index <= 4; ++index) {
+        if (!start(index))
+            return false;
+    }
+    return true;
+}
+
+void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("verified");
+    QTest::newRow("back on the new version")
+        << QStringList() << "succeeded" << "verified: running V2.0" << true;
+    QTest::newRow("back on the old version")
+        << QStringList { "back-on-old" } << "failed" << "came back on V1.0, not V2.0" << false;
+    QTest::newRow("never back") << QStringList { "never-back" } << "failed"
+                                << "did not come back within 12 s" << false;
+}
+
+// The updated camera beside one already on the version, which is skipped.
+void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(QString, result);
+    QFETCH(QString, message);
+    QFETCH(bool, verified);
+    LabCamera *camera = start(1, faults);
+    LabCamera *current = start(3);
+    QVERIFY(camera && current);
+
+    OrdelctlRun run({ "update", "--yes", "--json", "--image", imagePath, "--fw-version",
+        newVersion, "--verify-timeout", "12", camera->address(), current->address() });
+    QVERIFY(run.run());
+    QCOMPARE(run.exitCode(), result == "succeeded" ? 0 : 1);
+    const QJsonObject final = run.finalOf(camera->address());
+    QCOMPARE(final.value("result").toString(), result);
+    QCOMPARE(final.value("message").toString(), message);
+    QCOMPARE(final.value("verified").toBool(true), verified);
+    QVERIFY(run.phasesOf(camera->address()).contains("verifying"));
+    UPDATE_STEP(UpdateDriver::verifyImageArrived(camera, image));
+
+    const QJsonObject skipped = run.finalOf(current->address());
+    QCOMPARE(skipped.value("result").toString(), QString("skipped"));
+    QCOMPARE(skipped.value("verified").toBool(true), false);
+    QVERIFY(OrdelctlRun::onlySearched(current));
+}
+
+// At --parallel 1 each camera starts while the one before is still away:
+// restarting costs the host nothing. However many cameras are awaited, the
+// probe goes out at most once a second.
+void TestOrdelctlRollout::awaitedCamerasHoldNoPlaceAndShareTheProbes()
+{
+    LabCamera *first = start(1);
+    LabCamera *second = start(2);
+    QVERIFY(first && second);
+
+    OrdelctlRun run({ "update", "--yes", "--json", "--parallel", "1", "--image", imagePath,
+        "--fw-version", newVersion, first->address(), second->address() });
+    QVERIFY(run.run());
+    QCOMPARE(run.exitCode(), 0);
+    int firstVerifying = -1;
+    int secondStarts = -1;
+    int firstEnds = -1;
+    const QList<QJsonObject> lines = run.lines();
+    for (int index = 0; index < lines.size(); ++index) {
+        const QJsonObject &line = lines.at(index);
+        const bool ofFirst = line.value("ip").toString() == first->address();
+        if (ofFirst && line.value("phase").toString() == "verifying" && firstVerifying < 0)
+            firstVerifying = index;
+        if (!ofFirst && line.value("phase").toString() == "broker" && secondStarts < 0)
+            secondStarts = index;
+        if (ofFirst && line.contains("result"))
+            firstEnds = index;
+    }
+    QVERIFY(firstVerifying >= 0 && secondStarts > firstVerifying);
+    QVERIFY2(secondStarts < firstEnds, "the second camera waited for the first's return");
+    for (LabCamera *camera : { first, second }) {
+        QCOMPARE(run.finalOf(camera->address()).value("verified").toBool(), true);
+        // The search's rounds, then one a second of the run at most.
+        const int probes = camera->events("probe").size();
+        QVERIFY2(probes <= 4 + int(run.seconds()) + 1,
+            qPrintable(QString("%1 probes in %2 s").arg(probes).arg(run.seconds())));
+    }
+}
+
+void TestOrdelctlRollout::maxFailuresStartsNoMoreCameras()
+{
+    LabCamera *failing = start(1, { "error-report" });
+    LabCamera *alsoFailing = start(2, { "error-report" });
+    LabCamera *healthy = start(3);
+    QVERIFY(failing && alsoFailing && healthy);
+
+    OrdelctlRun run({ "update", "--yes", "--json", "--parallel", "1", "--max-failures", "1",
+        "--image", imagePath, failing->address(), alsoFailing->address(), healthy->address() });
+    QVERIFY(run.run());
+    QCOMPARE(run.exitCode(), 1);
+    QCOMPARE(run.finalOf(failing->address()).value("result").toString(), QString("failed"));
+    for (LabCamera *camera : { alsoFailing, healthy }) {
+        const QJsonObject final = run.finalOf(camera->address());
+        QCOMPARE(final.value("result").toString(), QString("not started"));
+        QCOMPARE(final.value("message").toString(), QString("stopped after 1 failure"));
+        QVERIFY2(OrdelctlRun::onlySearched(camera), qPrintable(camera->address()));
+    }
+}
+
+void TestOrdelctlRollout::checkTouchesNoCamera_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // Each camera's plan, or none for a refused run.
+    QTest::addColumn<QStringList>("plans");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("one type") << QStringList { "--type", "IPC-D240" } << 0
+                              << QStringList { "update", "update", "skip", "" }
+                              << "Update 2 cameras (2 IPC-D240) with fw-2.0.bin";
+    QTest::newRow("mixed types refused")
+        << QStringList() << 2 << QStringList { "", "", "", "" } << "cameras of 2 types answered";
+}
+
+// Everything up to the question as a real run, without --yes or a terminal,
+// and no camera sees more than the search.
+void TestOrdelctlRollout::checkTouchesNoCamera()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, plans);
+    QFETCH(QString, error);
+    QVERIFY(startSite());
+
+    OrdelctlRun run(QStringList { "update", "--check", "--json", "--all", "--image", imagePath,
+                        "--fw-version", newVersion }
+        + arguments);
+    QVERIFY(run.run());
+    QCOMPARE(run.exitCode(), exitCode);
+    QVERIFY2(run.errorText().contains(error), qPrintable(run.errorText()));
+    for (LabCamera *camera : cameras.all()) {
+        QVERIFY2(OrdelctlRun::onlySearched(camera), qPrintable(camera->address()));
+        QString plan;
+        for (const QJsonObject &line : run.lines()) {
+            if (line.value("ip").toString() == camera->address())
+                plan = line.value("plan").toString();
+        }
+        QCOMPARE(plan, plans.at(camera->index() - 1));
+    }
+}
+
+// What a search wrote down earlier names a camera switched off since: the
+// search says so, and the update counts it as a failure of its own, which
+// --retry takes up.
+void TestOrdelctlRollout::expectNamesTheCamerasThatAreGone()
+{
+    LabCamera *staying = start(1);
+    LabCamera *leaving = start(2);
+    QVERIFY(staying && leaving);
+    OrdelctlRun before({ "search", "--csv" });
+    QVERIFY(before.run());
+    QFile listing(directory.filePath("site.csv"));
+    QVERIFY(listing.open(QIODevice::WriteOnly));
+    listing.write(before.out());
+    listing.close();
+    const QString gone = leaving->address();
+    cameras.remove(leaving);
+
+    OrdelctlRun search({ "search", "--expect", listing.fileName() });
+    QVERIFY(search.run());
+    QCOMPARE(search.exitCode(), 1);
+    QVERIFY2(search.errorText().contains(gone), qPrintable(search.errorText()));
+    QVERIFY(!search.errorText().contains(staying->address()));
+
+    OrdelctlRun run({ "update", "--yes", "--json", "--all", "--expect", listing.fileName(),
+        "--image", imagePath, "--fw-version", newVersion });
+    QVERIFY(run.run());
+    QCOMPARE(run.exitCode(), 1);
+    QCOMPARE(run.finalOf(staying->address()).value("result").toString(), QString("succeeded"));
+    const QJsonObject missing = run.finalOf(gone);
+    QCOMPARE(missing.value("result").toString(), QString("missing"));
+    QVERIFY2(missing.value("message").toString().contains("did not answer the search"),
+        qPrintable(missing.value("message").toString()));
+}
+
+QTEST_GUILESS_MAIN(TestOrdelctlRollout)
+#include "tst_ordelctl_rollout.moc"
