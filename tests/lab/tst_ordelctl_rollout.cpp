@@ -64,9 +64,9 @@ void TestOrdelctlRollout::cleanup()
 
 LabCamera *TestOrdelctlRollout::start(int index, const QStringList &faults)
 {
-    const QString identity = QString("type=%1,fw=%2")
-                                 .arg(index == 4 ? "IPC-B410" : "IPC-D240",
-                                     index == 3 ? newVersion : oldVersion);
+    const QString identity
+        = QString("type=%1,fw=%2")
+              .arg(index == 4 ? "IPC-B410" : "IPC-D240", index == 3 ? newVersion : oldVersion);
     LabCamera *camera = cameras.start(index,
         QStringList { "--camera", identity, "--restart-ms", restartMs, "--installs", newVersion }
             + LabCameras::updating(faults));
@@ -88,10 +88,10 @@ void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("verified");
-    QTest::newRow("back on the new version")
-        << QStringList() << "succeeded" << "verified: running V2.0" << true;
-    QTest::newRow("back on the old version")
-        << QStringList { "back-on-old" } << "failed" << "came back on V1.0, not V2.0" << false;
+    QTest::newRow("back on the new version") << QStringList() << "succeeded"
+                                             << "verified: running V2.0" << true;
+    QTest::newRow("back on the old version") << QStringList { "back-on-old" } << "failed"
+                                             << "came back on V1.0, not V2.0" << false;
     QTest::newRow("never back") << QStringList { "never-back" } << "failed"
                                 << "did not come back within 12 s" << false;
 }
@@ -107,8 +107,8 @@ void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera()
     LabCamera *current = start(3);
     QVERIFY(camera && current);
 
-    OrdelctlRun run({ "update", "--yes", "--json", "--image", imagePath, "--fw-version",
-        newVersion, "--verify-timeout", "12", camera->address(), current->address() });
+    OrdelctlRun run({ "update", "--yes", "--json", "--image", imagePath, "--fw-version", newVersion,
+        "--verify-timeout", "12", camera->address(), current->address() });
     QVERIFY(run.run());
     QCOMPARE(run.exitCode(), result == "succeeded" ? 0 : 1);
     const QJsonObject final = run.finalOf(camera->address());

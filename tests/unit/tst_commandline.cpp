@@ -97,6 +97,25 @@ void TestCommandLine::refusesUsageErrors_data()
         << "--type and --any-type exclude each other";
     QTest::newRow("--canary 0") << update + QStringList { "--all", "--canary", "0" }
                                 << "--canary takes a whole number from 1 to 100000, not \"0\"";
+    QTest::newRow("--fw-version empty") << update + QStringList { "--all", "--fw-version", "" }
+                                        << "--fw-version needs the version the image installs";
+    QTest::newRow("--skip-fw against --fw-version")
+        << update + QStringList { "--all", "--skip-fw", "V1.0", "--fw-version", "V2.0" }
+        << "--skip-fw and --fw-version name different versions";
+    QTest::newRow("--verify-timeout without a version")
+        << update + QStringList { "--all", "--verify-timeout", "60" }
+        << "--verify-timeout needs --fw-version, the version to verify";
+    QTest::newRow("--verify-timeout 0")
+        << update + QStringList { "--all", "--fw-version", "V2.0", "--verify-timeout", "0" }
+        << "--verify-timeout takes a whole number from 1 to 86400, not \"0\"";
+    QTest::newRow("--max-failures 0")
+        << update + QStringList { "--all", "--max-failures", "0" }
+        << "--max-failures takes a whole number from 1 to 100000, not \"0\"";
+    QTest::newRow("--expect without --all")
+        << update + QStringList { "--expect", "site.csv", "198.51.100.21" }
+        << "--expect names the cameras --all should find";
+    QTest::newRow("--check on a command")
+        << QStringList { "restart", "--check", "198.51.100.21" } << "Unknown option 'check'.";
 }
 
 void TestCommandLine::refusesUsageErrors()
@@ -126,6 +145,10 @@ void TestCommandLine::takesEveryCameraOnceInOrder()
     QVERIFY(!options.selection.type);
     QVERIFY(!options.selection.skipFw);
     QCOMPARE(options.selection.canary, 0);
+    QVERIFY(options.fwVersion.isEmpty());
+    QCOMPARE(options.verifyTimeoutS, 300);
+    QCOMPARE(options.maxFailures, 0);
+    QVERIFY(!options.check);
 }
 
 void TestCommandLine::takesTheValuesGiven()
@@ -144,6 +167,19 @@ void TestCommandLine::takesTheValuesGiven()
     QCOMPARE(update.parallel, 256);
     QCOMPARE(update.reportTimeoutS, 86400);
 
+    // The version the image installs is the one to skip as well.
+    CommandLine rollout;
+    QCOMPARE(rollout.Parse(
+                 program({ "update", "--check", "--all", "--fw-version", "V2.0", "--verify-timeout",
+                     "60", "--max-failures", "2", "--expect", "site.csv", "--image", "fw.bin" })),
+        CommandLine::Status::Run);
+    QVERIFY(rollout.check);
+    QCOMPARE(rollout.fwVersion, QString("V2.0"));
+    QCOMPARE(rollout.selection.skipFw, std::optional<QString>("V2.0"));
+    QCOMPARE(rollout.verifyTimeoutS, 60);
+    QCOMPARE(rollout.maxFailures, 2);
+    QCOMPARE(rollout.expectPath, QString("site.csv"));
+
     CommandLine retry;
     QCOMPARE(retry.Parse(program({ "update", "--retry", "run.json", "--image", "fw.bin" })),
         CommandLine::Status::Run);
@@ -156,6 +192,11 @@ void TestCommandLine::takesTheValuesGiven()
     QCOMPARE(search.command, CommandLine::Command::Search);
     QVERIFY(search.csv);
     QCOMPARE(search.searchTimeoutMs, 500);
+
+    CommandLine expecting;
+    QCOMPARE(
+        expecting.Parse(program({ "search", "--expect", "site.json" })), CommandLine::Status::Run);
+    QCOMPARE(expecting.expectPath, QString("site.json"));
 }
 
 void TestCommandLine::helpAndVersionRunNothing_data()
