@@ -37,6 +37,27 @@ bool isMac(const QString &text)
     return true;
 }
 
+// Where each of CameraRecord::Keys() is in a CSV header, -1 where it is not,
+// or the key the header names twice. A search writes them all, but in any
+// order and case they are the same columns: a file put together by hand or
+// by a spreadsheet may hold only ip and mac.
+QVector<int> columnsOf(const QStringList &header, QString *twice)
+{
+    QVector<int> columns;
+    for (const QString &key : CameraRecord::Keys()) {
+        int column = -1;
+        for (int index = 0; index < header.size(); ++index) {
+            if (header.at(index).trimmed().compare(key, Qt::CaseInsensitive) != 0)
+                continue;
+            if (column >= 0)
+                *twice = key;
+            column = index;
+        }
+        columns.append(column);
+    }
+    return columns;
+}
+
 // The records of CSV as TextFormat::CsvRecord writes them: a quoted cell may
 // hold commas, doubled quotes and line ends of its own, so a record can span
 // several lines of the file.
@@ -214,27 +235,18 @@ bool ExpectedCameras::ReadCsv(const QByteArray &text)
     QString why;
     records.SkipBlankLines();
     const int headerLine = records.Line();
+    const QString notAHeader
+        = QStringLiteral("line %1 is not a CSV header with ip and mac columns").arg(headerLine);
     if (!records.Next(&cells, &why))
-        return RefuseLine(headerLine, why);
-    // The columns a search writes, in any order and case: a file put
-    // together by hand or by a spreadsheet may hold only ip and mac.
+        return Refuse(notAHeader);
     const QStringList header = cells;
-    QVector<int> columns;
-    for (const QString &key : CameraRecord::Keys()) {
-        int column = -1;
-        for (int index = 0; index < header.size(); ++index) {
-            if (header.at(index).trimmed().compare(key, Qt::CaseInsensitive) != 0)
-                continue;
-            if (column >= 0)
-                return Refuse(
-                    QStringLiteral("line %1 names the %2 column twice").arg(headerLine).arg(key));
-            column = index;
-        }
-        columns.append(column);
-    }
-    if (columns.at(0) < 0 || columns.at(1) < 0)
+    QString twice;
+    const QVector<int> columns = columnsOf(header, &twice);
+    if (!twice.isEmpty())
         return Refuse(
-            QStringLiteral("line %1 is not a CSV header with ip and mac columns").arg(headerLine));
+            QStringLiteral("line %1 names the %2 column twice").arg(headerLine).arg(twice));
+    if (columns.at(0) < 0 || columns.at(1) < 0)
+        return Refuse(notAHeader);
 
     while (records.SkipBlankLines()) {
         const int line = records.Line();

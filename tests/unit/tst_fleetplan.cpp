@@ -1,6 +1,9 @@
 #include "cameraaddress.h"
+#include "expectedcameras.h"
 #include "imagesnapshot.h"
+#include "jsonline.h"
 #include "retryfile.h"
+#include "textformat.h"
 #include "updateplan.h"
 
 #include <QCryptographicHash>
@@ -14,6 +17,35 @@ namespace {
 CameraRecord camera(const QString &ip, const QString &mac, const QString &fw = "V1.0")
 {
     return { ip, mac, "SN", "Gate", "IPC-D240", "4.19.2", fw };
+}
+
+// Cameras as a search lists them with --csv and with --json.
+QByteArray searchCsv(const QList<CameraRecord> &cameras)
+{
+    QString text = TextFormat::CsvRecord(CameraRecord::Keys());
+    for (const CameraRecord &camera : cameras)
+        text += TextFormat::CsvRecord(camera.Fields());
+    return text.toUtf8();
+}
+
+QByteArray searchJson(const QList<CameraRecord> &cameras)
+{
+    QByteArray text;
+    for (const CameraRecord &camera : cameras) {
+        JsonLine line;
+        for (int index = 0; index < CameraRecord::Keys().size(); ++index)
+            line.Add(qPrintable(CameraRecord::Keys().at(index)), camera.Fields().at(index));
+        text += line.Text();
+    }
+    return text;
+}
+
+QStringList records(const QList<CameraRecord> &cameras)
+{
+    QStringList fields;
+    for (const CameraRecord &camera : cameras)
+        fields.append(camera.Fields().join('|'));
+    return fields;
 }
 
 QStringList ips(const QList<CameraResult> &results)
@@ -63,6 +95,9 @@ private slots:
     void retryTakesEveryUnfinishedCamera();
     void retryReadsOnlyARunsOutput_data();
     void retryReadsOnlyARunsOutput();
+    void expectedCamerasAreReadAsASearchListedThem_data();
+    void expectedCamerasAreReadAsASearchListedThem();
+    void missingCamerasAreMatchedByMacAlone();
     void imageIsReadOnlyFromARegularFile_data();
     void imageIsReadOnlyFromARegularFile();
     void planSendsNothingToAnAddressTwoCamerasClaim();
@@ -193,6 +228,111 @@ void TestFleetPlan::retryReadsOnlyARunsOutput()
     QCOMPARE(retry.Read(path), error.isEmpty());
     QCOMPARE(retry.ErrorString(), error);
     QCOMPARE(retry.Addresses(), retried);
+}
+
+void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("text");
+    // Each camera's fields joined by |; empty with an error when refused.
+    QTest::addColumn<QStringList>("cameras");
+    QTest::addColumn<QString>("error");
+    // Between them, a field starting with each character the CSV guards.
+    const CameraRecord first { "198.51.100.11", "00:1A:2B:3C:4D:01", "SN1", "Gate", "IPC-D240",
+        "4.19.2", "+V1.0" };
+    const CameraRecord second { "198.51.100.12", "00:1a:2b:3c:4d:0e", "=1+1",
+        "\rGate \"North\",\r\n2", "@IPC", "\t4.19", "-V1" };
+    CameraRecord secondRead = second;
+    secondRead.mac = "00:1A:2B:3C:4D:0E";
+    const QStringList both = records({ first, secondRead });
+    const QString notACamera = "line %1 is not a camera: %2";
+    const QString badMac = "its mac is not a MAC address like 00:1A:2B:3C:4D:5E";
+    QTest::newRow("csv") << "file" << searchCsv({ first, second }) << both << "";
+    QTest::newRow("json") << "file" << searchJson({ first, second }) << both << "";
+    QTest::newRow("csv typed by hand: columns reordered, blanks")
+        << "file"
+        << QByteArray(
+               "\xEF\xBB\xBF\r\nMAC, name ,IP\r\n  \r\n00:1a:2b:3c:4d:01,Gate,198.51.100.11 ")
+        << QStringList { "198.51.100.11|00:1A:2B:3C:4D:01||Gate|||" } << "";
+    QTest::newRow("json with CR LF and blank lines")
+        << "file"
+        << "\r\n" + searchJson({ first }).replace("\n", "\r\n\r\n") << records({ first }) << "";
+    // Two searches' output appended: the camera that moved is listed at both.
+    CameraRecord updated = first;
+    updated.fw = "V2.0";
+    CameraRecord moved = first;
+    moved.ip = "198.51.100.21";
+    QTest::newRow("the same camera again")
+        << "file" << searchJson({ first, second }) + searchJson({ updated, moved })
+        << records({ updated, secondRead, moved }) << "";
+    QTest::newRow("the text table")
+        << "file" << TextFormat::Table(CameraRecord::Headings(), { first.Fields() }).toUtf8()
+        << QStringList() << "line 1 is not a CSV header with ip and mac columns";
+    QTest::newRow("two ip columns") << "file" << QByteArray("ip,mac,IP\n") << QStringList()
+                                    << "line 1 names the ip column twice";
+    QTest::newRow("a cell short") << "file" << searchCsv({}) + "198.51.100.11,00:1A:2B:3C:4D:01\n"
+                                  << QStringList()
+                                  << notACamera.arg(2).arg("2 cells where the header has 7");
+    QTest::newRow("a quote never closed")
+        << "file" << QByteArray("ip,mac\n\n198.51.100.11,\"00:1A:2B:3C:4D:01\n") << QStringList()
+        << notACamera.arg(3).arg("a quoted cell is never closed");
+    QTest::newRow("text after a quote")
+        << "file" << QByteArray("ip,mac\n\"198.51.100.11\"0,00:1A:2B:3C:4D:01\n") << QStringList()
+        << notACamera.arg(2).arg("text follows a quoted cell");
+    QTest::newRow("counted past a quoted line end")
+        << "file" << searchCsv({ second }) + "198.51.100.256,00:1A:2B:3C:4D:01,,,,,\r\n"
+        << QStringList() << notACamera.arg(4).arg("its ip is not an IPv4 address");
+    QTest::newRow("an address ending in a line feed")
+        << "file" << QByteArray("{\"ip\":\"198.51.100.11\\n\",\"mac\":\"00:1A:2B:3C:4D:01\"}")
+        << QStringList() << notACamera.arg(1).arg("its ip is not an IPv4 address");
+    QTest::newRow("a MAC with dashes")
+        << "file" << QByteArray("ip,mac\n198.51.100.11,00-1A-2B-3C-4D-01\n") << QStringList()
+        << notACamera.arg(2).arg(badMac);
+    QTest::newRow("a MAC not in hex")
+        << "file"
+        << searchJson({ first }) + "{\"ip\":\"198.51.100.12\",\"mac\":\"00:1A:2B:3C:4D:0G\"}"
+        << QStringList() << notACamera.arg(2).arg(badMac);
+    QTest::newRow("the search killed while writing")
+        << "file" << searchJson({ first, second }).chopped(9) << QStringList()
+        << notACamera.arg(2).arg("not a JSON object");
+    QTest::newRow("only the header and blanks") << "file" << searchCsv({}) + " \r\n\n"
+                                                << QStringList() << "it holds no camera";
+    QTest::newRow("empty") << "file" << QByteArray() << QStringList() << "it holds no camera";
+    QTest::newRow("over 64 MiB") << "huge" << QByteArray() << QStringList()
+                                 << "larger than any search's output";
+    QTest::newRow("a FIFO without a writer")
+        << "fifo" << QByteArray() << QStringList() << "not a regular file";
+}
+
+void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, cameras);
+    QFETCH(QString, error);
+    QTemporaryDir directory;
+    const QString path = fileOfKind(directory, kind, text, 64 * 1024 * 1024 + 1);
+    QVERIFY(!path.isEmpty());
+    ExpectedCameras expected;
+    QCOMPARE(expected.Read(path), error.isEmpty());
+    QCOMPARE(expected.ErrorString(), error);
+    QCOMPARE(records(expected.Cameras()), cameras);
+}
+
+void TestFleetPlan::missingCamerasAreMatchedByMacAlone()
+{
+    ExpectedCameras expected;
+    QVERIFY(expected.ReadText(searchJson({ camera("198.51.100.11", "00:1A:2B:3C:4D:0A"),
+        camera("198.51.100.12", "00:1A:2B:3C:4D:0B"),
+        camera("198.51.100.13", "00:1A:2B:3C:4D:0C") })));
+    // The first answered from another address, its MAC in lower case;
+    // another camera took the second's address, which counts for nothing.
+    const QList<CameraRecord> missing
+        = expected.Missing({ camera("198.51.100.31", "00:1a:2b:3c:4d:0a"),
+            camera("198.51.100.12", "00:1A:2B:3C:4D:FF") });
+    QCOMPARE(records(missing),
+        records({ camera("198.51.100.12", "00:1A:2B:3C:4D:0B"),
+            camera("198.51.100.13", "00:1A:2B:3C:4D:0C") }));
 }
 
 void TestFleetPlan::imageIsReadOnlyFromARegularFile_data()
