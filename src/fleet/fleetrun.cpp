@@ -102,12 +102,15 @@ void FleetRun::JobReleased(int index)
         return;
     released[index] = true;
     --running;
+    ++away;
     StartMore();
 }
 
 void FleetRun::JobFinished(int index, const CameraResult &result)
 {
-    if (!released.at(index))
+    if (released.at(index))
+        --away;
+    else
         --running;
     ++ended;
     emit jobFinished(jobs.at(index), result);

@@ -35,6 +35,9 @@ public:
 
     int Total() const { return jobs.size(); }
     int InFlight() const { return running; }
+    // Started cameras that gave up their place and have not ended: they wait
+    // to come back from a restart.
+    int Away() const { return away; }
     int Waiting() const { return jobs.size() - next; }
     int Ended() const { return ended; }
     const QList<CameraJob *> &Jobs() const { return jobs; }
@@ -65,6 +68,7 @@ private:
     QList<bool> released;
     int next = 0;
     int running = 0;
+    int away = 0;
     int ended = 0;
     bool starting = false;
     bool started = false;

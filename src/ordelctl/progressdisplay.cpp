@@ -140,6 +140,8 @@ QString ProgressDisplay::Total() const
                         .arg(failed)
                         .arg(run->InFlight())
                         .arg(run->Waiting());
+    if (run->Away() > 0)
+        total += QStringLiteral(", %1 restarting").arg(run->Away());
     qint64 sent = 0;
     bool updating = false;
     for (CameraJob *job : run->Jobs()) {

@@ -81,6 +81,7 @@ void TestFleetRun::aReleasedCameraGivesUpItsPlace()
     jobs[0]->Release();
     QCOMPARE(started(), QList<bool>({ true, true, false }));
     QCOMPARE(run->InFlight(), 1);
+    QCOMPARE(run->Away(), 1);
     // A second word of the same camera frees no second place.
     jobs[0]->Release();
     QCOMPARE(started(), QList<bool>({ true, true, false }));
@@ -90,6 +91,7 @@ void TestFleetRun::aReleasedCameraGivesUpItsPlace()
     // The released camera has not ended: neither has the run.
     QCOMPARE(finished.count(), 0);
     jobs[0]->End(CameraResult::Outcome::Succeeded);
+    QCOMPARE(run->Away(), 0);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(run->Results().size(), 3);
 }
