@@ -1,15 +1,18 @@
 // Many cameras at once: the command-line program updates 1, 10 and 40
-// simulated cameras side by side with one image, and searches a crowd that
-// answers twice. Every figure is measured against a floor taken in the same
-// run: the time one camera takes, the designed chunk pause, the program's own
-// memory with a tiny image. Run it through tools/lab/lab.sh run with at least
-// 40 cameras, with CAMSIM and ORDELCTL naming the two programs:
+// simulated cameras side by side with one image, searches a crowd that
+// answers twice, and searches the 40 over a link that drops one reply in
+// ten. Every figure is measured against a floor taken in the same run: the
+// time one camera takes, the designed chunk pause, the program's own memory
+// with a tiny image, the search without loss. Run it through
+// tools/lab/lab.sh run with at least 40 cameras, with CAMSIM and ORDELCTL
+// naming the two programs:
 //
 //   bench_fleet [MiB]        (default 8)
 
 #include "benchsupport.h"
 #include "labcamera.h"
 #include "labcameras.h"
+#include "lossylink.h"
 #include "ordelctlrun.h"
 #include "processfigures.h"
 #include "protocol.h"
@@ -30,6 +33,10 @@ constexpr int crowdSize = 5000;
 constexpr qint64 tinyImageBytes = 1024;
 constexpr double chunkPauseMs = Protocol::chunkPauseMs;
 constexpr int runTimeoutMs = 300000;
+constexpr int lossPercent = 10;
+constexpr int lossySearches = 20;
+// ordelctl search's default reply window, after its pause before the probe.
+constexpr double designedSearchS = (Protocol::probeAfterBindMs + 2000) / 1000.0;
 
 struct Outcome
 {
@@ -140,6 +147,80 @@ bool searchCrowd()
     return true;
 }
 
+struct SearchTally
+{
+    int complete = 0;
+    double meanS = 0;
+    double maxS = 0;
+};
+
+// Searches of the fleet with percent of the replies dropped on their way to
+// the tool; false when the link or a search failed.
+bool searchRepeatedly(const QList<LabCamera *> &fleet, int percent, SearchTally *tally)
+{
+    QSet<QString> addresses;
+    for (const LabCamera *camera : fleet)
+        addresses.insert(camera->address());
+    LossyLink link(percent);
+    if (!link.isLossy()) {
+        note(QStringLiteral("fleet: ") + link.errorString());
+        return false;
+    }
+    for (int search = 0; search < lossySearches; ++search) {
+        OrdelctlRun run({ QStringLiteral("search"), QStringLiteral("--json") });
+        if (!run.run(runTimeoutMs) || run.exitCode() != 0)
+            return false;
+        QStringList listed;
+        for (const QJsonObject &line : run.lines())
+            listed.append(line.value(QLatin1String("ip")).toString());
+        if (listed.size() == fleet.size()
+            && QSet<QString>(listed.cbegin(), listed.cend()) == addresses)
+            ++tally->complete;
+        tally->meanS += run.seconds() / lossySearches;
+        tally->maxS = qMax(tally->maxS, run.seconds());
+    }
+    note(QStringLiteral("fleet: %1 % lost: %2 of %3 replies dropped on the way in")
+             .arg(percent)
+             .arg(link.dropped())
+             .arg(link.replies()));
+    return true;
+}
+
+// Wi-Fi and busy switches drop datagrams: how often a search still lists the
+// whole fleet, and whether making up for lost replies costs time.
+bool searchOverLossyLink(const QList<LabCamera *> &fleet)
+{
+    SearchTally lossy;
+    SearchTally clean;
+    if (!searchRepeatedly(fleet, lossPercent, &lossy) || !searchRepeatedly(fleet, 0, &clean))
+        return false;
+    note(QStringLiteral("lossy link (%1 % of replies dropped): %2 of %3 searches listed all %4 "
+                        "cameras; search %5 s mean, %6 s max (no loss: %7 of %3, %8 s mean, "
+                        "%9 s max)")
+             .arg(lossPercent)
+             .arg(lossy.complete)
+             .arg(lossySearches)
+             .arg(fleet.size())
+             .arg(number(lossy.meanS, 2), number(lossy.maxS, 2))
+             .arg(clean.complete)
+             .arg(number(clean.meanS, 2), number(clean.maxS, 2)));
+    const QString tag = QStringLiteral("ordelctl search, %1 cameras, %2 % of replies dropped")
+                            .arg(fleet.size())
+                            .arg(lossPercent);
+    const int least = lossySearches - 1;
+    printRow(
+        { tag + QStringLiteral(": searches listing all, of %1 / with no loss").arg(lossySearches),
+            QString::number(lossy.complete), QString::number(clean.complete),
+            double(lossy.complete) / clean.complete,
+            QStringLiteral(">= %1 of %2").arg(least).arg(lossySearches), lossy.complete >= least });
+    printRow({ tag + QStringLiteral(": mean search, s / with no loss"), number(lossy.meanS, 2),
+        number(clean.meanS, 2), lossy.meanS / clean.meanS, QString(), false });
+    printRow({ tag + QStringLiteral(": longest search, s / pause + default window"),
+        number(lossy.maxS, 2), number(designedSearchS, 2), lossy.maxS / designedSearchS,
+        QStringLiteral("<= 1.1"), lossy.maxS / designedSearchS <= 1.1 });
+    return true;
+}
+
 void printMemory(
     const QString &figure, double aboveMiB, double floorMiB, const QString &target, double limit)
 {
@@ -173,7 +254,7 @@ int main(int argc, char *argv[])
 
     LabCameras cameras;
     const QList<LabCamera *> fleet = startCameras(cameras, 1, fleetSize);
-    if (fleet.isEmpty())
+    if (fleet.isEmpty() || !searchOverLossyLink(fleet))
         return 1;
     // The single camera's log is left out of the chunk gaps below.
     const QList<LabCamera *> single = fleet.mid(0, 1);

@@ -20,7 +20,7 @@ qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins)
 build_packages=(cmake g++ make pkgconf "${qt_packages[@]}" libmosquitto-dev
     libssl-dev fonts-dejavu-core fonts-droid-fallback)
 # What the tests, the virtual LAN and the demo need besides.
-lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick)
+lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick nftables)
 # What packaging and checking the package need: the package's dependencies
 # are worked out by dpkg-shlibdeps, the desktop files are checked by the
 # desktop's own validators, the manual by groff, and the package is tried in

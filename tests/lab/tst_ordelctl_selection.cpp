@@ -1,9 +1,13 @@
 #include "labcamera.h"
 #include "labcameras.h"
+#include "lossylink.h"
 #include "ordelctlrun.h"
+#include "protocol.h"
 #include "updatedriver.h"
 
 #include <QFile>
+#include <QHostAddress>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -13,11 +17,28 @@ namespace {
 
 const char currentVersion[] = "V2.0";
 
+// A crowd that a link losing one reply in ten leaves incomplete in almost
+// every search that asks only once.
+constexpr int crowdSize = 40;
+constexpr int searches = 20;
+// The search's default reply window: however it makes up for lost replies,
+// a search takes no longer than the pause before the probe and this window,
+// plus the program's start and end on a busy machine.
+constexpr int defaultWindowMs = 2000;
+#ifdef __SANITIZE_ADDRESS__
+// Sanitized, the program takes several times longer to start and end.
+constexpr int startAndEndMs = 3000;
+#else
+constexpr int startAndEndMs = 1000;
+#endif
+constexpr int searchTimeoutMs = 15000;
+
 } // namespace
 
 // Which cameras an update touches, on a mixed site of five simulated cameras:
 // three of type IPC-D240 on V1.0, one of them on the current V2.0, one
 // IPC-B410, and a fifth IPC-D240 whose replies never pass the search's check.
+// Also what a search lists of a crowd over a link that loses replies.
 class TestOrdelctlSelection : public QObject
 {
     Q_OBJECT
@@ -31,6 +52,8 @@ private slots:
     void canaryDecidesForTheOthers_data();
     void canaryDecidesForTheOthers();
     void retryUpdatesExactlyTheUnsuccessful();
+    void searchListsTheWholeCrowdOverALossyLink_data();
+    void searchListsTheWholeCrowdOverALossyLink();
 
 private:
     // Camera index of the mixed site with the given update faults; its
@@ -242,6 +265,59 @@ void TestOrdelctlSelection::retryUpdatesExactlyTheUnsuccessful()
             QCOMPARE(camera->events("update-request").size(), 1);
         }
     }
+}
+
+void TestOrdelctlSelection::searchListsTheWholeCrowdOverALossyLink_data()
+{
+    QTest::addColumn<int>("lossPercent");
+    QTest::addColumn<int>("leastComplete");
+    QTest::newRow("no loss") << 0 << searches;
+    QTest::newRow("one reply in ten lost") << 10 << searches - 1;
+}
+
+// A camera the search misses is one that --all leaves out. One simulator
+// plays the crowd; each of its replies is a datagram of its own, which the
+// link drops or passes on its own.
+void TestOrdelctlSelection::searchListsTheWholeCrowdOverALossyLink()
+{
+    QFETCH(int, lossPercent);
+    QFETCH(int, leastComplete);
+    QVERIFY(cameras.start(1, { "--generate", QString::number(crowdSize) })->isRunning());
+    QSet<QString> crowd;
+    for (int number = 1; number <= crowdSize; ++number)
+        crowd.insert(QHostAddress(quint32((10u << 24) | quint32(number))).toString());
+    LossyLink link(lossPercent);
+    QVERIFY2(link.isLossy(), qPrintable(link.errorString()));
+
+    const double longestS = (Protocol::probeAfterBindMs + defaultWindowMs + startAndEndMs) / 1000.0;
+    int complete = 0;
+    QStringList listedCounts;
+    for (int search = 0; search < searches; ++search) {
+        OrdelctlRun run({ "search", "--json" });
+        QVERIFY(run.run(searchTimeoutMs));
+        QCOMPARE(run.exitCode(), 0);
+        QVERIFY2(run.seconds() <= longestS, qPrintable(QString("took %1 s").arg(run.seconds())));
+        QStringList listed;
+        for (const QJsonObject &line : run.lines())
+            listed.append(line.value("ip").toString());
+        const QSet<QString> distinct(listed.cbegin(), listed.cend());
+        QCOMPARE(distinct.size(), listed.size());
+        QVERIFY2(crowd.contains(distinct), qPrintable(listed.join(' ')));
+        complete += distinct == crowd ? 1 : 0;
+        listedCounts.append(QString::number(listed.size()));
+    }
+    QVERIFY2(complete >= leastComplete,
+        qPrintable(QString("%1 of %2 searches listed all %3 cameras; listed per search: %4")
+                       .arg(complete)
+                       .arg(searches)
+                       .arg(crowdSize)
+                       .arg(listedCounts.join(' '))));
+    // The link dropped about the share asked of the replies.
+    const int replies = link.replies();
+    const int dropped = link.dropped();
+    QVERIFY2(replies >= searches * crowdSize
+            && qAbs(100 * dropped - lossPercent * replies) <= lossPercent * replies / 2,
+        qPrintable(QString("%1 of %2 replies dropped").arg(dropped).arg(replies)));
 }
 
 QTEST_GUILESS_MAIN(TestOrdelctlSelection)
