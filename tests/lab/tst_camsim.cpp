@@ -70,12 +70,22 @@ QByteArray image(int size)
     return bytes;
 }
 
-QByteArray updateRequest(const QByteArray &firmware)
+QByteArray updateRequest(const QByteArray &firmware, const QByteArray &fileName = "fw.bin")
 {
     return "{\"buffer_size\":\"4096\",\"client_ip\":\"" + qgetenv("LAB_TOOL_IP")
         + "\",\"file_md5\":\"" + QCryptographicHash::hash(firmware, QCryptographicHash::Md5).toHex()
-        + "\",\"file_name\":\"fw.bin\",\"file_size\":\"" + QByteArray::number(firmware.size())
-        + "\"}";
+        + "\",\"file_name\":\"" + fileName + "\",\"file_size\":\""
+        + QByteArray::number(firmware.size()) + "\"}";
+}
+
+// Serial number to firmware version of each reply, without the fields' padding.
+QMap<QByteArray, QByteArray> versionsBySerial(const QList<QByteArray> &replies)
+{
+    const auto text = [](const QByteArray &field) { return field.left(field.indexOf('\0')); };
+    QMap<QByteArray, QByteArray> versions;
+    for (const QByteArray &reply : replies)
+        versions.insert(text(textField(reply, 0)), text(textField(reply, 4)));
+    return versions;
 }
 
 // The payload of the camera's last status report.
@@ -131,6 +141,8 @@ private slots:
     void statusFloodAddsProgressReports();
     void reportFaultsMistimeTheReports_data();
     void reportFaultsMistimeTheReports();
+    void restartsOnTheInstalledVersion_data();
+    void restartsOnTheInstalledVersion();
     void killedBrokerIsLogged();
     void httpNamesTheCamera();
 
@@ -138,6 +150,8 @@ private:
     QList<QByteArray> probeAndCollect(int expected, int windowMs = replyWindowMs);
     LabCamera *announce(int index, const QStringList &faults, MqttClient &tool,
         const QByteArray &firmware, bool watchStatus = false);
+    static bool requestImage(LabCamera *camera, MqttClient &tool, const QByteArray &firmware,
+        const QByteArray &fileName, int listens);
     void pushImage(const QString &host, const QByteArray &firmware);
 
     LabCameras cameras;
@@ -188,9 +202,17 @@ LabCamera *TestCamsim::announce(int index, const QStringList &faults, MqttClient
     LabCamera *camera = cameras.start(index, LabCameras::updating(faults));
     const bool announced = camera->isRunning() && connectTool(tool, camera->address())
         && (!watchStatus || tool.subscribe(statusTopic))
-        && tool.publish(requestTopic, updateRequest(firmware)) == 0
-        && camera->waitForEvent("tcp-listen");
+        && requestImage(camera, tool, firmware, "fw.bin", 1);
     return announced ? camera : nullptr;
+}
+
+// Publishes the request for firmware under fileName and waits until the
+// image port opens for the listens-th time.
+bool TestCamsim::requestImage(LabCamera *camera, MqttClient &tool, const QByteArray &firmware,
+    const QByteArray &fileName, int listens)
+{
+    return tool.publish(requestTopic, updateRequest(firmware, fileName)) == 0
+        && camera->waitForEvent("tcp-listen", listens);
 }
 
 void TestCamsim::pushImage(const QString &host, const QByteArray &firmware)
@@ -526,6 +548,81 @@ void TestCamsim::reportFaultsMistimeTheReports()
             QString(updateSucceeded));
         QVERIFY(camera->events("status").isEmpty());
         QCOMPARE(statuses.size(), 0);
+    }
+}
+
+void TestCamsim::restartsOnTheInstalledVersion_data()
+{
+    // After the camera's own fields and its update arguments.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArrayList>("fileNames");
+    // The version it comes back on after each update; empty for never.
+    QTest::addColumn<QStringList>("versions");
+    QTest::newRow("--installs over the file name")
+        << QStringList { "--installs", "V3.0-rc" } << QByteArrayList { "camera-fw-2.9.0.bin" }
+        << QStringList { "V3.0-rc" };
+    QTest::newRow("from the file name, twice")
+        << QStringList() << QByteArrayList { "camera-fw-2.9.0.bin", "ipc_v3.1.bin" }
+        << QStringList { "2.9.0", "3.1" };
+    QTest::newRow("the file name's last number")
+        << QStringList() << QByteArrayList { "fw-1.2-to-3.4.5.bin" } << QStringList { "3.4.5" };
+    QTest::newRow("no number keeps the version")
+        << QStringList() << QByteArrayList { "camera-fw-2.bin" } << QStringList { "2.8.1" };
+    QTest::newRow("back-on-old") << QStringList { "--update-fault", "back-on-old" }
+                                 << QByteArrayList { "camera-fw-2.9.0.bin" }
+                                 << QStringList { "2.8.1" };
+    QTest::newRow("never-back") << QStringList { "--update-fault", "never-back" }
+                                << QByteArrayList { "camera-fw-2.9.0.bin" } << QStringList { "" };
+    QTest::newRow("down for restart-ms")
+        << QStringList { "--restart-ms", "2000" } << QByteArrayList { "camera-fw-2.9.0.bin" }
+        << QStringList { "2.9.0" };
+}
+
+// The updated camera is the one at the simulator's address, not the first
+// listed: its neighbour in the same process answers throughout.
+void TestCamsim::restartsOnTheInstalledVersion()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArrayList, fileNames);
+    QFETCH(QStringList, versions);
+    const int restartAt = arguments.indexOf("--restart-ms");
+    const int restartMs = restartAt < 0 ? 0 : arguments.at(restartAt + 1).toInt();
+    const QStringList identities { "--camera", "ip=198.51.100.99,sn=NEIGHBOUR,fw=1.0", "--camera",
+        "sn=UPDATED,fw=2.8.1" };
+    LabCamera *camera = cameras.start(1, identities + LabCameras::updating() + arguments);
+    QVERIFY(camera->isRunning());
+    MqttClient tool;
+    QVERIFY(connectTool(tool, camera->address()));
+    const QByteArray firmware = image(1000);
+    const QMap<QByteArray, QByteArray> neighbourOnly { { "NEIGHBOUR", "1.0" } };
+
+    for (int n = 0; n < fileNames.size(); ++n) {
+        const QString version = versions.at(n);
+        QVERIFY(requestImage(camera, tool, firmware, fileNames.at(n), n + 1));
+        pushImage(camera->address(), firmware);
+        QVERIFY(camera->waitForEvent("restart", n + 1));
+        const QJsonObject restart = camera->events("restart").at(n);
+        QCOMPARE(restart.value("fw").toString(), version);
+        QCOMPARE(restart.value("ms").toInt(), version.isEmpty() ? -1 : restartMs);
+        if (restartMs > 0 || version.isEmpty()) {
+            const int probes = camera->events("probe").size();
+            QCOMPARE(versionsBySerial(probeAndCollect(2)), neighbourOnly);
+            QCOMPARE(camera->events("probe").size(), probes + 1);
+        }
+        if (version.isEmpty()) {
+            QVERIFY(camera->events("back").isEmpty());
+            continue;
+        }
+        QVERIFY(camera->waitForEvent("back", n + 1, restartMs + timeoutMs));
+        const QJsonObject back = camera->events("back").at(n);
+        QCOMPARE(back.value("fw").toString(), version);
+        const qint64 downMs = back.value("t").toVariant().toLongLong()
+            - restart.value("t").toVariant().toLongLong();
+        QVERIFY2(downMs >= restartMs && downMs < restartMs + 1000,
+            qPrintable(QString("down for %1 ms").arg(downMs)));
+        QMap<QByteArray, QByteArray> expected = neighbourOnly;
+        expected.insert("UPDATED", version.toUtf8());
+        QCOMPARE(versionsBySerial(probeAndCollect(2)), expected);
     }
 }
 

@@ -15,6 +15,7 @@ DiscoveryResponder::DiscoveryResponder(const QList<CameraIdentity> &cameras, int
     int generatedFirst, int floodCount, EventLog *log, QObject *parent)
     : QObject(parent)
     , cameras(cameras)
+    , down(cameras.size(), false)
     , floodCount(floodCount)
     , log(log)
     , socket(new QUdpSocket(this))
@@ -40,6 +41,21 @@ bool DiscoveryResponder::start(const QHostAddress &bindAddress, QString *error)
                  .arg(DiscoveryFrame::port)
                  .arg(socket->errorString());
     return false;
+}
+
+void DiscoveryResponder::setAnswering(int cameraIndex, bool answering)
+{
+    down[cameraIndex] = !answering;
+}
+
+QByteArray DiscoveryResponder::firmwareVersion(int cameraIndex) const
+{
+    return cameras.at(cameraIndex).firmwareVersion;
+}
+
+void DiscoveryResponder::setFirmwareVersion(int cameraIndex, const QByteArray &version)
+{
+    cameras[cameraIndex].firmwareVersion = version;
 }
 
 void DiscoveryResponder::readPendingDatagrams()
@@ -84,8 +100,12 @@ void DiscoveryResponder::answer(const QHostAddress &to, quint16 port)
 void DiscoveryResponder::replyInOrder(
     const QList<int> &cameraIndexes, const QHostAddress &to, quint16 port)
 {
-    for (int index : cameraIndexes)
-        reply(cameras.at(index), to, port);
+    // Judged when the reply is due: a camera that went down after a probe
+    // came does not answer it late.
+    for (int index : cameraIndexes) {
+        if (!down.at(index))
+            reply(cameras.at(index), to, port);
+    }
 }
 
 void DiscoveryResponder::reply(const CameraIdentity &camera, const QHostAddress &to, quint16 port)

@@ -25,6 +25,12 @@ public:
 
     bool start(const QHostAddress &bindAddress, QString *error);
 
+    // A listed camera that restarts: while down it still takes in probes but
+    // answers none, and it may come back on another firmware version.
+    void setAnswering(int cameraIndex, bool answering);
+    QByteArray firmwareVersion(int cameraIndex) const;
+    void setFirmwareVersion(int cameraIndex, const QByteArray &version);
+
 private:
     void readPendingDatagrams();
     void answer(const QHostAddress &to, quint16 port);
@@ -35,6 +41,7 @@ private:
     static QString endpoint(const QHostAddress &address, quint16 port);
 
     QList<CameraIdentity> cameras;
+    QVector<bool> down;
     QVector<QByteArray> crowdReplies;
     int floodCount;
     EventLog *log;

@@ -9,6 +9,7 @@ constexpr int maxGeneratedCameras = 100000;
 // Generated cameras take their IPv4 address in 10.0.0.0/8 from their number.
 constexpr int maxGeneratedNumber = 0xFFFFFF;
 constexpr int maxFloodDatagrams = 10000000;
+constexpr int maxRestartMs = 600000;
 
 } // namespace
 
@@ -17,7 +18,8 @@ QString Options::usage()
     return QStringLiteral(
         "usage: camsim --bind ADDR [--log FILE] [--broker] [--http] [--update]\n"
         "              [--update-fault F[,F...]]... [--camera FIELDS]... [--generate N]\n"
-        "              [--generate-from K] [--flood N]\n"
+        "              [--generate-from K] [--flood N] [--restart-ms MS]\n"
+        "              [--installs VERSION]\n"
         "\n"
         "Plays cameras for the maintenance tool on IPv4 address ADDR.\n"
         "  --bind ADDR        the camera's address; MQTT, HTTP and update ports listen here\n"
@@ -29,7 +31,7 @@ QString Options::usage()
         "                     slow=BYTES_PER_SEC | status-not-json | status-array |\n"
         "                     progress-number | error-report | status-flood=N |\n"
         "                     close-when-complete | silent | stale-completion |\n"
-        "                     flash-time=MS\n"
+        "                     flash-time=MS | back-on-old | never-back\n"
         "  --camera FIELDS    one camera, key=value pairs separated by commas, values\n"
         "                     percent-encoded: ip, mac (aa:bb:cc:dd:ee:ff), sn, name, type,\n"
         "                     os, fw, delay (ms after the probe), fault (none | bad-crc |\n"
@@ -40,7 +42,15 @@ QString Options::usage()
         "                     several networks play different cameras\n"
         "  --flood N          N random datagrams to the prober after the undelayed replies,\n"
         "                     some shaped like a reply but with a wrong checksum\n"
+        "  --restart-ms MS    after its final success report the updated camera restarts:\n"
+        "                     its discovery replies stop for MS ms (default 0), then it\n"
+        "                     answers again on its new firmware version\n"
+        "  --installs VERSION the version an update installs; without it the last dotted\n"
+        "                     number in the request's file name (camera-fw-2.9.0.bin\n"
+        "                     installs 2.9.0), and without one the firmware stays as it was\n"
         "Without --camera and --generate one camera with default fields answers.\n"
+        "The updated camera is the first --camera at ADDR; the others keep answering\n"
+        "while it restarts.\n"
         "Prints \"ready\" once everything listens; SIGTERM or SIGINT ends it.\n")
         .arg(Protocol::brokerPort)
         .arg(Protocol::webPagePort)
@@ -72,7 +82,8 @@ bool Options::parse(const QByteArrayList &arguments, QString *error)
 bool Options::needsValue(const QByteArray &name)
 {
     return name == "--bind" || name == "--log" || name == "--update-fault" || name == "--camera"
-        || name == "--generate" || name == "--generate-from" || name == "--flood";
+        || name == "--generate" || name == "--generate-from" || name == "--flood"
+        || name == "--restart-ms" || name == "--installs";
 }
 
 bool Options::takeOption(const QByteArray &name, const QByteArray &value, QString *error)
@@ -99,6 +110,11 @@ bool Options::takeOption(const QByteArray &name, const QByteArray &value, QStrin
         ok = OptionValues::readNumber(value, 1, maxGeneratedNumber, &generatedFirst);
     } else if (name == "--flood") {
         ok = OptionValues::readNumber(value, 0, maxFloodDatagrams, &floodCount);
+    } else if (name == "--restart-ms") {
+        ok = OptionValues::readNumber(value, 0, maxRestartMs, &restartMs);
+    } else if (name == "--installs") {
+        installs = value;
+        ok = !value.isEmpty();
     } else if (name == "--help" || name == "-h") {
         help = true;
     } else {
@@ -140,4 +156,14 @@ bool Options::resolveCameras(QString *error)
         cameras.append(camera);
     }
     return true;
+}
+
+int Options::updatedCameraIndex() const
+{
+    const quint32 address = bindAddress.toIPv4Address();
+    for (int index = 0; index < cameras.size(); ++index) {
+        if (cameras.at(index).ipv4 == address)
+            return index;
+    }
+    return -1;
 }

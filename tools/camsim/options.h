@@ -24,9 +24,17 @@ struct Options
     int generatedCount = 0;
     int generatedFirst = 1;
     int floodCount = 0;
+    // How long the updated camera stays silent while it restarts after a
+    // successful update, and the version it comes back on (empty: the one in
+    // the image's file name, or else the one it had).
+    int restartMs = 0;
+    QByteArray installs;
 
     bool parse(const QByteArrayList &arguments, QString *error);
     static QString usage();
+    // The camera that takes the updates: the first listed at the bind
+    // address, -1 when none is.
+    int updatedCameraIndex() const;
 
 private:
     bool takeOption(const QByteArray &name, const QByteArray &value, QString *error);

@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include "broker.h"
+#include "camerarestart.h"
 #include "discoveryresponder.h"
 #include "eventlog.h"
 #include "httpresponder.h"
@@ -95,9 +96,12 @@ bool Simulator::startMqtt(QString *error)
     connect(recorder, &MqttRecorder::connectionLost, this, [this](int reasonCode) {
         log->write(QStringLiteral("mqtt-disconnected"), { { "rc", reasonCode } });
     });
-    if (options.update)
+    if (options.update) {
         updateReceiver
             = new UpdateReceiver(options.bindAddress, options.updateFaults, recorder, log, this);
+        auto *restart = new CameraRestart(options, discovery, log, this);
+        connect(updateReceiver, &UpdateReceiver::updateSucceeded, restart, &CameraRestart::begin);
+    }
     recorder->start(options.bindAddress, Broker::port);
     return true;
 }

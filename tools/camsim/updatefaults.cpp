@@ -24,6 +24,8 @@ const Flag flags[] = {
     { "error-report", &UpdateFaults::errorReport },
     { "silent", &UpdateFaults::silent },
     { "stale-completion", &UpdateFaults::staleCompletion },
+    { "back-on-old", &UpdateFaults::backOnOld },
+    { "never-back", &UpdateFaults::neverBack },
 };
 
 } // namespace

@@ -28,6 +28,12 @@ struct UpdateFaults
     // Reports a completed update as soon as the request comes, before any
     // image: the late report of an earlier update.
     bool staleCompletion = false;
+    // After a successful update the camera restarts as usual but comes back
+    // on the firmware it had: the new image did not take.
+    bool backOnOld = false;
+    // After a successful update the camera goes quiet and never answers a
+    // probe again: it did not survive its restart.
+    bool neverBack = false;
 
     // Adds the faults of a comma-separated list such as "slow=2000,status-array".
     bool add(const QByteArray &list, QString *error);

@@ -152,9 +152,10 @@ void UpdateReceiver::finishTransfer()
             { "ok", fault.isEmpty() }, { "reason", fault } });
     const int reached = std::max(lastProgress, 0);
     const bool flashFails = faults.errorReport;
+    const QString fileName = request.fileName;
     // The final report comes once the image is flashed, which takes a real
     // camera seconds; a new request may come meanwhile.
-    const auto report = [this, fault, reached, flashFails] {
+    const auto report = [this, fault, reached, flashFails, fileName] {
         if (!fault.isEmpty())
             sendStatus(StatusMessage::Final, StatusMessage::ImageCheckFailed, reached,
                 QStringLiteral("Image check failed"));
@@ -162,8 +163,7 @@ void UpdateReceiver::finishTransfer()
             sendStatus(StatusMessage::Final, StatusMessage::FlashWriteFailed, reached,
                 QStringLiteral("Flash write error"));
         else
-            sendStatus(StatusMessage::Final, StatusMessage::NoError, progressDone,
-                QStringLiteral("Update succeeded"));
+            succeed(fileName);
     };
     if (faults.flashMs > 0)
         QTimer::singleShot(faults.flashMs, this, report);
@@ -171,6 +171,15 @@ void UpdateReceiver::finishTransfer()
         report();
     transfer->deleteLater();
     transfer = nullptr;
+}
+
+void UpdateReceiver::succeed(const QString &fileName)
+{
+    sendStatus(StatusMessage::Final, StatusMessage::NoError, progressDone,
+        QStringLiteral("Update succeeded"));
+    // A camera that hangs while it flashes never gets as far as its restart.
+    if (!faults.silent)
+        emit updateSucceeded(fileName);
 }
 
 QString UpdateReceiver::imageFault() const

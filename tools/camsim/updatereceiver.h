@@ -31,6 +31,11 @@ public:
 
     void handleMessage(const QString &topic, const QByteArray &payload);
 
+signals:
+    // The final report of a successful update went out: the camera restarts
+    // into the image it was announced under that name.
+    void updateSucceeded(const QString &imageFileName);
+
 private:
     void handleRequest(const QByteArray &payload);
     void listen();
@@ -38,6 +43,7 @@ private:
     void reportProgress(qint64 received);
     void floodStatus();
     void finishTransfer();
+    void succeed(const QString &fileName);
     QString imageFault() const;
     void sendStatus(StatusMessage::Type type, StatusMessage::ErrorCode errorCode, int progress,
         const QString &message);

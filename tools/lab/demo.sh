@@ -28,7 +28,8 @@ trap cleanup EXIT
 camera() {
     local index=$1 fields=$2 address="198.51.100.$((10 + $1))"
     ip netns exec "$LAB_NAME-cam$index" "$bin_dir/camsim" --bind "$address" \
-        --log "$work/camera$index.log" --broker --http --update --camera "ip=$address,$fields" \
+        --log "$work/camera$index.log" --broker --http --update --restart-ms 4000 \
+        --camera "ip=$address,$fields" \
         >"$work/camera$index.out" 2>&1 &
     pids+=($!)
 }

@@ -1,0 +1,87 @@
+#include "camerarestart.h"
+
+#include "discoveryresponder.h"
+#include "eventlog.h"
+#include "options.h"
+
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+
+// Logged as the restart's length by a camera that will not come back.
+constexpr int neverMs = -1;
+
+} // namespace
+
+CameraRestart::CameraRestart(
+    const Options &options, DiscoveryResponder *discovery, EventLog *log, QObject *parent)
+    : QObject(parent)
+    , discovery(discovery)
+    , log(log)
+    , downTimer(new QTimer(this))
+    , cameraIndex(options.updatedCameraIndex())
+    , restartMs(options.restartMs)
+    , installs(options.installs)
+    , backOnOld(options.updateFaults.backOnOld)
+    , neverBack(options.updateFaults.neverBack)
+{
+    downTimer->setSingleShot(true);
+    // A coarse timer may end the silence early, and a tool that times the
+    // restart would see a camera faster than it was told to be.
+    downTimer->setTimerType(Qt::PreciseTimer);
+    connect(downTimer, &QTimer::timeout, this, &CameraRestart::comeBack);
+}
+
+void CameraRestart::begin(const QString &imageFileName)
+{
+    if (cameraIndex >= 0)
+        discovery->setAnswering(cameraIndex, false);
+    if (neverBack) {
+        downTimer->stop();
+        log->write(QStringLiteral("restart"), { { "ms", neverMs }, { "fw", QString() } });
+        return;
+    }
+    comingBackOn = versionAfter(imageFileName);
+    log->write(QStringLiteral("restart"),
+        { { "ms", restartMs }, { "fw", QString::fromUtf8(comingBackOn) } });
+    // Even an instant restart comes back from the event loop, after the
+    // report's own events, as a real one would.
+    downTimer->start(restartMs);
+}
+
+void CameraRestart::comeBack()
+{
+    if (cameraIndex >= 0) {
+        discovery->setFirmwareVersion(cameraIndex, comingBackOn);
+        discovery->setAnswering(cameraIndex, true);
+    }
+    log->write(QStringLiteral("back"), { { "fw", QString::fromUtf8(comingBackOn) } });
+}
+
+QByteArray CameraRestart::versionAfter(const QString &imageFileName) const
+{
+    if (backOnOld)
+        return currentVersion();
+    if (!installs.isEmpty())
+        return installs;
+    const QByteArray named = versionIn(imageFileName);
+    return named.isEmpty() ? currentVersion() : named;
+}
+
+QByteArray CameraRestart::currentVersion() const
+{
+    return cameraIndex >= 0 ? discovery->firmwareVersion(cameraIndex) : QByteArray();
+}
+
+QByteArray CameraRestart::versionIn(const QString &fileName)
+{
+    // A folder's name says nothing about the image.
+    const QString name = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
+    static const QRegularExpression version(QStringLiteral("[0-9]+(?:\\.[0-9]+)+"));
+    QString last;
+    QRegularExpressionMatchIterator matches = version.globalMatch(name);
+    while (matches.hasNext())
+        last = matches.next().captured();
+    return last.toUtf8();
+}
