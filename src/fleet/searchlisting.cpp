@@ -1,7 +1,6 @@
 #include "searchlisting.h"
 
 #include "console.h"
-#include "jsonline.h"
 #include "textformat.h"
 
 SearchListing::SearchListing(OutputForm form)
@@ -19,13 +18,9 @@ void SearchListing::Found(const CameraRecord &camera) const
 {
     const QStringList fields = camera.Fields();
     switch (form) {
-    case OutputForm::Json: {
-        JsonLine line;
-        for (int index = 0; index < fields.size(); ++index)
-            line.Add(qPrintable(CameraRecord::Keys().at(index)), fields.at(index));
-        Console::Out(line.Text());
+    case OutputForm::Json:
+        Console::Out(Line(camera).Text());
         break;
-    }
     case OutputForm::Csv: {
         QStringList shown = fields;
         // CSV is data, but on a terminal a camera must not drive it.
@@ -52,4 +47,21 @@ void SearchListing::End(const QList<CameraRecord> &cameras) const
         Console::Error(QStringLiteral("No camera answered.\n"));
     else
         Console::Out(TextFormat::Table(CameraRecord::Headings(), rows));
+}
+
+void SearchListing::Missing(const QList<CameraRecord> &cameras) const
+{
+    if (form != OutputForm::Json)
+        return;
+    for (const CameraRecord &camera : cameras)
+        Console::Out(Line(camera).AddFlag("missing", true).Text());
+}
+
+JsonLine SearchListing::Line(const CameraRecord &camera)
+{
+    const QStringList fields = camera.Fields();
+    JsonLine line;
+    for (int index = 0; index < fields.size(); ++index)
+        line.Add(qPrintable(CameraRecord::Keys().at(index)), fields.at(index));
+    return line;
 }

@@ -2,6 +2,7 @@
 #define SEARCHLISTING_H
 
 #include "camerarecord.h"
+#include "jsonline.h"
 #include "outputform.h"
 
 #include <QList>
@@ -18,6 +19,13 @@ public:
     void Begin() const;
     void Found(const CameraRecord &camera) const;
     void End(const QList<CameraRecord> &cameras) const;
+    // As JSON, the expected cameras that did not answer, each as the earlier
+    // search listed it and "missing": true; nothing in the other forms, whose
+    // readers take every line for a camera that answered.
+    void Missing(const QList<CameraRecord> &cameras) const;
+
+private:
+    static JsonLine Line(const CameraRecord &camera);
 
 private:
     OutputForm form;

@@ -240,11 +240,16 @@ void TestOrdelctlRollout::expectNamesTheCamerasThatAreGone()
     const QString gone = leaving->address();
     cameras.remove(leaving);
 
-    OrdelctlRun search({ "search", "--expect", listing.fileName() });
+    OrdelctlRun search({ "search", "--json", "--expect", listing.fileName() });
     QVERIFY(search.run());
     QCOMPARE(search.exitCode(), 1);
     QVERIFY2(search.errorText().contains(gone), qPrintable(search.errorText()));
     QVERIFY(!search.errorText().contains(staying->address()));
+    // A script reads the missing among the cameras, marked.
+    QMap<QString, bool> listed;
+    for (const QJsonObject &line : search.lines())
+        listed.insert(line.value("ip").toString(), line.value("missing").toBool());
+    QCOMPARE(listed, (QMap<QString, bool> { { staying->address(), false }, { gone, true } }));
 
     OrdelctlRun run({ "update", "--yes", "--json", "--all", "--expect", listing.fileName(),
         "--image", imagePath, "--fw-version", newVersion });
