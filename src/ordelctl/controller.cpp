@@ -165,9 +165,10 @@ void Controller::PrepareUpdate()
     stage = Stage::Reading;
     if (image.Size() >= announcedReadBytes)
         Console::Error(
-            TextFormat::ForTerminal(QStringLiteral("Reading %1 (%2 MiB) and its MD5 digest...\n")
+            TextFormat::ForTerminal(QStringLiteral("Reading %1 (%2 MiB) and its MD5 digest...")
                                         .arg(image.Name())
-                                        .arg(double(image.Size()) / (1024 * 1024), 0, 'f', 1)));
+                                        .arg(double(image.Size()) / (1024 * 1024), 0, 'f', 1))
+            + QLatin1Char('\n'));
     ReadImage();
 }
 
@@ -224,10 +225,11 @@ bool Controller::ReadRetryFile()
         ? QStringLiteral("the image that run sent")
         : QStringLiteral("that run sent md5 %1").arg(retry.EarlierMd5());
     Console::Error(
-        TextFormat::ForTerminal(QStringLiteral("Retrying %1 of %2 in %3 with %4, md5 %5: %6.\n")
+        TextFormat::ForTerminal(QStringLiteral("Retrying %1 of %2 in %3 with %4, md5 %5: %6.")
                                     .arg(listed.size())
                                     .arg(TextFormat::Cameras(retry.Cameras()), options.retryPath,
-                                        image.Name(), md5, earlier)));
+                                        image.Name(), md5, earlier))
+        + QLatin1Char('\n'));
     if (listed.isEmpty()) {
         Console::Error(QStringLiteral("Every camera there succeeded or was skipped.\n"));
         Finish(ExitCode::succeeded);

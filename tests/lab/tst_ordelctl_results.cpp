@@ -105,6 +105,9 @@ void TestOrdelctlResults::retryTakesUpWhatASignalCut()
     OrdelctlRun retry({ "update", "--yes", "--json", "--retry", results, "--image", path });
     QVERIFY(retry.run());
     QVERIFY2(retry.errorText().contains("Retrying 2 of 4 cameras"), qPrintable(retry.errorText()));
+    // The line ends in a line feed, not in its escape.
+    QVERIFY2(
+        retry.errorText().contains(": the image that run sent.\n"), qPrintable(retry.errorText()));
     QCOMPARE(retry.exitCode(), 0);
     QCOMPARE(retry.finals().size(), 2);
     for (LabCamera *camera : site) {
@@ -175,7 +178,12 @@ void TestOrdelctlResults::interruptWhileTheImageIsReadSendsNothing()
     OrdelctlRun run(
         { "update", "--yes", "--json", "--image", large.fileName(), camera->address() });
     QVERIFY(run.start());
-    QVERIFY(run.waitFor([&] { return run.errorText().contains("Reading large.bin"); }, 10000));
+    QVERIFY(run.waitFor(
+        [&] {
+            return run.errorText().contains("Reading large.bin")
+                && run.errorText().contains("MD5 digest...\n");
+        },
+        10000));
     run.interrupt();
     QVERIFY(run.waitForEnd(5000));
     QCOMPARE(run.exitCode(), 128 + SIGINT);
