@@ -1,9 +1,11 @@
 // Many cameras at once: the command-line program updates 1, 10 and 40
 // simulated cameras side by side with one image, searches a crowd that
 // answers twice, and searches the 40 over a link that drops one reply in
-// ten. Every figure is measured against a floor taken in the same run: the
-// time one camera takes, the designed chunk pause, the program's own memory
-// with a tiny image, the search without loss. Run it through
+// ten, and updates 40 cameras that restart after the update and must come
+// back on the new version. Every figure is measured against a floor taken in
+// the same run: the time one camera takes, the designed chunk pause, the
+// program's own memory with a tiny image, the search without loss, one probe
+// a second while cameras are awaited. Run it through
 // tools/lab/lab.sh run with at least 40 cameras, with CAMSIM and ORDELCTL
 // naming the two programs:
 //
@@ -22,6 +24,8 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <limits>
+
 using namespace bench;
 
 namespace {
@@ -35,6 +39,13 @@ constexpr double chunkPauseMs = Protocol::chunkPauseMs;
 constexpr int runTimeoutMs = 300000;
 constexpr int lossPercent = 10;
 constexpr int lossySearches = 20;
+// The verified updates: a small image, so that a run is mostly the camera's
+// restart, which every camera spends away at the same time.
+constexpr qint64 verifiedImageBytes = mib;
+constexpr int restartMs = 10000;
+constexpr int verifyTimeoutS = 60;
+const char oldVersion[] = "V1.0";
+const char newVersion[] = "V2.0";
 // ordelctl search's default reply window, after its pause before the probe.
 constexpr double designedSearchS = (Protocol::probeAfterBindMs + 2000) / 1000.0;
 
@@ -43,15 +54,18 @@ struct Outcome
     bool ok = false;
     double seconds = 0;
     qint64 peakKiB = -1;
+    // The cameras whose final says "verified": true.
+    int verified = 0;
 };
 
-// Updates the cameras with the image at path, sampling the program's peak
-// memory as it goes; ok only when every camera succeeded.
-Outcome update(const QList<LabCamera *> &cameras, const QString &path)
+// Updates the cameras with the image at path and the options more, sampling
+// the program's peak memory as it goes; ok only when every camera succeeded.
+Outcome update(const QList<LabCamera *> &cameras, const QString &path, const QStringList &more = {})
 {
     QStringList arguments { QStringLiteral("update"), QStringLiteral("--yes"),
         QStringLiteral("--json"), QStringLiteral("--parallel"), QString::number(cameras.size()),
         QStringLiteral("--image"), path };
+    arguments += more;
     for (const LabCamera *camera : cameras)
         arguments.append(camera->address());
     OrdelctlRun run(arguments);
@@ -76,11 +90,19 @@ Outcome update(const QList<LabCamera *> &cameras, const QString &path)
     }
     outcome.ok = true;
     outcome.seconds = run.seconds();
-    note(QStringLiteral("fleet: %1 cameras, image %2: %3 s, peak RSS %4 KiB")
+    for (const LabCamera *camera : cameras) {
+        if (run.finalOf(camera->address()).value(QLatin1String("verified")).toBool())
+            ++outcome.verified;
+    }
+    const QString verified = arguments.contains(QLatin1String("--fw-version"))
+        ? QStringLiteral(", %1 verified").arg(outcome.verified)
+        : QString();
+    note(QStringLiteral("fleet: %1 cameras, image %2: %3 s, peak RSS %4 KiB%5")
              .arg(cameras.size())
              .arg(path.section(QLatin1Char('/'), -1))
              .arg(outcome.seconds, 0, 'f', 2)
-             .arg(outcome.peakKiB));
+             .arg(outcome.peakKiB)
+             .arg(verified));
     return outcome;
 }
 
@@ -97,12 +119,12 @@ double longestChunkGapMs(const QList<LabCamera *> &cameras)
     return longest;
 }
 
-QList<LabCamera *> startCameras(
-    LabCameras &cameras, int first, int count, const QStringList &faults = {})
+QList<LabCamera *> startCameras(LabCameras &cameras, int first, int count,
+    const QStringList &camsimArgs = LabCameras::updating())
 {
     QList<LabCamera *> started;
     for (int index = first; index < first + count; ++index) {
-        LabCamera *camera = cameras.start(index, LabCameras::updating(faults));
+        LabCamera *camera = cameras.start(index, camsimArgs);
         if (!camera->isRunning())
             return {};
         started.append(camera);
@@ -221,6 +243,118 @@ bool searchOverLossyLink(const QList<LabCamera *> &fleet)
     return true;
 }
 
+// A camera that restarts for restartMs after a successful update and comes
+// back on the new version.
+QStringList restarting()
+{
+    return QStringList { QStringLiteral("--camera"), QStringLiteral("fw=") + oldVersion,
+        QStringLiteral("--restart-ms"), QString::number(restartMs), QStringLiteral("--installs"),
+        newVersion }
+    + LabCameras::updating();
+}
+
+qint64 timeOf(const QJsonObject &event)
+{
+    return event.value(QLatin1String("t")).toVariant().toLongLong();
+}
+
+struct ProbeWindow
+{
+    bool agreed = false;
+    int probes = 0;
+    double seconds = 0;
+    double meanGapMs = 0;
+};
+
+// The probe rounds of one run from the first camera's verifying to the last
+// camera's final, from the cameras' logs alone. Each simulator times its log
+// from its own start; the probes tie the clocks together, since every camera
+// on the network logs every round and the run's first round, the search's,
+// is one instant to them all. A camera starts verifying as its simulator logs
+// "restart", its final report just sent. The last final follows the run's
+// last round: the program probes only while a camera is awaited.
+ProbeWindow probesWhileAwaited(const QList<LabCamera *> &fleet, const QVector<int> &probesBefore)
+{
+    ProbeWindow window;
+    QList<QJsonObject> reference;
+    qint64 startMs = std::numeric_limits<qint64>::max();
+    for (int n = 0; n < fleet.size(); ++n) {
+        const QList<QJsonObject> probes
+            = fleet.at(n)->events(QStringLiteral("probe")).mid(probesBefore.at(n));
+        const QList<QJsonObject> restarts = fleet.at(n)->events(QStringLiteral("restart"));
+        if (n == 0)
+            reference = probes;
+        if (probes.isEmpty() || restarts.isEmpty() || probes.size() != reference.size()) {
+            note(QStringLiteral("fleet: camera %1 logged %2 probes and %3 restarts, camera 1 %4 "
+                                "probes")
+                     .arg(fleet.at(n)->index())
+                     .arg(probes.size())
+                     .arg(restarts.size())
+                     .arg(reference.size()));
+            return window;
+        }
+        const qint64 offsetMs = timeOf(reference.constFirst()) - timeOf(probes.constFirst());
+        startMs = qMin(startMs, timeOf(restarts.constLast()) + offsetMs);
+    }
+    QList<qint64> counted;
+    for (const QJsonObject &probe : reference) {
+        if (timeOf(probe) > startMs)
+            counted.append(timeOf(probe));
+    }
+    window.agreed = true;
+    window.probes = counted.size();
+    window.seconds = (timeOf(reference.constLast()) - startMs) / 1000.0;
+    if (counted.size() > 1)
+        window.meanGapMs
+            = double(counted.constLast() - counted.constFirst()) / (counted.size() - 1);
+    return window;
+}
+
+// The update proven on each camera: the cameras restart side by side, and
+// while they are away one round of probes a second asks for them all.
+bool updateAndVerify(LabCameras &cameras, const QString &image)
+{
+    QList<LabCamera *> fleet = startCameras(cameras, 1, fleetSize, restarting());
+    if (fleet.isEmpty())
+        return false;
+    const QStringList verify { QStringLiteral("--fw-version"), newVersion,
+        QStringLiteral("--verify-timeout"), QString::number(verifyTimeoutS) };
+    const Outcome one = update(fleet.mid(0, 1), image, verify);
+    // Back on the new version the camera would be skipped; a new one stands
+    // in for it.
+    cameras.remove(fleet.constFirst());
+    fleet.first() = cameras.start(1, restarting());
+    if (!fleet.constFirst()->isRunning())
+        return false;
+    QVector<int> probesBefore;
+    for (const LabCamera *camera : fleet)
+        probesBefore.append(camera->events(QStringLiteral("probe")).size());
+    const Outcome all = update(fleet, image, verify);
+    const bool verified = one.verified == 1 && all.verified == fleetSize;
+    const double ratio = all.seconds / one.seconds;
+    printRow({ QStringLiteral("ordelctl update and verify, %1 cameras side by side, each "
+                              "restarting for %2 s, s / one camera the same way")
+                   .arg(fleetSize)
+                   .arg(restartMs / 1000),
+        number(all.seconds, 2), number(one.seconds, 2), ratio,
+        QStringLiteral("<= 1.05, all verified"), verified && ratio <= 1.05 });
+
+    const ProbeWindow window = probesWhileAwaited(fleet, probesBefore);
+    note(QStringLiteral("fleet: %1 probe rounds in the %2 s from the first camera verifying to "
+                        "the last verified, %3 ms apart on average")
+             .arg(window.probes)
+             .arg(number(window.seconds, 2), number(window.meanGapMs, 0)));
+    // A window of s seconds holds s + 1 rounds at one a second when both its
+    // ends fall on a round.
+    const double rate = window.probes / (window.seconds + 1);
+    printRow({ QStringLiteral("probes while %1 cameras wait to be verified, per second per "
+                              "network / 1 a second")
+                   .arg(fleetSize),
+        number(rate, 2), QStringLiteral("1"), rate, QStringLiteral("<= 1.0, as probes / (s + 1)"),
+        window.agreed && rate <= 1.0 });
+    return one.ok && all.ok && verified && window.agreed;
+}
+
 void printMemory(
     const QString &figure, double aboveMiB, double floorMiB, const QString &target, double limit)
 {
@@ -243,9 +377,11 @@ int main(int argc, char *argv[])
     QTemporaryDir directory;
     const QString image = directory.filePath(QStringLiteral("fleet.bin"));
     const QString tiny = directory.filePath(QStringLiteral("tiny.bin"));
+    const QString verifiedImage = directory.filePath(QStringLiteral("verified.bin"));
     QString error;
     if (!directory.isValid() || !writeRandomFile(image, imageBytes, &error)
-        || !writeRandomFile(tiny, tinyImageBytes, &error)) {
+        || !writeRandomFile(tiny, tinyImageBytes, &error)
+        || !writeRandomFile(verifiedImage, verifiedImageBytes, &error)) {
         note(QStringLiteral("fleet: cannot write the images: ") + error);
         return 1;
     }
@@ -293,8 +429,8 @@ int main(int argc, char *argv[])
 
     // Cameras slower than the pacing: each holds its chunk back.
     cameras.clear();
-    const QList<LabCamera *> slow = startCameras(
-        cameras, 1, middleFleet, { QStringLiteral("slow=%1").arg(slowBytesPerSecond) });
+    const QList<LabCamera *> slow = startCameras(cameras, 1, middleFleet,
+        LabCameras::updating({ QStringLiteral("slow=%1").arg(slowBytesPerSecond) }));
     if (slow.isEmpty())
         return 1;
     const Outcome slowRun = update(slow, image);
@@ -308,5 +444,7 @@ int main(int argc, char *argv[])
                   .arg(middleFleet)
                   .arg(slowBytesPerSecond / kib),
         slowAbove, imageMiB + middleFleet * chunkMiB, QStringLiteral("<= 1.0"), 1.0);
-    return 0;
+
+    cameras.clear();
+    return updateAndVerify(cameras, verifiedImage) ? 0 : 1;
 }

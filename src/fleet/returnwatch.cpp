@@ -8,6 +8,8 @@ ReturnWatch::ReturnWatch(SearchSocket *socket, QObject *parent)
     , socket(socket)
 {
     timer.setInterval(probeIntervalMs);
+    // A coarse timer may fire 5 % early: never more than one round a second.
+    timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, socket, &SearchSocket::SendProbes);
     connect(socket, &SearchSocket::replyReceived, this, &ReturnWatch::TakeReply);
 }
