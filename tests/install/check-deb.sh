@@ -46,6 +46,14 @@ for file in /usr/bin/ordel-toolkits /usr/bin/ordelctl /usr/share/man/man1/ordelc
     /usr/share/icons/hicolor/256x256/apps/com.ordel.toolkits.png; do
     [[ -e $root$file ]] || fail "$file is missing"
 done
+# The Ansible collection, where Debian's ansible-core finds it, without its tests.
+collection=/usr/share/ansible/collections/ansible_collections/ordel/cameras
+for file in galaxy.yml meta/runtime.yml plugins/module_utils/ordelctl.py \
+    plugins/doc_fragments/ordelctl.py plugins/modules/camera_facts.py \
+    plugins/modules/camera_firmware.py plugins/modules/camera_power.py; do
+    [[ -e $root$collection/$file ]] || fail "$collection/$file is missing"
+done
+[[ ! -e $root$collection/tests ]] || fail "$collection/tests is installed"
 
 # Started as the desktop entry starts it, in a network namespace of its own
 # with nothing but loopback: the tool opens no socket at start anyway, and this

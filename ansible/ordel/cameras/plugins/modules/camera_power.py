@@ -1,0 +1,104 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+module: camera_power
+short_description: Restarts or shuts down cameras on the managed host's networks
+description:
+  - Runs C(ordelctl restart --yes --json) or C(ordelctl shutdown --yes --json) on the managed host
+    for the cameras given.
+  - Every run sends the command, so the task always reports a change; it fails when the command
+    could not be sent to a camera, naming each with C(ordelctl)'s reason.
+  - In check mode sends nothing and reports the change it would make.
+author: Ordel Toolkits team (@ordel)
+options:
+  cameras:
+    description: The addresses of the cameras.
+    type: list
+    elements: str
+    required: true
+  state:
+    description:
+      - C(restarted) restarts the cameras (C(ordelctl restart)), C(stopped) shuts them down
+        (C(ordelctl shutdown)).
+    type: str
+    choices: [restarted, stopped]
+    required: true
+extends_documentation_fragment:
+  - ansible.builtin.action_common_attributes
+  - ordel.cameras.ordelctl
+attributes:
+  check_mode:
+    support: full
+    details: Sends nothing, and reports changed.
+  diff_mode:
+    support: none
+  platform:
+    platforms: posix
+'''
+
+EXAMPLES = r'''
+- name: Restart two cameras
+  ordel.cameras.camera_power:
+    cameras:
+      - 198.51.100.11
+      - 198.51.100.12
+    state: restarted
+
+- name: Shut down every camera the search found on this site
+  ordel.cameras.camera_power:
+    cameras: "{{ ordel_cameras | map(attribute='ip') | list }}"
+    state: stopped
+'''
+
+RETURN = r'''
+results:
+  description:
+    - One object a camera, as C(ordelctl restart --json) or C(shutdown --json) prints its final
+      line, with keys C(ip), C(result) (C(sent), C(failed) or C(interrupted)), C(message) and
+      C(seconds).
+    - Empty in check mode.
+  returned: always
+  type: list
+  elements: dict
+  sample:
+    - {"ip": "198.51.100.11", "result": "sent", "message": "sent on Ordel Tool_in/restart", "seconds": 0.2, "verified": false}
+rc:
+  description: The exit code of C(ordelctl).
+  returned: unless in check mode
+  type: int
+'''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
+
+COMMANDS = dict(restarted='restart', stopped='shutdown')
+
+
+def main():
+    spec = dict(
+        cameras=dict(type='list', elements='str', required=True),
+        state=dict(type='str', choices=list(COMMANDS), required=True),
+    )
+    spec.update(ordelctl.EXECUTABLE_SPEC)
+    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    if module.check_mode:
+        module.exit_json(changed=True, results=[])
+
+    rc, objects, err = ordelctl.run(module, COMMANDS[module.params['state']], ['--yes'],
+                                    module.params['cameras'])
+    results = ordelctl.with_key(objects, 'result')
+    sent = ordelctl.addresses(results, 'result', ('sent',))
+    names = ordelctl.named(results, 'result', ordelctl.FAILING_RESULTS)
+    if names or rc != ordelctl.EXIT_OK:
+        msg = 'cameras failed: ' + names if names else ordelctl.stderr_reason(rc, err)
+        module.fail_json(msg=msg, changed=bool(sent), results=results, rc=rc, stderr=err)
+    module.exit_json(changed=bool(sent), results=results, rc=rc)
+
+
+if __name__ == '__main__':
+    main()
