@@ -10,7 +10,8 @@ source_dir=$1
 out=$2
 rm -rf "$out/dist" "$out/collections"
 mkdir -p "$out"
-export ANSIBLE_COLLECTIONS_PATH=$out/collections ANSIBLE_LOCAL_TEMP=$out/tmp
+# Nothing of it goes to the home directory.
+export ANSIBLE_COLLECTIONS_PATH=$out/collections ANSIBLE_LOCAL_TEMP=$out/tmp ANSIBLE_HOME=$out/home
 log=$out/check.log
 # Ansible's own interpreter, which has its YAML library.
 python=$(sed -n '1s/^#! *//p' "$(command -v ansible-doc)")

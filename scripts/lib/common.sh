@@ -19,13 +19,15 @@ qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins)
 # in a full-width colon, which DejaVu lacks and the Droid fallback font draws.
 build_packages=(cmake g++ make pkgconf "${qt_packages[@]}" libmosquitto-dev
     libssl-dev fonts-dejavu-core fonts-droid-fallback)
-# What the tests, the virtual LAN and the demo need besides.
-lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick nftables)
+# What the tests, the virtual LAN and the demo need besides. The Ansible
+# collection's lab test reaches its sites' gateways over SSH.
+lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick nftables
+    openssh-server openssh-client ansible-core)
 # What packaging and checking the package need: the package's dependencies
 # are worked out by dpkg-shlibdeps, the desktop files are checked by the
 # desktop's own validators, the manual by groff, and the package is tried in
-# a clean root.
-package_packages=(dpkg-dev desktop-file-utils appstream debootstrap groff-base)
+# a clean root. ansible-galaxy builds the Ansible collection's tarball.
+package_packages=(dpkg-dev desktop-file-utils appstream debootstrap groff-base ansible-core)
 # What the fuzzers need: clang, libFuzzer and the sanitizer runtimes of clang,
 # and llvm-symbolizer for readable stacks in clang's sanitizer reports.
 fuzz_packages=(clang libclang-rt-14-dev llvm)
@@ -47,8 +49,45 @@ ensure_packages() {
         apt-get update -qq
         toolkit_apt_updated=1
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    install_without_starting_services "${missing[@]}"
 }
+
+# The pid of the sshd that the pid file $1 names, if it runs.
+running_sshd() {
+    local pid
+    pid=$(cat "$1" 2>/dev/null) || return 0
+    [[ $pid =~ ^[0-9]+$ && $(cat "/proc/$pid/comm" 2>/dev/null) == sshd ]] && echo "$pid"
+    return 0
+}
+
+# Installs packages without letting their maintainer scripts start a service:
+# openssh-server's (or mosquitto's) would start its daemon on the machine's own
+# network, while the project runs its servers only inside its own network
+# namespaces, with configurations of its own. invoke-rc.d and
+# deb-systemd-invoke ask /usr/sbin/policy-rc.d first, whose exit code 101
+# forbids every start; one put there for the install is removed however the
+# install ends. An sshd that the install started all the same is ended.
+install_without_starting_services() (
+    policy=/usr/sbin/policy-rc.d
+    sshd_pid_file=/run/sshd.pid
+    sshd_before=$(running_sshd "$sshd_pid_file")
+    if [[ ! -e $policy ]]; then
+        trap 'rm -f "$policy"' EXIT
+        trap 'exit 130' INT
+        trap 'exit 143' TERM
+        printf '#!/bin/sh\nexit 101\n' >"$policy"
+        chmod 755 "$policy"
+    fi
+    status=0
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" \
+        >/dev/null || status=$?
+    sshd_after=$(running_sshd "$sshd_pid_file")
+    if [[ -n $sshd_after && $sshd_after != "$sshd_before" ]]; then
+        echo "ending the sshd (pid $sshd_after) that installing the packages started" >&2
+        kill "$sshd_after"
+    fi
+    exit "$status"
+)
 
 # The build directory of the chosen toolkit.
 default_build_dir() {
