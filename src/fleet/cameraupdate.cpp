@@ -363,12 +363,7 @@ void CameraUpdate::Succeed(const QString &message)
 // among the cameras in flight while it is away.
 void CameraUpdate::AwaitReturn()
 {
-    transferLimit.stop();
-    if (imageSocket) {
-        imageSocket->disconnect(this);
-        imageSocket->disconnectFromHost();
-    }
-    CloseBroker();
+    CloseConnections();
     sinceAnswer.start();
     verifyClock.start();
     Enter(Step::Verifying, verification.timeoutMs);
@@ -433,6 +428,12 @@ void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message, bo
     if (step == Step::Verifying)
         verification.watch->Release(this);
     Enter(Step::Done, -1);
+    CloseConnections();
+    Finish(outcome, message, verified);
+}
+
+void CameraUpdate::CloseConnections()
+{
     transferLimit.stop();
     if (imageSocket) {
         imageSocket->disconnect(this);
@@ -443,7 +444,6 @@ void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message, bo
             imageSocket->abort();
     }
     CloseBroker();
-    Finish(outcome, message, verified);
 }
 
 QString CameraUpdate::SentText() const

@@ -112,6 +112,9 @@ private:
     bool SilentSinceLastAnswer() const;
     void Fail(const QString &reason);
     void End(CameraResult::Outcome outcome, const QString &message, bool verified = false);
+    // Nothing of the camera stays open: the transfer's bound, the image
+    // connection, the broker.
+    void CloseConnections();
     QString SentText() const;
 
     const ImageSnapshot *image;

@@ -167,14 +167,9 @@ bool ExpectedCameras::Read(const QString &path)
         return Refuse(file.ErrorString());
     if (file.Size() > largestFile)
         return Refuse(QStringLiteral("larger than any search's output"));
-    QByteArray text(int(file.Size()), Qt::Uninitialized);
-    qint64 filled = 0;
-    while (filled < file.Size()) {
-        const qint64 got = file.Read(text.data() + filled, file.Size() - filled);
-        if (got <= 0)
-            return Refuse(QStringLiteral("it changed while it was read"));
-        filled += got;
-    }
+    QByteArray text;
+    if (!file.ReadRest(&text))
+        return Refuse(QStringLiteral("it changed while it was read"));
     return ReadText(text);
 }
 

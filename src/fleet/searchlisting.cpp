@@ -40,21 +40,30 @@ void SearchListing::End(const QList<CameraRecord> &cameras) const
 {
     if (form != OutputForm::Text)
         return;
+    if (cameras.isEmpty())
+        Console::Error(QStringLiteral("No camera answered.\n"));
+    else
+        Console::Out(Table(cameras));
+}
+
+void SearchListing::Missing(const QList<CameraRecord> &cameras, int expected) const
+{
+    if (form == OutputForm::Json) {
+        for (const CameraRecord &camera : cameras)
+            Console::Out(Line(camera).AddFlag("missing", true).Text());
+    }
+    Console::Error(QStringLiteral("ordelctl: %1 of %2 expected did not answer:\n")
+                       .arg(TextFormat::Cameras(cameras.size()))
+                       .arg(expected));
+    Console::Error(Table(cameras));
+}
+
+QString SearchListing::Table(const QList<CameraRecord> &cameras)
+{
     QList<QStringList> rows;
     for (const CameraRecord &camera : cameras)
         rows.append(camera.Fields());
-    if (rows.isEmpty())
-        Console::Error(QStringLiteral("No camera answered.\n"));
-    else
-        Console::Out(TextFormat::Table(CameraRecord::Headings(), rows));
-}
-
-void SearchListing::Missing(const QList<CameraRecord> &cameras) const
-{
-    if (form != OutputForm::Json)
-        return;
-    for (const CameraRecord &camera : cameras)
-        Console::Out(Line(camera).AddFlag("missing", true).Text());
+    return TextFormat::Table(CameraRecord::Headings(), rows);
 }
 
 JsonLine SearchListing::Line(const CameraRecord &camera)

@@ -19,15 +19,16 @@ public:
     void Begin() const;
     void Found(const CameraRecord &camera) const;
     void End(const QList<CameraRecord> &cameras) const;
-    // As JSON, the expected cameras that did not answer, each as the earlier
-    // search listed it and "missing": true; nothing in the other forms, whose
-    // readers take every line for a camera that answered.
-    void Missing(const QList<CameraRecord> &cameras) const;
+    // The cameras expected, of that many, that did not answer: named on
+    // standard error. As JSON also on standard output, each as the earlier
+    // search listed it and "missing": true, where a script reads the others;
+    // the other forms' readers take every line for a camera that answered.
+    void Missing(const QList<CameraRecord> &cameras, int expected) const;
 
 private:
     static JsonLine Line(const CameraRecord &camera);
+    static QString Table(const QList<CameraRecord> &cameras);
 
-private:
     OutputForm form;
 };
 

@@ -116,16 +116,7 @@ void Controller::ListCameras()
         Finish(ExitCode::succeeded);
         return;
     }
-    QList<QStringList> rows;
-    for (const CameraRecord &camera : missing)
-        rows.append(camera.Fields());
-    // A script reads the missing where it reads the others, marked.
-    if (form == OutputForm::Json)
-        listing.Missing(missing);
-    Console::Error(QStringLiteral("ordelctl: %1 of %2 expected did not answer:\n")
-                       .arg(TextFormat::Cameras(missing.size()))
-                       .arg(expected.Cameras().size()));
-    Console::Error(TextFormat::Table(CameraRecord::Headings(), rows));
+    listing.Missing(missing, int(expected.Cameras().size()));
     Finish(ExitCode::failed);
 }
 

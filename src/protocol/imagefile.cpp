@@ -86,6 +86,19 @@ qint64 ImageFile::Read(char *data, qint64 maxLength)
     return got;
 }
 
+bool ImageFile::ReadRest(QByteArray *bytes)
+{
+    bytes->resize(int(size - position));
+    qint64 filled = 0;
+    while (filled < bytes->size()) {
+        const qint64 got = Read(bytes->data() + filled, bytes->size() - filled);
+        if (got <= 0)
+            return false;
+        filled += got;
+    }
+    return true;
+}
+
 bool ImageFile::Unchanged()
 {
     if (!file.isOpen())

@@ -3,6 +3,7 @@
 
 #include "fileidentity.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 
@@ -39,6 +40,9 @@ public:
     // bytes have been read, -1 when the file is no longer as it was opened
     // or cannot be read.
     qint64 Read(char *data, qint64 maxLength);
+    // Everything not read yet, in one piece, for a small file read whole:
+    // false when the file is no longer as it was opened.
+    bool ReadRest(QByteArray *bytes);
     // False, with ErrorString(), once the open file is no longer as it was
     // at Open: another size, or written to since.
     bool Unchanged();

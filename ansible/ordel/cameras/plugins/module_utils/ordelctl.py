@@ -12,6 +12,8 @@ __metaclass__ = type
 import json
 import os
 
+from ansible.module_utils.basic import AnsibleModule
+
 # The results and plans that make a task fail: each names a camera that did
 # not get, or would not get, what the task asked for.
 FAILING_RESULTS = ('failed', 'interrupted', 'not started', 'missing')
@@ -22,7 +24,13 @@ EXIT_OK = 0
 EXIT_FAILED = 1
 EXIT_USAGE = 2
 
-EXECUTABLE_SPEC = dict(executable=dict(type='str', default='ordelctl'))
+
+
+def new_module(options):
+    """A module with its own options and the shared executable. Every module
+    runs in check mode: each says what it does there."""
+    options = dict(options, executable=dict(type='str', default='ordelctl'))
+    return AnsibleModule(options, supports_check_mode=True)
 
 
 def executable_path(module):

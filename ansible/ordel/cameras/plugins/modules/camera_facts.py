@@ -102,14 +102,11 @@ rc:
   type: int
 '''
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
 
 
 def main():
-    spec = dict(timeout=dict(type='int'), expect=dict(type='path'))
-    spec.update(ordelctl.EXECUTABLE_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    module = ordelctl.new_module(dict(timeout=dict(type='int'), expect=dict(type='path')))
 
     options = ordelctl.option_args(module.params, [('timeout', '--timeout'), ('expect', '--expect')])
     rc, objects, err = ordelctl.run(module, 'search', options)

@@ -168,7 +168,6 @@ rc:
   type: int
 '''
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
 
 OPTION_FLAGS = [
@@ -219,7 +218,7 @@ def failure(module, rc, results, err):
 
 
 def main():
-    spec = dict(
+    module = ordelctl.new_module(dict(
         image=dict(type='path', required=True),
         version=dict(type='str', required=True),
         cameras=dict(type='list', elements='str'),
@@ -231,9 +230,7 @@ def main():
         report_timeout=dict(type='int'),
         verify_timeout=dict(type='int'),
         expect=dict(type='path'),
-    )
-    spec.update(ordelctl.EXECUTABLE_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    ))
 
     cameras = module.params['cameras']
     options = ['--check'] if module.check_mode else ['--yes']

@@ -73,19 +73,16 @@ rc:
   type: int
 '''
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
 
 COMMANDS = dict(restarted='restart', stopped='shutdown')
 
 
 def main():
-    spec = dict(
+    module = ordelctl.new_module(dict(
         cameras=dict(type='list', elements='str', required=True),
         state=dict(type='str', choices=list(COMMANDS), required=True),
-    )
-    spec.update(ordelctl.EXECUTABLE_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    ))
     if module.check_mode:
         module.exit_json(changed=True, results=[])
 
