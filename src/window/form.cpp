@@ -122,6 +122,11 @@ void Form::closeEvent(QCloseEvent *event)
     const bool stepPending
         = phase == Phase::Closing || (UpdateUnderway() && phase != Phase::WaitingTurn);
     phase = Phase::Closing;
+    // The transfer's wait runs on for a moment after the close, and the
+    // socket would go on handing its buffer to the system meanwhile: the
+    // camera must get nothing that was still queued when the window closed.
+    if (imageSocket)
+        imageSocket->abort();
     if (!stepPending) {
         event->accept();
         return;
@@ -414,6 +419,7 @@ void Form::Tcp_Transfer_File()
         return;
     try {
         QTcpSocket socket;
+        imageSocket = &socket;
         if (StepEnds(ConnectImage(socket)))
             return;
         ShowStatus(tr("Connect Server Succeed..."));

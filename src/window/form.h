@@ -5,6 +5,7 @@
 #include "protocol.h"
 #include "updatequeue.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <optional>
@@ -117,6 +118,9 @@ private:
     // again, and Start given back, once the steps have returned, so that the
     // steps' own texts do not hide it.
     std::optional<QString> pendingNotice;
+    // The image connection while the transfer step holds it, so that a close
+    // can throw away what still waits in its buffer.
+    QPointer<QTcpSocket> imageSocket;
 };
 
 #endif // FORM_H

@@ -108,8 +108,13 @@ bool Timeline::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::SockAct && followsToolSocket && !toolSocket) {
         for (QObject *object = watched; object; object = object->parent()) {
             auto *socket = qobject_cast<QTcpSocket *>(object);
-            if (socket && socket->peerPort() == Protocol::imagePort)
+            if (socket && socket->peerPort() == Protocol::imagePort) {
                 toolSocket = socket;
+                // Unlike bytesWritten, said for every write, even one made
+                // while a bytesWritten handler runs.
+                connect(socket, &QTcpSocket::channelBytesWritten, this,
+                    [this](int, qint64 bytes) { handedOver += bytes; });
+            }
         }
     }
     if ((event->type() == QEvent::EnabledChange || event->type() == QEvent::Paint)
@@ -126,12 +131,15 @@ bool Timeline::eventFilter(QObject *watched, QEvent *event)
 void Timeline::poll()
 {
     longestStall = qMax(longestStall, sincePoll.restart());
+    // Everything written into the socket is either handed over or queued, so
+    // the count of chunks does not depend on what the last look saw.
     const qint64 nowQueued = queued();
-    if (nowQueued > lastQueued) {
-        ++chunksWritten;
+    const auto chunks = int((handedOver + nowQueued + Protocol::imageChunkSize - 1)
+        / Protocol::imageChunkSize);
+    if (chunks > chunksWritten) {
+        chunksWritten = chunks;
         lastChunkAt = now();
     }
-    lastQueued = nowQueued;
     mostQueued = qMax(mostQueued, nowQueued);
     for (const QPointer<LabCamera> &camera : qAsConst(cameras)) {
         for (const QJsonObject &event : camera ? camera->events() : QList<QJsonObject>()) {

@@ -51,12 +51,14 @@ public:
     qint64 lastEnabled() const;
     QString describe() const;
 
-    // Follows the tool's image connection: what waits in its buffer, and when
-    // a chunk was written (the buffer grew since the last look). The socket is
-    // a local of the window's handler; it is found through its notifiers,
-    // whose engine is the socket's child.
+    // Follows the tool's image connection: what waits in its buffer, what it
+    // has handed to the system (counted as each write reaches the system, so exact), and
+    // when a chunk was written. The socket is a local of the window's
+    // handler; it is found through its notifiers, whose engine is the
+    // socket's child.
     void watchToolSocket();
     qint64 queued() const;
+    qint64 handedOver = 0;
     int chunksWritten = 0;
     qint64 lastChunkAt = -1;
     qint64 mostQueued = 0;
@@ -100,7 +102,6 @@ private:
     QList<Hook> hooks;
     bool followsToolSocket = false;
     QPointer<QTcpSocket> toolSocket;
-    qint64 lastQueued = 0;
     const QEvent *lastHookedEvent = nullptr;
 };
 
