@@ -54,11 +54,17 @@ QString CameraJob::BrokerUnreachable() const
     return QStringLiteral("broker not reachable");
 }
 
+void CameraJob::SetIdentity(const QString &mac, const QString &type)
+{
+    this->mac = mac;
+    this->type = type;
+}
+
 void CameraJob::Finish(CameraResult::Outcome outcome, const QString &message, bool verified)
 {
     if (ended)
         return;
     ended = true;
     const double seconds = clock.isValid() ? double(clock.elapsed()) / 1000 : 0;
-    emit finished({ ip, outcome, message, seconds, verified });
+    emit finished({ ip, outcome, message, seconds, verified, mac, type });
 }

@@ -30,6 +30,11 @@ public:
 
     QString Ip() const { return ip; }
     bool IsFinished() const { return ended; }
+    // What the search found of the camera, carried into its result; empty
+    // for a camera it did not find.
+    void SetIdentity(const QString &mac, const QString &type);
+    QString Mac() const { return mac; }
+    QString Type() const { return type; }
 
     // Starts the camera's timeline; it never ends before Start() returns.
     virtual void Start() = 0;
@@ -67,6 +72,8 @@ protected:
 
 private:
     QString ip;
+    QString mac;
+    QString type;
     QElapsedTimer clock;
     bool ended = false;
 };

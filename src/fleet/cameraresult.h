@@ -25,6 +25,10 @@ struct CameraResult
     // The camera itself showed that the update took: it came back on the
     // new version.
     bool verified = false;
+    // What the search knew of the camera: empty when it did not find it. A
+    // later retry knows the camera by its MAC, whatever its address then.
+    QString mac = QString();
+    QString type = QString();
 
     // The word a script reads: "succeeded", "sent", "failed", ...
     static QString OutcomeName(Outcome outcome);

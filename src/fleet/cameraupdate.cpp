@@ -37,10 +37,13 @@ constexpr qint64 floorBytesPerSecond = 128 * 1024;
 // start, and a camera that stops for a few seconds before it reads on.
 constexpr int transferAllowanceMs = 10000;
 
-// A camera that answered no probe for this long has restarted: two rounds of
-// probes missed, so that one reply lost on the way is not taken for it. Until
-// then an answer on another version is the firmware it is leaving.
-constexpr int restartSilenceMs = 2 * ReturnWatch::probeIntervalMs + 500;
+// A camera that answered no probe for this long, while the probes went out,
+// has restarted: a camera's boot takes longer, and a shorter gap is replies
+// lost on the way, a busy socket, or this process stopped for a while (its
+// clock ran on, but no probe went out). Until then an answer on the version
+// it ran before is the firmware it is leaving.
+constexpr int restartSilenceMs = 5000;
+constexpr int restartSilenceRounds = restartSilenceMs / ReturnWatch::probeIntervalMs - 1;
 
 // Each step's phase, in the order of the steps; a chunk's pause and its
 // drain are one phase to a reader.
@@ -356,6 +359,11 @@ void CameraUpdate::Succeed(const QString &message)
         End(CameraResult::Outcome::Succeeded, message);
         return;
     }
+    if (Mac().isEmpty()) {
+        Fail(QStringLiteral("the camera reported the update done, but it could not be verified: "
+                            "it did not answer the search, so its MAC is unknown"));
+        return;
+    }
     AwaitReturn();
 }
 
@@ -365,6 +373,8 @@ void CameraUpdate::AwaitReturn()
 {
     CloseConnections();
     sinceAnswer.start();
+    roundsAtAnswer = verification.watch->Rounds();
+    versionBefore = verification.versionBefore;
     verifyClock.start();
     Enter(Step::Verifying, verification.timeoutMs);
     verification.watch->Await(this);
@@ -373,33 +383,47 @@ void CameraUpdate::AwaitReturn()
 
 bool CameraUpdate::SilentSinceLastAnswer() const
 {
-    return sinceAnswer.elapsed() >= restartSilenceMs;
+    return sinceAnswer.elapsed() >= restartSilenceMs
+        && verification.watch->Rounds() - roundsAtAnswer >= restartSilenceRounds;
 }
 
 void CameraUpdate::TakeReply(const CameraRecord &camera)
 {
-    if (step != Step::Verifying
-        || (!verification.mac.isEmpty()
-            && camera.mac.compare(verification.mac, Qt::CaseInsensitive) != 0))
+    if (step != Step::Verifying || camera.mac.compare(Mac(), Qt::CaseInsensitive) != 0)
         return;
     if (camera.fw == verification.version) {
         End(CameraResult::Outcome::Succeeded,
-            QStringLiteral("verified: running %1").arg(verification.version), true);
+            QStringLiteral("verified: running %1").arg(verification.version)
+                + AddressNote(camera),
+            true);
         return;
     }
-    restarted = restarted || SilentSinceLastAnswer();
+    // Another version than it ran before is a camera that has restarted,
+    // however short the gap.
+    const bool changed = !versionBefore.isEmpty() && camera.fw != versionBefore;
+    restarted = restarted || changed || SilentSinceLastAnswer();
     if (restarted) {
-        Fail(QStringLiteral("came back on %1, not %2").arg(camera.fw, verification.version));
+        Fail(QStringLiteral("came back on %1, not %2").arg(camera.fw, verification.version)
+            + AddressNote(camera));
         return;
     }
     versionBefore = camera.fw;
+    answeredSinceReport = true;
     sinceAnswer.restart();
+    roundsAtAnswer = verification.watch->Rounds();
+}
+
+// A camera given a new address on its restart (DHCP) is found by its MAC;
+// the operator is told where it is now.
+QString CameraUpdate::AddressNote(const CameraRecord &camera) const
+{
+    return camera.ip == Ip() ? QString() : QStringLiteral(", now at %1").arg(camera.ip);
 }
 
 void CameraUpdate::VerificationOver()
 {
     const int seconds = verification.timeoutMs / 1000;
-    if (restarted || SilentSinceLastAnswer() || versionBefore.isEmpty())
+    if (restarted || SilentSinceLastAnswer() || !answeredSinceReport)
         Fail(QStringLiteral("did not come back within %1 s").arg(seconds));
     else
         Fail(QStringLiteral("still running %1 after %2 s, not %3: it did not restart")

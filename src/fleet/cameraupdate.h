@@ -32,18 +32,21 @@ public:
         QObject *parent = nullptr);
 
     // What proves the update on the camera itself: after its final report
-    // it restarts, and must answer the search again from its address, with
-    // its MAC (any, when the search did not find it), reporting this version.
+    // it restarts, and must answer the search again with its MAC (the
+    // job's identity), at any address, reporting this version. A camera the search did not find has
+    // no MAC to be known by, and cannot be verified: an address alone may
+    // be answered by another camera.
     struct Verification
     {
         ReturnWatch *watch = nullptr;
-        QString mac;
         QString version;
+        // What the search found it running before the update.
+        QString versionBefore;
         int timeoutMs = 0;
     };
     // Before Start().
     void SetVerification(const Verification &verification);
-    // A reply from the camera's address while it is awaited.
+    // A reply with the camera's MAC while it is awaited.
     void TakeReply(const CameraRecord &camera);
 
     void Start() override;
@@ -110,6 +113,7 @@ private:
     void AwaitReturn();
     void VerificationOver();
     bool SilentSinceLastAnswer() const;
+    QString AddressNote(const CameraRecord &camera) const;
     void Fail(const QString &reason);
     void End(CameraResult::Outcome outcome, const QString &message, bool verified = false);
     // Nothing of the camera stays open: the transfer's bound, the image
@@ -133,13 +137,18 @@ private:
     qint64 left = 0;
     CameraAccount account;
     Verification verification;
-    // Since the final report, or the camera's latest answer while awaited.
+    // Since the final report, or the camera's latest answer while awaited,
+    // and the watch's probe rounds by then.
     QElapsedTimer sinceAnswer;
+    int roundsAtAnswer = 0;
     QElapsedTimer verifyClock;
-    // The camera was silent for a while since its final report: it restarted.
+    // The camera was silent for a while since its final report, or answered
+    // with another version than before: it restarted.
     bool restarted = false;
-    // The version it answered with before it restarted.
+    // The version it answered with before it restarted, and whether it has
+    // answered at all since its final report.
     QString versionBefore;
+    bool answeredSinceReport = false;
 };
 
 #endif // CAMERAUPDATE_H

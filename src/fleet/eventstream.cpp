@@ -65,28 +65,41 @@ void EventStream::WriteFinal(const CameraResult &result)
     Console::Out(FinalLine(result));
 }
 
-void EventStream::WritePlanned(const QString &ip)
+void EventStream::WritePlanned(const QString &ip, const QString &mac, const QString &type)
 {
-    Console::Out(JsonLine().Add("ip", ip).Add("event", QStringLiteral("planned")).Text());
+    JsonLine line;
+    line.Add("ip", ip).Add("event", QStringLiteral("planned"));
+    Console::Out(AddIdentity(line, mac, type).Text());
 }
 
-void EventStream::WriteImage(const ImageSnapshot &image)
+void EventStream::WriteImage(const ImageSnapshot &image, const QString &typeRule)
 {
-    Console::Out(JsonLine()
-                     .Add("event", QStringLiteral("image"))
-                     .Add("file", image.Name())
-                     .Add("size", image.Size())
-                     .Add("md5", QString::fromLatin1(image.Md5Hex()))
-                     .Text());
+    JsonLine line;
+    line.Add("event", QStringLiteral("image"))
+        .Add("file", image.Name())
+        .Add("size", image.Size())
+        .Add("md5", QString::fromLatin1(image.Md5Hex()));
+    // The type the image is for, so that a retry of this run keeps to it.
+    if (!typeRule.isEmpty())
+        line.Add("type", typeRule);
+    Console::Out(line.Text());
 }
 
 QByteArray EventStream::FinalLine(const CameraResult &result)
 {
-    return JsonLine()
-        .Add("ip", result.ip)
+    JsonLine line;
+    line.Add("ip", result.ip)
         .Add("result", CameraResult::OutcomeName(result.outcome))
         .Add("message", result.message)
         .Add("seconds", result.seconds, 1)
-        .AddFlag("verified", result.verified)
-        .Text();
+        .AddFlag("verified", result.verified);
+    return AddIdentity(line, result.mac, result.type).Text();
+}
+
+// A camera the search did not find has neither.
+JsonLine &EventStream::AddIdentity(JsonLine &line, const QString &mac, const QString &type)
+{
+    if (!mac.isEmpty())
+        line.Add("mac", mac).Add("type", type);
+    return line;
 }

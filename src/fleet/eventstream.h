@@ -8,6 +8,7 @@
 
 class CameraJob;
 class FleetRun;
+class JsonLine;
 class ImageSnapshot;
 struct StatusReport;
 
@@ -26,10 +27,11 @@ public:
     // For a camera that is not part of the run, such as one skipped.
     static void WriteFinal(const CameraResult &result);
     // A camera the run will give a result, before any camera is touched.
-    static void WritePlanned(const QString &ip);
-    // The image of an update, before any camera's event: a later --retry
-    // shows whether it is given the same image.
-    static void WriteImage(const ImageSnapshot &image);
+    static void WritePlanned(const QString &ip, const QString &mac, const QString &type);
+    // The image of an update, before any camera's event, and the type of
+    // camera it is for: a later --retry shows whether it is given the same
+    // image, and sends it to no other type.
+    static void WriteImage(const ImageSnapshot &image, const QString &typeRule);
     static QByteArray FinalLine(const CameraResult &result);
     // A camera's report as its event line: what the camera sent, or why it
     // could not be read.
@@ -37,6 +39,7 @@ public:
 
 private:
     void JobStarted(CameraJob *job);
+    static JsonLine &AddIdentity(JsonLine &line, const QString &mac, const QString &type);
 };
 
 #endif // EVENTSTREAM_H

@@ -21,7 +21,8 @@ void FleetRun::Add(CameraJob *job)
     job->setParent(this);
     const int index = jobs.size();
     jobs.append(job);
-    results.append({ job->Ip(), CameraResult::Outcome::Failed, QString(), 0 });
+    results.append(
+        { job->Ip(), CameraResult::Outcome::Failed, QString(), 0, false, job->Mac(), job->Type() });
     hasResult.append(false);
     released.append(false);
     connect(job, &CameraJob::released, this, [this, index] { JobReleased(index); });
@@ -52,6 +53,8 @@ void FleetRun::StartMore()
     while (running < parallel && next < jobs.size()) {
         if (next == canaries && !CanariesLetTheOthersGo())
             break;
+        if (FailureLimitHolds())
+            break;
         CameraJob *job = jobs.at(next++);
         ++running;
         emit jobStarted(job);
@@ -81,13 +84,22 @@ bool FleetRun::CanariesLetTheOthersGo()
     return true;
 }
 
+// A camera that waits to come back may yet fail: an image that never boots
+// shows only when verification runs out. Until then it counts against the
+// limit, so a bricking image reaches no more cameras than the limit allows.
+bool FleetRun::FailureLimitHolds() const
+{
+    return maxFailures > 0 && failures + away >= maxFailures;
+}
+
 // Every camera not started yet ends at once, for the reason given.
 void FleetRun::EndUnstarted(CameraResult::Outcome outcome, const QString &reason)
 {
     const int notStarted = next;
     next = jobs.size();
     for (int index = notStarted; index < jobs.size(); ++index) {
-        results[index] = { jobs.at(index)->Ip(), outcome, reason, 0 };
+        const CameraJob *job = jobs.at(index);
+        results[index] = { job->Ip(), outcome, reason, 0, false, job->Mac(), job->Type() };
         hasResult[index] = true;
         ++ended;
         emit jobFinished(jobs.at(index), results.at(index));

@@ -15,7 +15,9 @@ class CameraJob;
 // the canary's failure as the reason. A run may also stop itself once a given
 // number of cameras have failed: those not started yet end as not started,
 // those in flight finish. A camera that only waits to come back from its
-// restart gives its place to the next. The run keeps each camera's result in
+// restart gives its place to the next, but counts against the failure limit
+// until it has ended: no camera starts while the failed ones and those
+// awaited reach the limit. The run keeps each camera's result in
 // the order added.
 class FleetRun : public QObject
 {
@@ -53,6 +55,7 @@ signals:
 private:
     void StartMore();
     bool CanariesLetTheOthersGo();
+    bool FailureLimitHolds() const;
     void EndUnstarted(CameraResult::Outcome outcome, const QString &reason);
     void JobReleased(int index);
     void JobFinished(int index, const CameraResult &result);

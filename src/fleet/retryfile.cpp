@@ -6,7 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMap>
+#include <QHash>
 
 #include <optional>
 
@@ -36,8 +36,13 @@ bool RetryFile::ReadText(const QByteArray &text)
 {
     // A camera's state is its last line: planned, then a result, and
     // planned again when a later run appended to the same file.
-    QStringList order;
-    QMap<QString, std::optional<CameraResult::Outcome>> last;
+    struct Camera
+    {
+        CameraRecord record;
+        std::optional<CameraResult::Outcome> last;
+    };
+    QList<Camera> order;
+    QHash<QString, int> byKey;
     int lineNumber = 0;
     for (const QByteArray &line : text.split('\n')) {
         ++lineNumber;
@@ -46,32 +51,52 @@ bool RetryFile::ReadText(const QByteArray &text)
         // of a run killed while writing it) carry no result.
         const QJsonObject object = QJsonDocument::fromJson(line).object();
         const QString event = object.value(QLatin1String("event")).toString();
-        if (event == QLatin1String("image"))
+        if (event == QLatin1String("image")) {
             earlierMd5 = object.value(QLatin1String("md5")).toString();
+            earlierType = object.value(QLatin1String("type")).toString();
+        }
         const bool planned = event == QLatin1String("planned");
         if (!planned && !object.contains(QLatin1String("result")))
             continue;
-        const QString ip = object.value(QLatin1String("ip")).toString();
+        CameraRecord camera;
+        camera.ip = object.value(QLatin1String("ip")).toString();
+        camera.mac = object.value(QLatin1String("mac")).toString().toUpper();
+        camera.type = object.value(QLatin1String("type")).toString();
         CameraResult::Outcome outcome = CameraResult::Outcome::Failed;
-        if (!CameraAddress::IsDottedQuad(ip)
+        if (!CameraAddress::IsDottedQuad(camera.ip)
             || (!planned
                 && !CameraResult::OutcomeFromName(
                     object.value(QLatin1String("result")).toString(), &outcome)))
             return Refuse(QStringLiteral("line %1 is not a camera's result").arg(lineNumber));
-        if (!last.contains(ip))
-            order.append(ip);
-        last.insert(ip, planned ? std::nullopt : std::optional(outcome));
+        const QString key = camera.mac.isEmpty() ? camera.ip : camera.mac;
+        const auto known = byKey.constFind(key);
+        const int index = known == byKey.constEnd() ? int(order.size()) : known.value();
+        if (index == order.size()) {
+            byKey.insert(key, index);
+            order.append(Camera {});
+        }
+        order[index] = { camera, planned ? std::nullopt : std::optional(outcome) };
     }
     if (order.isEmpty())
         return Refuse(QStringLiteral("it holds no camera's result"));
     cameras = order.size();
-    for (const QString &ip : qAsConst(order)) {
+    for (const Camera &camera : qAsConst(order)) {
         // Planned and never ended: the run was killed before it could say.
-        const std::optional<CameraResult::Outcome> outcome = last.value(ip);
-        if (!outcome || CameraResult { ip, *outcome, QString(), 0 }.CountsAsFailure())
-            addresses.append(ip);
+        const std::optional<CameraResult::Outcome> &outcome = camera.last;
+        if (!outcome || CameraResult { camera.record.ip, *outcome, QString(), 0 }.CountsAsFailure())
+            toRetry.append(camera.record);
     }
     return true;
+}
+
+QStringList RetryFile::Addresses() const
+{
+    QStringList addresses;
+    for (const CameraRecord &camera : toRetry) {
+        if (!addresses.contains(camera.ip))
+            addresses.append(camera.ip);
+    }
+    return addresses;
 }
 
 bool RetryFile::Refuse(const QString &reason)

@@ -1,6 +1,9 @@
 #ifndef RETRYFILE_H
 #define RETRYFILE_H
 
+#include "camerarecord.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -8,7 +11,9 @@
 // camera's last line counts, and those that failed, were interrupted or were
 // not started are the ones to update, as are those the run planned and never
 // gave a result, because it was killed first. Cameras that succeeded or were
-// skipped are left alone.
+// skipped are left alone. A camera is known by its MAC where the file gives
+// one, so that a camera missing from an address since given to another
+// stays missing until it answers itself.
 class RetryFile
 {
 public:
@@ -19,19 +24,25 @@ public:
     bool ReadText(const QByteArray &text);
     QString ErrorString() const { return error; }
 
-    // The cameras to update again, in the order the file names them first.
-    QStringList Addresses() const { return addresses; }
+    // The cameras to update again, in the order the file names them first:
+    // the address each was last seen at, and its MAC and type where known.
+    const QList<CameraRecord> &ToRetry() const { return toRetry; }
+    QStringList Addresses() const;
     // How many cameras the file has a result for.
     int Cameras() const { return cameras; }
     // The image that run announced, empty when the file does not say.
     QString EarlierMd5() const { return earlierMd5; }
+    // The type of camera that image was for, empty when the file does not
+    // say or any type would do.
+    QString EarlierType() const { return earlierType; }
 
 private:
     bool Refuse(const QString &reason);
 
-    QStringList addresses;
+    QList<CameraRecord> toRetry;
     int cameras = 0;
     QString earlierMd5;
+    QString earlierType;
     QString error;
 };
 

@@ -18,11 +18,16 @@ void RunReport::Begin(const ImageSnapshot *image, const UpdatePlan &plan)
     if (!events)
         return;
     if (image)
-        EventStream::WriteImage(*image);
+        EventStream::WriteImage(*image, plan.TypeRule());
     // A run killed later has left a line for every camera, and --retry counts
     // one without a result as not done.
-    for (const QString &ip : plan.Everyone())
-        EventStream::WritePlanned(ip);
+    for (const QString &ip : plan.Targets()) {
+        const CameraRecord *camera = plan.Found(ip);
+        EventStream::WritePlanned(
+            ip, camera ? camera->mac : QString(), camera ? camera->type : QString());
+    }
+    for (const CameraResult &result : plan.Untouched())
+        EventStream::WritePlanned(result.ip, result.mac, result.type);
     for (const CameraResult &result : plan.Untouched())
         EventStream::WriteFinal(result);
 }
@@ -74,7 +79,7 @@ bool RunReport::Plan(const ImageSnapshot &image, const UpdatePlan &plan) const
     }
 
     if (events) {
-        EventStream::WriteImage(image);
+        EventStream::WriteImage(image, plan.TypeRule());
         for (const QStringList &row : qAsConst(rows))
             Console::Out(JsonLine()
                              .Add("ip", row.at(0))

@@ -6,6 +6,10 @@
 #include <QObject>
 #include <QUdpSocket>
 
+#include <memory>
+
+class QLockFile;
+
 // The one socket a run searches with: the search's own probes, and later the
 // probes that watch updated cameras come back. One socket for both means one
 // port, one receive buffer, and one reply read once, however many parts of
@@ -15,10 +19,16 @@ class SearchSocket : public QObject
     Q_OBJECT
 public:
     explicit SearchSocket(QObject *parent = nullptr);
+    ~SearchSocket() override;
 
-    // Binds the discovery port, shared as the window shares it. False, saying
-    // why, when the port cannot be had; nothing is sent then.
-    bool Open(QString *error);
+    // Takes the discovery port for this socket alone. The cameras answer a
+    // probe at the port it came from, and the system hands each such reply
+    // to one of the sockets that share the port: a search that shared it
+    // with another would hear some replies or none, and could not tell.
+    // Searches of this program on one network take turns: a second one waits
+    // up to waitMs for the first to end. False, saying why, when the port
+    // cannot be had in that time; nothing is sent then.
+    bool Open(QString *error, int waitMs = turnWaitMs);
     void Close();
     bool IsOpen() const { return socket.state() == QAbstractSocket::BoundState; }
 
@@ -33,6 +43,10 @@ public:
     // The replies the kernel has dropped so far because the buffer was full.
     int KernelDrops() const;
 
+    // Long enough for another search's window to end, short enough that a
+    // search beside a long update fails soon instead of hanging.
+    static constexpr int turnWaitMs = 8000;
+
 signals:
     // Every acceptable reply, as often as it comes.
     void replyReceived(const CameraRecord &camera);
@@ -41,6 +55,12 @@ private slots:
     void ReadReplies();
 
 private:
+    bool TakeTurn(QString *error, int waitMs);
+    bool Bind(QString *error, int waitMs);
+
+    // Held while the socket is open: the turn of this program's searches on
+    // this network.
+    std::unique_ptr<QLockFile> turn;
     QUdpSocket socket;
     int grantedBytes = 0;
     int probesSent = 0;

@@ -21,16 +21,49 @@ QString typeName(const QString &type)
 bool UpdatePlan::Make(
     const Selection &options, const QStringList &listed, const QList<CameraRecord> &found)
 {
+    QList<CameraRecord> cameras;
+    for (const QString &ip : listed) {
+        CameraRecord camera;
+        camera.ip = ip;
+        cameras.append(camera);
+    }
+    return Make(options, cameras, found);
+}
+
+bool UpdatePlan::Make(const Selection &options, const QList<CameraRecord> &listed,
+    const QList<CameraRecord> &found)
+{
+    selection = options;
     // Each address with every camera that claims it: two cameras on one
     // address (new ones on a factory default, a DHCP conflict) are both
     // listed by the search, and an update sent there would reach either.
     QHash<QString, QList<CameraRecord>> byAddress;
+    QHash<QString, CameraRecord> byMac;
     QMap<QString, int> foundTypes;
     for (const CameraRecord &camera : found) {
         byAddress[camera.ip].append(camera);
+        byMac.insert(camera.mac.toUpper(), camera);
         ++foundTypes[camera.type];
     }
-    QStringList candidates = listed;
+    QStringList candidates;
+    for (const CameraRecord &camera : listed) {
+        QString ip = camera.ip;
+        if (!camera.mac.isEmpty()) {
+            // Its address may have been given to another camera since, and
+            // it may have come back on another.
+            const auto known = byMac.constFind(camera.mac.toUpper());
+            if (known == byMac.constEnd()) {
+                missing.append({ camera.ip, CameraResult::Outcome::Missing,
+                    QStringLiteral("expected (%1), but it did not answer the search")
+                        .arg(camera.mac),
+                    0, false, camera.mac, camera.type });
+                continue;
+            }
+            ip = known->ip;
+        }
+        if (!candidates.contains(ip))
+            candidates.append(ip);
+    }
     if (options.all) {
         for (const CameraRecord &camera : found) {
             const bool wanted = !options.type || camera.type == *options.type;
@@ -43,11 +76,7 @@ bool UpdatePlan::Make(
             return Refuse(QStringLiteral("--type: no camera of type \"%1\" answered; found %2")
                               .arg(*options.type, TypeCounts(foundTypes)));
         if (!options.type && foundTypes.size() > 1 && !options.anyType)
-            return Refuse(QStringLiteral("cameras of %1 types answered: %2. An image for one "
-                                         "type can ruin another: choose one with --type TYPE, "
-                                         "or update them all with --any-type")
-                              .arg(foundTypes.size())
-                              .arg(TypeCounts(foundTypes)));
+            return Refuse(MixedTypes(foundTypes));
     }
 
     skippedVersion = options.skipFw.value_or(QString());
@@ -57,43 +86,74 @@ bool UpdatePlan::Make(
             refused.append({ ip, CameraResult::Outcome::Failed, notACamera, 0 });
             continue;
         }
-        // A camera that did not answer the search may simply not answer
-        // broadcasts; its version is unknown, so it is updated.
-        const QList<CameraRecord> claimants = byAddress.value(ip);
-        if (claimants.size() > 1) {
-            QStringList macs;
-            for (const CameraRecord &camera : claimants)
-                macs.append(camera.mac);
-            refused.append({ ip, CameraResult::Outcome::Failed,
-                QStringLiteral("%1 cameras claim this address: %2")
-                    .arg(claimants.size())
-                    .arg(macs.join(QStringLiteral(", "))),
-                0 });
-            continue;
-        }
-        const bool known = claimants.size() == 1;
-        if (known && options.skipFw && claimants.constFirst().fw == *options.skipFw) {
-            skipped.append({ ip, CameraResult::Outcome::Skipped,
-                QStringLiteral("already on firmware %1").arg(*options.skipFw), 0 });
-            continue;
-        }
-        targets.append(ip);
-        if (known) {
-            ++typeCounts[claimants.constFirst().type];
-            foundTargets.insert(ip, claimants.constFirst());
-        } else {
-            ++unknownTypes;
-        }
+        AddTarget(ip, byAddress.value(ip));
     }
+    // However they were named, one image goes to one type of camera.
+    if (!options.type && !options.anyType && typeCounts.size() > 1)
+        return Refuse(MixedTypes(typeCounts));
     canaries = qMin(options.canary, int(targets.size()));
     return true;
 }
 
+// A camera that did not answer the search may simply not answer broadcasts;
+// its version and type are unknown, so it is updated.
+void UpdatePlan::AddTarget(const QString &ip, const QList<CameraRecord> &claimants)
+{
+    if (claimants.size() > 1) {
+        QStringList macs;
+        for (const CameraRecord &camera : claimants)
+            macs.append(camera.mac);
+        refused.append({ ip, CameraResult::Outcome::Failed,
+            QStringLiteral("%1 cameras claim this address: %2")
+                .arg(claimants.size())
+                .arg(macs.join(QStringLiteral(", "))),
+            0 });
+        return;
+    }
+    if (claimants.isEmpty()) {
+        targets.append(ip);
+        ++unknownTypes;
+        return;
+    }
+    const CameraRecord &camera = claimants.constFirst();
+    if (selection.type && camera.type != *selection.type) {
+        refused.append({ ip, CameraResult::Outcome::Failed,
+            QStringLiteral("its type is \"%1\", not \"%2\": an image for one type can ruin "
+                           "another; --any-type sends it all the same")
+                .arg(camera.type, *selection.type),
+            0, false, camera.mac, camera.type });
+        return;
+    }
+    if (selection.skipFw && camera.fw == *selection.skipFw) {
+        skipped.append({ ip, CameraResult::Outcome::Skipped,
+            QStringLiteral("already on firmware %1").arg(*selection.skipFw), 0, false, camera.mac,
+            camera.type });
+        return;
+    }
+    targets.append(ip);
+    ++typeCounts[camera.type];
+    foundTargets.insert(ip, camera);
+}
+
 void UpdatePlan::AddMissing(const QList<CameraRecord> &expected)
 {
-    for (const CameraRecord &camera : expected)
+    for (const CameraRecord &camera : expected) {
+        // A file without types says nothing against a camera.
+        if (selection.type && !camera.type.isEmpty() && camera.type != *selection.type)
+            continue;
         missing.append({ camera.ip, CameraResult::Outcome::Missing,
-            QStringLiteral("expected (%1), but it did not answer the search").arg(camera.mac), 0 });
+            QStringLiteral("expected (%1), but it did not answer the search").arg(camera.mac), 0,
+            false, camera.mac, camera.type });
+    }
+}
+
+QString UpdatePlan::TypeRule() const
+{
+    if (selection.type)
+        return *selection.type;
+    if (!selection.anyType && typeCounts.size() == 1)
+        return typeCounts.firstKey();
+    return QString();
 }
 
 QList<CameraResult> UpdatePlan::Untouched() const
@@ -160,6 +220,15 @@ QString UpdatePlan::Refusals() const
     for (const CameraResult &result : refused)
         text += QStringLiteral("; not sent to %1: %2").arg(result.ip, result.message);
     return text;
+}
+
+QString UpdatePlan::MixedTypes(const QMap<QString, int> &counts)
+{
+    return QStringLiteral("cameras of %1 types answered: %2. An image for one type can ruin "
+                          "another: choose one with --type TYPE, or update them all with "
+                          "--any-type")
+        .arg(counts.size())
+        .arg(TypeCounts(counts));
 }
 
 bool UpdatePlan::Refuse(const QString &reason)

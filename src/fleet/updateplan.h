@@ -16,9 +16,10 @@ class ImageSnapshot;
 // Which cameras an update or a command touches, and in which order: only
 // those of the type asked for, none already on the firmware to skip, none at
 // an address that is not a camera's or that several cameras claim, and the
-// canaries first. An image built for one model can ruin another, so a search that
-// finds several types is refused unless the operator says which, or that
-// any will do.
+// canaries first. An image built for one model can ruin another, so however
+// the cameras are named (all, by address, or retried), one of another type
+// than the one asked for is refused, and cameras of several types are
+// refused unless the operator says which, or that any will do.
 class UpdatePlan
 {
 public:
@@ -27,6 +28,11 @@ public:
     // update must not go ahead as asked.
     bool Make(
         const Selection &options, const QStringList &listed, const QList<CameraRecord> &found);
+    // The same, for cameras known by more than an address: one listed with a
+    // MAC is that camera wherever the search finds it, and missing if it
+    // does not.
+    bool Make(const Selection &options, const QList<CameraRecord> &listed,
+        const QList<CameraRecord> &found);
     QString Refusal() const { return refusal; }
 
     // The cameras to update or command, in order; the first Canaries() of
@@ -37,8 +43,12 @@ public:
     // The addresses that are sent nothing, each failed with its reason.
     QList<CameraResult> Refused() const { return refused; }
     // Cameras that should have answered the search and did not, each a
-    // failure of its own.
+    // failure of its own; with a type asked for, only those of that type
+    // (or of none the file gives) were expected.
     void AddMissing(const QList<CameraRecord> &expected);
+    // The type the image is for: the one asked for, or the one type of the
+    // cameras found to update; empty when any will do or none is known.
+    QString TypeRule() const;
     QList<CameraResult> Missing() const { return missing; }
     // The results known before anything is sent: refused, missing, skipped.
     QList<CameraResult> Untouched() const;
@@ -55,8 +65,11 @@ public:
 
 private:
     bool Refuse(const QString &reason);
+    void AddTarget(const QString &ip, const QList<CameraRecord> &claimants);
     static QString TypeCounts(const QMap<QString, int> &counts);
+    static QString MixedTypes(const QMap<QString, int> &counts);
 
+    Selection selection;
     QStringList targets;
     int canaries = 0;
     QList<CameraResult> skipped;

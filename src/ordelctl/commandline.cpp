@@ -194,10 +194,14 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
                     .arg(reportTimeoutS),
                 QStringLiteral("S") },
             { QLatin1String(optionType),
-                QStringLiteral("With --all, only the cameras whose type is exactly TYPE."),
+                QStringLiteral("Only cameras whose type is exactly TYPE: --all leaves the others "
+                               "out, a named or retried camera of another type is refused, and "
+                               "--expect expects only cameras of TYPE. A retry keeps the type "
+                               "of the run it retries."),
                 QStringLiteral("TYPE") },
             { QLatin1String(optionAnyType),
-                QStringLiteral("With --all, update cameras of several types with one image.") },
+                QStringLiteral("Send one image to cameras of several types. Without it, cameras "
+                               "of several types are refused however they are named.") },
             { QLatin1String(optionSkipFw),
                 QStringLiteral("Skip the cameras that report exactly this firmware version."),
                 QStringLiteral("VERSION") },
@@ -220,7 +224,10 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
                     .arg(verifyTimeoutS),
                 QStringLiteral("S") },
             { QLatin1String(optionMaxFailures),
-                QStringLiteral("Once N cameras have failed, start no more."), QStringLiteral("N") },
+                QStringLiteral("Start no camera while the cameras failed, together with those "
+                               "still awaited after their restart, number N or more; once N "
+                               "have failed, start no more."),
+                QStringLiteral("N") },
             { QLatin1String(optionCheck),
                 QStringLiteral("Plan only: say what would happen to each camera and touch none.") },
             { QLatin1String(optionExpect),
@@ -309,8 +316,6 @@ bool CommandLine::TakeSelection(const QCommandLineParser &parser)
     selection.anyType = parser.isSet(QLatin1String(optionAnyType));
     if (parser.isSet(QLatin1String(optionSkipFw)))
         selection.skipFw = parser.value(QLatin1String(optionSkipFw));
-    if ((selection.type || selection.anyType) && !selection.all)
-        return Fail(QStringLiteral("--type and --any-type choose among the cameras of --all"));
     if (selection.type && selection.anyType)
         return Fail(QStringLiteral("--type and --any-type exclude each other"));
     return TakeNumber(

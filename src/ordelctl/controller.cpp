@@ -9,6 +9,7 @@
 #include "exitcode.h"
 #include "fleetrun.h"
 #include "fleetsearch.h"
+#include "jsonline.h"
 #include "progressdisplay.h"
 #include "protocol.h"
 #include "retryfile.h"
@@ -66,9 +67,11 @@ void Controller::StartSearch(void (Controller::*then)())
         listing.Begin();
     }
     QString error;
+    // A search that could not hear the cameras must not pass for one that
+    // found none: nothing is listed or sent.
     if (!search->Start(&error)) {
         Console::Error(QStringLiteral("ordelctl: cannot search: %1\n").arg(error));
-        Finish(ExitCode::failed);
+        Finish(ExitCode::usage);
     }
 }
 
@@ -96,6 +99,23 @@ void Controller::TellSearchLosses()
                            .arg(held)
                            .arg(Protocol::searchReceiveBufferBytes)
                            .arg(SearchSocket::RepliesWanted()));
+}
+
+// A camera that the watch did not see may have answered all the same.
+void Controller::TellVerifyLosses(int dropped)
+{
+    const QString text = QStringLiteral(
+        "%1 while cameras were awaited after their restart, because the search's receive "
+        "buffer was full: a camera not seen may have answered")
+                             .arg(dropped == 1 ? QStringLiteral("1 reply was lost")
+                                               : QStringLiteral("%1 replies were lost").arg(dropped));
+    Console::Error(QStringLiteral("ordelctl: %1\n").arg(text));
+    if (form == OutputForm::Json)
+        Console::Out(JsonLine()
+                         .Add("event", QStringLiteral("warning"))
+                         .Add("lost_replies", qint64(dropped))
+                         .Add("message", text)
+                         .Text());
 }
 
 // Before any probe: a file that names no camera is a usage error.
@@ -189,7 +209,11 @@ void Controller::RefuseImage()
 void Controller::ImageRead()
 {
     stage = Stage::Idle;
-    listed = options.addresses;
+    for (const QString &ip : qAsConst(options.addresses)) {
+        CameraRecord camera;
+        camera.ip = ip;
+        listed.append(camera);
+    }
     if (!options.retryPath.isEmpty() && !ReadRetryFile())
         return;
     // Always a search, also for cameras named by address: the versions to
@@ -208,7 +232,15 @@ bool Controller::ReadRetryFile()
             QStringLiteral("cannot retry from %1: %2").arg(options.retryPath, retry.ErrorString()));
         return false;
     }
-    listed = retry.Addresses();
+    listed = retry.ToRetry();
+    // The image of a retry is the one that run sent, for the type that run
+    // sent it to.
+    Selection &selection = options.selection;
+    QString typeRule;
+    if (!selection.type && !selection.anyType && !retry.EarlierType().isEmpty()) {
+        selection.type = retry.EarlierType();
+        typeRule = QStringLiteral("; only cameras of type %1, as that run").arg(*selection.type);
+    }
     const QString md5 = QString::fromLatin1(image.Md5Hex());
     const QString earlier = retry.EarlierMd5().isEmpty()
         ? QStringLiteral("that run did not say which image it sent")
@@ -216,10 +248,10 @@ bool Controller::ReadRetryFile()
         ? QStringLiteral("the image that run sent")
         : QStringLiteral("that run sent md5 %1").arg(retry.EarlierMd5());
     Console::Error(
-        TextFormat::ForTerminal(QStringLiteral("Retrying %1 of %2 in %3 with %4, md5 %5: %6.")
+        TextFormat::ForTerminal(QStringLiteral("Retrying %1 of %2 in %3 with %4, md5 %5: %6%7.")
                                     .arg(listed.size())
                                     .arg(TextFormat::Cameras(retry.Cameras()), options.retryPath,
-                                        image.Name(), md5, earlier))
+                                        image.Name(), md5, earlier, typeRule))
         + QLatin1Char('\n'));
     if (listed.isEmpty()) {
         Console::Error(QStringLiteral("Every camera there succeeded or was skipped.\n"));
@@ -290,8 +322,10 @@ void Controller::Launch()
         updating ? options.parallel : DescriptorBudget::mostAtOnce, int(plan.Targets().size()));
     run = new FleetRun(atOnce, plan.Canaries(), this);
     run->SetMaxFailures(options.maxFailures);
-    if (updating && !options.fwVersion.isEmpty())
+    if (updating && !options.fwVersion.isEmpty()) {
         returnWatch = new ReturnWatch(&searchSocket, this);
+        connect(returnWatch, &ReturnWatch::repliesDropped, this, &Controller::TellVerifyLosses);
+    }
     for (const QString &ip : plan.Targets())
         run->Add(NewJob(ip));
     display = new ProgressDisplay(Console::ErrorIsTerminal(), this);
@@ -315,12 +349,14 @@ CameraJob *Controller::NewJob(const QString &ip)
         break;
     }
     auto *update = new CameraUpdate(ip, &image, options.reportTimeoutS * 1000);
-    if (returnWatch) {
-        // A camera the search did not find is known by its address alone.
-        const CameraRecord *found = plan.Found(ip);
-        update->SetVerification({ returnWatch, found ? found->mac : QString(), options.fwVersion,
-            options.verifyTimeoutS * 1000 });
-    }
+    // A camera the search did not find has no MAC, and cannot be verified:
+    // its update says so.
+    const CameraRecord *found = plan.Found(ip);
+    if (found)
+        update->SetIdentity(found->mac, found->type);
+    if (returnWatch)
+        update->SetVerification({ returnWatch, options.fwVersion,
+            found ? found->fw : QString(), options.verifyTimeoutS * 1000 });
     return update;
 }
 

@@ -44,6 +44,7 @@ private:
 
     void StartSearch(void (Controller::*then)());
     void TellSearchLosses();
+    void TellVerifyLosses(int dropped);
     bool ReadExpected();
     void ListCameras();
     void PrepareCommand();
@@ -71,8 +72,9 @@ private:
     // The search's socket, kept for the probes that verify the updates.
     SearchSocket searchSocket;
     ExpectedCameras expected;
-    // The addresses given or retried.
-    QStringList listed;
+    // The cameras given or retried: an address, and a MAC and type where a
+    // retried run's output knew them.
+    QList<CameraRecord> listed;
     UpdatePlan plan;
     FleetSearch *search = nullptr;
     Confirmation *confirmation = nullptr;

@@ -19,6 +19,9 @@ description:
     It also fails, with C(ordelctl)'s message, when C(ordelctl) refuses the run; nothing is sent then.
   - In check mode runs C(ordelctl update --check), which searches but sends no camera anything,
     and reports what a run would do.
+  - In check mode an image not on the managed host yet, as after a C(copy) that copied nothing,
+    does not fail the task; the plan is made from the search alone, C(image) is None and C(msg)
+    says so. Outside check mode a missing image fails the task.
 author: Ordel Toolkits team (@ordel)
 options:
   image:
@@ -159,14 +162,22 @@ failed_cameras:
 image:
   description:
     - The image line of C(ordelctl), with keys C(event), C(file), C(size) and C(md5).
-    - None when C(ordelctl) refused the run before reading it.
+    - None when C(ordelctl) refused the run before reading it, and in check mode when the image
+      is not on the managed host yet.
   returned: always
   type: dict
+msg:
+  description:
+    - In check mode, that the image is not on the managed host yet, so the plan is the search's alone.
+  returned: in check mode, when the image is not on the managed host yet
+  type: str
 rc:
   description: The exit code of C(ordelctl).
   returned: always
   type: int
 '''
+
+import os
 
 from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
 
@@ -217,6 +228,15 @@ def failure(module, rc, results, err):
     return None
 
 
+def stand_in_image(module):
+    """A one-byte file for ordelctl to read in place of an image that is not
+    on the host yet; Ansible removes the module's temporary directory."""
+    path = os.path.join(module.tmpdir, 'image-not-on-host-yet')
+    with open(path, 'wb') as stand_in:
+        stand_in.write(b'\0')
+    return path
+
+
 def main():
     module = ordelctl.new_module(dict(
         image=dict(type='path', required=True),
@@ -233,17 +253,30 @@ def main():
     ))
 
     cameras = module.params['cameras']
+    image = module.params['image']
+    # copy copies nothing in check mode, so a play that puts the image on the
+    # host first is checked before it is there. ordelctl's plan does not
+    # depend on the image's bytes and --check sends no camera anything, so a
+    # stand-in gives the plan of a run, with every rule of ordelctl's.
+    absent = module.check_mode and not os.path.exists(image)
+    params = dict(module.params, image=stand_in_image(module) if absent else image)
     options = ['--check'] if module.check_mode else ['--yes']
-    options += ordelctl.option_args(module.params, OPTION_FLAGS)
+    options += ordelctl.option_args(params, OPTION_FLAGS)
     # An empty list goes to ordelctl as it is, which refuses it: only a list
     # left out means every camera.
     if cameras is None:
         options.append('--all')
     rc, objects, err = ordelctl.run(module, 'update', options, cameras)
     result = fold(module, rc, objects)
+    if absent:
+        # The stand-in's digest would pass for the image's.
+        result['image'] = None
     msg = failure(module, rc, result['results'], err)
     if msg:
         module.fail_json(msg=msg, stderr=err, **result)
+    if absent:
+        result['msg'] = ('the image %s is not on the managed host yet: the plan is the search\'s alone'
+                         % image)
     module.exit_json(**result)
 
 

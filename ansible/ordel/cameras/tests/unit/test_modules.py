@@ -116,6 +116,29 @@ class FirmwareTest(ModuleTest):
         self.assertEqual(result['msg'], 'a run would fail cameras: 198.51.100.13 '
                                         '(address 198.51.100.13 is not a camera)')
 
+    def test_check_mode_plans_before_the_image_is_copied(self):
+        missing = dict(self.ARGS, image=os.path.join(self.root.name, 'not-copied-yet.bin'))
+        out = lines(dict(event='image', file='image-not-on-host-yet', size=1, md5='55'),
+                    dict(ip='198.51.100.11', plan='update', reason='on 2.8.1'),
+                    dict(ip='198.51.100.12', plan='skip', reason='already on firmware 2.9.0'))
+        result, argv = self.run_module('camera_firmware', dict(missing, type='T1'), out, check=True)
+        stand_in = argv[argv.index('--image') + 1]
+        self.assertNotEqual(stand_in, missing['image'])
+        self.assertFalse(os.path.exists(stand_in))
+        self.assertEqual(argv[argv.index('--type'):], ['--type', 'T1', '--all', '--json'])
+        self.assertFalse(result.get('failed'))
+        self.assertTrue(result['changed'])
+        self.assertEqual(result['updated'], ['198.51.100.11'])
+        self.assertEqual(result['skipped_cameras'], ['198.51.100.12'])
+        self.assertIsNone(result['image'])
+        self.assertIn(missing['image'] + ' is not on the managed host yet', result['msg'])
+
+        # Only a missing image is stood in for, and only in check mode.
+        _, argv = self.run_module('camera_firmware', dict(self.ARGS, image=self.fake), out, check=True)
+        self.assertEqual(argv[argv.index('--image') + 1], self.fake)
+        _, argv = self.run_module('camera_firmware', missing, rc=2)
+        self.assertEqual(argv[:4], ['update', '--yes', '--image', missing['image']])
+
     def test_refusal_and_foreign_output_fail_with_their_text(self):
         result, _ = self.run_module('camera_firmware', self.ARGS, rc=2,
                                     stderr='ordelctl: --all: no camera answered the search\n')
