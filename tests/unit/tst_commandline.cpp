@@ -89,9 +89,10 @@ void TestCommandLine::refusesUsageErrors_data()
     QTest::newRow("--report-timeout 0")
         << update + QStringList { "--all", "--report-timeout", "0" }
         << "--report-timeout takes a whole number from 1 to 86400, not \"0\"";
-    QTest::newRow("--type without --all")
-        << update + QStringList { "--type", "IPC-D240", "198.51.100.21" }
-        << "--type and --any-type choose among the cameras of --all";
+    // The type rule holds for cameras named by address too.
+    QTest::newRow("--type with --any-type on addresses")
+        << update + QStringList { "--type", "IPC-D240", "--any-type", "198.51.100.21" }
+        << "--type and --any-type exclude each other";
     QTest::newRow("--type with --any-type")
         << update + QStringList { "--all", "--type", "IPC-D240", "--any-type" }
         << "--type and --any-type exclude each other";
@@ -166,6 +167,11 @@ void TestCommandLine::takesTheValuesGiven()
     QCOMPARE(update.selection.canary, 3);
     QCOMPARE(update.parallel, 256);
     QCOMPARE(update.reportTimeoutS, 86400);
+    CommandLine named;
+    QCOMPARE(named.Parse(program({ "update", "--type", "IPC-D240", "--image", "fw.bin",
+                 "198.51.100.21" })),
+        CommandLine::Status::Run);
+    QCOMPARE(named.selection.type, std::optional<QString>("IPC-D240"));
 
     // The version the image installs is the one to skip as well.
     CommandLine rollout;

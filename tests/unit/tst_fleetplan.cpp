@@ -14,9 +14,10 @@
 
 namespace {
 
-CameraRecord camera(const QString &ip, const QString &mac, const QString &fw = "V1.0")
+CameraRecord camera(const QString &ip, const QString &mac, const QString &fw = "V1.0",
+    const QString &type = "IPC-D240")
 {
-    return { ip, mac, "SN", "Gate", "IPC-D240", "4.19.2", fw };
+    return { ip, mac, "SN", "Gate", type, "4.19.2", fw };
 }
 
 // Cameras as a search lists them with --csv and with --json.
@@ -101,6 +102,8 @@ private slots:
     void imageIsReadOnlyFromARegularFile_data();
     void imageIsReadOnlyFromARegularFile();
     void planSendsNothingToAnAddressTwoCamerasClaim();
+    void planSendsAnImageToOneTypeOnly_data();
+    void planSendsAnImageToOneTypeOnly();
     void planGivesEveryCameraAResult();
 };
 
@@ -171,6 +174,15 @@ void TestFleetPlan::retryTakesEveryUnfinishedCamera_data()
         << "line 1 is not a camera's result";
     QTest::newRow("events only") << QByteArray("{\"ip\":\"198.51.100.21\",\"event\":\"phase\"}\n")
                                  << QStringList() << "it holds no camera's result";
+    // A spare took the address of a missing camera and was updated: the
+    // missing one, known by its MAC, is still to be done.
+    QTest::newRow("an address reused by a spare")
+        << QByteArray("{\"ip\":\"198.51.100.20\",\"event\":\"planned\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n"
+                      "{\"ip\":\"198.51.100.20\",\"event\":\"planned\",\"mac\":\"00:1a:2b:3c:4d:04\"}\n"
+                      "{\"ip\":\"198.51.100.20\",\"result\":\"succeeded\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n"
+                      "{\"ip\":\"198.51.100.20\",\"result\":\"missing\",\"mac\":\"00:1A:2B:3C:4D:04\"}\n"
+                      "{\"ip\":\"198.51.100.20\",\"result\":\"succeeded\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n")
+        << QStringList { "198.51.100.20" } << "";
 }
 
 void TestFleetPlan::retryTakesEveryUnfinishedCamera()
@@ -374,7 +386,7 @@ void TestFleetPlan::planSendsNothingToAnAddressTwoCamerasClaim()
         camera("198.51.100.12", "00:1A:2B:3C:4D:02"),
         camera("198.51.100.11", "00:1A:2B:3C:4D:03") };
     UpdatePlan plan;
-    QVERIFY(plan.Make(options, {}, found));
+    QVERIFY(plan.Make(options, QStringList(), found));
     QCOMPARE(plan.Targets(), QStringList { "198.51.100.12" });
     QCOMPARE(plan.Skipped().size(), 0);
     QCOMPARE(plan.Refused().size(), 1);
@@ -383,6 +395,84 @@ void TestFleetPlan::planSendsNothingToAnAddressTwoCamerasClaim()
     QVERIFY(refused.CountsAsFailure());
     QCOMPARE(refused.message,
         QString("2 cameras claim this address: 00:1A:2B:3C:4D:01, 00:1A:2B:3C:4D:03"));
+}
+
+void TestFleetPlan::planSendsAnImageToOneTypeOnly_data()
+{
+    // --type, or empty; --any-type.
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<bool>("anyType");
+    // Each camera named: "IP", or "IP MAC" as a retry knows it; none for --all.
+    QTest::addColumn<QStringList>("listed");
+    // The expected cameras' "IP MAC TYPE".
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QStringList>("targets");
+    QTest::addColumn<QStringList>("refused");
+    QTest::addColumn<QStringList>("missing");
+    const QString mixed = "cameras of 2 types answered: 1 IPC-B410, 1 IPC-D240. An image for "
+                          "one type can ruin another: choose one with --type TYPE, or update "
+                          "them all with --any-type";
+    QTest::newRow("addresses of two types") << "" << false
+                                            << QStringList { "198.51.100.11", "198.51.100.12" }
+                                            << QStringList() << mixed << QStringList()
+                                            << QStringList() << QStringList();
+    QTest::newRow("addresses of two types, any type")
+        << "" << true << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList() << ""
+        << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList() << QStringList();
+    QTest::newRow("an address of another type")
+        << "IPC-D240" << false << QStringList { "198.51.100.11", "198.51.100.12" }
+        << QStringList() << "" << QStringList { "198.51.100.11" }
+        << QStringList { "198.51.100.12" } << QStringList();
+    // A retried camera is the one with its MAC: found at a new address, or
+    // missing though a spare now answers at its old one.
+    QTest::newRow("retried by MAC")
+        << "IPC-D240" << false
+        << QStringList { "198.51.100.23 00:1a:2b:3c:4d:03", "198.51.100.20 00:1A:2B:3C:4D:04" }
+        << QStringList() << "" << QStringList { "198.51.100.13" } << QStringList()
+        << QStringList { "198.51.100.20" };
+    QTest::newRow("expected of the type asked for only")
+        << "IPC-D240" << false << QStringList()
+        << QStringList { "198.51.100.31 00:1A:2B:3C:4D:31 IPC-B410",
+               "198.51.100.32 00:1A:2B:3C:4D:32 IPC-D240" }
+        << "" << QStringList { "198.51.100.11", "198.51.100.13", "198.51.100.20" }
+        << QStringList() << QStringList { "198.51.100.32" };
+}
+
+void TestFleetPlan::planSendsAnImageToOneTypeOnly()
+{
+    QFETCH(QString, type);
+    QFETCH(bool, anyType);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, targets);
+    QFETCH(QStringList, refused);
+    QFETCH(QStringList, missing);
+    Selection options;
+    options.all = listed.isEmpty();
+    if (!type.isEmpty())
+        options.type = type;
+    options.anyType = anyType;
+    const QList<CameraRecord> found { camera("198.51.100.11", "00:1A:2B:3C:4D:01"),
+        camera("198.51.100.12", "00:1A:2B:3C:4D:02", "V1.0", "IPC-B410"),
+        camera("198.51.100.13", "00:1A:2B:3C:4D:03"), camera("198.51.100.20", "00:1A:2B:3C:4D:05") };
+    QList<CameraRecord> named;
+    for (const QString &entry : qAsConst(listed))
+        named.append(camera(entry.section(' ', 0, 0), entry.section(' ', 1, 1), "", ""));
+    QList<CameraRecord> expectedCameras;
+    for (const QString &entry : qAsConst(expected))
+        expectedCameras.append(camera(entry.section(' ', 0, 0), entry.section(' ', 1, 1), "",
+            entry.section(' ', 2, 2)));
+    UpdatePlan plan;
+    QCOMPARE(plan.Make(options, named, found), refusal.isEmpty());
+    QCOMPARE(plan.Refusal(), refusal);
+    if (!refusal.isEmpty())
+        return;
+    plan.AddMissing(expectedCameras);
+    QCOMPARE(plan.Targets(), targets);
+    QCOMPARE(ips(plan.Refused()), refused);
+    QCOMPARE(ips(plan.Missing()), missing);
 }
 
 void TestFleetPlan::planGivesEveryCameraAResult()
