@@ -239,7 +239,9 @@ bool Controller::ReadRetryFile()
     QString typeRule;
     if (!selection.type && !selection.anyType && !retry.EarlierType().isEmpty()) {
         selection.type = retry.EarlierType();
-        typeRule = QStringLiteral("; only cameras of type %1, as that run").arg(*selection.type);
+        typeRule = TextFormat::ForTerminal(
+                       QStringLiteral("Only cameras of type %1, as in that run.").arg(*selection.type))
+            + QLatin1Char('\n');
     }
     const QString md5 = QString::fromLatin1(image.Md5Hex());
     const QString earlier = retry.EarlierMd5().isEmpty()
@@ -248,11 +250,11 @@ bool Controller::ReadRetryFile()
         ? QStringLiteral("the image that run sent")
         : QStringLiteral("that run sent md5 %1").arg(retry.EarlierMd5());
     Console::Error(
-        TextFormat::ForTerminal(QStringLiteral("Retrying %1 of %2 in %3 with %4, md5 %5: %6%7.")
+        TextFormat::ForTerminal(QStringLiteral("Retrying %1 of %2 in %3 with %4, md5 %5: %6.")
                                     .arg(listed.size())
                                     .arg(TextFormat::Cameras(retry.Cameras()), options.retryPath,
-                                        image.Name(), md5, earlier, typeRule))
-        + QLatin1Char('\n'));
+                                        image.Name(), md5, earlier))
+        + QLatin1Char('\n') + typeRule);
     if (listed.isEmpty()) {
         Console::Error(QStringLiteral("Every camera there succeeded or was skipped.\n"));
         Finish(ExitCode::succeeded);

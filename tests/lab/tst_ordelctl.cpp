@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <signal.h>
@@ -298,17 +299,27 @@ void TestOrdelctl::usageErrorsSendNothing_data()
     QTest::addColumn<QString>("error");
     // Whether the refusal comes after the search, which probes the camera.
     QTest::addColumn<bool>("searched");
+    // Whether another program holds the discovery port, shared, as the
+    // window does while it searches.
+    QTest::addColumn<bool>("portHeld");
     QTest::newRow("unknown option")
         << QStringList { "update", "--yes", "--image", "IMAGE", "--bogus", "CAMERA" }
-        << "Unknown option 'bogus'" << false;
+        << "Unknown option 'bogus'" << false << false;
     QTest::newRow("no terminal and no --yes")
-        << QStringList { "update", "--image", "IMAGE", "CAMERA" } << "give --yes" << false;
+        << QStringList { "update", "--image", "IMAGE", "CAMERA" } << "give --yes" << false << false;
     QTest::newRow("--retry of a missing file")
         << QStringList { "update", "--yes", "--retry", "/nonexistent/run.json", "--image", "IMAGE" }
-        << "cannot retry from /nonexistent/run.json: No such file or directory" << false;
+        << "cannot retry from /nonexistent/run.json: No such file or directory" << false << false;
     QTest::newRow("--all and no camera answering")
         << QStringList { "update", "--yes", "--all", "--image", "IMAGE" }
-        << "no camera answered the search" << true;
+        << "no camera answered the search" << true << false;
+    // The replies would go to the other program's socket: a search that
+    // heard nothing must not pass for one that found nobody.
+    const QString held = "another program holds UDP port 6999";
+    QTest::newRow("search beside another program's")
+        << QStringList { "search" } << held << false << true;
+    QTest::newRow("update beside another program's search")
+        << QStringList { "update", "--yes", "--image", "IMAGE", "CAMERA" } << held << false << true;
 }
 
 void TestOrdelctl::usageErrorsSendNothing()
@@ -316,6 +327,11 @@ void TestOrdelctl::usageErrorsSendNothing()
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
     QFETCH(bool, searched);
+    QFETCH(bool, portHeld);
+    QUdpSocket holder;
+    if (portHeld)
+        QVERIFY(holder.bind(QHostAddress::Any, Protocol::discoveryPort,
+            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
     // The camera's replies do not pass the check, so a search finds nobody.
     LabCamera *camera
         = start(1, LabCameras::updating() + QStringList { "--camera", "fault=bad-crc" });

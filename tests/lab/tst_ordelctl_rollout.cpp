@@ -7,14 +7,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 using UpdateDriver::randomBytes;
 
 namespace {
 
 const char oldVersion[] = "V1.0";
 const char newVersion[] = "V2.0";
-// Long enough that a probe a second sees each restart as the silence it is.
-const char restartMs[] = "4000";
+// Longer than the silence that tells a restart from replies lost on the way.
+const char restartMs[] = "6500";
 
 } // namespace
 
@@ -33,6 +35,7 @@ private slots:
     void verifiesEachUpdateOnTheCamera_data();
     void verifiesEachUpdateOnTheCamera();
     void awaitedCamerasHoldNoPlaceAndShareTheProbes();
+    void maxFailuresStartsNoMoreCameras_data();
     void maxFailuresStartsNoMoreCameras();
     void checkTouchesNoCamera_data();
     void checkTouchesNoCamera();
@@ -88,12 +91,24 @@ void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("verified");
+    // The program is stopped this long soon after the camera's final report,
+    // as Ctrl-Z and fg would; 0 for not at all.
+    QTest::addColumn<int>("stoppedMs");
     QTest::newRow("back on the new version") << QStringList() << "succeeded"
-                                             << "verified: running V2.0" << true;
+                                             << "verified: running V2.0" << true << 0;
     QTest::newRow("back on the old version") << QStringList { "back-on-old" } << "failed"
-                                             << "came back on V1.0, not V2.0" << false;
+                                             << "came back on V1.0, not V2.0" << false << 0;
     QTest::newRow("never back") << QStringList { "never-back" } << "failed"
-                                << "did not come back within 12 s" << false;
+                                << "did not come back within 20 s" << false << 0;
+    // No probe went out while the program was stopped: the camera, still up
+    // on its old version, has not restarted.
+    QTest::newRow("up a while, the program stopped meanwhile")
+        << QStringList { "up-after=5000" } << "succeeded" << "verified: running V2.0" << true
+        << 3500;
+    // Known by its MAC at the address DHCP gave it on its restart.
+    QTest::newRow("back at another address")
+        << QStringList { "back-at=198.51.100.40" } << "succeeded"
+        << "verified: running V2.0, now at 198.51.100.40" << true << 0;
 }
 
 // The updated camera beside one already on the version, which is skipped.
@@ -103,13 +118,22 @@ void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera()
     QFETCH(QString, result);
     QFETCH(QString, message);
     QFETCH(bool, verified);
+    QFETCH(int, stoppedMs);
     LabCamera *camera = start(1, faults);
     LabCamera *current = start(3);
     QVERIFY(camera && current);
 
     OrdelctlRun run({ "update", "--yes", "--json", "--image", imagePath, "--fw-version", newVersion,
-        "--verify-timeout", "12", camera->address(), current->address() });
-    QVERIFY(run.run());
+        "--verify-timeout", "20", camera->address(), current->address() });
+    QVERIFY(run.start());
+    if (stoppedMs > 0) {
+        QVERIFY(run.waitFor([camera] { return !camera->events("up").isEmpty(); }));
+        QTest::qWait(500);
+        run.sendSignal(SIGSTOP);
+        QTest::qWait(stoppedMs);
+        run.sendSignal(SIGCONT);
+    }
+    QVERIFY(run.waitForEnd());
     QCOMPARE(run.exitCode(), result == "succeeded" ? 0 : 1);
     const QJsonObject final = run.finalOf(camera->address());
     QCOMPARE(final.value("result").toString(), result);
@@ -162,15 +186,31 @@ void TestOrdelctlRollout::awaitedCamerasHoldNoPlaceAndShareTheProbes()
     }
 }
 
+void TestOrdelctlRollout::maxFailuresStartsNoMoreCameras_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("a camera reports an error") << QStringList { "error-report" } << QStringList();
+    // The image never boots: the first camera is awaited until verification
+    // runs out, and no other camera is flashed meanwhile.
+    QTest::newRow("an image that never comes back")
+        << QStringList { "never-back" }
+        << QStringList { "--fw-version", "V3.0", "--verify-timeout", "8" };
+}
+
 void TestOrdelctlRollout::maxFailuresStartsNoMoreCameras()
 {
-    LabCamera *failing = start(1, { "error-report" });
-    LabCamera *alsoFailing = start(2, { "error-report" });
+    QFETCH(QStringList, faults);
+    QFETCH(QStringList, arguments);
+    LabCamera *failing = start(1, faults);
+    LabCamera *alsoFailing = start(2, faults);
     LabCamera *healthy = start(3);
     QVERIFY(failing && alsoFailing && healthy);
 
-    OrdelctlRun run({ "update", "--yes", "--json", "--parallel", "1", "--max-failures", "1",
-        "--image", imagePath, failing->address(), alsoFailing->address(), healthy->address() });
+    OrdelctlRun run(QStringList { "update", "--yes", "--json", "--parallel", "1",
+                        "--max-failures", "1", "--image", imagePath }
+        + arguments
+        + QStringList { failing->address(), alsoFailing->address(), healthy->address() });
     QVERIFY(run.run());
     QCOMPARE(run.exitCode(), 1);
     QCOMPARE(run.finalOf(failing->address()).value("result").toString(), QString("failed"));
@@ -230,7 +270,8 @@ void TestOrdelctlRollout::expectNamesTheCamerasThatAreGone()
 {
     LabCamera *staying = start(1);
     LabCamera *leaving = start(2);
-    QVERIFY(staying && leaving);
+    LabCamera *otherType = start(4);
+    QVERIFY(staying && leaving && otherType);
     OrdelctlRun before({ "search", "--csv" });
     QVERIFY(before.run());
     QFile listing(directory.filePath("site.csv"));
@@ -238,7 +279,9 @@ void TestOrdelctlRollout::expectNamesTheCamerasThatAreGone()
     listing.write(before.out());
     listing.close();
     const QString gone = leaving->address();
+    const QString goneOfOtherType = otherType->address();
     cameras.remove(leaving);
+    cameras.remove(otherType);
 
     OrdelctlRun search({ "search", "--json", "--expect", listing.fileName() });
     QVERIFY(search.run());
@@ -249,10 +292,14 @@ void TestOrdelctlRollout::expectNamesTheCamerasThatAreGone()
     QMap<QString, bool> listed;
     for (const QJsonObject &line : search.lines())
         listed.insert(line.value("ip").toString(), line.value("missing").toBool());
-    QCOMPARE(listed, (QMap<QString, bool> { { staying->address(), false }, { gone, true } }));
+    QCOMPARE(listed,
+        (QMap<QString, bool> {
+            { staying->address(), false }, { gone, true }, { goneOfOtherType, true } }));
 
-    OrdelctlRun run({ "update", "--yes", "--json", "--all", "--expect", listing.fileName(),
-        "--image", imagePath, "--fw-version", newVersion });
+    // An image for one type expects only the cameras of that type: the other
+    // type's camera gone is none of this run's, nor of a retry's.
+    OrdelctlRun run({ "update", "--yes", "--json", "--all", "--type", "IPC-D240", "--expect",
+        listing.fileName(), "--image", imagePath, "--fw-version", newVersion });
     QVERIFY(run.run());
     QCOMPARE(run.exitCode(), 1);
     QCOMPARE(run.finalOf(staying->address()).value("result").toString(), QString("succeeded"));
@@ -260,6 +307,7 @@ void TestOrdelctlRollout::expectNamesTheCamerasThatAreGone()
     QCOMPARE(missing.value("result").toString(), QString("missing"));
     QVERIFY2(missing.value("message").toString().contains("did not answer the search"),
         qPrintable(missing.value("message").toString()));
+    QVERIFY(run.finalsOf(goneOfOtherType).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestOrdelctlRollout)

@@ -143,6 +143,11 @@ void TestOrdelctlSelection::updatesExactlyTheChosenCameras_data()
     QTest::newRow("any type, the current skipped")
         << QStringList { "--all", "--any-type", "--skip-fw", currentVersion } << 0
         << QList<int> { 1, 2, 4 } << QList<int> { 3 } << "";
+    // Named by address, as a script or a retry names them, the types are
+    // judged all the same.
+    QTest::newRow("a list of two types refused")
+        << QStringList { "CAMERA1", "CAMERA4" } << 2 << QList<int>() << QList<int>()
+        << "cameras of 2 types answered: 1 IPC-B410, 1 IPC-D240";
     // The fifth answers no search, so its version is unknown: it is updated.
     QTest::newRow("a list, the current skipped")
         << QStringList { "CAMERA3", "CAMERA5", "--skip-fw", currentVersion } << 0
@@ -191,7 +196,7 @@ void TestOrdelctlSelection::canaryDecidesForTheOthers()
     QFETCH(int, exitCode);
     LabCamera *canary = startCamera(1, canaryFaults);
     LabCamera *second = startCamera(2);
-    LabCamera *third = startCamera(4);
+    LabCamera *third = startCamera(3);
     QVERIFY(canary && second && third);
 
     OrdelctlRun run({ "update", "--yes", "--json", "--canary", "1", "--image", imagePath,
@@ -233,8 +238,10 @@ void TestOrdelctlSelection::retryUpdatesExactlyTheUnsuccessful()
     QVERIFY(brokerless && erring && startCamera(3) && startCamera(4));
     const QStringList addresses { LabCamera::address(1), LabCamera::address(2),
         LabCamera::address(3), LabCamera::address(4) };
+    // Camera 4 is of another type.
     OrdelctlRun first(
-        QStringList { "update", "--yes", "--json", "--image", imagePath } + addresses);
+        QStringList { "update", "--yes", "--json", "--any-type", "--image", imagePath }
+        + addresses);
     QVERIFY(first.run());
     QCOMPARE(first.exitCode(), 1);
     QTemporaryDir directory;

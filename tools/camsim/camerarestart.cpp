@@ -25,6 +25,8 @@ CameraRestart::CameraRestart(
     , installs(options.installs)
     , backOnOld(options.updateFaults.backOnOld)
     , neverBack(options.updateFaults.neverBack)
+    , upAfterMs(options.updateFaults.upAfterMs)
+    , backAtIpv4(options.updateFaults.backAtIpv4)
 {
     downTimer->setSingleShot(true);
     // A coarse timer may end the silence early, and a tool that times the
@@ -34,6 +36,17 @@ CameraRestart::CameraRestart(
 }
 
 void CameraRestart::begin(const QString &imageFileName)
+{
+    if (upAfterMs > 0) {
+        log->write(QStringLiteral("up"), { { "ms", upAfterMs } });
+        QTimer::singleShot(upAfterMs, Qt::PreciseTimer, this,
+            [this, imageFileName] { goDown(imageFileName); });
+        return;
+    }
+    goDown(imageFileName);
+}
+
+void CameraRestart::goDown(const QString &imageFileName)
 {
     if (cameraIndex >= 0)
         discovery->setAnswering(cameraIndex, false);
@@ -54,6 +67,8 @@ void CameraRestart::comeBack()
 {
     if (cameraIndex >= 0) {
         discovery->setFirmwareVersion(cameraIndex, comingBackOn);
+        if (backAtIpv4 != 0)
+            discovery->setAddress(cameraIndex, backAtIpv4);
         discovery->setAnswering(cameraIndex, true);
     }
     log->write(QStringLiteral("back"), { { "fw", QString::fromUtf8(comingBackOn) } });

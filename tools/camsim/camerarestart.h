@@ -29,6 +29,7 @@ public:
     static QByteArray versionIn(const QString &fileName);
 
 private:
+    void goDown(const QString &imageFileName);
     void comeBack();
     QByteArray versionAfter(const QString &imageFileName) const;
     QByteArray currentVersion() const;
@@ -42,6 +43,8 @@ private:
     QByteArray installs;
     bool backOnOld;
     bool neverBack;
+    int upAfterMs;
+    quint32 backAtIpv4;
     QByteArray comingBackOn;
 };
 

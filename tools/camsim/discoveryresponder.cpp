@@ -58,6 +58,11 @@ void DiscoveryResponder::setFirmwareVersion(int cameraIndex, const QByteArray &v
     cameras[cameraIndex].firmwareVersion = version;
 }
 
+void DiscoveryResponder::setAddress(int cameraIndex, quint32 ipv4)
+{
+    cameras[cameraIndex].ipv4 = ipv4;
+}
+
 void DiscoveryResponder::readPendingDatagrams()
 {
     while (socket->hasPendingDatagrams()) {

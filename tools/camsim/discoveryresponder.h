@@ -30,6 +30,8 @@ public:
     void setAnswering(int cameraIndex, bool answering);
     QByteArray firmwareVersion(int cameraIndex) const;
     void setFirmwareVersion(int cameraIndex, const QByteArray &version);
+    // The address the camera's replies give for it.
+    void setAddress(int cameraIndex, quint32 ipv4);
 
 private:
     void readPendingDatagrams();

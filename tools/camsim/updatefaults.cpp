@@ -2,6 +2,8 @@
 
 #include "optionvalues.h"
 
+#include <QHostAddress>
+
 #include <limits>
 
 namespace {
@@ -58,6 +60,13 @@ bool UpdateFaults::addOne(const OptionValues::Item &item)
         return readNumber(item.value, 1, maxStatusFlood, &statusFloodCount);
     if (item.name == "flash-time")
         return readNumber(item.value, 0, maxListenDelayMs, &flashMs);
+    if (item.name == "up-after")
+        return readNumber(item.value, 0, maxListenDelayMs, &upAfterMs);
+    if (item.name == "back-at") {
+        bool ok = false;
+        backAtIpv4 = QHostAddress(QString::fromUtf8(item.value)).toIPv4Address(&ok);
+        return ok;
+    }
     if (item.name == "slow")
         return readNumber(item.value, 1, std::numeric_limits<int>::max(), &slowBytesPerSecond);
     return false;

@@ -34,6 +34,12 @@ struct UpdateFaults
     // After a successful update the camera goes quiet and never answers a
     // probe again: it did not survive its restart.
     bool neverBack = false;
+    // After its success report the camera stays up, answering on the firmware
+    // it had, this long before it restarts.
+    int upAfterMs = 0;
+    // The camera comes back from its restart at this address, as DHCP may
+    // hand it another; 0 for its own.
+    quint32 backAtIpv4 = 0;
 
     // Adds the faults of a comma-separated list such as "slow=2000,status-array".
     bool add(const QByteArray &list, QString *error);
