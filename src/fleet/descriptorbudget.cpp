@@ -1,8 +1,5 @@
 #include "descriptorbudget.h"
 
-#include "console.h"
-#include "textformat.h"
-
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
@@ -41,19 +38,7 @@ int DescriptorBudget::Limit()
 
 int DescriptorBudget::CamerasAtOnce(int wanted, int cameras)
 {
-    static bool told = false;
-    wanted = qMin(wanted, cameras);
-    const int limit = Limit();
-    const int atOnce = CamerasThatFit(wanted, limit, OpenNow());
-    if (atOnce < wanted && !told) {
-        told = true;
-        Console::Error(
-            QStringLiteral("ordelctl: %1 at once, not %2: the process may open only %3 files\n")
-                .arg(TextFormat::Cameras(atOnce))
-                .arg(wanted)
-                .arg(limit));
-    }
-    return atOnce;
+    return CamerasThatFit(qMin(wanted, cameras), Limit(), OpenNow());
 }
 
 int DescriptorBudget::CamerasThatFit(int wanted, int limit, int open)

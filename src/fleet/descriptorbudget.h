@@ -32,8 +32,8 @@ public:
 
     // The cameras a batch of the given size runs at once: at most wanted,
     // and only as many as the descriptors not yet open leave room for, but
-    // at least one. Says so on standard error, once a run, when the limit
-    // cuts the number.
+    // at least one. Fewer than wanted (and than cameras) means the limit cut
+    // the number, which the operator should hear of.
     static int CamerasAtOnce(int wanted, int cameras);
 
     // Whether the system error means that no descriptor was left.

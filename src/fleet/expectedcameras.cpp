@@ -2,7 +2,7 @@
 
 #include "cameraaddress.h"
 #include "imagefile.h"
-#include "textformat.h"
+#include "csvtext.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,7 +58,7 @@ QVector<int> columnsOf(const QStringList &header, QString *twice)
     return columns;
 }
 
-// The records of CSV as TextFormat::CsvRecord writes them: a quoted cell may
+// The records of CSV as CsvText::Record writes them: a quoted cell may
 // hold commas, doubled quotes and line ends of its own, so a record can span
 // several lines of the file.
 class CsvRecords
@@ -254,7 +254,7 @@ bool ExpectedCameras::ReadCsv(const QByteArray &text)
                     .arg(header.size()));
         QStringList fields;
         for (const int column : qAsConst(columns))
-            fields.append(column < 0 ? QString() : TextFormat::CsvField(cells.at(column)));
+            fields.append(column < 0 ? QString() : CsvText::Field(cells.at(column)));
         CameraRecord camera = CameraRecord::FromFields(fields);
         // A file typed by hand often has a blank after each comma.
         camera.ip = camera.ip.trimmed();

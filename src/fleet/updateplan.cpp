@@ -1,8 +1,6 @@
 #include "updateplan.h"
 
 #include "cameraaddress.h"
-#include "imagesnapshot.h"
-#include "textformat.h"
 
 #include <QHash>
 #include <QPair>
@@ -175,31 +173,6 @@ QStringList UpdatePlan::Everyone() const
     return everyone;
 }
 
-QString UpdatePlan::Question(const ImageSnapshot &image) const
-{
-    QString types = TypeCounts(typeCounts);
-    if (unknownTypes > 0)
-        types += QStringLiteral("%1%2 of unknown type")
-                     .arg(types.isEmpty() ? QString() : QStringLiteral(", "))
-                     .arg(unknownTypes);
-    QString question = QStringLiteral("Update %1 (%2) with %3, %4 bytes, md5 %5")
-                           .arg(TextFormat::Cameras(targets.size()), types, image.Name())
-                           .arg(image.Size())
-                           .arg(QString::fromLatin1(image.Md5Hex()));
-    if (!skipped.isEmpty())
-        question += QStringLiteral("; %1 skipped, already on %2")
-                        .arg(TextFormat::Cameras(skipped.size()), skippedVersion);
-    question += Refusals();
-    if (!missing.isEmpty())
-        question
-            += QStringLiteral("; %1 expected but missing").arg(TextFormat::Cameras(missing.size()));
-    if (canaries > 0 && canaries < targets.size())
-        question += QStringLiteral("; canary: %1 first, the other %2 only if every one succeeds")
-                        .arg(canaries)
-                        .arg(targets.size() - canaries);
-    return question + QLatin1Char('?');
-}
-
 // "3 IPC-D240, 1 IPC-B410": most common first.
 QString UpdatePlan::TypeCounts(const QMap<QString, int> &counts)
 {
@@ -211,15 +184,6 @@ QString UpdatePlan::TypeCounts(const QMap<QString, int> &counts)
     for (const auto &[negativeCount, type] : qAsConst(byCount))
         parts.append(QStringLiteral("%1 %2").arg(-negativeCount).arg(typeName(type)));
     return parts.join(QStringLiteral(", "));
-}
-
-// "; not sent to 198.51.100.20: 2 cameras claim this address: ...".
-QString UpdatePlan::Refusals() const
-{
-    QString text;
-    for (const CameraResult &result : refused)
-        text += QStringLiteral("; not sent to %1: %2").arg(result.ip, result.message);
-    return text;
 }
 
 QString UpdatePlan::MixedTypes(const QMap<QString, int> &counts)

@@ -11,8 +11,6 @@
 #include <QString>
 #include <QStringList>
 
-class ImageSnapshot;
-
 // Which cameras an update or a command touches, and in which order: only
 // those of the type asked for, none already on the firmware to skip, none at
 // an address that is not a camera's or that several cameras claim, and the
@@ -57,16 +55,18 @@ public:
     const CameraRecord *Found(const QString &ip) const;
     // Every address the run has a result for, targets first.
     QStringList Everyone() const;
-    // What a question adds for the refused addresses; empty without any.
-    QString Refusals() const;
-
-    // What will happen, for the question before it does.
-    QString Question(const ImageSnapshot &image) const;
+    // How many targets of each type the search found, and how many it did
+    // not find, whose type is unknown.
+    const QMap<QString, int> &TargetTypes() const { return typeCounts; }
+    int UnknownTypes() const { return unknownTypes; }
+    // The version whose cameras are skipped; empty when none is.
+    QString SkippedVersion() const { return skippedVersion; }
+    // "3 IPC-D240, 1 IPC-B410": most common first.
+    static QString TypeCounts(const QMap<QString, int> &counts);
 
 private:
     bool Refuse(const QString &reason);
     void AddTarget(const QString &ip, const QList<CameraRecord> &claimants);
-    static QString TypeCounts(const QMap<QString, int> &counts);
     static QString MixedTypes(const QMap<QString, int> &counts);
 
     Selection selection;

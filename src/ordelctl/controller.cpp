@@ -10,6 +10,7 @@
 #include "fleetrun.h"
 #include "fleetsearch.h"
 #include "jsonline.h"
+#include "planquestion.h"
 #include "progressdisplay.h"
 #include "protocol.h"
 #include "retryfile.h"
@@ -160,8 +161,7 @@ void Controller::PrepareCommand()
     const QString verb = options.command == CommandLine::Command::Restart
         ? QStringLiteral("Restart")
         : QStringLiteral("Shut down");
-    Confirm(QStringLiteral("%1 %2%3?")
-                .arg(verb, TextFormat::Cameras(plan.Targets().size()), plan.Refusals()));
+    Confirm(PlanQuestion::ForCommand(verb, plan));
 }
 
 void Controller::PrepareUpdate()
@@ -280,14 +280,14 @@ void Controller::UpdateSearched()
         Launch();
         return;
     }
-    Confirm(plan.Question(image));
+    Confirm(PlanQuestion::ForUpdate(plan, image));
 }
 
 // Everything a real run does up to its question, then what it would do.
 void Controller::ShowPlan()
 {
     if (!plan.Targets().isEmpty())
-        Console::Error(TextFormat::ForTerminal(plan.Question(image)) + QLatin1Char('\n'));
+        Console::Error(TextFormat::ForTerminal(PlanQuestion::ForUpdate(plan, image)) + QLatin1Char('\n'));
     RunReport report(form);
     Finish(report.Plan(image, plan) ? ExitCode::succeeded : ExitCode::usage);
 }
@@ -320,8 +320,15 @@ void Controller::Launch()
     const bool updating = options.command == CommandLine::Command::Update;
     report = new RunReport(form, this);
     report->Begin(updating ? &image : nullptr, plan);
-    const int atOnce = DescriptorBudget::CamerasAtOnce(
-        updating ? options.parallel : DescriptorBudget::mostAtOnce, int(plan.Targets().size()));
+    const int wanted = qMin(updating ? options.parallel : DescriptorBudget::mostAtOnce,
+        int(plan.Targets().size()));
+    const int atOnce = DescriptorBudget::CamerasAtOnce(wanted, wanted);
+    if (atOnce < wanted)
+        Console::Error(
+            QStringLiteral("ordelctl: %1 at once, not %2: the process may open only %3 files\n")
+                .arg(TextFormat::Cameras(atOnce))
+                .arg(wanted)
+                .arg(DescriptorBudget::Limit()));
     run = new FleetRun(atOnce, plan.Canaries(), this);
     run->SetMaxFailures(options.maxFailures);
     if (updating && !options.fwVersion.isEmpty()) {

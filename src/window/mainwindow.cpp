@@ -2,15 +2,16 @@
 #include "ui_mainwindow.h"
 
 #include "analysedata.h"
+#include "camerarecord.h"
 #include "columnfitter.h"
 #include "crc_calc.h"
-#include "discoveryprobe.h"
 #include "discoveryreply.h"
 #include "fixedwindow.h"
 #include "form.h"
 #include "localwait.h"
 #include "mqttclient.h"
 #include "protocol.h"
+#include "searchsocket.h"
 #include "tipbox.h"
 #include "workthread.h"
 
@@ -19,7 +20,6 @@
 #include <QDesktopServices>
 #include <QMenu>
 #include <QMessageBox>
-#include <QNetworkDatagram>
 #include <QStandardItemModel>
 #include <QThread>
 #include <QUdpSocket>
@@ -53,9 +53,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     model = new QStandardItemModel(ui->tableView);
-    model->setHorizontalHeaderLabels({ QStringLiteral("IP Address"), QStringLiteral("MAC Address"),
-        QStringLiteral("SN"), QStringLiteral("Device Name"), QStringLiteral("Camera Type"),
-        QStringLiteral("OS Version"), QStringLiteral("Camera FW Version") });
+    model->setHorizontalHeaderLabels(CameraRecord::Headings());
     ui->tableView->setModel(model);
     new ColumnFitter(ui->tableView);
 
@@ -160,20 +158,14 @@ bool MainWindow::ReceiveData()
         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
     if (udpSocket->state() != QAbstractSocket::BoundState)
         return false;
-    udpSocket->setSocketOption(
-        QAbstractSocket::ReceiveBufferSizeSocketOption, Protocol::searchReceiveBufferBytes);
+    SearchSocket::AskForBuffer(*udpSocket);
     return true;
 }
 
 bool MainWindow::SendData()
 {
-    const QList<QNetworkDatagram> probes = DiscoveryProbe::PerNetwork();
     // A send that fails (no route, no network) shows as an empty table.
-    if (probes.isEmpty())
-        udpSocket->writeDatagram(
-            DiscoveryProbe::Bytes(), DiscoveryProbe::Broadcast(), Protocol::discoveryPort);
-    for (const QNetworkDatagram &datagram : probes)
-        udpSocket->writeDatagram(datagram);
+    SearchSocket::SendProbesFrom(*udpSocket);
     return true;
 }
 

@@ -7,8 +7,7 @@
 // by its own MAC in whatever case.
 #include "cameraaddress.h"
 #include "expectedcameras.h"
-#include "jsonline.h"
-#include "textformat.h"
+#include "searchlisting.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -34,27 +33,6 @@ QStringList addresses(const QList<CameraRecord> &cameras)
     for (const CameraRecord &camera : cameras)
         pairs.append(camera.ip + QLatin1Char('/') + camera.mac);
     return pairs;
-}
-
-// The file's cameras as a search lists them, in both forms.
-QByteArray asCsv(const QList<CameraRecord> &cameras)
-{
-    QString text = TextFormat::CsvRecord(CameraRecord::Keys());
-    for (const CameraRecord &camera : cameras)
-        text += TextFormat::CsvRecord(camera.Fields());
-    return text.toUtf8();
-}
-
-QByteArray asJson(const QList<CameraRecord> &cameras)
-{
-    QByteArray text;
-    for (const CameraRecord &camera : cameras) {
-        JsonLine line;
-        for (int index = 0; index < CameraRecord::Keys().size(); ++index)
-            line.Add(qPrintable(CameraRecord::Keys().at(index)), camera.Fields().at(index));
-        text += line.Text();
-    }
-    return text;
 }
 
 } // namespace
@@ -84,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(expected.Missing(lowered).isEmpty(), "a camera missing that answered");
     check(expected.Missing({}).size() == cameras.size(), "a camera found among none");
 
-    for (const QByteArray &written : { asCsv(cameras), asJson(cameras) }) {
+    for (const QByteArray &written : { SearchListing::Csv(cameras), SearchListing::Json(cameras) }) {
         ExpectedCameras again;
         check(again.ReadText(written), "the file's cameras refused as a search writes them");
         check(addresses(again.Cameras()) == pairs, "the file's cameras read back otherwise");

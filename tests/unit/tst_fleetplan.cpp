@@ -1,8 +1,8 @@
 #include "cameraaddress.h"
 #include "expectedcameras.h"
 #include "imagesnapshot.h"
-#include "jsonline.h"
 #include "retryfile.h"
+#include "searchlisting.h"
 #include "textformat.h"
 #include "updateplan.h"
 
@@ -18,27 +18,6 @@ CameraRecord camera(const QString &ip, const QString &mac, const QString &fw = "
     const QString &type = "IPC-D240")
 {
     return { ip, mac, "SN", "Gate", type, "4.19.2", fw };
-}
-
-// Cameras as a search lists them with --csv and with --json.
-QByteArray searchCsv(const QList<CameraRecord> &cameras)
-{
-    QString text = TextFormat::CsvRecord(CameraRecord::Keys());
-    for (const CameraRecord &camera : cameras)
-        text += TextFormat::CsvRecord(camera.Fields());
-    return text.toUtf8();
-}
-
-QByteArray searchJson(const QList<CameraRecord> &cameras)
-{
-    QByteArray text;
-    for (const CameraRecord &camera : cameras) {
-        JsonLine line;
-        for (int index = 0; index < CameraRecord::Keys().size(); ++index)
-            line.Add(qPrintable(CameraRecord::Keys().at(index)), camera.Fields().at(index));
-        text += line.Text();
-    }
-    return text;
 }
 
 QStringList records(const QList<CameraRecord> &cameras)
@@ -259,8 +238,8 @@ void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem_data()
     const QStringList both = records({ first, secondRead });
     const QString notACamera = "line %1 is not a camera: %2";
     const QString badMac = "its mac is not a MAC address like 00:1A:2B:3C:4D:5E";
-    QTest::newRow("csv") << "file" << searchCsv({ first, second }) << both << "";
-    QTest::newRow("json") << "file" << searchJson({ first, second }) << both << "";
+    QTest::newRow("csv") << "file" << SearchListing::Csv({ first, second }) << both << "";
+    QTest::newRow("json") << "file" << SearchListing::Json({ first, second }) << both << "";
     QTest::newRow("csv typed by hand: columns reordered, blanks")
         << "file"
         << QByteArray(
@@ -268,21 +247,21 @@ void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem_data()
         << QStringList { "198.51.100.11|00:1A:2B:3C:4D:01||Gate|||" } << "";
     QTest::newRow("json with CR LF and blank lines")
         << "file"
-        << "\r\n" + searchJson({ first }).replace("\n", "\r\n\r\n") << records({ first }) << "";
+        << "\r\n" + SearchListing::Json({ first }).replace("\n", "\r\n\r\n") << records({ first }) << "";
     // Two searches' output appended: the camera that moved is listed at both.
     CameraRecord updated = first;
     updated.fw = "V2.0";
     CameraRecord moved = first;
     moved.ip = "198.51.100.21";
     QTest::newRow("the same camera again")
-        << "file" << searchJson({ first, second }) + searchJson({ updated, moved })
+        << "file" << SearchListing::Json({ first, second }) + SearchListing::Json({ updated, moved })
         << records({ updated, secondRead, moved }) << "";
     QTest::newRow("the text table")
         << "file" << TextFormat::Table(CameraRecord::Headings(), { first.Fields() }).toUtf8()
         << QStringList() << "line 1 is not a CSV header with ip and mac columns";
     QTest::newRow("two ip columns") << "file" << QByteArray("ip,mac,IP\n") << QStringList()
                                     << "line 1 names the ip column twice";
-    QTest::newRow("a cell short") << "file" << searchCsv({}) + "198.51.100.11,00:1A:2B:3C:4D:01\n"
+    QTest::newRow("a cell short") << "file" << SearchListing::Csv({}) + "198.51.100.11,00:1A:2B:3C:4D:01\n"
                                   << QStringList()
                                   << notACamera.arg(2).arg("2 cells where the header has 7");
     QTest::newRow("a quote never closed")
@@ -292,7 +271,7 @@ void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem_data()
         << "file" << QByteArray("ip,mac\n\"198.51.100.11\"0,00:1A:2B:3C:4D:01\n") << QStringList()
         << notACamera.arg(2).arg("text follows a quoted cell");
     QTest::newRow("counted past a quoted line end")
-        << "file" << searchCsv({ second }) + "198.51.100.256,00:1A:2B:3C:4D:01,,,,,\r\n"
+        << "file" << SearchListing::Csv({ second }) + "198.51.100.256,00:1A:2B:3C:4D:01,,,,,\r\n"
         << QStringList() << notACamera.arg(4).arg("its ip is not an IPv4 address");
     QTest::newRow("an address ending in a line feed")
         << "file" << QByteArray("{\"ip\":\"198.51.100.11\\n\",\"mac\":\"00:1A:2B:3C:4D:01\"}")
@@ -302,12 +281,12 @@ void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem_data()
         << notACamera.arg(2).arg(badMac);
     QTest::newRow("a MAC not in hex")
         << "file"
-        << searchJson({ first }) + "{\"ip\":\"198.51.100.12\",\"mac\":\"00:1A:2B:3C:4D:0G\"}"
+        << SearchListing::Json({ first }) + "{\"ip\":\"198.51.100.12\",\"mac\":\"00:1A:2B:3C:4D:0G\"}"
         << QStringList() << notACamera.arg(2).arg(badMac);
     QTest::newRow("the search killed while writing")
-        << "file" << searchJson({ first, second }).chopped(9) << QStringList()
+        << "file" << SearchListing::Json({ first, second }).chopped(9) << QStringList()
         << notACamera.arg(2).arg("not a JSON object");
-    QTest::newRow("only the header and blanks") << "file" << searchCsv({}) + " \r\n\n"
+    QTest::newRow("only the header and blanks") << "file" << SearchListing::Csv({}) + " \r\n\n"
                                                 << QStringList() << "it holds no camera";
     QTest::newRow("empty") << "file" << QByteArray() << QStringList() << "it holds no camera";
     QTest::newRow("over 64 MiB") << "huge" << QByteArray() << QStringList()
@@ -334,7 +313,7 @@ void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem()
 void TestFleetPlan::missingCamerasAreMatchedByMacAlone()
 {
     ExpectedCameras expected;
-    QVERIFY(expected.ReadText(searchJson({ camera("198.51.100.11", "00:1A:2B:3C:4D:0A"),
+    QVERIFY(expected.ReadText(SearchListing::Json({ camera("198.51.100.11", "00:1A:2B:3C:4D:0A"),
         camera("198.51.100.12", "00:1A:2B:3C:4D:0B"),
         camera("198.51.100.13", "00:1A:2B:3C:4D:0C") })));
     // The first answered from another address, its MAC in lower case;

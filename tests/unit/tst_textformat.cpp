@@ -1,3 +1,4 @@
+#include "csvtext.h"
 #include "textformat.h"
 
 #include <QtTest>
@@ -122,7 +123,7 @@ void TestTextFormat::csvCellsStayData()
 {
     QFETCH(QString, cell);
     QFETCH(QString, written);
-    QCOMPARE(TextFormat::CsvRecord({ "198.51.100.11", cell, "IPC-D240" }),
+    QCOMPARE(CsvText::Record({ "198.51.100.11", cell, "IPC-D240" }),
         "198.51.100.11," + written + ",IPC-D240\r\n");
 }
 

@@ -5,7 +5,6 @@
 namespace {
 
 const QString columnGap = QStringLiteral("  ");
-const QString formulaStarts = QStringLiteral("=+-@\t\r");
 
 struct CodePointRange
 {
@@ -101,32 +100,6 @@ QString TextFormat::Table(const QStringList &header, const QList<QStringList> &r
         table += line + QLatin1Char('\n');
     }
     return table;
-}
-
-QString TextFormat::CsvRecord(const QStringList &fields)
-{
-    QStringList quoted;
-    for (QString field : fields) {
-        // A spreadsheet takes a cell that starts with one of these as a
-        // formula, and a camera's name is whatever the camera says: the
-        // apostrophe makes the cell text again, and the spreadsheet hides it.
-        if (!field.isEmpty() && formulaStarts.contains(field.front()))
-            field.prepend(QLatin1Char('\''));
-        if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
-            || field.contains(QLatin1Char('\r')) || field.contains(QLatin1Char('\n'))) {
-            field.replace(QLatin1Char('"'), QLatin1String("\"\""));
-            field = QLatin1Char('"') + field + QLatin1Char('"');
-        }
-        quoted.append(field);
-    }
-    return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
-}
-
-QString TextFormat::CsvField(const QString &cell)
-{
-    if (cell.size() > 1 && cell.front() == QLatin1Char('\'') && formulaStarts.contains(cell.at(1)))
-        return cell.mid(1);
-    return cell;
 }
 
 int TextFormat::Columns(const QString &text)

@@ -1,6 +1,7 @@
 #include "searchlisting.h"
 
 #include "console.h"
+#include "csvtext.h"
 #include "textformat.h"
 
 SearchListing::SearchListing(OutputForm form)
@@ -11,7 +12,7 @@ SearchListing::SearchListing(OutputForm form)
 void SearchListing::Begin() const
 {
     if (form == OutputForm::Csv)
-        Console::Out(TextFormat::CsvRecord(CameraRecord::Keys()));
+        Console::Out(CsvText::Record(CameraRecord::Keys()));
 }
 
 void SearchListing::Found(const CameraRecord &camera) const
@@ -28,7 +29,7 @@ void SearchListing::Found(const CameraRecord &camera) const
             for (QString &field : shown)
                 field = TextFormat::ForTerminal(field);
         }
-        Console::Out(TextFormat::CsvRecord(shown));
+        Console::Out(CsvText::Record(shown));
         break;
     }
     case OutputForm::Text:
@@ -56,6 +57,22 @@ void SearchListing::Missing(const QList<CameraRecord> &cameras, int expected) co
                        .arg(TextFormat::Cameras(cameras.size()))
                        .arg(expected));
     Console::Error(Table(cameras));
+}
+
+QByteArray SearchListing::Csv(const QList<CameraRecord> &cameras)
+{
+    QString text = CsvText::Record(CameraRecord::Keys());
+    for (const CameraRecord &camera : cameras)
+        text += CsvText::Record(camera.Fields());
+    return text.toUtf8();
+}
+
+QByteArray SearchListing::Json(const QList<CameraRecord> &cameras)
+{
+    QByteArray text;
+    for (const CameraRecord &camera : cameras)
+        text += Line(camera).Text();
+    return text;
 }
 
 QString SearchListing::Table(const QList<CameraRecord> &cameras)

@@ -36,6 +36,13 @@ public:
     void SendProbes();
     int ProbesSent() const { return probesSent; }
 
+    // What every search does with its socket, this one's or another's that
+    // shares the port: the probe once out of every attached network (the
+    // plain broadcast where none is attached), and the receive buffer a
+    // crowd's replies need, which returns what the kernel granted.
+    static void SendProbesFrom(QUdpSocket &socket);
+    static int AskForBuffer(QUdpSocket &socket);
+
     // About how many replies the receive buffer the kernel granted holds, and
     // how many the search asked room for.
     int RepliesHeld() const;

@@ -25,6 +25,11 @@ public:
     // the other forms' readers take every line for a camera that answered.
     void Missing(const QList<CameraRecord> &cameras, int expected) const;
 
+    // The whole listing as --csv and --json write it to a file: what
+    // --expect reads back.
+    static QByteArray Csv(const QList<CameraRecord> &cameras);
+    static QByteArray Json(const QList<CameraRecord> &cameras);
+
 private:
     static JsonLine Line(const CameraRecord &camera);
     static QString Table(const QList<CameraRecord> &cameras);

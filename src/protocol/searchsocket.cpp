@@ -66,11 +66,7 @@ bool SearchSocket::Open(QString *error, int waitMs)
         turn.reset();
         return false;
     }
-    // The kernel grants no more than its limit (net.core.rmem_max on Linux)
-    // and says nothing when it grants less.
-    socket.setSocketOption(
-        QAbstractSocket::ReceiveBufferSizeSocketOption, Protocol::searchReceiveBufferBytes);
-    grantedBytes = socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
+    grantedBytes = AskForBuffer(socket);
     return true;
 }
 
@@ -129,6 +125,12 @@ void SearchSocket::SendProbes()
 {
     if (!IsOpen())
         return;
+    SendProbesFrom(socket);
+    ++probesSent;
+}
+
+void SearchSocket::SendProbesFrom(QUdpSocket &socket)
+{
     const QList<QNetworkDatagram> probes = DiscoveryProbe::PerNetwork();
     // Without any attached network the plain broadcast is all there is; a
     // send that fails shows as no camera found.
@@ -137,7 +139,15 @@ void SearchSocket::SendProbes()
             DiscoveryProbe::Bytes(), DiscoveryProbe::Broadcast(), Protocol::discoveryPort);
     for (const QNetworkDatagram &probe : probes)
         socket.writeDatagram(probe);
-    ++probesSent;
+}
+
+// The kernel grants no more than its limit (net.core.rmem_max on Linux) and
+// says nothing when it grants less.
+int SearchSocket::AskForBuffer(QUdpSocket &socket)
+{
+    socket.setSocketOption(
+        QAbstractSocket::ReceiveBufferSizeSocketOption, Protocol::searchReceiveBufferBytes);
+    return socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
 }
 
 void SearchSocket::ReadReplies()

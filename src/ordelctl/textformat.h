@@ -5,10 +5,9 @@
 #include <QString>
 #include <QStringList>
 
-// Text for people and for spreadsheets. A camera's name, type or message is
-// data: on a terminal its control characters are shown as escapes, so that a
-// camera cannot move the cursor, retitle the window or hide a line; in CSV it
-// is quoted, and kept from being taken for a formula.
+// Text for people on a terminal. A camera's name, type or message is data:
+// its control characters are shown as escapes, so that a camera cannot move
+// the cursor, retitle the window or hide a line.
 class TextFormat
 {
 public:
@@ -18,17 +17,6 @@ public:
     // Columns aligned by two spaces, the header underlined; every cell shown
     // ForTerminal. Ends in a line feed.
     static QString Table(const QStringList &header, const QList<QStringList> &rows);
-
-    // One record of RFC 4180: a field holding a comma, a double quote, a
-    // carriage return or a line feed is quoted, its quotes doubled, and the
-    // record ends in CR LF. A field that a spreadsheet would take for a
-    // formula, one starting with =, +, -, @, a tab or a carriage return,
-    // gets a leading ' first.
-    static QString CsvRecord(const QStringList &fields);
-    // A field as CsvRecord was given it, from its cell once unquoted: the '
-    // put before a formula's first character taken off. A field that began
-    // with ' and one of those characters itself reads back without it.
-    static QString CsvField(const QString &cell);
 
     // "1 camera", "2 cameras".
     static QString Cameras(int count);
