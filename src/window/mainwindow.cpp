@@ -268,28 +268,16 @@ void MainWindow::LoginPage()
 
 void MainWindow::ShutDown()
 {
-    DeviceCommand command;
-    command.topic = QLatin1String(Protocol::powerOffTopic);
-    command.payload = Protocol::powerOffPayload;
-    command.question = tr("Do you want to shut down?");
-    command.cancelled = tr("Shut Down Cancel");
-    command.sending = tr("Shut Down...");
-    command.completed = tr("Shut Down Completed");
-    command.failed = tr("Shut Down Failed");
-    SendDeviceCommand(command);
+    SendDeviceCommand({ QLatin1String(Protocol::powerOffTopic), Protocol::powerOffPayload,
+        tr("Do you want to shut down?"), tr("Shut Down Cancel"), tr("Shut Down..."),
+        tr("Shut Down Completed"), tr("Shut Down Failed") });
 }
 
 void MainWindow::Restart()
 {
-    DeviceCommand command;
-    command.topic = QLatin1String(Protocol::restartTopic);
-    command.payload = Protocol::restartPayload;
-    command.question = tr("Do you want to restart?");
-    command.cancelled = tr("Restart Cancel");
-    command.sending = tr("Restarting...");
-    command.completed = tr("Restart Completed");
-    command.failed = tr("Restart Failed");
-    SendDeviceCommand(command);
+    SendDeviceCommand({ QLatin1String(Protocol::restartTopic), Protocol::restartPayload,
+        tr("Do you want to restart?"), tr("Restart Cancel"), tr("Restarting..."),
+        tr("Restart Completed"), tr("Restart Failed") });
 }
 
 void MainWindow::SendDeviceCommand(const DeviceCommand &command)

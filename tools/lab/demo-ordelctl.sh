@@ -15,6 +15,7 @@
 # coming back on the version in the image's file name: the sample image
 # camera-fw-2.9.0.bin (4 MiB of random bytes) installs 2.9.0.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/children.sh"
 
 (($# >= 2)) || { echo "usage: demo-ordelctl.sh BIN_DIR COMMAND..." >&2; exit 2; }
 bin_dir=$(cd "$1" && pwd)
@@ -30,9 +31,7 @@ mkdir "$site"
 pids=()
 
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    end_children
     rm -rf "$work"
 }
 trap cleanup EXIT

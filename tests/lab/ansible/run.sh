@@ -22,6 +22,7 @@ done
     { echo "run.sh: not in the controller's namespace" >&2; exit 2; }
 
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../../tools/lab/children.sh"
 collection=$(cd "$here/../../../ansible/ordel/cameras" && pwd)
 readonly image_version=2.9.0
 readonly old_version=2.8.1
@@ -33,13 +34,12 @@ pids=()
 declare -A camera_pids
 
 cleanup() {
-    local socket pid
+    local socket
     # The master connections ansible keeps for the next task.
     for socket in "$work"/cp/*; do
         [[ ! -S $socket ]] || ssh -o ControlPath="$socket" -O exit gateway >/dev/null 2>&1 || true
     done
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    end_children
     rm -rf "$work"
 }
 trap cleanup EXIT
