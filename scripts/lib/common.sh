@@ -94,12 +94,32 @@ default_build_dir() {
     if [[ $qt_major == 5 ]]; then echo "$project_root/build"; else echo "$project_root/build-qt$qt_major"; fi
 }
 
-# build_project DIR [CMAKE ARGS...]: configures once, then builds, with the
-# chosen toolkit unless the arguments name one.
+# build_project DIR [CMAKE ARGS...] [-- TARGET...]: configures once, then
+# builds the targets named, or everything, with the chosen toolkit unless the
+# arguments name one. As many jobs at once as CMAKE_BUILD_PARALLEL_LEVEL says,
+# or as there are cores. The build's own output goes to DIR/build.log and is
+# shown only when the build fails; a first build says so in one line.
 build_project() {
-    local dir=$1
+    local dir=$1 cmake_args=() targets=()
     shift
-    cmake -S "$project_root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DTOOLKIT_QT_MAJOR="$qt_major" "$@" >/dev/null
-    cmake --build "$dir" -j "$(nproc)"
+    while (($#)) && [[ $1 != -- ]]; do
+        cmake_args+=("$1")
+        shift
+    done
+    (($#)) && shift
+    targets=("$@")
+    mkdir -p "$dir"
+    local log=$dir/build.log build_args=()
+    [[ -n ${CMAKE_BUILD_PARALLEL_LEVEL:-} ]] || build_args+=(-j "$(nproc)")
+    ((${#targets[@]} == 0)) || build_args+=(--target "${targets[@]}")
+    # A build that only checks what is up to date says nothing.
+    [[ -e $dir/CMakeCache.txt ]] ||
+        echo "building ${targets[*]:-everything} in $dir (a few minutes the first time; log: $log)"
+    if ! { cmake -S "$project_root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTOOLKIT_QT_MAJOR="$qt_major" "${cmake_args[@]}" &&
+        cmake --build "$dir" "${build_args[@]}"; } >"$log" 2>&1; then
+        tail -n 60 "$log" >&2
+        echo "the build failed; all of its output is in $log" >&2
+        return 1
+    fi
 }

@@ -17,16 +17,26 @@ struct CommandName
     CommandLine::Command command;
     const char *name;
     const char *summary;
+    // The command's forms, as the manual's synopsis gives them.
+    const char *synopsis;
 };
 
 // Indexed by the command.
 constexpr CommandName commandNames[] = {
     { CommandLine::Command::Search, "search",
-        "lists the cameras that answer the discovery probe on every attached network" },
-    { CommandLine::Command::Restart, "restart", "restarts the cameras at the given addresses" },
-    { CommandLine::Command::Shutdown, "shutdown", "shuts down the cameras at the given addresses" },
+        "lists the cameras that answer the discovery probe on every attached network",
+        "ordelctl search [--timeout MS] [--json | --csv] [--expect FILE]" },
+    { CommandLine::Command::Restart, "restart", "restarts the cameras at the given addresses",
+        "ordelctl restart [--yes] [--json] IP..." },
+    { CommandLine::Command::Shutdown, "shutdown", "shuts down the cameras at the given addresses",
+        "ordelctl shutdown [--yes] [--json] IP..." },
     { CommandLine::Command::Update, "update",
-        "updates the firmware of the cameras at the given addresses, or of all found" },
+        "updates the firmware of the cameras at the given addresses, or of all found",
+        "ordelctl update --image FILE [--parallel N] [--report-timeout S] [--yes] [--json]\n"
+        "                [--skip-fw VERSION] [--fw-version V [--verify-timeout S]]\n"
+        "                [--canary N] [--max-failures N] [--check]\n"
+        "                [--type TYPE | --any-type]\n"
+        "                (--all [--expect FILE] | IP... | --retry FILE)" },
 };
 
 constexpr bool namesFollowCommands()
@@ -91,6 +101,7 @@ CommandLine::Status CommandLine::Parse(const QStringList &arguments)
         return Refuse(QStringLiteral("a command is needed: %1").arg(CommandList()));
     if (!CommandFromName(word, &command))
         return Refuse(QStringLiteral("unknown command: %1").arg(word));
+    wordRead = true;
     // The command's parser reads the program's name first, as any parser.
     rest.replace(0, arguments.value(0));
     return ParseCommand(rest);
@@ -104,7 +115,7 @@ CommandLine::Status CommandLine::ParseCommand(const QStringList &arguments)
     if (!parser.parse(arguments))
         return Refuse(parser.errorText());
     if (parser.isSet(help) || parser.isSet(QLatin1String(optionHelpAll)))
-        return Print(parser.helpText());
+        return Print(CommandHelp(parser.helpText()));
     return Take(parser) ? Status::Run : Status::UsageError;
 }
 
@@ -117,6 +128,32 @@ bool CommandLine::CommandFromName(const QString &name, Command *found)
         }
     }
     return false;
+}
+
+// The synopsis and what the command does, then Qt's list of the options and
+// the addresses: without its usage line, which names the program by the
+// path it was started with, and without --help-all, which shows nothing more.
+QString CommandLine::CommandHelp(const QString &parserHelp) const
+{
+    const CommandName &entry = commandNames[int(command)];
+    QString summary = QLatin1String(entry.summary);
+    summary[0] = summary.at(0).toUpper();
+    QString help
+        = QStringLiteral("Usage: %1\n\n%2.\n").arg(QLatin1String(entry.synopsis), summary);
+    const int options = parserHelp.indexOf(QLatin1String("\nOptions:"));
+    const QStringList lines = parserHelp.mid(qMax(options, 0)).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (!line.trimmed().startsWith(QLatin1String("--help-all")))
+            help += line + QLatin1Char('\n');
+    }
+    return help.trimmed() + QLatin1Char('\n');
+}
+
+QString CommandLine::HelpHint() const
+{
+    return wordRead ? QStringLiteral("ordelctl %1 --help")
+                          .arg(QLatin1String(commandNames[int(command)].name))
+                    : QStringLiteral("ordelctl --help");
 }
 
 QString CommandLine::CommandList()
@@ -155,9 +192,6 @@ QString CommandLine::GeneralHelp()
 
 void CommandLine::AddOptions(QCommandLineParser &parser) const
 {
-    const CommandName &entry = commandNames[int(command)];
-    parser.setApplicationDescription(QLatin1String(entry.summary));
-    parser.addPositionalArgument(QLatin1String(entry.name), QStringLiteral("the command"));
     if (command == Command::Search) {
         parser.addOptions({
             { QLatin1String(optionTimeout),

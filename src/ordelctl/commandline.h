@@ -28,6 +28,9 @@ public:
     Status Parse(const QStringList &arguments);
     QString Error() const { return error; }
     QString Output() const { return output; }
+    // Where a usage error sends the user: the command's own help once the
+    // command is known.
+    QString HelpHint() const;
 
     // Four decimal numbers of at most 255 with dots between, without leading
     // zeros (which some readers take for octal), neither 0.0.0.0 nor the
@@ -64,6 +67,7 @@ private:
     static bool CommandFromName(const QString &name, Command *command);
     static QString CommandList();
     static QString GeneralHelp();
+    QString CommandHelp(const QString &parserHelp) const;
     void AddOptions(QCommandLineParser &parser) const;
     bool Take(const QCommandLineParser &parser);
     bool TakeNumber(
@@ -77,6 +81,7 @@ private:
 
     QString error;
     QString output;
+    bool wordRead = false;
 };
 
 #endif // COMMANDLINE_H

@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
         return Console::Finish(ExitCode::succeeded);
     case CommandLine::Status::UsageError:
         Console::Error(
-            QStringLiteral("ordelctl: %1\nTry \"ordelctl --help\".\n").arg(options.Error()));
+            QStringLiteral("ordelctl: %1\nTry \"%2\".\n").arg(options.Error(), options.HelpHint()));
         return Console::Finish(ExitCode::usage);
     case CommandLine::Status::Run:
         break;

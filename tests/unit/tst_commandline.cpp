@@ -7,7 +7,7 @@ namespace {
 // The arguments as the program gets them, its own name first.
 QStringList program(const QStringList &arguments)
 {
-    return QStringList { "ordelctl" } + arguments;
+    return QStringList { "./build/bin/ordelctl" } + arguments;
 }
 
 } // namespace
@@ -126,6 +126,11 @@ void TestCommandLine::refusesUsageErrors()
     CommandLine options;
     QCOMPARE(options.Parse(program(arguments)), CommandLine::Status::UsageError);
     QCOMPARE(options.Error(), error);
+    // Sent to the command's own help once the command is known.
+    const QString word = arguments.value(0);
+    const bool known = QStringList { "search", "restart", "shutdown", "update" }.contains(word);
+    QCOMPARE(options.HelpHint(),
+        known ? QString("ordelctl %1 --help").arg(word) : QString("ordelctl --help"));
 }
 
 void TestCommandLine::takesEveryCameraOnceInOrder()
@@ -221,12 +226,14 @@ void TestCommandLine::helpAndVersionRunNothing_data()
     QTest::newRow("-v") << QStringList { "-v" } << QStringList { "ordelctl 9.8.7\n" };
     QTest::newRow("update --help")
         << QStringList { "update", "--help" }
-        << QStringList { "[options] update IP...", "--parallel <N>", "at most 256 (default 16).",
-               "image is sent (default 600).", "--retry <FILE>", "--yes" };
+        << QStringList { "Usage: ordelctl update --image FILE [--parallel N]",
+               "(--all [--expect FILE] | IP... | --retry FILE)\n", "--parallel <N>",
+               "at most 256 (default 16).", "image is sent (default 600).", "--retry <FILE>",
+               "--yes" };
     QTest::newRow("search -h") << QStringList { "search", "-h" }
                                << QStringList { "(default 2000).", "--csv" };
     QTest::newRow("restart --help-all") << QStringList { "restart", "--help-all", "198.51.100" }
-                                        << QStringList { "[options] restart IP...", "--yes" };
+                                        << QStringList { "Usage: ordelctl restart [--yes] [--json] IP...\n", "--yes" };
 }
 
 void TestCommandLine::helpAndVersionRunNothing()
@@ -237,6 +244,9 @@ void TestCommandLine::helpAndVersionRunNothing()
     QCOMPARE(options.Parse(program(arguments)), CommandLine::Status::Done);
     for (const QString &text : shown)
         QVERIFY2(options.Output().contains(text), qPrintable(options.Output()));
+    // Neither the path the program was started by, nor Qt's own words.
+    for (const char *text : { "build/bin", "--help-all", "Arguments:\n  update" })
+        QVERIFY2(!options.Output().contains(text), qPrintable(options.Output()));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
