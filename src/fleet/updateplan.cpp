@@ -3,6 +3,7 @@
 #include "cameraaddress.h"
 
 #include <QHash>
+#include <QHostAddress>
 #include <QPair>
 
 #include <algorithm>
@@ -63,7 +64,16 @@ bool UpdatePlan::Make(const Selection &options, const QList<CameraRecord> &liste
             candidates.append(ip);
     }
     if (options.all) {
-        for (const CameraRecord &camera : found) {
+        // By address, not in the order the replies came: the canaries, and
+        // the order of the whole run, are then the same in a check and in
+        // the real run, and from one run to the next.
+        QList<CameraRecord> byNumber = found;
+        std::stable_sort(byNumber.begin(), byNumber.end(),
+            [](const CameraRecord &left, const CameraRecord &right) {
+                return QHostAddress(left.ip).toIPv4Address()
+                    < QHostAddress(right.ip).toIPv4Address();
+            });
+        for (const CameraRecord &camera : qAsConst(byNumber)) {
             const bool wanted = !options.type || camera.type == *options.type;
             if (wanted && !candidates.contains(camera.ip))
                 candidates.append(camera.ip);

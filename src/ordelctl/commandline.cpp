@@ -241,7 +241,8 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
                 QStringLiteral("VERSION") },
             { QLatin1String(optionCanary),
                 QStringLiteral("Update N cameras first, the others only if all of them "
-                               "succeeded."),
+                               "succeeded. The cameras go in the order given, or with --all "
+                               "by address, lowest first."),
                 QStringLiteral("N") },
             { QLatin1String(optionRetry),
                 QStringLiteral("Update the cameras that did not succeed in FILE, a previous "

@@ -127,6 +127,14 @@ int Console::ErrorWidth()
     return size.ws_col;
 }
 
+int Console::OutWidth()
+{
+    winsize size {};
+    if (!OutIsTerminal() || ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
 int Console::ErrorHeight()
 {
     winsize size {};

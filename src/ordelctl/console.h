@@ -36,6 +36,9 @@ public:
     static int ErrorWidth();
     // Its height in lines, likewise.
     static int ErrorHeight();
+    // The width of the terminal on standard output; 0 when it is none, as
+    // for a file or a pipe, whose reader wants every value whole.
+    static int OutWidth();
 };
 
 #endif // CONSOLE_H

@@ -289,7 +289,9 @@ void Controller::ShowPlan()
     if (!plan.Targets().isEmpty())
         Console::Error(TextFormat::ForTerminal(PlanQuestion::ForUpdate(plan, image)) + QLatin1Char('\n'));
     RunReport report(form);
-    Finish(report.Plan(image, plan) ? ExitCode::succeeded : ExitCode::usage);
+    const bool clean = report.Plan(image, plan);
+    Console::Error(PlanQuestion::Verdict(plan) + QLatin1Char('\n'));
+    Finish(clean ? ExitCode::succeeded : ExitCode::usage);
 }
 
 void Controller::Confirm(const QString &question)

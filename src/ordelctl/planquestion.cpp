@@ -36,6 +36,28 @@ QString PlanQuestion::ForCommand(const QString &verb, const UpdatePlan &plan)
         .arg(verb, TextFormat::Cameras(plan.Targets().size()), Refusals(plan));
 }
 
+QString PlanQuestion::Verdict(const UpdatePlan &plan)
+{
+    QString touched = QStringLiteral("it would update %1")
+                          .arg(TextFormat::Cameras(plan.Targets().size()));
+    if (!plan.Skipped().isEmpty())
+        touched += QStringLiteral(" and skip %1").arg(plan.Skipped().size());
+    const int refused = int(plan.Refused().size());
+    const int missing = int(plan.Missing().size());
+    if (refused + missing == 0) {
+        touched[0] = touched.at(0).toUpper();
+        return touched + QLatin1Char('.');
+    }
+    QStringList why;
+    if (refused > 0)
+        why.append(QStringLiteral("%1 refused").arg(refused));
+    if (missing > 0)
+        why.append(QStringLiteral("%1 missing").arg(missing));
+    return QStringLiteral("A real run would fail %1 without sending anything (%2), so it would "
+                          "end with exit code 1; %3.")
+        .arg(TextFormat::Cameras(refused + missing), why.join(QStringLiteral(", ")), touched);
+}
+
 QString PlanQuestion::Refusals(const UpdatePlan &plan)
 {
     QString text;

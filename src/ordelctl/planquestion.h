@@ -15,6 +15,9 @@ public:
     static QString ForUpdate(const UpdatePlan &plan, const ImageSnapshot &image);
     // "Restart 3 cameras?", "Shut down 1 camera; not sent to ...?".
     static QString ForCommand(const QString &verb, const UpdatePlan &plan);
+    // How a check ends: how many cameras the run would touch, and, when it
+    // would fail some without sending them anything, which and why.
+    static QString Verdict(const UpdatePlan &plan);
 
 private:
     // "; not sent to 198.51.100.20: 2 cameras claim this address: ...", for

@@ -50,10 +50,36 @@ void RunReport::End(const QList<CameraResult> &results)
         = TextFormat::Table({ QStringLiteral("Camera"), QStringLiteral("Result"),
                                 QStringLiteral("Reason"), QStringLiteral("Seconds") },
             rows);
+    const QString summary = Summary(results) + QLatin1Char('\n');
     if (events)
-        Console::Error(table);
+        Console::Error(table + summary);
     else
-        Console::Out(table);
+        Console::Out(table + summary);
+}
+
+QString RunReport::Summary(const QList<CameraResult> &results)
+{
+    using Outcome = CameraResult::Outcome;
+    const Outcome order[] = { Outcome::Succeeded, Outcome::Sent, Outcome::Failed,
+        Outcome::Interrupted, Outcome::Skipped, Outcome::NotStarted, Outcome::Missing };
+    QStringList parts;
+    for (const Outcome outcome : order) {
+        int count = 0;
+        int verified = 0;
+        for (const CameraResult &result : results) {
+            if (result.outcome == outcome) {
+                ++count;
+                verified += result.verified ? 1 : 0;
+            }
+        }
+        if (count == 0)
+            continue;
+        QString part = QStringLiteral("%1 %2").arg(count).arg(CameraResult::OutcomeName(outcome));
+        if (verified > 0)
+            part += QStringLiteral(" (%1 verified)").arg(verified);
+        parts.append(part);
+    }
+    return parts.isEmpty() ? QStringLiteral("no camera") : parts.join(QStringLiteral(", "));
 }
 
 bool RunReport::Plan(const ImageSnapshot &image, const UpdatePlan &plan) const

@@ -26,8 +26,12 @@ public:
     // Before any camera is touched. image is null for a command.
     void Begin(const ImageSnapshot *image, const UpdatePlan &plan);
     void Follow(FleetRun *run);
-    // The table of every camera's result, in the order given.
+    // The table of every camera's result, in the order given, and a line
+    // that counts them.
     void End(const QList<CameraResult> &results);
+    // "6 succeeded (6 verified), 2 skipped, 1 missing": each result that
+    // some camera had, in a fixed order.
+    static QString Summary(const QList<CameraResult> &results);
 
     // A plan instead of a run: what would happen to each camera, whether
     // update or skip, or why a run would fail it before sending it anything.

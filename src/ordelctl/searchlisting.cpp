@@ -41,10 +41,12 @@ void SearchListing::End(const QList<CameraRecord> &cameras) const
 {
     if (form != OutputForm::Text)
         return;
+    // On a terminal the table fits its width; --csv and --json keep every
+    // value whole.
     if (cameras.isEmpty())
         Console::Error(QStringLiteral("No camera answered.\n"));
     else
-        Console::Out(Table(cameras));
+        Console::Out(Table(cameras, Console::OutWidth()));
 }
 
 void SearchListing::Missing(const QList<CameraRecord> &cameras, int expected) const
@@ -56,7 +58,7 @@ void SearchListing::Missing(const QList<CameraRecord> &cameras, int expected) co
     Console::Error(QStringLiteral("ordelctl: %1 of %2 expected did not answer:\n")
                        .arg(TextFormat::Cameras(cameras.size()))
                        .arg(expected));
-    Console::Error(Table(cameras));
+    Console::Error(Table(cameras, Console::ErrorIsTerminal() ? Console::ErrorWidth() : 0));
 }
 
 QByteArray SearchListing::Csv(const QList<CameraRecord> &cameras)
@@ -75,12 +77,12 @@ QByteArray SearchListing::Json(const QList<CameraRecord> &cameras)
     return text;
 }
 
-QString SearchListing::Table(const QList<CameraRecord> &cameras)
+QString SearchListing::Table(const QList<CameraRecord> &cameras, int width)
 {
     QList<QStringList> rows;
     for (const CameraRecord &camera : cameras)
         rows.append(camera.Fields());
-    return TextFormat::Table(CameraRecord::Headings(), rows);
+    return TextFormat::Table(CameraRecord::Headings(), rows, width);
 }
 
 JsonLine SearchListing::Line(const CameraRecord &camera)

@@ -32,7 +32,7 @@ public:
 
 private:
     static JsonLine Line(const CameraRecord &camera);
-    static QString Table(const QList<CameraRecord> &cameras);
+    static QString Table(const QList<CameraRecord> &cameras, int width);
 
     OutputForm form;
 };

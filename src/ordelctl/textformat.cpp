@@ -2,9 +2,14 @@
 
 #include <QVector>
 
+#include <algorithm>
+
 namespace {
 
 const QString columnGap = QStringLiteral("  ");
+// However narrow the terminal, a column keeps this many: the start of a
+// value and the ellipsis.
+constexpr int narrowestColumn = 4;
 
 struct CodePointRange
 {
@@ -71,7 +76,7 @@ QString TextFormat::ForTerminal(const QString &text)
     return shown;
 }
 
-QString TextFormat::Table(const QStringList &header, const QList<QStringList> &rows)
+QString TextFormat::Table(const QStringList &header, const QList<QStringList> &rows, int width)
 {
     QList<QStringList> shown { header };
     for (const QStringList &row : rows) {
@@ -84,6 +89,12 @@ QString TextFormat::Table(const QStringList &header, const QList<QStringList> &r
     for (const QStringList &row : qAsConst(shown)) {
         for (int column = 0; column < row.size() && column < widths.size(); ++column)
             widths[column] = qMax(widths[column], Columns(row.at(column)));
+    }
+    if (width > 0 && FitColumns(&widths, width)) {
+        for (QStringList &row : shown) {
+            for (int column = 0; column < row.size() && column < widths.size(); ++column)
+                row[column] = Shortened(row.at(column), widths.at(column));
+        }
     }
     QStringList rule;
     for (const int width : qAsConst(widths))
@@ -100,6 +111,35 @@ QString TextFormat::Table(const QStringList &header, const QList<QStringList> &r
         table += line + QLatin1Char('\n');
     }
     return table;
+}
+
+// Takes a column at a time off the widest column until the table fits, so
+// that short columns such as an address or a version stay whole; none goes
+// below a few columns. False when every column fits as it is.
+bool TextFormat::FitColumns(QVector<int> *widths, int width)
+{
+    const int gaps = int(columnGap.size()) * qMax(int(widths->size()) - 1, 0);
+    int total = gaps;
+    for (const int columnWidth : qAsConst(*widths))
+        total += columnWidth;
+    if (total <= width)
+        return false;
+    while (total > width) {
+        const auto widest = std::max_element(widths->begin(), widths->end());
+        if (widest == widths->end() || *widest <= narrowestColumn)
+            break;
+        --*widest;
+        --total;
+    }
+    return true;
+}
+
+// A cell wider than its column ends in an ellipsis where it was cut.
+QString TextFormat::Shortened(const QString &cell, int width)
+{
+    if (Columns(cell) <= width)
+        return cell;
+    return Clip(cell, width - 1) + QChar(0x2026);
 }
 
 int TextFormat::Columns(const QString &text)

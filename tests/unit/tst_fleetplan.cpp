@@ -2,6 +2,7 @@
 #include "expectedcameras.h"
 #include "imagesnapshot.h"
 #include "retryfile.h"
+#include "planquestion.h"
 #include "searchlisting.h"
 #include "textformat.h"
 #include "updateplan.h"
@@ -389,33 +390,42 @@ void TestFleetPlan::planSendsAnImageToOneTypeOnly_data()
     QTest::addColumn<QStringList>("targets");
     QTest::addColumn<QStringList>("refused");
     QTest::addColumn<QStringList>("missing");
+    // How a check of the plan ends.
+    QTest::addColumn<QString>("verdict");
     const QString mixed = "cameras of 2 types answered: 1 IPC-B410, 1 IPC-D240. An image for "
                           "one type can ruin another: choose one with --type TYPE, or update "
                           "them all with --any-type";
     QTest::newRow("addresses of two types") << "" << false
                                             << QStringList { "198.51.100.11", "198.51.100.12" }
                                             << QStringList() << mixed << QStringList()
-                                            << QStringList() << QStringList();
+                                            << QStringList() << QStringList() << "";
     QTest::newRow("addresses of two types, any type")
         << "" << true << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList() << ""
-        << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList() << QStringList();
+        << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList() << QStringList()
+        << "It would update 2 cameras.";
     QTest::newRow("an address of another type")
         << "IPC-D240" << false << QStringList { "198.51.100.11", "198.51.100.12" }
         << QStringList() << "" << QStringList { "198.51.100.11" }
-        << QStringList { "198.51.100.12" } << QStringList();
+        << QStringList { "198.51.100.12" } << QStringList()
+        << "A real run would fail 1 camera without sending anything (1 refused), so it would "
+           "end with exit code 1; it would update 1 camera.";
     // A retried camera is the one with its MAC: found at a new address, or
     // missing though a spare now answers at its old one.
     QTest::newRow("retried by MAC")
         << "IPC-D240" << false
         << QStringList { "198.51.100.23 00:1a:2b:3c:4d:03", "198.51.100.20 00:1A:2B:3C:4D:04" }
         << QStringList() << "" << QStringList { "198.51.100.13" } << QStringList()
-        << QStringList { "198.51.100.20" };
+        << QStringList { "198.51.100.20" }
+        << "A real run would fail 1 camera without sending anything (1 missing), so it would "
+           "end with exit code 1; it would update 1 camera.";
     QTest::newRow("expected of the type asked for only")
         << "IPC-D240" << false << QStringList()
         << QStringList { "198.51.100.31 00:1A:2B:3C:4D:31 IPC-B410",
                "198.51.100.32 00:1A:2B:3C:4D:32 IPC-D240" }
         << "" << QStringList { "198.51.100.11", "198.51.100.13", "198.51.100.20" }
-        << QStringList() << QStringList { "198.51.100.32" };
+        << QStringList() << QStringList { "198.51.100.32" }
+        << "A real run would fail 1 camera without sending anything (1 missing), so it would "
+           "end with exit code 1; it would update 3 cameras.";
 }
 
 void TestFleetPlan::planSendsAnImageToOneTypeOnly()
@@ -428,14 +438,18 @@ void TestFleetPlan::planSendsAnImageToOneTypeOnly()
     QFETCH(QStringList, targets);
     QFETCH(QStringList, refused);
     QFETCH(QStringList, missing);
+    QFETCH(QString, verdict);
     Selection options;
     options.all = listed.isEmpty();
     if (!type.isEmpty())
         options.type = type;
     options.anyType = anyType;
-    const QList<CameraRecord> found { camera("198.51.100.11", "00:1A:2B:3C:4D:01"),
+    // In the order the replies came, not by address: --all takes them by
+    // address, so that its canaries do not depend on reply timing.
+    const QList<CameraRecord> found { camera("198.51.100.20", "00:1A:2B:3C:4D:05"),
+        camera("198.51.100.11", "00:1A:2B:3C:4D:01"),
         camera("198.51.100.12", "00:1A:2B:3C:4D:02", "V1.0", "IPC-B410"),
-        camera("198.51.100.13", "00:1A:2B:3C:4D:03"), camera("198.51.100.20", "00:1A:2B:3C:4D:05") };
+        camera("198.51.100.13", "00:1A:2B:3C:4D:03") };
     QList<CameraRecord> named;
     for (const QString &entry : qAsConst(listed))
         named.append(camera(entry.section(' ', 0, 0), entry.section(' ', 1, 1), "", ""));
@@ -452,6 +466,7 @@ void TestFleetPlan::planSendsAnImageToOneTypeOnly()
     QCOMPARE(plan.Targets(), targets);
     QCOMPARE(ips(plan.Refused()), refused);
     QCOMPARE(ips(plan.Missing()), missing);
+    QCOMPARE(PlanQuestion::Verdict(plan), verdict);
 }
 
 void TestFleetPlan::planGivesEveryCameraAResult()

@@ -1,4 +1,5 @@
 #include "csvtext.h"
+#include "runreport.h"
 #include "textformat.h"
 
 #include <QtTest>
@@ -15,7 +16,10 @@ private slots:
     void clipsToTheTerminalsColumns();
     void countsTheColumnsATerminalGives_data();
     void countsTheColumnsATerminalGives();
+    void tableAlignsWideNames_data();
     void tableAlignsWideNames();
+    void summaryCountsEachResult_data();
+    void summaryCountsEachResult();
     void csvCellsStayData_data();
     void csvCellsStayData();
 };
@@ -72,17 +76,40 @@ void TestTextFormat::countsTheColumnsATerminalGives()
     QCOMPARE(TextFormat::Columns(QString::fromUcs4(&codePoint, 1)), columns);
 }
 
-// Every type starts in the same terminal column, after the widest name.
+void TestTextFormat::tableAlignsWideNames_data()
+{
+    // The terminal's width, 0 for a file or a pipe.
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("table");
+    // Every type starts in the same terminal column, after the widest name.
+    QTest::newRow("by terminal columns") << 0
+                                         << QString("Name      Type      FW\n"
+                                                    "--------  --------  -----\n"
+                                                    "东门入口  IPC-D240  2.9.0\n"
+                                                    "Gate      IPC-B410  2.7.9\n"
+                                                    "Yard\u0301      IPC-B410  2.7.9\n");
+    QTest::newRow("wide enough") << 25 << QString("Name      Type      FW\n"
+                                                  "--------  --------  -----\n"
+                                                  "东门入口  IPC-D240  2.9.0\n"
+                                                  "Gate      IPC-B410  2.7.9\n"
+                                                  "Yard\u0301      IPC-B410  2.7.9\n");
+    // The widest columns give way; the version, last, stays whole.
+    QTest::newRow("narrow terminal") << 21 << QString("Name    Type    FW\n"
+                                                      "------  ------  -----\n"
+                                                      "东门…   IPC-D…  2.9.0\n"
+                                                      "Gate    IPC-B…  2.7.9\n"
+                                                      "Yard\u0301    IPC-B…  2.7.9\n");
+}
+
 void TestTextFormat::tableAlignsWideNames()
 {
-    QCOMPARE(
-        TextFormat::Table({ "Name", "Type" },
-            { { "东门入口", "IPC-D240" }, { "Gate", "IPC-B410" }, { "Yard\u0301", "IPC-B410" } }),
-        QString("Name      Type\n"
-                "--------  --------\n"
-                "东门入口  IPC-D240\n"
-                "Gate      IPC-B410\n"
-                "Yard\u0301      IPC-B410\n"));
+    QFETCH(int, width);
+    QFETCH(QString, table);
+    QCOMPARE(TextFormat::Table({ "Name", "Type", "FW" },
+                 { { "东门入口", "IPC-D240", "2.9.0" }, { "Gate", "IPC-B410", "2.7.9" },
+                     { "Yard\u0301", "IPC-B410", "2.7.9" } },
+                 width),
+        table);
 }
 
 void TestTextFormat::csvCellsStayData_data()
@@ -125,6 +152,33 @@ void TestTextFormat::csvCellsStayData()
     QFETCH(QString, written);
     QCOMPARE(CsvText::Record({ "198.51.100.11", cell, "IPC-D240" }),
         "198.51.100.11," + written + ",IPC-D240\r\n");
+}
+
+void TestTextFormat::summaryCountsEachResult_data()
+{
+    // Each camera's result word, "+" after it for a verified one.
+    QTest::addColumn<QStringList>("results");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("a rollout") << QStringList { "succeeded+", "skipped", "missing", "succeeded+",
+        "skipped" } << "2 succeeded (2 verified), 2 skipped, 1 missing";
+    QTest::newRow("in a fixed order") << QStringList { "not started", "failed", "sent" }
+                                      << "1 sent, 1 failed, 1 not started";
+    QTest::newRow("nothing") << QStringList() << "no camera";
+}
+
+void TestTextFormat::summaryCountsEachResult()
+{
+    QFETCH(QStringList, results);
+    QFETCH(QString, summary);
+    QList<CameraResult> cameras;
+    for (QString word : qAsConst(results)) {
+        CameraResult result;
+        result.verified = word.endsWith('+');
+        word.remove('+');
+        QVERIFY(CameraResult::OutcomeFromName(word, &result.outcome));
+        cameras.append(result);
+    }
+    QCOMPARE(RunReport::Summary(cameras), summary);
 }
 
 QTEST_GUILESS_MAIN(TestTextFormat)
