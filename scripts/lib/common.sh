@@ -23,11 +23,13 @@ build_packages=(cmake g++ make pkgconf "${qt_packages[@]}" libmosquitto-dev
 # collection's lab test reaches its sites' gateways over SSH.
 lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick nftables
     openssh-server openssh-client ansible-core)
-# What packaging and checking the package need: the package's dependencies
-# are worked out by dpkg-shlibdeps, the desktop files are checked by the
-# desktop's own validators, the manual by groff, and the package is tried in
-# a clean root. ansible-galaxy builds the Ansible collection's tarball.
-package_packages=(dpkg-dev desktop-file-utils appstream debootstrap groff-base ansible-core)
+# What packaging needs: the package's dependencies are worked out by
+# dpkg-shlibdeps, the desktop files are checked by the desktop's own
+# validators, the manuals by groff. ansible-galaxy builds the Ansible
+# collection's tarball. Only the package's own test, which tries it in a
+# clean root, needs debootstrap.
+package_packages=(dpkg-dev desktop-file-utils appstream groff-base ansible-core)
+package_check_packages=(debootstrap)
 # What the fuzzers need: clang, libFuzzer and the sanitizer runtimes of clang,
 # and llvm-symbolizer for readable stacks in clang's sanitizer reports.
 fuzz_packages=(clang libclang-rt-14-dev llvm)

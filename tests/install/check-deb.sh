@@ -39,6 +39,7 @@ chroot "$root" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq "/tmp/$(basename "$deb")" >>"$log" 2>&1 || fail "the package did not install"
 
 for file in /usr/bin/ordel-toolkits /usr/bin/ordelctl /usr/share/man/man1/ordelctl.1.gz \
+    /usr/share/man/man1/ordel-toolkits.1.gz /usr/share/doc/ordel-toolkits/copyright \
     /usr/share/ordel-toolkits/Toolkit.ico \
     /usr/share/applications/com.ordel.toolkits.desktop \
     /usr/share/metainfo/com.ordel.toolkits.metainfo.xml \
