@@ -7,15 +7,16 @@ project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # 5 unless it says otherwise. A Qt 6 build goes to its own directory.
 qt_major=${TOOLKIT_QT_MAJOR:-5}
 case $qt_major in
-5) qt_packages=(qtbase5-dev qtbase5-dev-tools) ;;
+5) qt_packages=(qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite) ;;
 # The xcb platform plugin, for the window on a real display, is packaged
 # apart in Qt 6.
-6) qt_packages=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins) ;;
+6) qt_packages=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite) ;;
 *) echo "TOOLKIT_QT_MAJOR must be 5 or 6, not $qt_major" >&2; exit 2 ;;
 esac
-qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins)
+qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite)
 
-# What building and running the tool needs. The update window's captions end
+# What building and running the tool needs; the journal needs Qt's SQLite
+# driver, packaged apart. The update window's captions end
 # in a full-width colon, which DejaVu lacks and the Droid fallback font draws.
 build_packages=(cmake g++ make pkgconf "${qt_packages[@]}" libmosquitto-dev
     libssl-dev fonts-dejavu-core fonts-droid-fallback)

@@ -16,6 +16,17 @@ void FleetRun::SetMaxFailures(int failures)
     maxFailures = qMax(failures, 0);
 }
 
+void FleetRun::SetAdmission(std::function<QString(CameraJob *)> admission)
+{
+    admit = std::move(admission);
+}
+
+void FleetRun::StopStarting(const QString &reason)
+{
+    if (started && next < jobs.size())
+        EndUnstarted(CameraResult::Outcome::NotStarted, reason);
+}
+
 void FleetRun::Add(CameraJob *job)
 {
     job->setParent(this);
@@ -56,11 +67,19 @@ void FleetRun::StartMore()
         if (FailureLimitHolds())
             break;
         CameraJob *job = jobs.at(next++);
+        const QString refusal = admit ? admit(job) : QString();
+        if (!refusal.isEmpty()) {
+            EndOne(next - 1, CameraResult::Outcome::Failed, refusal);
+            continue;
+        }
         ++running;
         emit jobStarted(job);
         job->Start();
     }
     starting = false;
+    // The last cameras may have been refused here, with none to end later.
+    if (!jobs.isEmpty())
+        FinishIfAllEnded();
 }
 
 // Asked once the canaries have all started: false while any has not ended,
@@ -97,15 +116,27 @@ void FleetRun::EndUnstarted(CameraResult::Outcome outcome, const QString &reason
 {
     const int notStarted = next;
     next = jobs.size();
-    for (int index = notStarted; index < jobs.size(); ++index) {
-        const CameraJob *job = jobs.at(index);
-        results[index] = { job->Ip(), outcome, reason, 0, false, job->Mac(), job->Type() };
-        hasResult[index] = true;
-        ++ended;
-        emit jobFinished(jobs.at(index), results.at(index));
-    }
-    if (ended == jobs.size())
-        emit finished();
+    for (int index = notStarted; index < jobs.size(); ++index)
+        EndOne(index, outcome, reason);
+    FinishIfAllEnded();
+}
+
+// A camera that never started: its result, without its job.
+void FleetRun::EndOne(int index, CameraResult::Outcome outcome, const QString &reason)
+{
+    const CameraJob *job = jobs.at(index);
+    results[index] = { job->Ip(), outcome, reason, 0, false, job->Mac(), job->Type() };
+    hasResult[index] = true;
+    ++ended;
+    emit jobFinished(jobs.at(index), results.at(index));
+}
+
+void FleetRun::FinishIfAllEnded()
+{
+    if (ended < jobs.size() || finishedSaid)
+        return;
+    finishedSaid = true;
+    emit finished();
 }
 
 void FleetRun::JobReleased(int index)
@@ -127,7 +158,7 @@ void FleetRun::JobFinished(int index, const CameraResult &result)
     ++ended;
     emit jobFinished(jobs.at(index), result);
     if (ended == jobs.size()) {
-        emit finished();
+        FinishIfAllEnded();
         return;
     }
     if (result.outcome == CameraResult::Outcome::Failed && maxFailures > 0

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
+
 class CameraJob;
 
 // The cameras of one run, at most a given number of them in flight: the
@@ -27,6 +29,12 @@ public:
 
     // No camera starts once this many have failed; 0 for no such limit.
     void SetMaxFailures(int failures);
+    // Asked just before each camera starts: empty to start it, or why it
+    // must not, which fails it without starting it (another run holds it).
+    void SetAdmission(std::function<QString(CameraJob *)> admit);
+    // No camera starts from now on: those not started end as not started,
+    // for the reason given; those in flight finish.
+    void StopStarting(const QString &reason);
     // The run owns the job from here on.
     void Add(CameraJob *job);
     // finished() follows from the event loop, also for a run without cameras.
@@ -57,12 +65,15 @@ private:
     bool CanariesLetTheOthersGo();
     bool FailureLimitHolds() const;
     void EndUnstarted(CameraResult::Outcome outcome, const QString &reason);
+    void EndOne(int index, CameraResult::Outcome outcome, const QString &reason);
+    void FinishIfAllEnded();
     void JobReleased(int index);
     void JobFinished(int index, const CameraResult &result);
 
     int parallel;
     int canaries;
     int maxFailures = 0;
+    std::function<QString(CameraJob *)> admit;
     int failures = 0;
     QList<CameraJob *> jobs;
     QList<CameraResult> results;
@@ -75,6 +86,7 @@ private:
     int ended = 0;
     bool starting = false;
     bool started = false;
+    bool finishedSaid = false;
 };
 
 #endif // FLEETRUN_H

@@ -6,9 +6,11 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <csignal>
 #include <iterator>
+#include <limits>
 
 namespace {
 
@@ -37,6 +39,15 @@ constexpr CommandName commandNames[] = {
         "                [--canary N] [--max-failures N] [--check]\n"
         "                [--type TYPE | --any-type]\n"
         "                (--all [--expect FILE] | IP... | --retry FILE)" },
+    { CommandLine::Command::History, "history",
+        "lists the runs the journal remembers, one run's cameras, or one camera's results",
+        "ordelctl history [--run N | --camera IP|MAC] [--json | --csv]" },
+    { CommandLine::Command::Inventory, "inventory",
+        "lists every camera a search has ever listed, with its latest update",
+        "ordelctl inventory [--json | --csv]" },
+    { CommandLine::Command::Resume, "resume",
+        "continues a run whose process died, with the same command, image and options",
+        "ordelctl resume [RUN] [--yes] [--json]" },
 };
 
 constexpr bool namesFollowCommands()
@@ -72,6 +83,12 @@ const char optionVerifyTimeout[] = "verify-timeout";
 const char optionMaxFailures[] = "max-failures";
 const char optionCheck[] = "check";
 const char optionExpect[] = "expect";
+const char optionJournal[] = "journal";
+const char optionNoJournal[] = "no-journal";
+const char optionRun[] = "run";
+const char optionCamera[] = "camera";
+// Options whose value names a file, kept by their absolute path for a resume.
+const char *const fileOptions[] = { optionImage, optionRetry, optionExpect, optionJournal };
 
 constexpr int longestSearchMs = 600000;
 constexpr int longestReportWaitS = 86400;
@@ -102,6 +119,7 @@ CommandLine::Status CommandLine::Parse(const QStringList &arguments)
     if (!CommandFromName(word, &command))
         return Refuse(QStringLiteral("unknown command: %1").arg(word));
     wordRead = true;
+    given = rest;
     // The command's parser reads the program's name first, as any parser.
     rest.replace(0, arguments.value(0));
     return ParseCommand(rest);
@@ -156,6 +174,11 @@ QString CommandLine::HelpHint() const
                     : QStringLiteral("ordelctl --help");
 }
 
+const char *CommandLine::WordOf(Command command)
+{
+    return commandNames[int(command)].name;
+}
+
 QString CommandLine::CommandList()
 {
     QStringList names;
@@ -192,6 +215,41 @@ QString CommandLine::GeneralHelp()
 
 void CommandLine::AddOptions(QCommandLineParser &parser) const
 {
+    parser.addOptions({
+        { QLatin1String(optionJournal),
+            QStringLiteral("The journal to write and read, instead of %1.")
+                .arg(QStringLiteral("$XDG_STATE_HOME/ordel-toolkits/journal.sqlite")),
+            QStringLiteral("FILE") },
+        { QLatin1String(optionNoJournal),
+            QStringLiteral("Neither read nor write a journal; nothing is remembered.") },
+    });
+    if (command == Command::History || command == Command::Inventory) {
+        if (command == Command::History)
+            parser.addOptions({
+                { QLatin1String(optionRun), QStringLiteral("The cameras of run N."),
+                    QStringLiteral("N") },
+                { QLatin1String(optionCamera),
+                    QStringLiteral("Every result of the camera with this address or MAC."),
+                    QStringLiteral("IP|MAC") },
+            });
+        parser.addOptions({
+            { QLatin1String(optionJson), QStringLiteral("One JSON object a line.") },
+            { QLatin1String(optionCsv), QStringLiteral("A header line and one CSV record a line.") },
+        });
+        return;
+    }
+    if (command == Command::Resume) {
+        parser.addOptions({
+            { QLatin1String(optionYes), QStringLiteral("Do not ask; needed without a terminal.") },
+            { QLatin1String(optionJson),
+                QStringLiteral("As the run itself: events and a final object a camera, the "
+                               "earlier ones as recorded.") },
+        });
+        parser.addPositionalArgument(QStringLiteral("RUN"),
+            QStringLiteral("The run to continue; the newest that did not end if left out."),
+            QStringLiteral("[RUN]"));
+        return;
+    }
     if (command == Command::Search) {
         parser.addOptions({
             { QLatin1String(optionTimeout),
@@ -286,6 +344,23 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
 bool CommandLine::Take(const QCommandLineParser &parser)
 {
     json = parser.isSet(QLatin1String(optionJson));
+    if (!TakeJournal(parser))
+        return false;
+    if (command == Command::History || command == Command::Inventory)
+        return TakeHistory(parser);
+    if (command == Command::Resume) {
+        yes = parser.isSet(QLatin1String(optionYes));
+        const QStringList run = parser.positionalArguments();
+        if (run.size() > 1)
+            return Fail(QStringLiteral("resume takes one run at most"));
+        bool ok = true;
+        resumeRun = run.isEmpty() ? 0 : run.constFirst().toLongLong(&ok);
+        if (!ok || resumeRun < 0 || (!run.isEmpty() && resumeRun == 0))
+            return Fail(QStringLiteral("not a run's number: \"%1\"").arg(run.constFirst()));
+        if (noJournal)
+            return Fail(QStringLiteral("resume reads the journal: --no-journal leaves none"));
+        return true;
+    }
     if (command == Command::Search) {
         csv = parser.isSet(QLatin1String(optionCsv));
         if (json && csv)
@@ -319,6 +394,59 @@ bool CommandLine::Take(const QCommandLineParser &parser)
         && TakeNumber(
             parser, QLatin1String(optionReportTimeout), 1, longestReportWaitS, &reportTimeoutS)
         && TakeSelection(parser) && TakeRollout(parser);
+}
+
+bool CommandLine::TakeJournal(const QCommandLineParser &parser)
+{
+    noJournal = parser.isSet(QLatin1String(optionNoJournal));
+    journalPath = parser.value(QLatin1String(optionJournal));
+    if (noJournal && parser.isSet(QLatin1String(optionJournal)))
+        return Fail(QStringLiteral("--journal and --no-journal exclude each other"));
+    if (parser.isSet(QLatin1String(optionJournal)) && journalPath.isEmpty())
+        return Fail(QStringLiteral("--journal needs a file"));
+    return true;
+}
+
+bool CommandLine::TakeHistory(const QCommandLineParser &parser)
+{
+    csv = parser.isSet(QLatin1String(optionCsv));
+    if (json && csv)
+        return Fail(QStringLiteral("--json and --csv exclude each other"));
+    if (!parser.positionalArguments().isEmpty())
+        return Fail(QStringLiteral("%1 takes no argument: %2")
+                        .arg(QLatin1String(commandNames[int(command)].name),
+                            parser.positionalArguments().constFirst()));
+    if (noJournal)
+        return Fail(QStringLiteral("%1 reads the journal: --no-journal leaves none")
+                        .arg(QLatin1String(commandNames[int(command)].name)));
+    if (command != Command::History)
+        return true;
+    historyCamera = parser.value(QLatin1String(optionCamera));
+    if (parser.isSet(QLatin1String(optionRun)) && parser.isSet(QLatin1String(optionCamera)))
+        return Fail(QStringLiteral("--run and --camera exclude each other"));
+    int run = 0;
+    if (!TakeNumber(parser, QLatin1String(optionRun), 1, std::numeric_limits<int>::max(), &run))
+        return false;
+    historyRun = run;
+    return true;
+}
+
+QStringList CommandLine::RecordedArguments() const
+{
+    QStringList recorded = given;
+    for (int index = 0; index < recorded.size(); ++index) {
+        for (const char *option : fileOptions) {
+            const QString name = QStringLiteral("--") + QLatin1String(option);
+            if (recorded.at(index) == name && index + 1 < recorded.size()) {
+                ++index;
+                recorded[index] = QFileInfo(recorded.at(index)).absoluteFilePath();
+            } else if (recorded.at(index).startsWith(name + QLatin1Char('='))) {
+                recorded[index] = name + QLatin1Char('=')
+                    + QFileInfo(recorded.at(index).mid(name.size() + 1)).absoluteFilePath();
+            }
+        }
+    }
+    return recorded;
 }
 
 bool CommandLine::TakeRollout(const QCommandLineParser &parser)

@@ -15,10 +15,10 @@ class QCommandLineParser;
 class CommandLine
 {
 public:
-    enum class Command { Search, Restart, Shutdown, Update };
+    enum class Command { Search, Restart, Shutdown, Update, History, Inventory, Resume };
     // The table of the commands' names is checked against it when compiled: a
     // command added at the end moves it.
-    static constexpr int commandCount = int(Command::Update) + 1;
+    static constexpr int commandCount = int(Command::Resume) + 1;
     enum class Status {
         Run, // the command is read and checked
         Done, // help or the version was asked for: Output() is to be printed
@@ -36,6 +36,8 @@ public:
     // zeros (which some readers take for octal), neither 0.0.0.0 nor the
     // broadcast address.
     static bool IsDottedIpv4(const QString &text);
+    // The command's word, "update" for Command::Update.
+    static const char *WordOf(Command command);
 
     Command command = Command::Search;
     bool json = false;
@@ -61,6 +63,19 @@ public:
     bool check = false;
     // A search's output naming the cameras that should answer.
     QString expectPath;
+    // The journal to write and read: this file instead of the default one,
+    // or none at all.
+    QString journalPath;
+    bool noJournal = false;
+    // history: one run's cameras, or one camera's results, instead of the runs.
+    qint64 historyRun = 0;
+    QString historyCamera;
+    // resume: the run to continue; 0 for the newest that did not end.
+    qint64 resumeRun = 0;
+
+    // The arguments as given, with every file named by its absolute path, so
+    // that a resume in another folder finds the same files.
+    QStringList RecordedArguments() const;
 
 private:
     Status ParseCommand(const QStringList &arguments);
@@ -79,9 +94,13 @@ private:
     Status Refuse(const QString &reason);
     bool Fail(const QString &reason);
 
+    bool TakeJournal(const QCommandLineParser &parser);
+    bool TakeHistory(const QCommandLineParser &parser);
+
     QString error;
     QString output;
     bool wordRead = false;
+    QStringList given;
 };
 
 #endif // COMMANDLINE_H

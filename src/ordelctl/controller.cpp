@@ -9,6 +9,7 @@
 #include "exitcode.h"
 #include "fleetrun.h"
 #include "fleetsearch.h"
+#include "journallisting.h"
 #include "jsonline.h"
 #include "planquestion.h"
 #include "progressdisplay.h"
@@ -18,6 +19,7 @@
 #include "runreport.h"
 #include "textformat.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -40,6 +42,8 @@ Controller::Controller(const CommandLine &options, QObject *parent)
 
 void Controller::Start()
 {
+    if (!OpenJournal())
+        return;
     switch (options.command) {
     case CommandLine::Command::Search:
         if (ReadExpected())
@@ -52,7 +56,120 @@ void Controller::Start()
     case CommandLine::Command::Update:
         PrepareUpdate();
         return;
+    case CommandLine::Command::History:
+    case CommandLine::Command::Inventory:
+        ListJournal();
+        return;
+    case CommandLine::Command::Resume:
+        PrepareResume();
+        return;
     }
+}
+
+// Before anything is searched or sent: a journal that cannot be used stops
+// the command, and the file is left as it was.
+bool Controller::OpenJournal()
+{
+    if (options.noJournal)
+        return true;
+    if (journal.Open(options.journalPath.isEmpty() ? Journal::DefaultPath() : options.journalPath))
+        return true;
+    Refuse(journal.Error() + QStringLiteral(" (--no-journal runs without one)"));
+    return false;
+}
+
+void Controller::ListJournal()
+{
+    JournalListing listing(form);
+    if (options.command == CommandLine::Command::Inventory)
+        listing.Inventory(journal.Inventory());
+    else if (options.historyRun > 0)
+        listing.Cameras(journal.Cameras(options.historyRun));
+    else if (!options.historyCamera.isEmpty())
+        listing.Cameras(journal.CameraHistory(options.historyCamera));
+    else
+        listing.Runs(journal.Runs());
+    Finish(ExitCode::succeeded);
+}
+
+// The run is continued as it was asked for, by its own command line, with
+// the cameras that had no final result: those in flight when it died and
+// those it had not started.
+void Controller::PrepareResume()
+{
+    QString refusal;
+    const std::optional<Journal::Run> run = journal.Resumable(options.resumeRun, &refusal);
+    if (!run) {
+        Refuse(refusal);
+        return;
+    }
+    CommandLine original;
+    if (original.Parse(QStringList { QStringLiteral("ordelctl") } + run->arguments)
+        != CommandLine::Status::Run) {
+        Refuse(QStringLiteral("run %1's command line no longer reads: %2")
+                   .arg(run->id)
+                   .arg(original.Error()));
+        return;
+    }
+    // The resume's own answers: the question, the output's form, the journal.
+    original.yes = options.yes;
+    original.json = options.json;
+    original.csv = false;
+    original.journalPath = options.journalPath;
+    original.check = false;
+    original.resumeRun = run->id;
+    const CommandLine resume = options;
+    options = original;
+    options.addresses.clear();
+    options.retryPath.clear();
+    options.expectPath.clear();
+    options.selection.all = false;
+    for (const Journal::CameraRow &camera : journal.Cameras(run->id)) {
+        if (!camera.result.isEmpty()) {
+            CameraResult result;
+            result.ip = camera.ip;
+            CameraResult::OutcomeFromName(camera.result, &result.outcome);
+            result.message = camera.message;
+            result.seconds = camera.seconds;
+            result.verified = camera.verified;
+            result.mac = camera.mac;
+            result.type = camera.type;
+            earlier.append(result);
+            continue;
+        }
+        CameraRecord unfinished;
+        unfinished.ip = camera.ip;
+        unfinished.mac = camera.mac;
+        unfinished.type = camera.type;
+        listed.append(unfinished);
+        options.addresses.append(camera.ip);
+    }
+    // The canaries have had their say once any camera has a result.
+    if (!earlier.isEmpty())
+        options.selection.canary = 0;
+    resuming = true;
+    runId = run->id;
+    resumeArguments = resume.RecordedArguments();
+    Console::Error(TextFormat::ForTerminal(QStringLiteral("Resuming run %1 (%2 of %3): %4 to do, "
+                                                          "%5 done before.")
+                                               .arg(run->id)
+                                               .arg(run->command, run->started)
+                                               .arg(TextFormat::Cameras(listed.size()))
+                                               .arg(earlier.size()))
+        + QLatin1Char('\n'));
+    if (options.command == CommandLine::Command::Update) {
+        options.imagePath = run->imagePath;
+        resumedMd5 = run->imageMd5;
+        PrepareUpdate();
+    } else {
+        PrepareCommand();
+    }
+}
+
+void Controller::RecordSearch()
+{
+    if (journal.IsOpen() && !journal.RecordSearch(search->Cameras()))
+        Console::Error(QStringLiteral("ordelctl: warning: %1\n").arg(journal.Error()));
 }
 
 void Controller::StartSearch(void (Controller::*then)())
@@ -131,6 +248,7 @@ bool Controller::ReadExpected()
 
 void Controller::ListCameras()
 {
+    RecordSearch();
     listing.End(search->Cameras());
     const QList<CameraRecord> missing = expected.Missing(search->Cameras());
     if (missing.isEmpty()) {
@@ -209,10 +327,21 @@ void Controller::RefuseImage()
 void Controller::ImageRead()
 {
     stage = Stage::Idle;
-    for (const QString &ip : qAsConst(options.addresses)) {
-        CameraRecord camera;
-        camera.ip = ip;
-        listed.append(camera);
+    if (resuming && QString::fromLatin1(image.Md5Hex()) != resumedMd5) {
+        Refuse(QStringLiteral("the image %1 is no longer the one run %2 sent: its MD5 is %3, "
+                              "not %4")
+                   .arg(options.imagePath)
+                   .arg(runId)
+                   .arg(QString::fromLatin1(image.Md5Hex()), resumedMd5));
+        return;
+    }
+    // A resume knows its cameras by their MACs already.
+    if (!resuming) {
+        for (const QString &ip : qAsConst(options.addresses)) {
+            CameraRecord camera;
+            camera.ip = ip;
+            listed.append(camera);
+        }
     }
     if (!options.retryPath.isEmpty() && !ReadRetryFile())
         return;
@@ -265,6 +394,7 @@ bool Controller::ReadRetryFile()
 
 void Controller::UpdateSearched()
 {
+    RecordSearch();
     if (!plan.Make(options.selection, listed, search->Cameras())) {
         Refuse(plan.Refusal());
         return;
@@ -320,8 +450,10 @@ void Controller::Launch()
 {
     stage = Stage::Running;
     const bool updating = options.command == CommandLine::Command::Update;
+    if (!BeginJournalRun())
+        return;
     report = new RunReport(form, this);
-    report->Begin(updating ? &image : nullptr, plan);
+    report->Begin(updating ? &image : nullptr, plan, earlier + Untouched());
     const int wanted = qMin(updating ? options.parallel : DescriptorBudget::mostAtOnce,
         int(plan.Targets().size()));
     const int atOnce = DescriptorBudget::CamerasAtOnce(wanted, wanted);
@@ -339,11 +471,120 @@ void Controller::Launch()
     }
     for (const QString &ip : plan.Targets())
         run->Add(NewJob(ip));
+    if (runId != 0) {
+        run->SetAdmission([this](CameraJob *job) { return Admit(job); });
+        // Before the result is shown: nothing printed is missing from the
+        // journal.
+        connect(run, &FleetRun::jobFinished, this,
+            [this](CameraJob *, const CameraResult &result) { RecordResult(result); });
+    }
     display = new ProgressDisplay(Console::ErrorIsTerminal(), this);
     display->Follow(run);
     report->Follow(run);
     connect(run, &FleetRun::finished, this, &Controller::End);
     run->Start();
+}
+
+// The run and its cameras are in the journal before any camera is touched; a
+// journal that cannot take them stops the run there.
+bool Controller::BeginJournalRun()
+{
+    if (!journal.IsOpen())
+        return true;
+    if (resuming) {
+        Journal::Run row;
+        row.command = QStringLiteral("resume");
+        row.arguments = resumeArguments;
+        resumeId = journal.BeginRun(row, {});
+        bool recorded = resumeId != 0 && journal.TakeOver(runId);
+        for (const CameraResult &result : Untouched())
+            recorded = recorded && journal.Finish(runId, result);
+        if (!recorded)
+            Refuse(journal.Error());
+        return recorded;
+    }
+    Journal::Run row;
+    row.command = QString::fromLatin1(CommandLine::WordOf(options.command));
+    row.arguments = options.RecordedArguments();
+    if (options.command == CommandLine::Command::Update) {
+        row.imagePath = QFileInfo(options.imagePath).absoluteFilePath();
+        row.imageSize = image.Size();
+        row.imageMd5 = QString::fromLatin1(image.Md5Hex());
+        row.fwVersion = options.fwVersion;
+    }
+    QList<Journal::CameraRow> cameras;
+    for (const QString &ip : plan.Targets()) {
+        Journal::CameraRow camera;
+        camera.ip = ip;
+        if (const CameraRecord *found = plan.Found(ip)) {
+            camera.mac = found->mac;
+            camera.sn = found->sn;
+            camera.type = found->type;
+            camera.fwBefore = found->fw;
+        }
+        cameras.append(camera);
+    }
+    for (const CameraResult &result : Untouched()) {
+        Journal::CameraRow camera;
+        camera.ip = result.ip;
+        camera.mac = result.mac;
+        camera.type = result.type;
+        camera.result = CameraResult::OutcomeName(result.outcome);
+        camera.message = result.message;
+        cameras.append(camera);
+    }
+    runId = journal.BeginRun(row, cameras);
+    if (runId == 0)
+        Refuse(journal.Error());
+    return runId != 0;
+}
+
+// Two runs, of two operators or of the window and a script, never update one
+// camera at the same time.
+QString Controller::Admit(CameraJob *job)
+{
+    const QString busy = journal.Claim(runId, job->Ip(), job->Mac());
+    if (!journal.Healthy()) {
+        JournalFailed();
+        return QStringLiteral("not started: the journal could not be written");
+    }
+    return busy;
+}
+
+void Controller::RecordResult(const CameraResult &result)
+{
+    if (!journal.Finish(runId, result))
+        JournalFailed();
+}
+
+// A full disk, say: the run starts no further camera, and those in flight
+// finish, each result still shown.
+void Controller::JournalFailed()
+{
+    if (journalFailed)
+        return;
+    journalFailed = true;
+    Console::Error(QStringLiteral("ordelctl: warning: %1; no further camera starts\n")
+                       .arg(TextFormat::ForTerminal(journal.Error())));
+    if (run)
+        run->StopStarting(QStringLiteral("the journal could not be written"));
+}
+
+// With --fw-version, a resumed camera already on the version was updated
+// by the run that died, after its last word: it is verified, not skipped.
+QList<CameraResult> Controller::Untouched() const
+{
+    QList<CameraResult> results = plan.Untouched();
+    if (!resuming || options.fwVersion.isEmpty())
+        return results;
+    for (CameraResult &result : results) {
+        if (result.outcome == CameraResult::Outcome::Skipped) {
+            result.outcome = CameraResult::Outcome::Succeeded;
+            result.verified = true;
+            result.message = QStringLiteral("verified: running %1").arg(options.fwVersion);
+        }
+    }
+    return results;
 }
 
 CameraJob *Controller::NewJob(const QString &ip)
@@ -357,6 +598,9 @@ CameraJob *Controller::NewJob(const QString &ip)
             ip, QLatin1String(Protocol::powerOffTopic), QByteArray(Protocol::powerOffPayload));
     case CommandLine::Command::Search:
     case CommandLine::Command::Update:
+    case CommandLine::Command::History:
+    case CommandLine::Command::Inventory:
+    case CommandLine::Command::Resume:
         break;
     }
     auto *update = new CameraUpdate(ip, &image, options.reportTimeoutS * 1000);
@@ -374,13 +618,19 @@ CameraJob *Controller::NewJob(const QString &ip)
 void Controller::End()
 {
     display->End();
-    const QList<CameraResult> results = run->Results() + plan.Untouched();
+    const QList<CameraResult> results = earlier + run->Results() + Untouched();
     report->End(results);
+    if (runId != 0) {
+        journal.EndRun(runId);
+        if (resumeId != 0)
+            journal.EndRun(resumeId);
+    }
     if (interruptingSignal) {
         Finish(ExitCode::signalBase + interruptingSignal);
         return;
     }
-    bool failed = false;
+    // A run the journal lost track of is no success, whatever its cameras did.
+    bool failed = journalFailed;
     for (const CameraResult &result : qAsConst(results))
         failed = failed || result.CountsAsFailure();
     Finish(failed ? ExitCode::failed : ExitCode::succeeded);

@@ -5,6 +5,7 @@
 #include "commandline.h"
 #include "expectedcameras.h"
 #include "imagesnapshot.h"
+#include "journal.h"
 #include "outputform.h"
 #include "searchlisting.h"
 #include "searchsocket.h"
@@ -42,6 +43,15 @@ signals:
 private:
     enum class Stage { Idle, Reading, Searching, Confirming, Running, Done };
 
+    bool OpenJournal();
+    void ListJournal();
+    void PrepareResume();
+    void RecordSearch();
+    bool BeginJournalRun();
+    QString Admit(CameraJob *job);
+    void RecordResult(const CameraResult &result);
+    void JournalFailed();
+    QList<CameraResult> Untouched() const;
     void StartSearch(void (Controller::*then)());
     void TellSearchLosses();
     void TellVerifyLosses(int dropped);
@@ -83,6 +93,18 @@ private:
     ProgressDisplay *display = nullptr;
     RunReport *report = nullptr;
     int interruptingSignal = 0;
+    Journal journal;
+    // This run's row in the journal; 0 without a journal, or before the run.
+    qint64 runId = 0;
+    // The row of a resume, beside that of the run it continues.
+    qint64 resumeId = 0;
+    bool journalFailed = false;
+    bool resuming = false;
+    QString resumedMd5;
+    QStringList resumeArguments;
+    // A resumed run's cameras that had their final result before: not
+    // touched again, but part of its output and its exit code.
+    QList<CameraResult> earlier;
 };
 
 #endif // CONTROLLER_H

@@ -10,6 +10,11 @@ JsonLine &JsonLine::Add(const char *key, qint64 value)
     return AddRaw(key, QByteArray::number(value));
 }
 
+JsonLine &JsonLine::AddNull(const char *key)
+{
+    return AddRaw(key, QByteArrayLiteral("null"));
+}
+
 JsonLine &JsonLine::AddFlag(const char *key, bool value)
 {
     return AddRaw(key, value ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));

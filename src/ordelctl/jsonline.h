@@ -16,6 +16,9 @@ public:
     JsonLine &Add(const char *key, qint64 value);
     // true or false; named apart, as a bool would pass for a number.
     JsonLine &AddFlag(const char *key, bool value);
+    // null: a value that does not exist, such as the end of a run that never
+    // ended.
+    JsonLine &AddNull(const char *key);
     // A number with that many decimals.
     JsonLine &Add(const char *key, double value, int decimals);
 

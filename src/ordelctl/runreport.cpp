@@ -13,7 +13,8 @@ RunReport::RunReport(OutputForm form, QObject *parent)
         events = new EventStream(this);
 }
 
-void RunReport::Begin(const ImageSnapshot *image, const UpdatePlan &plan)
+void RunReport::Begin(
+    const ImageSnapshot *image, const UpdatePlan &plan, const QList<CameraResult> &untouched)
 {
     if (!events)
         return;
@@ -26,9 +27,9 @@ void RunReport::Begin(const ImageSnapshot *image, const UpdatePlan &plan)
         EventStream::WritePlanned(
             ip, camera ? camera->mac : QString(), camera ? camera->type : QString());
     }
-    for (const CameraResult &result : plan.Untouched())
+    for (const CameraResult &result : untouched)
         EventStream::WritePlanned(result.ip, result.mac, result.type);
-    for (const CameraResult &result : plan.Untouched())
+    for (const CameraResult &result : untouched)
         EventStream::WriteFinal(result);
 }
 

@@ -1,0 +1,581 @@
+#include "journal.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+namespace {
+
+// The first bytes of every SQLite database file.
+const QByteArray sqliteHeader = QByteArrayLiteral("SQLite format 3\0");
+constexpr int headerBytes = 100;
+
+// Each step takes a journal from the version before it to its own; a journal
+// is migrated through every step past its version, in one transaction.
+const char *const migrations[] = {
+    // 1: runs, their cameras, and the cameras ever listed.
+    "CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT,"
+    " pid INTEGER NOT NULL, pid_started TEXT NOT NULL, command TEXT NOT NULL,"
+    " arguments TEXT NOT NULL, image_path TEXT, image_size INTEGER, image_md5 TEXT,"
+    " fw_version TEXT);"
+    "CREATE TABLE cameras (run INTEGER NOT NULL REFERENCES runs(id), ip TEXT NOT NULL,"
+    " mac TEXT NOT NULL, sn TEXT, type TEXT, fw_before TEXT, in_flight INTEGER NOT NULL"
+    " DEFAULT 0, result TEXT, verified INTEGER NOT NULL DEFAULT 0, message TEXT,"
+    " seconds REAL, ended TEXT);"
+    "CREATE INDEX cameras_by_run ON cameras (run);"
+    "CREATE INDEX cameras_by_mac ON cameras (mac, run);"
+    "CREATE INDEX cameras_by_ip ON cameras (ip, run);"
+    "CREATE INDEX cameras_in_flight ON cameras (in_flight) WHERE in_flight = 1;"
+    "CREATE TABLE inventory (mac TEXT PRIMARY KEY, ip TEXT, sn TEXT, name TEXT, type TEXT,"
+    " os TEXT, fw TEXT, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL);",
+};
+static_assert(std::size(migrations) == Journal::schemaVersion, "a migration to each version");
+
+QString nextConnectionName()
+{
+    static std::atomic<int> count { 0 };
+    return QStringLiteral("journal-%1").arg(++count);
+}
+
+// The start time of a process in clock ticks since boot, field 22 of its
+// stat file; empty when there is no such process.
+QString processStart(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray line = stat.readAll();
+    // The command's name, in parentheses, may hold blanks itself.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    // Fields counted from the state, the third.
+    return fields.size() > 19 ? QString::fromLatin1(fields.at(19)) : QString();
+}
+
+QString normalMac(const QString &mac)
+{
+    return mac.toUpper();
+}
+
+} // namespace
+
+Journal::Journal()
+    : connection(nextConnectionName())
+{
+}
+
+Journal::~Journal()
+{
+    {
+        QSqlDatabase database = QSqlDatabase::database(connection, false);
+        if (database.isOpen())
+            database.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+}
+
+QString Journal::DefaultPath()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || QDir::isRelativePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/ordel-toolkits/journal.sqlite");
+}
+
+QString Journal::Now()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+}
+
+Journal::Process Journal::Process::Current()
+{
+    const qint64 pid = QCoreApplication::applicationPid();
+    return { pid, processStart(pid) };
+}
+
+bool Journal::Process::IsAlive() const
+{
+    const QString now = processStart(pid);
+    return !now.isEmpty() && now == started;
+}
+
+bool Journal::Open(const QString &file)
+{
+    path = file;
+    const QFileInfo info(path);
+    if (info.exists()) {
+        if (!info.isFile())
+            return Refuse(QStringLiteral("not a regular file"));
+        QFile probe(path);
+        if (!probe.open(QIODevice::ReadOnly))
+            return Refuse(QStringLiteral("cannot read it: %1").arg(probe.errorString()));
+        const QByteArray head = probe.read(headerBytes);
+        if (info.size() > 0 && !head.startsWith(sqliteHeader))
+            return Refuse(QStringLiteral("not an SQLite database"));
+        if (info.size() > 0 && head.size() < headerBytes)
+            return Refuse(QStringLiteral("truncated: %1 bytes").arg(info.size()));
+    } else {
+        // The default folder holds what operators did to their cameras:
+        // theirs alone.
+        const QString folder = info.absolutePath();
+        if (!QDir(folder).exists()) {
+            if (!QDir().mkpath(folder))
+                return Refuse(QStringLiteral("cannot make the folder %1").arg(folder));
+            QFile::setPermissions(
+                folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+    }
+
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+    if (!database.isValid())
+        return Refuse(QStringLiteral("Qt's SQLite driver (QSQLITE) is not installed"));
+    database.setDatabaseName(path);
+    database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    if (!database.open())
+        return Refuse(database.lastError().text());
+
+    QSqlQuery query(database);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        return Refuse(query.lastError().text());
+    const int version = query.value(0).toInt();
+    query.finish();
+    if (version > schemaVersion)
+        return Refuse(QStringLiteral("written by a newer program (schema %1; this one knows up "
+                                     "to %2), so it is left as it is")
+                          .arg(version)
+                          .arg(schemaVersion));
+    // A file cut short still has its header, which counts the pages it had.
+    const bool walPending = QFileInfo(path + QStringLiteral("-wal")).size() > 0;
+    if (version > 0 && !walPending && query.exec(QStringLiteral("PRAGMA page_count"))
+        && query.next()) {
+        const qint64 pages = query.value(0).toLongLong();
+        if (query.exec(QStringLiteral("PRAGMA page_size")) && query.next()
+            && QFileInfo(path).size() < pages * query.value(0).toLongLong())
+            return Refuse(QStringLiteral("truncated: %1 bytes").arg(QFileInfo(path).size()));
+        query.finish();
+    }
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next())
+        return Refuse(query.lastError().text());
+    const bool wal = query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    query.finish();
+    if (!wal)
+        return Refuse(QStringLiteral("cannot write to it"));
+    if (!Migrate())
+        return false;
+    error.clear();
+    return true;
+}
+
+bool Journal::IsOpen() const
+{
+    return QSqlDatabase::database(connection, false).isOpen();
+}
+
+// Also proves the file writable: a journal a run could not write to is
+// refused before any camera is touched.
+bool Journal::Migrate()
+{
+    QSqlDatabase database = QSqlDatabase::database(connection, false);
+    QSqlQuery query(database);
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return Refuse(QStringLiteral("cannot write to it: %1").arg(query.lastError().text()));
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
+        database.rollback();
+        return Refuse(query.lastError().text());
+    }
+    const int version = query.value(0).toInt();
+    query.finish();
+    for (int step = version; step < schemaVersion; ++step) {
+        for (const QString &statement : QString::fromLatin1(migrations[step])
+                 .split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (!query.exec(statement)) {
+                const QString reason = query.lastError().text();
+                query.exec(QStringLiteral("ROLLBACK"));
+                return Refuse(reason);
+            }
+        }
+    }
+    if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion))
+        || !query.exec(QStringLiteral("COMMIT"))) {
+        const QString reason = query.lastError().text();
+        query.exec(QStringLiteral("ROLLBACK"));
+        return Refuse(QStringLiteral("cannot write to it: %1").arg(reason));
+    }
+    return true;
+}
+
+qint64 Journal::BeginRun(const Run &run, const QList<CameraRow> &cameras)
+{
+    QSqlDatabase database = QSqlDatabase::database(connection, false);
+    if (!database.transaction()) {
+        Failed(QStringLiteral("begin the run"));
+        return 0;
+    }
+    const Process process = Process::Current();
+    QSqlQuery query(database);
+    query.prepare(QStringLiteral(
+        "INSERT INTO runs (started, pid, pid_started, command, arguments, image_path, "
+        "image_size, image_md5, fw_version) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    query.addBindValue(Now());
+    query.addBindValue(process.pid);
+    query.addBindValue(process.started);
+    query.addBindValue(run.command);
+    query.addBindValue(QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromStringList(run.arguments)).toJson(QJsonDocument::Compact)));
+    query.addBindValue(run.imagePath);
+    query.addBindValue(run.imageSize);
+    query.addBindValue(run.imageMd5);
+    query.addBindValue(run.fwVersion);
+    if (!query.exec()) {
+        database.rollback();
+        Failed(QStringLiteral("begin the run"));
+        return 0;
+    }
+    const qint64 id = query.lastInsertId().toLongLong();
+    query.prepare(QStringLiteral(
+        "INSERT INTO cameras (run, ip, mac, sn, type, fw_before, result, verified, message, "
+        "seconds, ended) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (const CameraRow &camera : cameras) {
+        query.addBindValue(id);
+        query.addBindValue(camera.ip);
+        query.addBindValue(normalMac(camera.mac));
+        query.addBindValue(camera.sn);
+        query.addBindValue(camera.type);
+        query.addBindValue(camera.fwBefore);
+        query.addBindValue(camera.result.isEmpty() ? QVariant() : QVariant(camera.result));
+        query.addBindValue(camera.verified ? 1 : 0);
+        query.addBindValue(camera.message);
+        query.addBindValue(camera.seconds);
+        query.addBindValue(camera.result.isEmpty() ? QVariant() : QVariant(Now()));
+        if (!query.exec()) {
+            database.rollback();
+            Failed(QStringLiteral("plan the run's cameras"));
+            return 0;
+        }
+    }
+    if (!database.commit()) {
+        Failed(QStringLiteral("begin the run"));
+        return 0;
+    }
+    return id;
+}
+
+QString Journal::Claim(qint64 run, const QString &ip, const QString &mac)
+{
+    QSqlDatabase database = QSqlDatabase::database(connection, false);
+    QSqlQuery query(database);
+    // Immediate: two runs that claim one camera at once take turns here.
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        Failed(QStringLiteral("claim the camera"));
+        return QString();
+    }
+    query.prepare(QStringLiteral(
+        "SELECT runs.id, runs.pid, runs.pid_started FROM cameras JOIN runs ON runs.id = "
+        "cameras.run WHERE cameras.in_flight = 1 AND runs.id != ? AND runs.ended IS NULL AND "
+        "(cameras.ip = ? OR (? != '' AND cameras.mac = ?))"));
+    query.addBindValue(run);
+    query.addBindValue(ip);
+    query.addBindValue(normalMac(mac));
+    query.addBindValue(normalMac(mac));
+    QString busy;
+    if (query.exec()) {
+        while (busy.isEmpty() && query.next()) {
+            const Process other { query.value(1).toLongLong(), query.value(2).toString() };
+            if (other.IsAlive())
+                busy = QStringLiteral("in flight in run %1 of this journal (process %2), which "
+                                      "still runs")
+                           .arg(query.value(0).toLongLong())
+                           .arg(other.pid);
+        }
+    }
+    query.finish();
+    if (busy.isEmpty()) {
+        QSqlQuery mark(database);
+        mark.prepare(QStringLiteral("UPDATE cameras SET in_flight = 1 WHERE run = ? AND ip = ? "
+                                    "AND mac = ?"));
+        mark.addBindValue(run);
+        mark.addBindValue(ip);
+        mark.addBindValue(normalMac(mac));
+        if (!mark.exec())
+            Failed(QStringLiteral("claim the camera"));
+    }
+    if (!query.exec(QStringLiteral("COMMIT"))) {
+        query.exec(QStringLiteral("ROLLBACK"));
+        Failed(QStringLiteral("claim the camera"));
+    }
+    return busy;
+}
+
+bool Journal::Finish(qint64 run, const CameraResult &result)
+{
+    QSqlDatabase database = QSqlDatabase::database(connection, false);
+    QSqlQuery query(database);
+    // Known by its MAC where the search found one: it may have come back at
+    // another address than the one it was planned at.
+    query.prepare(QStringLiteral(
+        "UPDATE cameras SET in_flight = 0, ip = ?, result = ?, verified = ?, message = ?, "
+        "seconds = ?, ended = ? WHERE run = ? AND (CASE WHEN ? != '' THEN mac = ? ELSE ip = ? "
+        "AND mac = '' END)"));
+    query.addBindValue(result.ip);
+    query.addBindValue(CameraResult::OutcomeName(result.outcome));
+    query.addBindValue(result.verified ? 1 : 0);
+    query.addBindValue(result.message);
+    query.addBindValue(result.seconds);
+    query.addBindValue(Now());
+    query.addBindValue(run);
+    query.addBindValue(normalMac(result.mac));
+    query.addBindValue(normalMac(result.mac));
+    query.addBindValue(result.ip);
+    if (!query.exec())
+        return Failed(QStringLiteral("record %1's result").arg(result.ip));
+    if (query.numRowsAffected() > 0)
+        return true;
+    query.prepare(QStringLiteral(
+        "INSERT INTO cameras (run, ip, mac, type, result, verified, message, seconds, ended) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    query.addBindValue(run);
+    query.addBindValue(result.ip);
+    query.addBindValue(normalMac(result.mac));
+    query.addBindValue(result.type);
+    query.addBindValue(CameraResult::OutcomeName(result.outcome));
+    query.addBindValue(result.verified ? 1 : 0);
+    query.addBindValue(result.message);
+    query.addBindValue(result.seconds);
+    query.addBindValue(Now());
+    return query.exec() || Failed(QStringLiteral("record %1's result").arg(result.ip));
+}
+
+bool Journal::EndRun(qint64 run)
+{
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QStringLiteral("UPDATE runs SET ended = ? WHERE id = ?"));
+    query.addBindValue(Now());
+    query.addBindValue(run);
+    return query.exec() || Failed(QStringLiteral("end the run"));
+}
+
+bool Journal::TakeOver(qint64 run)
+{
+    const Process process = Process::Current();
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QStringLiteral("UPDATE runs SET pid = ?, pid_started = ? WHERE id = ?"));
+    query.addBindValue(process.pid);
+    query.addBindValue(process.started);
+    query.addBindValue(run);
+    return query.exec() || Failed(QStringLiteral("take the run over"));
+}
+
+bool Journal::RecordSearch(const QList<CameraRecord> &cameras)
+{
+    QSqlDatabase database = QSqlDatabase::database(connection, false);
+    if (!database.transaction())
+        return Failed(QStringLiteral("record the search"));
+    const QString now = Now();
+    QSqlQuery query(database);
+    query.prepare(QStringLiteral(
+        "INSERT INTO inventory (mac, ip, sn, name, type, os, fw, first_seen, last_seen) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (mac) DO UPDATE SET ip = excluded.ip, "
+        "sn = excluded.sn, name = excluded.name, type = excluded.type, os = excluded.os, "
+        "fw = excluded.fw, last_seen = excluded.last_seen"));
+    for (const CameraRecord &camera : cameras) {
+        query.addBindValue(normalMac(camera.mac));
+        for (const QString &field :
+            { camera.ip, camera.sn, camera.name, camera.type, camera.os, camera.fw })
+            query.addBindValue(field);
+        query.addBindValue(now);
+        query.addBindValue(now);
+        if (!query.exec()) {
+            database.rollback();
+            return Failed(QStringLiteral("record the search"));
+        }
+    }
+    return database.commit() || Failed(QStringLiteral("record the search"));
+}
+
+Journal::Run Journal::RunFrom(const QSqlQuery &query) const
+{
+    Run run;
+    run.id = query.value(0).toLongLong();
+    run.started = query.value(1).toString();
+    run.ended = query.value(2).toString();
+    run.process = { query.value(3).toLongLong(), query.value(4).toString() };
+    run.command = query.value(5).toString();
+    for (const QJsonValue &argument :
+        QJsonDocument::fromJson(query.value(6).toString().toUtf8()).array())
+        run.arguments.append(argument.toString());
+    run.imagePath = query.value(7).toString();
+    run.imageSize = query.value(8).toLongLong();
+    run.imageMd5 = query.value(9).toString();
+    run.fwVersion = query.value(10).toString();
+    QSqlQuery counts(QSqlDatabase::database(connection, false));
+    counts.prepare(QStringLiteral("SELECT COALESCE(result, 'unfinished'), COUNT(*) FROM cameras "
+                                  "WHERE run = ? GROUP BY 1 ORDER BY 1"));
+    counts.addBindValue(run.id);
+    if (counts.exec()) {
+        while (counts.next()) {
+            run.counts.append({ counts.value(0).toString(), counts.value(1).toInt() });
+            run.cameras += counts.value(1).toInt();
+        }
+    }
+    return run;
+}
+
+std::optional<Journal::Run> Journal::Resumable(qint64 id, QString *refusal) const
+{
+    const QStringList resumable { QStringLiteral("update"), QStringLiteral("restart"),
+        QStringLiteral("shutdown") };
+    if (id == 0) {
+        for (const Run &run : Runs()) {
+            if (run.ended.isEmpty() && resumable.contains(run.command) && !run.process.IsAlive())
+                return run;
+        }
+        *refusal = QStringLiteral("no run of the journal %1 is left to resume: each ended, or "
+                                  "still runs")
+                       .arg(path);
+        return std::nullopt;
+    }
+    const std::optional<Run> run = FindRun(id);
+    if (!run)
+        *refusal = QStringLiteral("the journal %1 has no run %2").arg(path).arg(id);
+    else if (!resumable.contains(run->command))
+        *refusal = QStringLiteral("run %1 is a %2, which changes no camera").arg(id).arg(run->command);
+    else if (!run->ended.isEmpty())
+        *refusal = QStringLiteral("run %1 ended at %2: nothing is left to resume")
+                       .arg(id)
+                       .arg(run->ended);
+    else if (run->process.IsAlive())
+        *refusal = QStringLiteral("run %1 still runs (process %2)").arg(id).arg(run->process.pid);
+    else
+        return run;
+    return std::nullopt;
+}
+
+QList<Journal::Run> Journal::Runs() const
+{
+    QList<Run> runs;
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    if (!query.exec(QStringLiteral("SELECT id, started, ended, pid, pid_started, command, "
+                                   "arguments, image_path, image_size, image_md5, fw_version "
+                                   "FROM runs ORDER BY id DESC")))
+        return runs;
+    while (query.next())
+        runs.append(RunFrom(query));
+    return runs;
+}
+
+std::optional<Journal::Run> Journal::FindRun(qint64 id) const
+{
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QStringLiteral("SELECT id, started, ended, pid, pid_started, command, "
+                                 "arguments, image_path, image_size, image_md5, fw_version "
+                                 "FROM runs WHERE id = ?"));
+    query.addBindValue(id);
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return RunFrom(query);
+}
+
+QList<Journal::CameraRow> Journal::CameraRows(QSqlQuery &query) const
+{
+    QList<CameraRow> rows;
+    if (!query.exec())
+        return rows;
+    while (query.next()) {
+        CameraRow row;
+        row.run = query.value(0).toLongLong();
+        row.ip = query.value(1).toString();
+        row.mac = query.value(2).toString();
+        row.sn = query.value(3).toString();
+        row.type = query.value(4).toString();
+        row.fwBefore = query.value(5).toString();
+        row.result = query.value(6).toString();
+        row.verified = query.value(7).toInt() != 0;
+        row.message = query.value(8).toString();
+        row.seconds = query.value(9).toDouble();
+        row.ended = query.value(10).toString();
+        rows.append(row);
+    }
+    return rows;
+}
+
+QList<Journal::CameraRow> Journal::Cameras(qint64 run) const
+{
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QStringLiteral("SELECT run, ip, mac, sn, type, fw_before, result, verified, "
+                                 "message, seconds, ended FROM cameras WHERE run = ? ORDER BY "
+                                 "rowid"));
+    query.addBindValue(run);
+    return CameraRows(query);
+}
+
+QList<Journal::CameraRow> Journal::CameraHistory(const QString &ipOrMac) const
+{
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QStringLiteral(
+        "SELECT run, ip, mac, sn, type, fw_before, result, verified, message, seconds, ended "
+        "FROM cameras WHERE ip = ? OR mac = ? ORDER BY run DESC, rowid"));
+    query.addBindValue(ipOrMac);
+    query.addBindValue(normalMac(ipOrMac));
+    return CameraRows(query);
+}
+
+QList<Journal::InventoryRow> Journal::Inventory() const
+{
+    QList<InventoryRow> rows;
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    // The latest result of each camera, and the start of its latest update
+    // that has one.
+    if (!query.exec(QStringLiteral(
+            "SELECT inventory.mac, ip, sn, name, type, os, fw, first_seen, last_seen, "
+            "(SELECT result FROM cameras WHERE cameras.mac = inventory.mac AND result IS NOT NULL "
+            "ORDER BY run DESC LIMIT 1), "
+            "(SELECT runs.started FROM cameras JOIN runs ON runs.id = cameras.run "
+            "WHERE cameras.mac = inventory.mac AND runs.command IN ('update', 'resume') AND "
+            "cameras.result IS NOT NULL ORDER BY cameras.run DESC LIMIT 1) "
+            "FROM inventory ORDER BY inventory.mac")))
+        return rows;
+    while (query.next()) {
+        InventoryRow row;
+        row.camera = { query.value(1).toString(), query.value(0).toString(),
+            query.value(2).toString(), query.value(3).toString(), query.value(4).toString(),
+            query.value(5).toString(), query.value(6).toString() };
+        row.firstSeen = query.value(7).toString();
+        row.lastSeen = query.value(8).toString();
+        row.lastResult = query.value(9).toString();
+        row.lastUpdate = query.value(10).toString();
+        rows.append(row);
+    }
+    return rows;
+}
+
+bool Journal::Refuse(const QString &reason)
+{
+    error = QStringLiteral("cannot use the journal %1: %2").arg(path, reason);
+    // Nothing is written to a journal that was refused.
+    {
+        QSqlDatabase database = QSqlDatabase::database(connection, false);
+        if (database.isOpen())
+            database.close();
+    }
+    return false;
+}
+
+bool Journal::Failed(const QString &what)
+{
+    writeFailed = true;
+    error = QStringLiteral("could not %1 in the journal %2: %3")
+                .arg(what, path,
+                    QSqlDatabase::database(connection, false).lastError().text().isEmpty()
+                        ? QStringLiteral("the write failed")
+                        : QSqlDatabase::database(connection, false).lastError().text());
+    return false;
+}

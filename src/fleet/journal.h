@@ -1,0 +1,148 @@
+#ifndef JOURNAL_H
+#define JOURNAL_H
+
+#include "camerarecord.h"
+#include "cameraresult.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What every front end remembers of the fleet, in one SQLite file: each run
+// with its cameras' results, written as they come, and every camera a search
+// has listed. A run whose process died leaves its cameras as they were, so
+// that it can be resumed; a camera in flight in a live run is not updated by
+// another at the same time.
+//
+// A file that is not such a journal (another file, a truncated one, one of a
+// newer schema) is refused and left exactly as it was. A write that fails
+// (a full disk) is said through Error() and the run goes on without it.
+class Journal
+{
+public:
+    // The schema this program writes; older ones are migrated on opening.
+    static constexpr int schemaVersion = 1;
+    // How long a write waits for another process that holds the file.
+    static constexpr int busyTimeoutMs = 5000;
+
+    Journal();
+    ~Journal();
+    Journal(const Journal &) = delete;
+    Journal &operator=(const Journal &) = delete;
+
+    // $XDG_STATE_HOME/ordel-toolkits/journal.sqlite, or under
+    // ~/.local/state when XDG_STATE_HOME is not set.
+    static QString DefaultPath();
+
+    // Opens the file, making it and its folder (mode 0700) if need be. False,
+    // with Error() naming the file and the reason, when it cannot be used.
+    bool Open(const QString &path);
+    bool IsOpen() const;
+    QString Path() const { return path; }
+    QString Error() const { return error; }
+    // False once a write has failed: what the journal says of this run from
+    // then on is incomplete.
+    bool Healthy() const { return !writeFailed; }
+
+    // The process a run belongs to, as the journal tells a live one from a
+    // dead one whose id the system has given to another process since.
+    struct Process
+    {
+        qint64 pid = 0;
+        QString started;
+
+        static Process Current();
+        bool IsAlive() const;
+    };
+
+    struct Run
+    {
+        qint64 id = 0;
+        QString started;
+        QString ended; // empty while it runs, or when its process died
+        Process process;
+        QString command;
+        QStringList arguments;
+        QString imagePath;
+        qint64 imageSize = 0;
+        QString imageMd5;
+        QString fwVersion;
+        // Counts by result word, "unfinished" for cameras without one.
+        QList<QPair<QString, int>> counts;
+        int cameras = 0;
+    };
+
+    // One camera of a run; result empty while it has none.
+    struct CameraRow
+    {
+        qint64 run = 0;
+        QString ip;
+        QString mac;
+        QString sn;
+        QString type;
+        QString fwBefore;
+        QString result;
+        bool verified = false;
+        QString message;
+        double seconds = 0;
+        QString ended;
+    };
+
+    // A run about to touch its cameras: every one of them planned, those
+    // already decided (skipped, refused, missing) with their results. 0 when
+    // the write failed.
+    qint64 BeginRun(const Run &run, const QList<CameraRow> &cameras);
+    // Claims the camera for the run just before anything is sent to it.
+    // Empty when the run may go ahead; otherwise why not: the camera is in
+    // flight in another run whose process lives.
+    QString Claim(qint64 run, const QString &ip, const QString &mac);
+    // The camera's final result; false when the write failed.
+    bool Finish(qint64 run, const CameraResult &result);
+    bool EndRun(qint64 run);
+    // A run taken over by another process, as resume does.
+    bool TakeOver(qint64 run);
+
+    // Each camera a search listed, by MAC: its latest identity and address.
+    bool RecordSearch(const QList<CameraRecord> &cameras);
+
+    // The run to resume: run id, or the newest that did not end when id is
+    // 0. None, with the reason, when there is no such run, it ended, or its
+    // process still runs.
+    std::optional<Run> Resumable(qint64 id, QString *refusal) const;
+
+    // Newest first.
+    QList<Run> Runs() const;
+    std::optional<Run> FindRun(qint64 id) const;
+    QList<CameraRow> Cameras(qint64 run) const;
+    // Every result of the camera with that address or MAC, newest first.
+    QList<CameraRow> CameraHistory(const QString &ipOrMac) const;
+
+    struct InventoryRow
+    {
+        CameraRecord camera;
+        QString firstSeen;
+        QString lastSeen;
+        QString lastResult;
+        QString lastUpdate;
+    };
+    QList<InventoryRow> Inventory() const;
+
+    // UTC, ISO 8601, to the second.
+    static QString Now();
+
+private:
+    bool Refuse(const QString &reason);
+    bool Failed(const QString &what);
+    bool Migrate();
+    Run RunFrom(const class QSqlQuery &query) const;
+    QList<CameraRow> CameraRows(class QSqlQuery &query) const;
+
+    QString connection;
+    QString path;
+    QString error;
+    bool writeFailed = false;
+};
+
+#endif // JOURNAL_H

@@ -1,0 +1,111 @@
+#include "journallisting.h"
+
+#include "console.h"
+#include "csvtext.h"
+#include "jsonline.h"
+#include "textformat.h"
+
+JournalListing::JournalListing(OutputForm form)
+    : form(form)
+{
+}
+
+QString JournalListing::ResultOf(const Journal::CameraRow &camera)
+{
+    return camera.result.isEmpty() ? QStringLiteral("unfinished") : camera.result;
+}
+
+int JournalListing::Count(const Journal::Run &run, const QString &result)
+{
+    for (const auto &[word, count] : run.counts) {
+        if (word == result)
+            return count;
+    }
+    return 0;
+}
+
+void JournalListing::Runs(const QList<Journal::Run> &runs) const
+{
+    QList<QStringList> rows;
+    for (const Journal::Run &run : runs) {
+        rows.append({ QString::number(run.id), run.started, run.ended, run.command,
+            run.imagePath, run.imageMd5, run.fwVersion, QString::number(run.cameras),
+            QString::number(Count(run, QStringLiteral("succeeded"))),
+            QString::number(Count(run, QStringLiteral("failed"))),
+            QString::number(Count(run, QStringLiteral("skipped"))),
+            QString::number(Count(run, QStringLiteral("unfinished"))) });
+    }
+    Write({ "run", "started", "ended", "command", "image", "md5", "fw_version", "cameras",
+              "succeeded", "failed", "skipped", "unfinished" },
+        "nsosssonnnnn",
+        { "Run", "Started", "Ended", "Command", "Image", "MD5", "FW version", "Cameras",
+            "Succeeded", "Failed", "Skipped", "Unfinished" },
+        rows);
+}
+
+void JournalListing::Cameras(const QList<Journal::CameraRow> &cameras) const
+{
+    QList<QStringList> rows;
+    for (const Journal::CameraRow &camera : cameras) {
+        rows.append({ QString::number(camera.run), camera.ip, camera.mac, ResultOf(camera),
+            camera.verified ? QStringLiteral("true") : QStringLiteral("false"), camera.fwBefore,
+            camera.message, QString::number(camera.seconds, 'f', 1), camera.ended });
+    }
+    Write({ "run", "ip", "mac", "result", "verified", "fw_before", "message", "seconds", "ended" },
+        "nsssbssno",
+        { "Run", "Camera", "MAC", "Result", "Verified", "FW before", "Reason", "Seconds",
+            "Ended" },
+        rows);
+}
+
+void JournalListing::Inventory(const QList<Journal::InventoryRow> &cameras) const
+{
+    QList<QStringList> rows;
+    for (const Journal::InventoryRow &row : cameras) {
+        const CameraRecord &camera = row.camera;
+        rows.append({ camera.mac, camera.ip, camera.sn, camera.name, camera.type, camera.os,
+            camera.fw, row.firstSeen, row.lastSeen, row.lastResult, row.lastUpdate });
+    }
+    Write({ "mac", "ip", "sn", "name", "type", "os", "fw", "first_seen", "last_seen",
+              "last_result", "last_update" },
+        "sssssssssoo",
+        { "MAC", "IP", "SN", "Name", "Type", "OS", "FW", "First seen", "Last seen",
+            "Last result", "Last update" },
+        rows);
+}
+
+void JournalListing::Write(const QStringList &keys, const QByteArray &kinds,
+    const QStringList &headings, const QList<QStringList> &rows) const
+{
+    switch (form) {
+    case OutputForm::Json:
+        for (const QStringList &row : rows) {
+            JsonLine line;
+            for (int index = 0; index < keys.size(); ++index) {
+                const QByteArray key = keys.at(index).toLatin1();
+                const QString &value = row.at(index);
+                if (kinds.at(index) == 'n')
+                    line.Add(key.constData(), value.toDouble(), value.contains('.') ? 1 : 0);
+                else if (kinds.at(index) == 'b')
+                    line.AddFlag(key.constData(), value == QLatin1String("true"));
+                else if (kinds.at(index) == 'o' && value.isEmpty())
+                    line.AddNull(key.constData());
+                else
+                    line.Add(key.constData(), value);
+            }
+            Console::Out(line.Text());
+        }
+        return;
+    case OutputForm::Csv:
+        Console::Out(CsvText::Record(keys));
+        for (const QStringList &row : rows)
+            Console::Out(CsvText::Record(row));
+        return;
+    case OutputForm::Text:
+        if (rows.isEmpty())
+            Console::Error(QStringLiteral("The journal has nothing to show.\n"));
+        else
+            Console::Out(TextFormat::Table(headings, rows, Console::OutWidth()));
+        return;
+    }
+}
