@@ -1,0 +1,249 @@
+#include "journal.h"
+
+#include <QCryptographicHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray digestOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+        ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+        : QByteArray();
+}
+
+// Runs SQL on the file behind the journal's back, as another program would.
+void poke(const QString &path, const QStringList &statements)
+{
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase("QSQLITE", "poke");
+        database.setDatabaseName(path);
+        QVERIFY(database.open());
+        QSqlQuery query(database);
+        for (const QString &statement : statements)
+            QVERIFY2(query.exec(statement), qPrintable(statement));
+        database.close();
+    }
+    QSqlDatabase::removeDatabase("poke");
+}
+
+Journal::CameraRow planned(const QString &ip, const QString &mac)
+{
+    Journal::CameraRow camera;
+    camera.ip = ip;
+    camera.mac = mac;
+    return camera;
+}
+
+qint64 beginRun(Journal &journal, const QList<Journal::CameraRow> &cameras)
+{
+    Journal::Run run;
+    run.command = "update";
+    run.arguments = QStringList { "update", "--all", "--image", "/srv/fw.bin" };
+    return journal.BeginRun(run, cameras);
+}
+
+} // namespace
+
+// The journal against temporary files: what it refuses and leaves as it
+// was, what it migrates, what two processes write at once, and which camera
+// a second run may not touch.
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusesWhatIsNoJournalAndLeavesIt_data();
+    void refusesWhatIsNoJournalAndLeavesIt();
+    void migratesAnEarlierSchema();
+    void twoProcessesWriteAtOnce();
+    void aCameraInFlightElsewhereIsNotTouched_data();
+    void aCameraInFlightElsewhereIsNotTouched();
+    void resultsAndSearchesAreRemembered();
+
+private:
+    QTemporaryDir directory;
+};
+
+void TestJournal::refusesWhatIsNoJournalAndLeavesIt_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("another file") << "text" << "not an SQLite database";
+    QTest::newRow("cut short in its header") << "short" << "truncated";
+    QTest::newRow("cut short in its pages") << "truncated" << "database disk image is malformed";
+    QTest::newRow("of a newer schema") << "newer" << "written by a newer program (schema 2";
+    QTest::newRow("a folder") << "folder" << "not a regular file";
+    // Writable by nobody, root included.
+    QTest::newRow("a place nothing can be made in") << "proc" << "cannot make the folder";
+}
+
+void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QString path = directory.filePath(kind + ".sqlite");
+    if (kind == "text") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("run,ip\n1,198.51.100.11\n");
+    } else if (kind == "short" || kind == "truncated" || kind == "newer") {
+        {
+            Journal journal;
+            QVERIFY2(journal.Open(path), qPrintable(journal.Error()));
+            QList<Journal::CameraRow> cameras;
+            for (int index = 0; index < 200; ++index)
+                cameras.append(planned(QString("198.51.100.%1").arg(index % 250),
+                    QString("00:1A:2B:3C:%1:%2").arg(index / 100).arg(index % 100)));
+            QVERIFY(beginRun(journal, cameras) > 0);
+        }
+        poke(path, { "PRAGMA wal_checkpoint(TRUNCATE)", "PRAGMA journal_mode=DELETE" });
+        if (kind == "newer")
+            poke(path, { "PRAGMA user_version = 2" });
+        if (kind != "newer") {
+            QFile file(path);
+            QVERIFY(file.resize(kind == "short" ? 50 : file.size() / 2));
+        }
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == "proc") {
+        path = "/proc/ordel-toolkits/journal.sqlite";
+    }
+    const QByteArray before = digestOf(path);
+    Journal journal;
+    QVERIFY(!journal.Open(path));
+    QVERIFY2(journal.Error().startsWith("cannot use the journal " + path + ": " + reason),
+        qPrintable(journal.Error()));
+    QCOMPARE(digestOf(path), before);
+    QVERIFY(!QFile::exists(path + "-wal"));
+}
+
+// A file made before there was any schema, as an empty SQLite file is, gets
+// every table; one of this schema opens as it is.
+void TestJournal::migratesAnEarlierSchema()
+{
+    const QString path = directory.filePath("earlier.sqlite");
+    poke(path, { "PRAGMA user_version = 0" });
+    {
+        Journal journal;
+        QVERIFY2(journal.Open(path), qPrintable(journal.Error()));
+        QVERIFY(beginRun(journal, { planned("198.51.100.11", "00:1A:2B:3C:4D:11") }) > 0);
+    }
+    Journal again;
+    QVERIFY2(again.Open(path), qPrintable(again.Error()));
+    QCOMPARE(again.Runs().size(), 1);
+    QCOMPARE(again.Cameras(1).size(), 1);
+}
+
+// Each process has a connection of its own; the busy timeout makes them
+// take turns instead of failing.
+void TestJournal::twoProcessesWriteAtOnce()
+{
+    const QString path = directory.filePath("shared.sqlite");
+    {
+        Journal journal;
+        QVERIFY(journal.Open(path));
+    }
+    const int runs = 100;
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    Journal journal;
+    bool written = journal.Open(path);
+    for (int index = 0; written && index < runs; ++index) {
+        const qint64 run = beginRun(journal, { planned("198.51.100.11", "00:1A:2B:3C:4D:11") });
+        written = run > 0 && journal.Claim(run, "198.51.100.11", "00:1A:2B:3C:4D:11").isEmpty()
+            && journal.Finish(run, { "198.51.100.11", CameraResult::Outcome::Succeeded, "done", 1,
+                                       false, "00:1A:2B:3C:4D:11" })
+            && journal.EndRun(run);
+    }
+    if (child == 0)
+        ::_exit(written ? 0 : 1);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(written, qPrintable(journal.Error()));
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    QCOMPARE(journal.Runs().size(), 2 * runs);
+    QCOMPARE(journal.CameraHistory("198.51.100.11").size(), 2 * runs);
+}
+
+void TestJournal::aCameraInFlightElsewhereIsNotTouched_data()
+{
+    // What becomes of the first run before the second claims its camera.
+    QTest::addColumn<QStringList>("meanwhile");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("its process lives") << QStringList() << true;
+    QTest::newRow("it ended") << QStringList { "UPDATE runs SET ended = 'x' WHERE id = 1" }
+                              << false;
+    QTest::newRow("its process died")
+        << QStringList { "UPDATE runs SET pid = 2147483000 WHERE id = 1" } << false;
+    // The system gave the dead run's process id to this test's process.
+    QTest::newRow("its process id reused")
+        << QStringList { "UPDATE runs SET pid_started = '1' WHERE id = 1" } << false;
+    QTest::newRow("the camera finished there")
+        << QStringList { "UPDATE cameras SET in_flight = 0 WHERE run = 1" } << false;
+}
+
+void TestJournal::aCameraInFlightElsewhereIsNotTouched()
+{
+    QFETCH(QStringList, meanwhile);
+    QFETCH(bool, refused);
+    const QString path = directory.filePath(QString("guard-%1.sqlite").arg(QTest::currentDataTag()));
+    Journal first;
+    QVERIFY(first.Open(path));
+    const qint64 firstRun = beginRun(first, { planned("198.51.100.11", "00:1a:2b:3c:4d:11") });
+    QCOMPARE(first.Claim(firstRun, "198.51.100.11", "00:1A:2B:3C:4D:11"), QString());
+    if (!meanwhile.isEmpty())
+        poke(path, meanwhile);
+    Journal second;
+    QVERIFY(second.Open(path));
+    // The same camera by its MAC, at the address DHCP has given it since.
+    const qint64 secondRun = beginRun(second, { planned("198.51.100.40", "00:1A:2B:3C:4D:11") });
+    const QString busy = second.Claim(secondRun, "198.51.100.40", "00:1A:2B:3C:4D:11");
+    QCOMPARE(busy.startsWith("in flight in run 1 of this journal (process "), refused);
+    // Another camera is free all the same.
+    QCOMPARE(second.Claim(secondRun, "198.51.100.12", "00:1A:2B:3C:4D:12"), QString());
+}
+
+void TestJournal::resultsAndSearchesAreRemembered()
+{
+    const QString path = directory.filePath("remembered.sqlite");
+    Journal journal;
+    QVERIFY(journal.Open(path));
+    CameraRecord camera { "198.51.100.11", "00:1a:2b:3c:4d:11", "SN1", "Gate", "IPC-D240",
+        "4.19.2", "2.8.1" };
+    QVERIFY(journal.RecordSearch({ camera }));
+    camera.ip = "198.51.100.12";
+    QVERIFY(journal.RecordSearch({ camera }));
+    const qint64 run = beginRun(journal, { planned("198.51.100.12", "00:1A:2B:3C:4D:11"),
+                                             planned("198.51.100.13", "00:1A:2B:3C:4D:13") });
+    QVERIFY(journal.Finish(run,
+        { "198.51.100.12", CameraResult::Outcome::Succeeded, "verified: running 2.9.0", 12.5, true,
+            "00:1A:2B:3C:4D:11" }));
+    // The process died here: one camera has no result, the run no end.
+    const QList<Journal::Run> runs = journal.Runs();
+    QCOMPARE(runs.size(), 1);
+    QVERIFY(runs.constFirst().ended.isEmpty());
+    QCOMPARE(runs.constFirst().counts,
+        (QList<QPair<QString, int>> { { "succeeded", 1 }, { "unfinished", 1 } }));
+    QString refusal;
+    QVERIFY(!journal.Resumable(0, &refusal));
+    QVERIFY2(refusal.contains("still runs"), qPrintable(refusal));
+    const QList<Journal::CameraRow> history = journal.CameraHistory("00:1a:2b:3c:4d:11");
+    QCOMPARE(history.size(), 1);
+    QCOMPARE(history.constFirst().message, QString("verified: running 2.9.0"));
+    const QList<Journal::InventoryRow> inventory = journal.Inventory();
+    QCOMPARE(inventory.size(), 1);
+    QCOMPARE(inventory.constFirst().camera.ip, QString("198.51.100.12"));
+    QCOMPARE(inventory.constFirst().lastResult, QString("succeeded"));
+    QVERIFY(!inventory.constFirst().lastUpdate.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
