@@ -28,6 +28,9 @@ readonly ready_wait_s=30
 work=$(mktemp -d)
 site=$work/site
 mkdir "$site"
+# The demo's runs go into a journal of their own: the simulated cameras are
+# not the operator's.
+export XDG_STATE_HOME=$work/state
 pids=()
 
 cleanup() {

@@ -187,6 +187,15 @@ start_sshd "$SITE_B" "$SITE_B_GATEWAY_IP"
 image=$work/camera-fw-$image_version.bin
 head -c $((1024 * 1024)) /dev/urandom >"$image"
 image_md5=$(md5sum "$image" | cut -d' ' -f1)
+# The gateways run ordelctl through a wrapper that keeps its journal in this
+# run's folder, not in the machine's home: each site a journal of its own,
+# as each gateway would have.
+cat >"$work/ordelctl" <<WRAPPER
+#!/bin/sh
+XDG_STATE_HOME=$work/state/\$(ip netns identify \$\$) exec $ordelctl "\$@"
+WRAPPER
+chmod 755 "$work/ordelctl"
+ordelctl=$work/ordelctl
 sed -e "s|@SITE_A_GATEWAY_IP@|$SITE_A_GATEWAY_IP|" -e "s|@SITE_B_GATEWAY_IP@|$SITE_B_GATEWAY_IP|" \
     -e "s|@KEY@|$work/client_key|" -e "s|@ORDELCTL@|$ordelctl|" -e "s|@IMAGE@|$image|" \
     -e "s|@IMAGE_MD5@|$image_md5|" "$here/inventory.ini.in" >"$work/inventory.ini"
