@@ -61,9 +61,10 @@ QString processStart(qint64 pid)
     return fields.size() > 19 ? QString::fromLatin1(fields.at(19)) : QString();
 }
 
+// A camera the search did not find has none: an empty text, never a null.
 QString normalMac(const QString &mac)
 {
-    return mac.toUpper();
+    return mac.isEmpty() ? QStringLiteral("") : mac.toUpper();
 }
 
 } // namespace
@@ -236,8 +237,8 @@ qint64 Journal::BeginRun(const Run &run, const QList<CameraRow> &cameras)
     query.addBindValue(run.imageMd5);
     query.addBindValue(run.fwVersion);
     if (!query.exec()) {
+        Failed(QStringLiteral("begin the run"), query.lastError().text());
         database.rollback();
-        Failed(QStringLiteral("begin the run"));
         return 0;
     }
     const qint64 id = query.lastInsertId().toLongLong();
@@ -257,8 +258,8 @@ qint64 Journal::BeginRun(const Run &run, const QList<CameraRow> &cameras)
         query.addBindValue(camera.seconds);
         query.addBindValue(camera.result.isEmpty() ? QVariant() : QVariant(Now()));
         if (!query.exec()) {
+            Failed(QStringLiteral("plan the run's cameras"), query.lastError().text());
             database.rollback();
-            Failed(QStringLiteral("plan the run's cameras"));
             return 0;
         }
     }
@@ -336,7 +337,7 @@ bool Journal::Finish(qint64 run, const CameraResult &result)
     query.addBindValue(normalMac(result.mac));
     query.addBindValue(result.ip);
     if (!query.exec())
-        return Failed(QStringLiteral("record %1's result").arg(result.ip));
+        return Failed(QStringLiteral("record %1's result").arg(result.ip), query.lastError().text());
     if (query.numRowsAffected() > 0)
         return true;
     query.prepare(QStringLiteral(
@@ -351,7 +352,8 @@ bool Journal::Finish(qint64 run, const CameraResult &result)
     query.addBindValue(result.message);
     query.addBindValue(result.seconds);
     query.addBindValue(Now());
-    return query.exec() || Failed(QStringLiteral("record %1's result").arg(result.ip));
+    return query.exec()
+        || Failed(QStringLiteral("record %1's result").arg(result.ip), query.lastError().text());
 }
 
 bool Journal::EndRun(qint64 run)
@@ -394,8 +396,9 @@ bool Journal::RecordSearch(const QList<CameraRecord> &cameras)
         query.addBindValue(now);
         query.addBindValue(now);
         if (!query.exec()) {
+            Failed(QStringLiteral("record the search"), query.lastError().text());
             database.rollback();
-            return Failed(QStringLiteral("record the search"));
+            return false;
         }
     }
     return database.commit() || Failed(QStringLiteral("record the search"));
@@ -569,13 +572,13 @@ bool Journal::Refuse(const QString &reason)
     return false;
 }
 
-bool Journal::Failed(const QString &what)
+bool Journal::Failed(const QString &what, const QString &why)
 {
     writeFailed = true;
+    QString reason = why.trimmed();
+    if (reason.isEmpty())
+        reason = QSqlDatabase::database(connection, false).lastError().text().trimmed();
     error = QStringLiteral("could not %1 in the journal %2: %3")
-                .arg(what, path,
-                    QSqlDatabase::database(connection, false).lastError().text().isEmpty()
-                        ? QStringLiteral("the write failed")
-                        : QSqlDatabase::database(connection, false).lastError().text());
+                .arg(what, path, reason.isEmpty() ? QStringLiteral("the write failed") : reason);
     return false;
 }

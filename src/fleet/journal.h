@@ -134,7 +134,7 @@ public:
 
 private:
     bool Refuse(const QString &reason);
-    bool Failed(const QString &what);
+    bool Failed(const QString &what, const QString &why = QString());
     bool Migrate();
     Run RunFrom(const class QSqlQuery &query) const;
     QList<CameraRow> CameraRows(class QSqlQuery &query) const;

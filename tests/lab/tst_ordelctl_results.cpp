@@ -63,14 +63,19 @@ void TestOrdelctlResults::retryTakesUpWhatASignalCut_data()
     QTest::addColumn<int>("signalNumber");
     // -1: the program had no chance to say anything.
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("SSH session dropped") << int(SIGHUP) << 128 + SIGHUP;
-    QTest::newRow("killed") << int(SIGKILL) << -1;
+    // Taken up by --retry of the saved output, or by resume from the journal.
+    QTest::addColumn<bool>("resumed");
+    QTest::newRow("SSH session dropped") << int(SIGHUP) << 128 + SIGHUP << false;
+    QTest::newRow("killed") << int(SIGKILL) << -1 << false;
+    // Nobody saved the output: the journal has it all.
+    QTest::newRow("killed, resumed") << int(SIGKILL) << -1 << true;
 }
 
 void TestOrdelctlResults::retryTakesUpWhatASignalCut()
 {
     QFETCH(int, signalNumber);
     QFETCH(int, exitCode);
+    QFETCH(bool, resumed);
     // Two cameras finish; the two slow ones are cut mid-transfer.
     QList<LabCamera *> site;
     for (int index = 1; index <= 4; ++index) {
@@ -102,18 +107,24 @@ void TestOrdelctlResults::retryTakesUpWhatASignalCut()
     QTemporaryDir directory;
     const QString results = saved(directory, run.out());
     QVERIFY(!results.isEmpty());
-    OrdelctlRun retry({ "update", "--yes", "--json", "--retry", results, "--image", path });
+    OrdelctlRun retry(resumed
+            ? QStringList { "resume", "--yes", "--json" }
+            : QStringList { "update", "--yes", "--json", "--retry", results, "--image", path });
     QVERIFY(retry.run());
-    QVERIFY2(retry.errorText().contains("Retrying 2 of 4 cameras"), qPrintable(retry.errorText()));
+    QVERIFY2(retry.errorText().contains(resumed ? "2 cameras to do, 2 done before"
+                                                : "Retrying 2 of 4 cameras"),
+        qPrintable(retry.errorText()));
     // The line ends in a line feed, not in its escape.
-    QVERIFY2(
-        retry.errorText().contains(": the image that run sent.\n"), qPrintable(retry.errorText()));
+    if (!resumed)
+        QVERIFY2(retry.errorText().contains(": the image that run sent.\n"),
+            qPrintable(retry.errorText()));
     QCOMPARE(retry.exitCode(), 0);
-    QCOMPARE(retry.finals().size(), 2);
+    // A resume's output is the whole run's, the earlier results as recorded.
+    QCOMPARE(retry.finals().size(), resumed ? 4 : 2);
     for (LabCamera *camera : site) {
         const bool cut = camera->index() > 2;
         QCOMPARE(retry.finalOf(camera->address()).value("result").toString(),
-            cut ? QString("succeeded") : QString());
+            cut || resumed ? QString("succeeded") : QString());
         QCOMPARE(camera->events("update-request").size(), cut ? 2 : 1);
     }
     UPDATE_STEP(UpdateDriver::verifyImageArrived(site.at(3), image));
@@ -138,7 +149,7 @@ void TestOrdelctlResults::addressesNoCameraOwnsAreSentNothing()
 
     OrdelctlRun run({ "update", "--yes", "--json", "--all", "--image", path });
     QVERIFY(run.run());
-    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(run.exitCode() == 1, qPrintable(run.errorText()));
     QCOMPARE(run.finalOf(sound->address()).value("result").toString(), QString("succeeded"));
     const QJsonObject claimed = run.finalOf(twins->address());
     QCOMPARE(claimed.value("result").toString(), QString("failed"));
