@@ -400,8 +400,17 @@ int main(int argc, char *argv[])
     const Outcome ten = update(fleet.mid(1, middleFleet), image);
     const Outcome oneIdle = update(single, tiny);
     const Outcome fortyIdle = update(fleet, tiny);
-    if (!one.ok || !forty.ok || !ten.ok || !oneIdle.ok || !fortyIdle.ok)
+    // The same forty without the journal: what writing it costs a run.
+    const Outcome fortyUnjournalled = update(fleet, image, { QStringLiteral("--no-journal") });
+    if (!one.ok || !forty.ok || !ten.ok || !oneIdle.ok || !fortyIdle.ok || !fortyUnjournalled.ok)
         return 1;
+    const double journalRatio = forty.seconds / fortyUnjournalled.seconds;
+    printRow({ QStringLiteral("ordelctl update %1 MiB, %2 cameras: with the journal, s / with "
+                              "--no-journal")
+                   .arg(imageMiB, 0, 'f', 0)
+                   .arg(fleetSize),
+        number(forty.seconds, 2), number(fortyUnjournalled.seconds, 2), journalRatio,
+        QStringLiteral("<= 1.02"), journalRatio <= 1.02 });
 
     const QString tag = QStringLiteral("ordelctl update %1 MiB").arg(imageMiB, 0, 'f', 0);
     for (const auto &[count, outcome] :
