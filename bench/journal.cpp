@@ -5,8 +5,8 @@
 // journal: what is left is the journal's own.
 //
 //   bench_journal ORDELCTL [CAMERAS] [RUNS]
-#include "benchsupport.h"
 #include "journal.h"
+#include "benchsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,7 +29,10 @@ QString macOf(int camera)
 
 QString ipOf(int camera)
 {
-    return QStringLiteral("10.%1.%2.%3").arg(camera >> 16 & 0xFF).arg(camera >> 8 & 0xFF).arg(camera & 0xFF);
+    return QStringLiteral("10.%1.%2.%3")
+        .arg(camera >> 16 & 0xFF)
+        .arg(camera >> 8 & 0xFF)
+        .arg(camera & 0xFF);
 }
 
 // The best of a few runs of the command, in ms; -1 when it failed.

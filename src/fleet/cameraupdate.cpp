@@ -393,8 +393,7 @@ void CameraUpdate::TakeReply(const CameraRecord &camera)
         return;
     if (camera.fw == verification.version) {
         End(CameraResult::Outcome::Succeeded,
-            QStringLiteral("verified: running %1").arg(verification.version)
-                + AddressNote(camera),
+            QStringLiteral("verified: running %1").arg(verification.version) + AddressNote(camera),
             true);
         return;
     }

@@ -1,8 +1,8 @@
 #include "expectedcameras.h"
 
 #include "cameraaddress.h"
-#include "imagefile.h"
 #include "csvtext.h"
+#include "imagefile.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

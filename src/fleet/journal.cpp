@@ -166,7 +166,8 @@ bool Journal::Open(const QString &file)
     }
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next())
         return Refuse(query.lastError().text());
-    const bool wal = query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    const bool wal
+        = query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
     query.finish();
     if (!wal)
         return Refuse(QStringLiteral("cannot write to it"));
@@ -196,8 +197,8 @@ bool Journal::Migrate()
     const int version = query.value(0).toInt();
     query.finish();
     for (int step = version; step < schemaVersion; ++step) {
-        for (const QString &statement : QString::fromLatin1(migrations[step])
-                 .split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        for (const QString &statement :
+            QString::fromLatin1(migrations[step]).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             if (!query.exec(statement)) {
                 const QString reason = query.lastError().text();
                 query.exec(QStringLiteral("ROLLBACK"));
@@ -337,7 +338,8 @@ bool Journal::Finish(qint64 run, const CameraResult &result)
     query.addBindValue(normalMac(result.mac));
     query.addBindValue(result.ip);
     if (!query.exec())
-        return Failed(QStringLiteral("record %1's result").arg(result.ip), query.lastError().text());
+        return Failed(
+            QStringLiteral("record %1's result").arg(result.ip), query.lastError().text());
     if (query.numRowsAffected() > 0)
         return true;
     query.prepare(QStringLiteral(
@@ -450,7 +452,8 @@ std::optional<Journal::Run> Journal::Resumable(qint64 id, QString *refusal) cons
     if (!run)
         *refusal = QStringLiteral("the journal %1 has no run %2").arg(path).arg(id);
     else if (!resumable.contains(run->command))
-        *refusal = QStringLiteral("run %1 is a %2, which changes no camera").arg(id).arg(run->command);
+        *refusal
+            = QStringLiteral("run %1 is a %2, which changes no camera").arg(id).arg(run->command);
     else if (!run->ended.isEmpty())
         *refusal = QStringLiteral("run %1 ended at %2: nothing is left to resume")
                        .arg(id)

@@ -4,9 +4,9 @@
 #include "cameraresult.h"
 #include "imagefile.h"
 
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QHash>
 
 #include <optional>
 

@@ -29,8 +29,8 @@ bool UpdatePlan::Make(
     return Make(options, cameras, found);
 }
 
-bool UpdatePlan::Make(const Selection &options, const QList<CameraRecord> &listed,
-    const QList<CameraRecord> &found)
+bool UpdatePlan::Make(
+    const Selection &options, const QList<CameraRecord> &listed, const QList<CameraRecord> &found)
 {
     selection = options;
     // Each address with every camera that claims it: two cameras on one

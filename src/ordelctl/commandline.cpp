@@ -156,8 +156,7 @@ QString CommandLine::CommandHelp(const QString &parserHelp) const
     const CommandName &entry = commandNames[int(command)];
     QString summary = QLatin1String(entry.summary);
     summary[0] = summary.at(0).toUpper();
-    QString help
-        = QStringLiteral("Usage: %1\n\n%2.\n").arg(QLatin1String(entry.synopsis), summary);
+    QString help = QStringLiteral("Usage: %1\n\n%2.\n").arg(QLatin1String(entry.synopsis), summary);
     const int options = parserHelp.indexOf(QLatin1String("\nOptions:"));
     const QStringList lines = parserHelp.mid(qMax(options, 0)).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
@@ -169,9 +168,9 @@ QString CommandLine::CommandHelp(const QString &parserHelp) const
 
 QString CommandLine::HelpHint() const
 {
-    return wordRead ? QStringLiteral("ordelctl %1 --help")
-                          .arg(QLatin1String(commandNames[int(command)].name))
-                    : QStringLiteral("ordelctl --help");
+    return wordRead
+        ? QStringLiteral("ordelctl %1 --help").arg(QLatin1String(commandNames[int(command)].name))
+        : QStringLiteral("ordelctl --help");
 }
 
 const char *CommandLine::WordOf(Command command)
@@ -234,7 +233,8 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
             });
         parser.addOptions({
             { QLatin1String(optionJson), QStringLiteral("One JSON object a line.") },
-            { QLatin1String(optionCsv), QStringLiteral("A header line and one CSV record a line.") },
+            { QLatin1String(optionCsv),
+                QStringLiteral("A header line and one CSV record a line.") },
         });
         return;
     }

@@ -222,11 +222,12 @@ void Controller::TellSearchLosses()
 // A camera that the watch did not see may have answered all the same.
 void Controller::TellVerifyLosses(int dropped)
 {
-    const QString text = QStringLiteral(
-        "%1 while cameras were awaited after their restart, because the search's receive "
-        "buffer was full: a camera not seen may have answered")
-                             .arg(dropped == 1 ? QStringLiteral("1 reply was lost")
-                                               : QStringLiteral("%1 replies were lost").arg(dropped));
+    const QString text
+        = QStringLiteral(
+            "%1 while cameras were awaited after their restart, because the search's receive "
+            "buffer was full: a camera not seen may have answered")
+              .arg(dropped == 1 ? QStringLiteral("1 reply was lost")
+                                : QStringLiteral("%1 replies were lost").arg(dropped));
     Console::Error(QStringLiteral("ordelctl: %1\n").arg(text));
     if (form == OutputForm::Json)
         Console::Out(JsonLine()
@@ -368,8 +369,9 @@ bool Controller::ReadRetryFile()
     QString typeRule;
     if (!selection.type && !selection.anyType && !retry.EarlierType().isEmpty()) {
         selection.type = retry.EarlierType();
-        typeRule = TextFormat::ForTerminal(
-                       QStringLiteral("Only cameras of type %1, as in that run.").arg(*selection.type))
+        typeRule
+            = TextFormat::ForTerminal(
+                  QStringLiteral("Only cameras of type %1, as in that run.").arg(*selection.type))
             + QLatin1Char('\n');
     }
     const QString md5 = QString::fromLatin1(image.Md5Hex());
@@ -417,7 +419,8 @@ void Controller::UpdateSearched()
 void Controller::ShowPlan()
 {
     if (!plan.Targets().isEmpty())
-        Console::Error(TextFormat::ForTerminal(PlanQuestion::ForUpdate(plan, image)) + QLatin1Char('\n'));
+        Console::Error(
+            TextFormat::ForTerminal(PlanQuestion::ForUpdate(plan, image)) + QLatin1Char('\n'));
     RunReport report(form);
     const bool clean = report.Plan(image, plan);
     Console::Error(PlanQuestion::Verdict(plan) + QLatin1Char('\n'));
@@ -454,8 +457,8 @@ void Controller::Launch()
         return;
     report = new RunReport(form, this);
     report->Begin(updating ? &image : nullptr, plan, earlier + Untouched());
-    const int wanted = qMin(updating ? options.parallel : DescriptorBudget::mostAtOnce,
-        int(plan.Targets().size()));
+    const int wanted = qMin(
+        updating ? options.parallel : DescriptorBudget::mostAtOnce, int(plan.Targets().size()));
     const int atOnce = DescriptorBudget::CamerasAtOnce(wanted, wanted);
     if (atOnce < wanted)
         Console::Error(
@@ -610,8 +613,8 @@ CameraJob *Controller::NewJob(const QString &ip)
     if (found)
         update->SetIdentity(found->mac, found->type);
     if (returnWatch)
-        update->SetVerification({ returnWatch, options.fwVersion,
-            found ? found->fw : QString(), options.verifyTimeoutS * 1000 });
+        update->SetVerification({ returnWatch, options.fwVersion, found ? found->fw : QString(),
+            options.verifyTimeoutS * 1000 });
     return update;
 }
 

@@ -28,8 +28,8 @@ void JournalListing::Runs(const QList<Journal::Run> &runs) const
 {
     QList<QStringList> rows;
     for (const Journal::Run &run : runs) {
-        rows.append({ QString::number(run.id), run.started, run.ended, run.command,
-            run.imagePath, run.imageMd5, run.fwVersion, QString::number(run.cameras),
+        rows.append({ QString::number(run.id), run.started, run.ended, run.command, run.imagePath,
+            run.imageMd5, run.fwVersion, QString::number(run.cameras),
             QString::number(Count(run, QStringLiteral("succeeded"))),
             QString::number(Count(run, QStringLiteral("failed"))),
             QString::number(Count(run, QStringLiteral("skipped"))),
@@ -53,8 +53,7 @@ void JournalListing::Cameras(const QList<Journal::CameraRow> &cameras) const
     }
     Write({ "run", "ip", "mac", "result", "verified", "fw_before", "message", "seconds", "ended" },
         "nsssbssno",
-        { "Run", "Camera", "MAC", "Result", "Verified", "FW before", "Reason", "Seconds",
-            "Ended" },
+        { "Run", "Camera", "MAC", "Result", "Verified", "FW before", "Reason", "Seconds", "Ended" },
         rows);
 }
 
@@ -66,11 +65,11 @@ void JournalListing::Inventory(const QList<Journal::InventoryRow> &cameras) cons
         rows.append({ camera.mac, camera.ip, camera.sn, camera.name, camera.type, camera.os,
             camera.fw, row.firstSeen, row.lastSeen, row.lastResult, row.lastUpdate });
     }
-    Write({ "mac", "ip", "sn", "name", "type", "os", "fw", "first_seen", "last_seen",
-              "last_result", "last_update" },
+    Write({ "mac", "ip", "sn", "name", "type", "os", "fw", "first_seen", "last_seen", "last_result",
+              "last_update" },
         "sssssssssoo",
-        { "MAC", "IP", "SN", "Name", "Type", "OS", "FW", "First seen", "Last seen",
-            "Last result", "Last update" },
+        { "MAC", "IP", "SN", "Name", "Type", "OS", "FW", "First seen", "Last seen", "Last result",
+            "Last update" },
         rows);
 }
 

@@ -38,8 +38,8 @@ QString PlanQuestion::ForCommand(const QString &verb, const UpdatePlan &plan)
 
 QString PlanQuestion::Verdict(const UpdatePlan &plan)
 {
-    QString touched = QStringLiteral("it would update %1")
-                          .arg(TextFormat::Cameras(plan.Targets().size()));
+    QString touched
+        = QStringLiteral("it would update %1").arg(TextFormat::Cameras(plan.Targets().size()));
     if (!plan.Skipped().isEmpty())
         touched += QStringLiteral(" and skip %1").arg(plan.Skipped().size());
     const int refused = int(plan.Refused().size());

@@ -26,8 +26,8 @@ public:
     // Before any camera is touched. image is null for a command. untouched:
     // the results known already, the plan's own and, for a resumed run,
     // those its cameras had before.
-    void Begin(const ImageSnapshot *image, const UpdatePlan &plan,
-        const QList<CameraResult> &untouched);
+    void Begin(
+        const ImageSnapshot *image, const UpdatePlan &plan, const QList<CameraResult> &untouched);
     void Follow(FleetRun *run);
     // The table of every camera's result, in the order given, and a line
     // that counts them.

@@ -19,8 +19,7 @@ public:
     // ForTerminal. Ends in a line feed. Given a width, the widest columns
     // give way until the table fits it, their cells cut short with an
     // ellipsis.
-    static QString Table(
-        const QStringList &header, const QList<QStringList> &rows, int width = 0);
+    static QString Table(const QStringList &header, const QList<QStringList> &rows, int width = 0);
 
     // "1 camera", "2 cameras".
     static QString Cameras(int count);

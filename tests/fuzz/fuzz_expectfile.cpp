@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(expected.Missing(lowered).isEmpty(), "a camera missing that answered");
     check(expected.Missing({}).size() == cameras.size(), "a camera found among none");
 
-    for (const QByteArray &written : { SearchListing::Csv(cameras), SearchListing::Json(cameras) }) {
+    for (const QByteArray &written :
+        { SearchListing::Csv(cameras), SearchListing::Json(cameras) }) {
         ExpectedCameras again;
         check(again.ReadText(written), "the file's cameras refused as a search writes them");
         check(addresses(again.Cameras()) == pairs, "the file's cameras read back otherwise");

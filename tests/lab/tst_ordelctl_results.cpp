@@ -111,8 +111,8 @@ void TestOrdelctlResults::retryTakesUpWhatASignalCut()
             ? QStringList { "resume", "--yes", "--json" }
             : QStringList { "update", "--yes", "--json", "--retry", results, "--image", path });
     QVERIFY(retry.run());
-    QVERIFY2(retry.errorText().contains(resumed ? "2 cameras to do, 2 done before"
-                                                : "Retrying 2 of 4 cameras"),
+    QVERIFY2(retry.errorText().contains(
+                 resumed ? "2 cameras to do, 2 done before" : "Retrying 2 of 4 cameras"),
         qPrintable(retry.errorText()));
     // The line ends in a line feed, not in its escape.
     if (!resumed)

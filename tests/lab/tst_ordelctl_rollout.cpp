@@ -103,8 +103,8 @@ void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera_data()
     // No probe went out while the program was stopped: the camera, still up
     // on its old version, has not restarted.
     QTest::newRow("up a while, the program stopped meanwhile")
-        << QStringList { "up-after=5000" } << "succeeded" << "verified: running V2.0" << true
-        << 3500;
+        << QStringList { "up-after=5000" } << "succeeded"
+        << "verified: running V2.0" << true << 3500;
     // Known by its MAC at the address DHCP gave it on its restart.
     QTest::newRow("back at another address")
         << QStringList { "back-at=198.51.100.40" } << "succeeded"
@@ -207,8 +207,8 @@ void TestOrdelctlRollout::maxFailuresStartsNoMoreCameras()
     LabCamera *healthy = start(3);
     QVERIFY(failing && alsoFailing && healthy);
 
-    OrdelctlRun run(QStringList { "update", "--yes", "--json", "--parallel", "1",
-                        "--max-failures", "1", "--image", imagePath }
+    OrdelctlRun run(QStringList { "update", "--yes", "--json", "--parallel", "1", "--max-failures",
+                        "1", "--image", imagePath }
         + arguments
         + QStringList { failing->address(), alsoFailing->address(), healthy->address() });
     QVERIFY(run.run());

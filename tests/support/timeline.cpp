@@ -134,8 +134,8 @@ void Timeline::poll()
     // Everything written into the socket is either handed over or queued, so
     // the count of chunks does not depend on what the last look saw.
     const qint64 nowQueued = queued();
-    const auto chunks = int((handedOver + nowQueued + Protocol::imageChunkSize - 1)
-        / Protocol::imageChunkSize);
+    const auto chunks
+        = int((handedOver + nowQueued + Protocol::imageChunkSize - 1) / Protocol::imageChunkSize);
     if (chunks > chunksWritten) {
         chunksWritten = chunks;
         lastChunkAt = now();

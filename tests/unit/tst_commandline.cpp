@@ -49,8 +49,9 @@ void TestCommandLine::refusesUsageErrors_data()
         << QStringList { "restart", "--image", "fw.bin" } << "Unknown option 'image'.";
     QTest::newRow("unknown command")
         << QStringList { "upgrade", "198.51.100.21" } << "unknown command: upgrade";
-    QTest::newRow("no command") << QStringList()
-                                << "a command is needed: search, restart, shutdown, update, history, inventory or resume";
+    QTest::newRow("no command")
+        << QStringList()
+        << "a command is needed: search, restart, shutdown, update, history, inventory or resume";
     QTest::newRow("three numbers") << QStringList { "restart", "--yes", "198.51.100" }
                                    << "not a dotted IPv4 address: \"198.51.100\"";
     QTest::newRow("number over 255") << QStringList { "shutdown", "--yes", "198.51.100.21",
@@ -115,15 +116,14 @@ void TestCommandLine::refusesUsageErrors_data()
     QTest::newRow("--expect without --all")
         << update + QStringList { "--expect", "site.csv", "198.51.100.21" }
         << "--expect names the cameras --all should find";
-    QTest::newRow("--journal with --no-journal")
-        << QStringList { "search", "--journal", "j.sqlite", "--no-journal" }
-        << "--journal and --no-journal exclude each other";
-    QTest::newRow("resume without a journal")
-        << QStringList { "resume", "--no-journal" } << "resume reads the journal: --no-journal leaves none";
-    QTest::newRow("resume of no run") << QStringList { "resume", "0" } << "not a run's number: \"0\"";
-    QTest::newRow("history of one run and one camera")
-        << QStringList { "history", "--run", "3", "--camera", "198.51.100.11" }
-        << "--run and --camera exclude each other";
+    QTest::newRow("--journal with --no-journal") << QStringList { "search", "--journal", "j.sqlite",
+        "--no-journal" } << "--journal and --no-journal exclude each other";
+    QTest::newRow("resume without a journal") << QStringList { "resume",
+        "--no-journal" } << "resume reads the journal: --no-journal leaves none";
+    QTest::newRow("resume of no run")
+        << QStringList { "resume", "0" } << "not a run's number: \"0\"";
+    QTest::newRow("history of one run and one camera") << QStringList { "history", "--run", "3",
+        "--camera", "198.51.100.11" } << "--run and --camera exclude each other";
     QTest::newRow("--check on a command")
         << QStringList { "restart", "--check", "198.51.100.21" } << "Unknown option 'check'.";
 }
@@ -138,7 +138,8 @@ void TestCommandLine::refusesUsageErrors()
     // Sent to the command's own help once the command is known.
     const QString word = arguments.value(0);
     const bool known = QStringList { "search", "restart", "shutdown", "update", "history",
-        "inventory", "resume" }.contains(word);
+        "inventory", "resume" }
+                           .contains(word);
     QCOMPARE(options.HelpHint(),
         known ? QString("ordelctl %1 --help").arg(word) : QString("ordelctl --help"));
 }
@@ -183,8 +184,8 @@ void TestCommandLine::takesTheValuesGiven()
     QCOMPARE(update.parallel, 256);
     QCOMPARE(update.reportTimeoutS, 86400);
     CommandLine named;
-    QCOMPARE(named.Parse(program({ "update", "--type", "IPC-D240", "--image", "fw.bin",
-                 "198.51.100.21" })),
+    QCOMPARE(named.Parse(
+                 program({ "update", "--type", "IPC-D240", "--image", "fw.bin", "198.51.100.21" })),
         CommandLine::Status::Run);
     QCOMPARE(named.selection.type, std::optional<QString>("IPC-D240"));
 
@@ -242,8 +243,9 @@ void TestCommandLine::helpAndVersionRunNothing_data()
                "--yes" };
     QTest::newRow("search -h") << QStringList { "search", "-h" }
                                << QStringList { "(default 2000).", "--csv" };
-    QTest::newRow("restart --help-all") << QStringList { "restart", "--help-all", "198.51.100" }
-                                        << QStringList { "Usage: ordelctl restart [--yes] [--json] IP...\n", "--yes" };
+    QTest::newRow("restart --help-all")
+        << QStringList { "restart", "--help-all", "198.51.100" }
+        << QStringList { "Usage: ordelctl restart [--yes] [--json] IP...\n", "--yes" };
 }
 
 void TestCommandLine::helpAndVersionRunNothing()

@@ -1,8 +1,8 @@
 #include "cameraaddress.h"
 #include "expectedcameras.h"
 #include "imagesnapshot.h"
-#include "retryfile.h"
 #include "planquestion.h"
+#include "retryfile.h"
 #include "searchlisting.h"
 #include "textformat.h"
 #include "updateplan.h"
@@ -156,13 +156,13 @@ void TestFleetPlan::retryTakesEveryUnfinishedCamera_data()
                                  << QStringList() << "it holds no camera's result";
     // A spare took the address of a missing camera and was updated: the
     // missing one, known by its MAC, is still to be done.
-    QTest::newRow("an address reused by a spare")
-        << QByteArray("{\"ip\":\"198.51.100.20\",\"event\":\"planned\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n"
-                      "{\"ip\":\"198.51.100.20\",\"event\":\"planned\",\"mac\":\"00:1a:2b:3c:4d:04\"}\n"
-                      "{\"ip\":\"198.51.100.20\",\"result\":\"succeeded\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n"
-                      "{\"ip\":\"198.51.100.20\",\"result\":\"missing\",\"mac\":\"00:1A:2B:3C:4D:04\"}\n"
-                      "{\"ip\":\"198.51.100.20\",\"result\":\"succeeded\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n")
-        << QStringList { "198.51.100.20" } << "";
+    QTest::newRow("an address reused by a spare") << QByteArray(
+        "{\"ip\":\"198.51.100.20\",\"event\":\"planned\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n"
+        "{\"ip\":\"198.51.100.20\",\"event\":\"planned\",\"mac\":\"00:1a:2b:3c:4d:04\"}\n"
+        "{\"ip\":\"198.51.100.20\",\"result\":\"succeeded\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n"
+        "{\"ip\":\"198.51.100.20\",\"result\":\"missing\",\"mac\":\"00:1A:2B:3C:4D:04\"}\n"
+        "{\"ip\":\"198.51.100.20\",\"result\":\"succeeded\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n")
+                                                  << QStringList { "198.51.100.20" } << "";
 }
 
 void TestFleetPlan::retryTakesEveryUnfinishedCamera()
@@ -248,21 +248,24 @@ void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem_data()
         << QStringList { "198.51.100.11|00:1A:2B:3C:4D:01||Gate|||" } << "";
     QTest::newRow("json with CR LF and blank lines")
         << "file"
-        << "\r\n" + SearchListing::Json({ first }).replace("\n", "\r\n\r\n") << records({ first }) << "";
+        << "\r\n" + SearchListing::Json({ first }).replace("\n", "\r\n\r\n") << records({ first })
+        << "";
     // Two searches' output appended: the camera that moved is listed at both.
     CameraRecord updated = first;
     updated.fw = "V2.0";
     CameraRecord moved = first;
     moved.ip = "198.51.100.21";
     QTest::newRow("the same camera again")
-        << "file" << SearchListing::Json({ first, second }) + SearchListing::Json({ updated, moved })
+        << "file"
+        << SearchListing::Json({ first, second }) + SearchListing::Json({ updated, moved })
         << records({ updated, secondRead, moved }) << "";
     QTest::newRow("the text table")
         << "file" << TextFormat::Table(CameraRecord::Headings(), { first.Fields() }).toUtf8()
         << QStringList() << "line 1 is not a CSV header with ip and mac columns";
     QTest::newRow("two ip columns") << "file" << QByteArray("ip,mac,IP\n") << QStringList()
                                     << "line 1 names the ip column twice";
-    QTest::newRow("a cell short") << "file" << SearchListing::Csv({}) + "198.51.100.11,00:1A:2B:3C:4D:01\n"
+    QTest::newRow("a cell short") << "file"
+                                  << SearchListing::Csv({}) + "198.51.100.11,00:1A:2B:3C:4D:01\n"
                                   << QStringList()
                                   << notACamera.arg(2).arg("2 cells where the header has 7");
     QTest::newRow("a quote never closed")
@@ -280,10 +283,10 @@ void TestFleetPlan::expectedCamerasAreReadAsASearchListedThem_data()
     QTest::newRow("a MAC with dashes")
         << "file" << QByteArray("ip,mac\n198.51.100.11,00-1A-2B-3C-4D-01\n") << QStringList()
         << notACamera.arg(2).arg(badMac);
-    QTest::newRow("a MAC not in hex")
-        << "file"
-        << SearchListing::Json({ first }) + "{\"ip\":\"198.51.100.12\",\"mac\":\"00:1A:2B:3C:4D:0G\"}"
-        << QStringList() << notACamera.arg(2).arg(badMac);
+    QTest::newRow("a MAC not in hex") << "file"
+                                      << SearchListing::Json({ first })
+            + "{\"ip\":\"198.51.100.12\",\"mac\":\"00:1A:2B:3C:4D:0G\"}"
+                                      << QStringList() << notACamera.arg(2).arg(badMac);
     QTest::newRow("the search killed while writing")
         << "file" << SearchListing::Json({ first, second }).chopped(9) << QStringList()
         << notACamera.arg(2).arg("not a JSON object");
@@ -395,18 +398,16 @@ void TestFleetPlan::planSendsAnImageToOneTypeOnly_data()
     const QString mixed = "cameras of 2 types answered: 1 IPC-B410, 1 IPC-D240. An image for "
                           "one type can ruin another: choose one with --type TYPE, or update "
                           "them all with --any-type";
-    QTest::newRow("addresses of two types") << "" << false
-                                            << QStringList { "198.51.100.11", "198.51.100.12" }
-                                            << QStringList() << mixed << QStringList()
-                                            << QStringList() << QStringList() << "";
+    QTest::newRow("addresses of two types")
+        << "" << false << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList() << mixed
+        << QStringList() << QStringList() << QStringList() << "";
     QTest::newRow("addresses of two types, any type")
         << "" << true << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList() << ""
         << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList() << QStringList()
         << "It would update 2 cameras.";
     QTest::newRow("an address of another type")
-        << "IPC-D240" << false << QStringList { "198.51.100.11", "198.51.100.12" }
-        << QStringList() << "" << QStringList { "198.51.100.11" }
-        << QStringList { "198.51.100.12" } << QStringList()
+        << "IPC-D240" << false << QStringList { "198.51.100.11", "198.51.100.12" } << QStringList()
+        << "" << QStringList { "198.51.100.11" } << QStringList { "198.51.100.12" } << QStringList()
         << "A real run would fail 1 camera without sending anything (1 refused), so it would "
            "end with exit code 1; it would update 1 camera.";
     // A retried camera is the one with its MAC: found at a new address, or
@@ -422,8 +423,8 @@ void TestFleetPlan::planSendsAnImageToOneTypeOnly_data()
         << "IPC-D240" << false << QStringList()
         << QStringList { "198.51.100.31 00:1A:2B:3C:4D:31 IPC-B410",
                "198.51.100.32 00:1A:2B:3C:4D:32 IPC-D240" }
-        << "" << QStringList { "198.51.100.11", "198.51.100.13", "198.51.100.20" }
-        << QStringList() << QStringList { "198.51.100.32" }
+        << "" << QStringList { "198.51.100.11", "198.51.100.13", "198.51.100.20" } << QStringList()
+        << QStringList { "198.51.100.32" }
         << "A real run would fail 1 camera without sending anything (1 missing), so it would "
            "end with exit code 1; it would update 3 cameras.";
 }
@@ -455,8 +456,8 @@ void TestFleetPlan::planSendsAnImageToOneTypeOnly()
         named.append(camera(entry.section(' ', 0, 0), entry.section(' ', 1, 1), "", ""));
     QList<CameraRecord> expectedCameras;
     for (const QString &entry : qAsConst(expected))
-        expectedCameras.append(camera(entry.section(' ', 0, 0), entry.section(' ', 1, 1), "",
-            entry.section(' ', 2, 2)));
+        expectedCameras.append(camera(
+            entry.section(' ', 0, 0), entry.section(' ', 1, 1), "", entry.section(' ', 2, 2)));
     UpdatePlan plan;
     QCOMPARE(plan.Make(options, named, found), refusal.isEmpty());
     QCOMPARE(plan.Refusal(), refusal);

@@ -76,13 +76,19 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("another file") << "text" << "not an SQLite database";
-    QTest::newRow("cut short in its header") << "short" << "truncated";
-    QTest::newRow("cut short in its pages") << "truncated" << "database disk image is malformed";
-    QTest::newRow("of a newer schema") << "newer" << "written by a newer program (schema 2";
-    QTest::newRow("a folder") << "folder" << "not a regular file";
+    QTest::newRow("another file") << "text"
+                                  << "not an SQLite database";
+    QTest::newRow("cut short in its header") << "short"
+                                             << "truncated";
+    QTest::newRow("cut short in its pages") << "truncated"
+                                            << "database disk image is malformed";
+    QTest::newRow("of a newer schema") << "newer"
+                                       << "written by a newer program (schema 2";
+    QTest::newRow("a folder") << "folder"
+                              << "not a regular file";
     // Writable by nobody, root included.
-    QTest::newRow("a place nothing can be made in") << "proc" << "cannot make the folder";
+    QTest::newRow("a place nothing can be made in") << "proc"
+                                                    << "cannot make the folder";
 }
 
 void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
@@ -159,8 +165,9 @@ void TestJournal::twoProcessesWriteAtOnce()
     for (int index = 0; written && index < runs; ++index) {
         const qint64 run = beginRun(journal, { planned("198.51.100.11", "00:1A:2B:3C:4D:11") });
         written = run > 0 && journal.Claim(run, "198.51.100.11", "00:1A:2B:3C:4D:11").isEmpty()
-            && journal.Finish(run, { "198.51.100.11", CameraResult::Outcome::Succeeded, "done", 1,
-                                       false, "00:1A:2B:3C:4D:11" })
+            && journal.Finish(run,
+                { "198.51.100.11", CameraResult::Outcome::Succeeded, "done", 1, false,
+                    "00:1A:2B:3C:4D:11" })
             && journal.EndRun(run);
     }
     if (child == 0)
@@ -194,7 +201,8 @@ void TestJournal::aCameraInFlightElsewhereIsNotTouched()
 {
     QFETCH(QStringList, meanwhile);
     QFETCH(bool, refused);
-    const QString path = directory.filePath(QString("guard-%1.sqlite").arg(QTest::currentDataTag()));
+    const QString path
+        = directory.filePath(QString("guard-%1.sqlite").arg(QTest::currentDataTag()));
     Journal first;
     QVERIFY(first.Open(path));
     const qint64 firstRun = beginRun(first, { planned("198.51.100.11", "00:1a:2b:3c:4d:11") });
@@ -216,15 +224,15 @@ void TestJournal::resultsAndSearchesAreRemembered()
     const QString path = directory.filePath("remembered.sqlite");
     Journal journal;
     QVERIFY(journal.Open(path));
-    CameraRecord camera { "198.51.100.11", "00:1a:2b:3c:4d:11", "SN1", "Gate", "IPC-D240",
-        "4.19.2", "2.8.1" };
+    CameraRecord camera { "198.51.100.11", "00:1a:2b:3c:4d:11", "SN1", "Gate", "IPC-D240", "4.19.2",
+        "2.8.1" };
     QVERIFY(journal.RecordSearch({ camera }));
     camera.ip = "198.51.100.12";
     QVERIFY(journal.RecordSearch({ camera }));
     // The last one did not answer the search: it has no MAC.
-    const qint64 run = beginRun(journal, { planned("198.51.100.12", "00:1A:2B:3C:4D:11"),
-                                             planned("198.51.100.13", "00:1A:2B:3C:4D:13"),
-                                             planned("198.51.100.14", QString()) });
+    const qint64 run = beginRun(journal,
+        { planned("198.51.100.12", "00:1A:2B:3C:4D:11"),
+            planned("198.51.100.13", "00:1A:2B:3C:4D:13"), planned("198.51.100.14", QString()) });
     QVERIFY2(run > 0, qPrintable(journal.Error()));
     QVERIFY(journal.Finish(run,
         { "198.51.100.12", CameraResult::Outcome::Succeeded, "verified: running 2.9.0", 12.5, true,

@@ -88,17 +88,19 @@ void TestTextFormat::tableAlignsWideNames_data()
                                                     "东门入口  IPC-D240  2.9.0\n"
                                                     "Gate      IPC-B410  2.7.9\n"
                                                     "Yard\u0301      IPC-B410  2.7.9\n");
-    QTest::newRow("wide enough") << 25 << QString("Name      Type      FW\n"
-                                                  "--------  --------  -----\n"
-                                                  "东门入口  IPC-D240  2.9.0\n"
-                                                  "Gate      IPC-B410  2.7.9\n"
-                                                  "Yard\u0301      IPC-B410  2.7.9\n");
+    QTest::newRow("wide enough") << 25
+                                 << QString("Name      Type      FW\n"
+                                            "--------  --------  -----\n"
+                                            "东门入口  IPC-D240  2.9.0\n"
+                                            "Gate      IPC-B410  2.7.9\n"
+                                            "Yard\u0301      IPC-B410  2.7.9\n");
     // The widest columns give way; the version, last, stays whole.
-    QTest::newRow("narrow terminal") << 21 << QString("Name    Type    FW\n"
-                                                      "------  ------  -----\n"
-                                                      "东门…   IPC-D…  2.9.0\n"
-                                                      "Gate    IPC-B…  2.7.9\n"
-                                                      "Yard\u0301    IPC-B…  2.7.9\n");
+    QTest::newRow("narrow terminal") << 21
+                                     << QString("Name    Type    FW\n"
+                                                "------  ------  -----\n"
+                                                "东门…   IPC-D…  2.9.0\n"
+                                                "Gate    IPC-B…  2.7.9\n"
+                                                "Yard\u0301    IPC-B…  2.7.9\n");
 }
 
 void TestTextFormat::tableAlignsWideNames()
@@ -161,8 +163,8 @@ void TestTextFormat::summaryCountsEachResult_data()
     QTest::addColumn<QString>("summary");
     QTest::newRow("a rollout") << QStringList { "succeeded+", "skipped", "missing", "succeeded+",
         "skipped" } << "2 succeeded (2 verified), 2 skipped, 1 missing";
-    QTest::newRow("in a fixed order") << QStringList { "not started", "failed", "sent" }
-                                      << "1 sent, 1 failed, 1 not started";
+    QTest::newRow("in a fixed order")
+        << QStringList { "not started", "failed", "sent" } << "1 sent, 1 failed, 1 not started";
     QTest::newRow("nothing") << QStringList() << "no camera";
 }
 

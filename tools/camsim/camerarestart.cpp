@@ -39,8 +39,8 @@ void CameraRestart::begin(const QString &imageFileName)
 {
     if (upAfterMs > 0) {
         log->write(QStringLiteral("up"), { { "ms", upAfterMs } });
-        QTimer::singleShot(upAfterMs, Qt::PreciseTimer, this,
-            [this, imageFileName] { goDown(imageFileName); });
+        QTimer::singleShot(
+            upAfterMs, Qt::PreciseTimer, this, [this, imageFileName] { goDown(imageFileName); });
         return;
     }
     goDown(imageFileName);
