@@ -41,6 +41,12 @@ const char *const migrations[] = {
 };
 static_assert(std::size(migrations) == Journal::schemaVersion, "a migration to each version");
 
+// The columns RunFrom() and CameraRows() read, in the order they read them.
+const char runColumns[] = "SELECT id, started, ended, pid, pid_started, command, arguments, "
+                          "image_path, image_size, image_md5, fw_version FROM runs ";
+const char cameraColumns[] = "SELECT run, ip, mac, sn, type, fw_before, result, verified, "
+                             "message, seconds, ended FROM cameras ";
+
 QString nextConnectionName()
 {
     static std::atomic<int> count { 0 };
@@ -469,9 +475,7 @@ QList<Journal::Run> Journal::Runs() const
 {
     QList<Run> runs;
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    if (!query.exec(QStringLiteral("SELECT id, started, ended, pid, pid_started, command, "
-                                   "arguments, image_path, image_size, image_md5, fw_version "
-                                   "FROM runs ORDER BY id DESC")))
+    if (!query.exec(QLatin1String(runColumns) + QLatin1String("ORDER BY id DESC")))
         return runs;
     while (query.next())
         runs.append(RunFrom(query));
@@ -481,9 +485,7 @@ QList<Journal::Run> Journal::Runs() const
 std::optional<Journal::Run> Journal::FindRun(qint64 id) const
 {
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QStringLiteral("SELECT id, started, ended, pid, pid_started, command, "
-                                 "arguments, image_path, image_size, image_md5, fw_version "
-                                 "FROM runs WHERE id = ?"));
+    query.prepare(QLatin1String(runColumns) + QLatin1String("WHERE id = ?"));
     query.addBindValue(id);
     if (!query.exec() || !query.next())
         return std::nullopt;
@@ -516,9 +518,7 @@ QList<Journal::CameraRow> Journal::CameraRows(QSqlQuery &query) const
 QList<Journal::CameraRow> Journal::Cameras(qint64 run) const
 {
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QStringLiteral("SELECT run, ip, mac, sn, type, fw_before, result, verified, "
-                                 "message, seconds, ended FROM cameras WHERE run = ? ORDER BY "
-                                 "rowid"));
+    query.prepare(QLatin1String(cameraColumns) + QLatin1String("WHERE run = ? ORDER BY rowid"));
     query.addBindValue(run);
     return CameraRows(query);
 }
@@ -526,9 +526,8 @@ QList<Journal::CameraRow> Journal::Cameras(qint64 run) const
 QList<Journal::CameraRow> Journal::CameraHistory(const QString &ipOrMac) const
 {
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QStringLiteral(
-        "SELECT run, ip, mac, sn, type, fw_before, result, verified, message, seconds, ended "
-        "FROM cameras WHERE ip = ? OR mac = ? ORDER BY run DESC, rowid"));
+    query.prepare(QLatin1String(cameraColumns)
+        + QLatin1String("WHERE ip = ? OR mac = ? ORDER BY run DESC, rowid"));
     query.addBindValue(ipOrMac);
     query.addBindValue(normalMac(ipOrMac));
     return CameraRows(query);

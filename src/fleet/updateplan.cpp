@@ -20,13 +20,18 @@ QString typeName(const QString &type)
 bool UpdatePlan::Make(
     const Selection &options, const QStringList &listed, const QList<CameraRecord> &found)
 {
+    return Make(options, AtAddresses(listed), found);
+}
+
+QList<CameraRecord> UpdatePlan::AtAddresses(const QStringList &addresses)
+{
     QList<CameraRecord> cameras;
-    for (const QString &ip : listed) {
+    for (const QString &ip : addresses) {
         CameraRecord camera;
         camera.ip = ip;
         cameras.append(camera);
     }
-    return Make(options, cameras, found);
+    return cameras;
 }
 
 bool UpdatePlan::Make(

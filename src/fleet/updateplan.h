@@ -31,6 +31,8 @@ public:
     // does not.
     bool Make(const Selection &options, const QList<CameraRecord> &listed,
         const QList<CameraRecord> &found);
+    // Cameras named by their addresses alone.
+    static QList<CameraRecord> AtAddresses(const QStringList &addresses);
     QString Refusal() const { return refusal; }
 
     // The cameras to update or command, in order; the first Canaries() of

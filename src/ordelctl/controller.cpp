@@ -337,13 +337,8 @@ void Controller::ImageRead()
         return;
     }
     // A resume knows its cameras by their MACs already.
-    if (!resuming) {
-        for (const QString &ip : qAsConst(options.addresses)) {
-            CameraRecord camera;
-            camera.ip = ip;
-            listed.append(camera);
-        }
-    }
+    if (!resuming)
+        listed = UpdatePlan::AtAddresses(options.addresses);
     if (!options.retryPath.isEmpty() && !ReadRetryFile())
         return;
     // Always a search, also for cameras named by address: the versions to
