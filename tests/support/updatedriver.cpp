@@ -188,14 +188,22 @@ QList<Burst> readBursts(const LabCamera *camera)
 
 QList<qint64> chunkGaps(const LabCamera *camera, qint64 fromBytes)
 {
-    const QList<Burst> bursts = readBursts(camera);
+    // A chunk is found by its offset, not by a quiet spell before it: a GUI
+    // thread busy for a moment (a dialog being built, a sanitizer) can split
+    // one chunk's reads in two without changing the pace of the chunks.
+    QList<qint64> starts;
+    qint64 total = 0;
+    for (const QJsonObject &read : camera->events(QStringLiteral("tcp-read"))) {
+        const qint64 before = total;
+        total += number(read, "bytes");
+        // The read that carries the first byte of the next chunk.
+        if (total > before && (before + chunkSize - 1) / chunkSize <= (total - 1) / chunkSize)
+            starts << (before >= fromBytes ? eventTime(read) : -1);
+    }
     QList<qint64> gaps;
-    // What the camera had read before the earlier chunk of each pair began.
-    qint64 beforeEarlier = 0;
-    for (int i = 1; i < bursts.size(); ++i) {
-        if (beforeEarlier >= fromBytes)
-            gaps << bursts[i].start - bursts[i - 1].start;
-        beforeEarlier += bursts[i - 1].bytes;
+    for (int i = 1; i < starts.size(); ++i) {
+        if (starts[i - 1] >= 0)
+            gaps << starts[i] - starts[i - 1];
     }
     return gaps;
 }
