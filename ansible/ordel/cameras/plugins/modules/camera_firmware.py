@@ -109,6 +109,7 @@ EXAMPLES = r'''
   ansible.builtin.copy:
     src: fw-2.9.0.bin
     dest: /var/tmp/fw-2.9.0.bin
+    mode: "0644"
 
 - name: Update every camera of each site, two canaries first
   ordel.cameras.camera_firmware:
