@@ -39,6 +39,9 @@ collection=$project/collections/ansible_collections/ordel/cameras
 mkdir -p "$(dirname "$collection")" "$out/home"
 cp -r "$here/ordel/cameras" "$collection"
 rm -rf "$collection/tests/output"
+# Under a git work tree, as a build directory is, ansible-test takes its files
+# from git, which ignores the copy: a repository of its own lists them all.
+git init -q "$collection"
 export HOME=$out/home ANSIBLE_HOME=$out/home/.ansible ANSIBLE_LOCAL_TEMP=$out/home/tmp
 export PYTHONDONTWRITEBYTECODE=1 ANSIBLE_COLLECTIONS_PATH=$project/collections
 python=$(sed -n '1s/^#! *//p' "$(command -v ansible-test)")
@@ -52,7 +55,10 @@ step() {
 }
 
 cd "$collection"
-step "ansible-test sanity" "${ansible_test[@]}" sanity --python "$version" --color no
+step "ansible-test sanity" "${ansible_test[@]}" sanity --python "$version" --color no 2>&1 |
+    tee "$out/sanity.log"
+# ansible-test only warns when it finds no file to test.
+! grep -q 'All targets skipped' "$out/sanity.log" || { echo "check-rules: sanity tested nothing" >&2; exit 1; }
 step "ansible-test units" "${ansible_test[@]}" units --python "$version" --color no
 step "ansible-test integration" "${ansible_test[@]}" integration --local --python "$version" --color no
 step "changelog" "$here/render-changelog" --check "$collection"
