@@ -31,7 +31,7 @@ if [[ -n $(ip -o route show 2>/dev/null) ]]; then
     exit 1
 fi
 
-rm -rf "$out/home" "$out/project"
+rm -rf "${out:?}/home" "${out:?}/project"
 # ansible-test wants the collection at .../ansible_collections/NAMESPACE/NAME;
 # ansible-lint finds a project's collections in its collections/ directory.
 project=$out/project
