@@ -237,12 +237,6 @@ class RefusedBeforeRunningTest(ModuleTest):
                 self.assertTrue(result['failed'])
                 self.assertIn(msg, result['msg'])
 
-    def test_check_mode_power_with_valid_addresses_reports_changed(self):
-        result, argv = self.run_module('camera_power', dict(self.POWER, executable='/bin/sh'), check=True)
-        self.assertIsNone(argv)
-        self.assertFalse(result['failed'])
-        self.assertTrue(result['changed'])
-
 
 class FactsTest(ModuleTest):
     CAMERA = dict(ip='198.51.100.11', mac='02:00:00:00:00:11', sn='S11', name='gate', type='T1',
