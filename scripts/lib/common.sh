@@ -31,6 +31,11 @@ lab_packages=(mosquitto iproute2 procps xvfb x11-utils xdotool imagemagick nftab
 # clean root, needs debootstrap.
 package_packages=(dpkg-dev desktop-file-utils appstream groff-base ansible-core)
 package_check_packages=(debootstrap)
+# What judges the Ansible collection by the ecosystem's rules: ansible-test's
+# sanity tests, units and integration with Debian's linters and pytest in
+# place of the ones it would download, and ansible-lint.
+ansible_check_packages=(ansible-core ansible-lint yamllint pylint python3-pycodestyle
+    python3-voluptuous python3-pytest python3-pytest-xdist python3-pytest-forked python3-venv)
 # What the fuzzers need: clang, libFuzzer and the sanitizer runtimes of clang,
 # and llvm-symbolizer for readable stacks in clang's sanitizer reports.
 fuzz_packages=(clang libclang-rt-14-dev llvm)

@@ -1,4 +1,6 @@
 # -*- coding: utf-8 -*-
+# Copyright 2026 Ordel Toolkits team
+# SPDX-License-Identifier: LicenseRef-proprietary
 """What every module of the collection shares: ordelctl on the managed host."""
 
 from __future__ import absolute_import, division, print_function
@@ -14,6 +16,7 @@ options:
     description:
       - The C(ordelctl) to run on the managed host.
       - A bare name is looked up on the managed host's C(PATH); a path is used as it is.
+      - Either must be an executable file; a directory is refused.
     type: str
     default: ordelctl
 requirements:

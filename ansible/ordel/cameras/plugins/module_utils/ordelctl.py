@@ -1,4 +1,6 @@
 # -*- coding: utf-8 -*-
+# Copyright 2026 Ordel Toolkits team
+# SPDX-License-Identifier: LicenseRef-proprietary
 """Runs ordelctl on the managed host and folds its JSON lines into results.
 
 Every camera rule (what to skip, refuse, verify, when to stop) is ordelctl's;
@@ -25,23 +27,29 @@ EXIT_FAILED = 1
 EXIT_USAGE = 2
 
 
-
-def new_module(options):
+def new_module(options, ranges=None, **rules):
     """A module with its own options and the shared executable. Every module
-    runs in check mode: each says what it does there."""
+    runs in check mode: each says what it does there. ranges maps a number
+    option to the (lowest, highest) ordelctl takes; refusing here, on the
+    controller's terms, names the module's option instead of ordelctl's."""
     options = dict(options, executable=dict(type='str', default='ordelctl'))
-    return AnsibleModule(options, supports_check_mode=True)
+    module = AnsibleModule(options, supports_check_mode=True, **rules)
+    for name, (lowest, highest) in sorted((ranges or {}).items()):
+        value = module.params.get(name)
+        if value is not None and not lowest <= value <= highest:
+            module.fail_json(msg='%s takes a whole number from %d to %d, not %d'
+                             % (name, lowest, highest, value))
+    return module
 
 
 def executable_path(module):
-    """The ordelctl to run: a bare name is looked up on the managed host's PATH."""
+    """The ordelctl to run: a bare name is looked up on the managed host's
+    PATH, a path taken as it is; either must be an executable file."""
     name = module.params['executable']
-    if os.sep in name:
-        if not os.access(name, os.X_OK):
-            module.fail_json(msg='%s is not an executable file on the managed host' % name)
-        return name
-    path = module.get_bin_path(name)
+    path = module.get_bin_path(os.path.abspath(name) if os.sep in name else name)
     if not path:
+        if os.sep in name:
+            module.fail_json(msg='%s is not an executable file on the managed host' % name)
         module.fail_json(msg='%s was not found on the PATH of the managed host: install the '
                              'ordel-toolkits package there, or give executable' % name)
     return path
@@ -62,10 +70,10 @@ def option_args(params, flags):
 
 
 def parse_lines(text):
-    """The JSON objects of ordelctl's standard output, one a line. A line that
-    is anything else raises ValueError naming it: a wrong executable or a
-    changed output must not pass for a camera's result."""
+    """The JSON objects of ordelctl's standard output, one a line, and the
+    lines that are anything else."""
     objects = []
+    others = []
     for line in text.splitlines():
         if not line.strip():
             continue
@@ -73,26 +81,42 @@ def parse_lines(text):
             value = json.loads(line)
         except ValueError:
             value = None
-        if not isinstance(value, dict):
-            raise ValueError(line)
-        objects.append(value)
-    return objects
+        if isinstance(value, dict):
+            objects.append(value)
+        else:
+            others.append(line)
+    return objects, others
+
+
+class Run(object):
+    """One ordelctl run: what a failed task reports besides its message."""
+
+    def __init__(self, argv, rc, objects, err, others):
+        self.argv = argv
+        self.rc = rc
+        self.objects = objects
+        self.err = err
+        self.others = others
+
+    def fail(self, module, msg, **result):
+        module.fail_json(msg=msg, cmd=' '.join(self.argv), rc=self.rc, stderr=self.err,
+                         non_json_lines=self.others, **result)
 
 
 def run(module, command, options, addresses=None):
     """Runs ordelctl COMMAND OPTIONS --json [-- ADDRESSES] as an argument list,
-    never through a shell; returns its exit code, JSON objects and standard
-    error. The addresses follow "--", so none is ever taken for an option."""
+    never through a shell. The addresses follow "--", so none is ever taken
+    for an option. A line that is not JSON fails the task: a wrong executable
+    or a changed output must not pass for a camera's result."""
     argv = [executable_path(module), command] + options + ['--json']
     if addresses:
         argv += ['--'] + list(addresses)
     rc, out, err = module.run_command(argv)
-    try:
-        objects = parse_lines(out)
-    except ValueError as error:
-        module.fail_json(msg='ordelctl printed a line that is not a JSON object: %s' % error,
-                         rc=rc, stderr=err)
-    return rc, objects, err
+    objects, others = parse_lines(out)
+    done = Run(argv, rc, objects, err, others)
+    if others:
+        done.fail(module, 'ordelctl printed a line that is not a JSON object: %s' % others[0])
+    return done
 
 
 def with_key(objects, key):
@@ -124,3 +148,15 @@ def stderr_reason(rc, err):
     it said nothing."""
     text = err.strip()
     return text if text else 'ordelctl ended with exit code %d' % rc
+
+
+def check_addresses(module, values):
+    """Fails on what ordelctl refuses before sending anything: no address, or
+    one that is not dotted IPv4. In check mode ordelctl does not run, so this
+    is what keeps a checked play from passing where the run would not."""
+    if not values:
+        module.fail_json(msg='cameras: name at least one camera\'s address')
+    for value in values:
+        parts = value.split('.')
+        if len(parts) != 4 or not all(part.isdigit() and int(part) < 256 for part in parts):
+            module.fail_json(msg='cameras: %s is not a dotted IPv4 address' % value)

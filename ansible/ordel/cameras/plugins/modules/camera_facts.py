@@ -1,5 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
+# Copyright 2026 Ordel Toolkits team
+# SPDX-License-Identifier: LicenseRef-proprietary
 
 from __future__ import absolute_import, division, print_function
 
@@ -18,7 +20,8 @@ author: Ordel Toolkits team (@ordel)
 options:
   timeout:
     description:
-      - How long replies are taken after the probe, in milliseconds (C(ordelctl search --timeout)).
+      - How long replies are taken after the probe, in milliseconds (C(ordelctl search --timeout)),
+        from 1 to 600000.
       - C(ordelctl)'s own default, 2000, when left out.
     type: int
   expect:
@@ -106,17 +109,18 @@ from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
 
 
 def main():
-    module = ordelctl.new_module(dict(timeout=dict(type='int'), expect=dict(type='path')))
+    module = ordelctl.new_module(dict(timeout=dict(type='int'), expect=dict(type='path')),
+                                 ranges=dict(timeout=(1, 600000)))
 
     options = ordelctl.option_args(module.params, [('timeout', '--timeout'), ('expect', '--expect')])
-    rc, objects, err = ordelctl.run(module, 'search', options)
-    cameras = [item for item in objects if not item.get('missing')]
-    missing = [item for item in objects if item.get('missing')]
+    done = ordelctl.run(module, 'search', options)
+    cameras = [item for item in done.objects if not item.get('missing')]
+    missing = [item for item in done.objects if item.get('missing')]
+    rc = done.rc
     # Exit code 1 is also a search that could not listen; only the missing
     # lines tell the two apart.
     if rc != ordelctl.EXIT_OK and not (rc == ordelctl.EXIT_FAILED and missing):
-        module.fail_json(msg=ordelctl.stderr_reason(rc, err), rc=rc, stderr=err,
-                         cameras=cameras, missing=missing)
+        done.fail(module, ordelctl.stderr_reason(rc, done.err), cameras=cameras, missing=missing)
     module.exit_json(changed=False, cameras=cameras, missing=missing, rc=rc,
                      ansible_facts=dict(ordel_cameras=cameras))
 

@@ -1,5 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
+# Copyright 2026 Ordel Toolkits team
+# SPDX-License-Identifier: LicenseRef-proprietary
 
 from __future__ import absolute_import, division, print_function
 
@@ -19,6 +21,8 @@ description:
     It also fails, with C(ordelctl)'s message, when C(ordelctl) refuses the run; nothing is sent then.
   - In check mode runs C(ordelctl update --check), which searches but sends no camera anything,
     and reports what a run would do.
+  - With C(--diff), shows each camera's version before and after; outside check mode this
+    runs C(ordelctl update --check) first, for the versions before.
   - In check mode an image not on the managed host yet, as after a C(copy) that copied nothing,
     does not fail the task; the plan is made from the search alone, C(image) is None and C(msg)
     says so. Outside check mode a missing image fails the task.
@@ -42,29 +46,43 @@ options:
     type: list
     elements: str
   type:
-    description: With C(cameras) left out, only the cameras of this camera type (C(--type)).
+    description:
+      - Only the cameras of this camera type (C(--type)); a camera named in C(cameras) that is of
+        another type fails.
+      - Not with C(any_type).
     type: str
   any_type:
-    description: With C(cameras) left out, cameras of several types with one image (C(--any-type)).
+    description:
+      - Cameras of several types with one image (C(--any-type)).
+      - Not with C(type).
     type: bool
     default: false
   parallel:
-    description: Cameras updated at once (C(--parallel)); C(ordelctl)'s default, 16, when left out.
+    description:
+      - Cameras updated at once (C(--parallel)), from 1 to 256; C(ordelctl)'s default, 16, when
+        left out.
     type: int
   canary:
-    description: Update this many cameras first, the others only if all of them succeeded (C(--canary)).
+    description:
+      - Update this many cameras first, the others only if all of them succeeded (C(--canary)),
+        from 1 to 100000.
     type: int
   max_failures:
-    description: Once this many cameras have failed, start no more (C(--max-failures)).
+    description: Once this many cameras have failed, start no more (C(--max-failures)), from 1 to 100000.
     type: int
   report_timeout:
-    description: Seconds a camera's final report may take once its image is sent (C(--report-timeout)).
+    description:
+      - Seconds a camera's final report may take once its image is sent (C(--report-timeout)),
+        from 1 to 86400.
     type: int
   verify_timeout:
-    description: Seconds an updated camera may take to come back on C(version) (C(--verify-timeout)).
+    description:
+      - Seconds an updated camera may take to come back on C(version) (C(--verify-timeout)),
+        from 1 to 86400.
     type: int
   expect:
     description:
+      - Not with C(cameras).
       - With C(cameras) left out, a file on the managed host with the cameras that should answer,
         an earlier C(ordelctl search --json) or C(--csv) output (C(--expect)); each that does not
         answer is missing, and fails the task.
@@ -77,7 +95,8 @@ attributes:
     support: full
     details: Runs C(ordelctl update --check), which sends no camera anything.
   diff_mode:
-    support: none
+    support: full
+    details: Each camera's version before and after; in check mode, the plan's.
   platform:
     platforms: posix
 notes:
@@ -90,6 +109,7 @@ EXAMPLES = r'''
   ansible.builtin.copy:
     src: fw-2.9.0.bin
     dest: /var/tmp/fw-2.9.0.bin
+    mode: "0644"
 
 - name: Update every camera of each site, two canaries first
   ordel.cameras.camera_firmware:
@@ -178,6 +198,7 @@ rc:
 '''
 
 import os
+import re
 
 from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
 
@@ -193,6 +214,32 @@ OPTION_FLAGS = [
     ('verify_timeout', '--verify-timeout'),
     ('expect', '--expect'),
 ]
+
+
+RANGES = dict(parallel=(1, 256), canary=(1, 100000), max_failures=(1, 100000),
+              report_timeout=(1, 86400), verify_timeout=(1, 86400))
+
+# ordelctl's plan says a camera's version in its reason: "on 2.8.1",
+# "canary, on 2.8.1", "already on firmware 2.9.0".
+PLANNED_VERSION = re.compile(r'\bon (?:firmware )?(\S+)$')
+
+
+def versions_before(plan):
+    """Each planned camera's version, "unknown" where the plan does not say."""
+    before = {}
+    for item in plan:
+        found = PLANNED_VERSION.search(item.get('reason', ''))
+        before[item.get('ip')] = found.group(1) if found else 'unknown'
+    return before
+
+
+def diff(before, updated, version):
+    after = dict((ip, version if ip in updated else fw) for ip, fw in before.items())
+
+    def text(versions):
+        return ''.join('%s: %s\n' % item for item in sorted(versions.items()))
+    return dict(before=text(before), after=text(after),
+                before_header='firmware before', after_header='firmware after')
 
 
 def fold(module, rc, objects):
@@ -250,7 +297,7 @@ def main():
         report_timeout=dict(type='int'),
         verify_timeout=dict(type='int'),
         expect=dict(type='path'),
-    ))
+    ), ranges=RANGES, mutually_exclusive=[('cameras', 'expect'), ('type', 'any_type')])
 
     cameras = module.params['cameras']
     image = module.params['image']
@@ -266,14 +313,23 @@ def main():
     # left out means every camera.
     if cameras is None:
         options.append('--all')
-    rc, objects, err = ordelctl.run(module, 'update', options, cameras)
-    result = fold(module, rc, objects)
+    before = None
+    if module._diff and not module.check_mode:
+        plan = ordelctl.run(module, 'update', ['--check'] + options[1:], cameras)
+        before = versions_before(ordelctl.with_key(plan.objects, 'plan'))
+    done = ordelctl.run(module, 'update', options, cameras)
+    result = fold(module, done.rc, done.objects)
+    if module._diff:
+        if before is None:
+            before = versions_before(result['results'])
+        result['diff'] = diff(before, result['updated'], module.params['version'])
     if absent:
         # The stand-in's digest would pass for the image's.
         result['image'] = None
-    msg = failure(module, rc, result['results'], err)
+    msg = failure(module, done.rc, result['results'], done.err)
     if msg:
-        module.fail_json(msg=msg, stderr=err, **result)
+        result.pop('rc')
+        done.fail(module, msg, **result)
     if absent:
         result['msg'] = ('the image %s is not on the managed host yet: the plan is the search\'s alone'
                          % image)

@@ -1,5 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
+# Copyright 2026 Ordel Toolkits team
+# SPDX-License-Identifier: LicenseRef-proprietary
 
 from __future__ import absolute_import, division, print_function
 
@@ -13,7 +15,8 @@ description:
     for the cameras given.
   - Every run sends the command, so the task always reports a change; it fails when the command
     could not be sent to a camera, naming each with C(ordelctl)'s reason.
-  - In check mode sends nothing and reports the change it would make.
+  - In check mode sends nothing and reports the change it would make, once the executable is
+    found and every address is dotted IPv4, as C(ordelctl) would require.
 author: Ordel Toolkits team (@ordel)
 options:
   cameras:
@@ -34,7 +37,7 @@ extends_documentation_fragment:
 attributes:
   check_mode:
     support: full
-    details: Sends nothing, and reports changed.
+    details: Finds the executable and checks the addresses, sends nothing, and reports changed.
   diff_mode:
     support: none
   platform:
@@ -84,17 +87,19 @@ def main():
         state=dict(type='str', choices=list(COMMANDS), required=True),
     ))
     if module.check_mode:
+        # What a run would be refused for fails the check as well.
+        ordelctl.executable_path(module)
+        ordelctl.check_addresses(module, module.params['cameras'])
         module.exit_json(changed=True, results=[])
 
-    rc, objects, err = ordelctl.run(module, COMMANDS[module.params['state']], ['--yes'],
-                                    module.params['cameras'])
-    results = ordelctl.with_key(objects, 'result')
+    done = ordelctl.run(module, COMMANDS[module.params['state']], ['--yes'], module.params['cameras'])
+    results = ordelctl.with_key(done.objects, 'result')
     sent = ordelctl.addresses(results, 'result', ('sent',))
     names = ordelctl.named(results, 'result', ordelctl.FAILING_RESULTS)
-    if names or rc != ordelctl.EXIT_OK:
-        msg = 'cameras failed: ' + names if names else ordelctl.stderr_reason(rc, err)
-        module.fail_json(msg=msg, changed=bool(sent), results=results, rc=rc, stderr=err)
-    module.exit_json(changed=bool(sent), results=results, rc=rc)
+    if names or done.rc != ordelctl.EXIT_OK:
+        msg = 'cameras failed: ' + names if names else ordelctl.stderr_reason(done.rc, done.err)
+        done.fail(module, msg, changed=bool(sent), results=results)
+    module.exit_json(changed=bool(sent), results=results, rc=done.rc)
 
 
 if __name__ == '__main__':
