@@ -324,15 +324,22 @@ void FleetModel::ShowPlan(const UpdatePlan &plan)
         state.plan = index < plan.Canaries() ? tr("will update (canary)") : tr("will update");
         SetState(row, state);
     }
-    for (const CameraResult &result : plan.Untouched()) {
-        const int row = RowOf(result.mac.isEmpty() ? result.ip : result.mac);
-        if (row < 0)
-            continue;
-        State state;
-        state.phase = Phase::Planned;
-        state.plan = StateText(State { Phase::Ended, 0, QString(), result });
-        SetState(row, state);
-    }
+    // The command line's words for a camera a run would send nothing.
+    const auto show = [this](const QList<CameraResult> &results, const QString &word) {
+        for (const CameraResult &result : results) {
+            const int row = RowOf(result.mac.isEmpty() ? result.ip : result.mac);
+            if (row < 0)
+                continue;
+            State state;
+            state.phase = Phase::Planned;
+            state.plan
+                = result.message.isEmpty() ? word : word + QStringLiteral(": ") + result.message;
+            SetState(row, state);
+        }
+    };
+    show(plan.Skipped(), tr("skip"));
+    show(plan.Refused(), tr("refuse"));
+    show(plan.Missing(), tr("missing"));
 }
 
 void FleetModel::BeginRun(const UpdatePlan &plan)
