@@ -47,6 +47,17 @@ QLabel *Label(const QString &text, QWidget *field)
     return label;
 }
 
+// "1 camera", "3 cameras".
+QString Cameras(int count)
+{
+    return count == 1 ? FleetWindow::tr("1 camera") : FleetWindow::tr("%1 cameras").arg(count);
+}
+
+QString Replies(int count)
+{
+    return count == 1 ? FleetWindow::tr("1 reply") : FleetWindow::tr("%1 replies").arg(count);
+}
+
 QSpinBox *SpinBox(const char *name, int minimum, int maximum, int value)
 {
     auto *box = new QSpinBox;
@@ -309,10 +320,9 @@ void FleetWindow::SearchEnded()
     RefreshTypes();
     ShowMissing();
     EnterPhase(Phase::Idle);
-    QString text = tr("%n camera(s) answered.", nullptr, int(found.size()));
+    QString text = tr("%1 answered.").arg(Cameras(int(found.size())));
     if (lost > 0)
-        text
-            += QLatin1Char(' ') + tr("%n reply(s) lost: the list may miss cameras.", nullptr, lost);
+        text += QLatin1Char(' ') + tr("%1 lost: the list may miss cameras.").arg(Replies(lost));
     if (phase == Phase::Idle)
         Tell(text);
     emit searchFinished();
@@ -360,12 +370,12 @@ void FleetWindow::SelectOutdated()
 {
     const QString type = comboBoxType->currentIndex() > 0 ? comboBoxType->currentText() : QString();
     const int checked = model->SelectOutdated(type, lineEditTargetVersion->text().trimmed());
-    Tell(tr("%n camera(s) checked.", nullptr, checked));
+    Tell(tr("%1 checked.").arg(Cameras(checked)));
 }
 
 void FleetWindow::RetryFailed()
 {
-    Tell(tr("%n camera(s) checked.", nullptr, model->SelectRetry()));
+    Tell(tr("%1 checked.").arg(Cameras(model->SelectRetry())));
 }
 
 void FleetWindow::Check()
@@ -379,8 +389,8 @@ void FleetWindow::Check()
         return;
     }
     model->ShowPlan(plan);
-    Tell(tr("Check: %n camera(s) would be updated; nothing was sent.", nullptr,
-        int(plan.Targets().size())));
+    Tell(tr("Check: %1 would be updated; nothing was sent.")
+             .arg(Cameras(int(plan.Targets().size()))));
 }
 
 void FleetWindow::Update()
@@ -425,9 +435,8 @@ void FleetWindow::Update()
         Tell(tr("The journal could not be written: %1; no further camera starts").arg(why));
     });
     connect(run, &Rollout::repliesDropped, this, [this](int dropped) {
-        Tell(tr("%n reply(s) lost while cameras were awaited: a camera not seen may have "
-                "answered",
-            nullptr, dropped));
+        Tell(tr("%1 lost while cameras were awaited: a camera not seen may have answered")
+                 .arg(Replies(dropped)));
     });
     connect(run, &Rollout::finished, this, &FleetWindow::RunEnded);
     Journal::Run row;
@@ -468,9 +477,9 @@ bool FleetWindow::Ask(const UpdatePlan &plan)
 {
     const QString target = lineEditTargetVersion->text().trimmed();
     QMessageBox box(QMessageBox::Question, tr("Update"),
-        tr("Update %n camera(s) with %1 (MD5 %2) to version %3?", nullptr,
-            int(plan.Targets().size()))
-            .arg(image.Name(), QString::fromLatin1(image.Md5Hex()),
+        tr("Update %1 with %2 (MD5 %3) to version %4?")
+            .arg(Cameras(int(plan.Targets().size())), image.Name(),
+                QString::fromLatin1(image.Md5Hex()),
                 target.isEmpty() ? tr("(not verified)") : target),
         QMessageBox::Yes | QMessageBox::No, this);
     // The image's name and the cameras' texts are data, never markup.
@@ -581,7 +590,7 @@ void FleetWindow::ShowMissing()
         return;
     const QList<CameraRecord> missing = expected.Missing(model->Cameras());
     model->AddMissing(missing);
-    Tell(tr("%n expected camera(s) did not answer.", nullptr, int(missing.size())));
+    Tell(tr("Expected, but silent: %1.").arg(Cameras(int(missing.size()))));
 }
 
 // A camera is never left half-written by the window: closing during a run
