@@ -9,36 +9,33 @@
 
 #include <QFileInfo>
 
-Rollout::Rollout(
-    Journal *journal, const ImageSnapshot *image, SearchSocket *socket, QObject *parent)
+Rollout::Rollout(Journal *journal, QObject *parent)
     : QObject(parent)
     , journal(journal && journal->IsOpen() ? journal : nullptr)
-    , image(image)
-    , socket(socket)
 {
 }
 
-bool Rollout::Start(
-    const UpdatePlan &plan, const Settings &settings, Journal::Run row, QString *error)
+bool Rollout::Start(const UpdatePlan &plan, const ImageSnapshot *image, SearchSocket *socket,
+    const Settings &settings, Journal::Run row, QString *error)
 {
-    this->settings = settings;
-    if (!BeginJournalRun(plan, row, error))
+    row.imagePath = QFileInfo(image->Path()).absoluteFilePath();
+    row.imageSize = image->Size();
+    row.imageMd5 = QString::fromLatin1(image->Md5Hex());
+    row.fwVersion = settings.fwVersion;
+    if (!Begin(row, plan, plan.Untouched(), error))
         return false;
     const int wanted = qMax(1, qMin(settings.parallel, int(plan.Targets().size())));
-    atOnce = DescriptorBudget::CamerasAtOnce(wanted, wanted);
-    run = new FleetRun(atOnce, plan.Canaries(), this);
+    run = new FleetRun(DescriptorBudget::CamerasAtOnce(wanted, wanted), plan.Canaries(), this);
     run->SetMaxFailures(settings.maxFailures);
+    ReturnWatch *watch = nullptr;
     if (!settings.fwVersion.isEmpty()) {
-        returnWatch = new ReturnWatch(socket, this);
-        connect(returnWatch, &ReturnWatch::repliesDropped, this, &Rollout::repliesDropped);
+        watch = new ReturnWatch(socket, this);
+        connect(watch, &ReturnWatch::repliesDropped, this, &Rollout::repliesDropped);
     }
     for (const QString &ip : plan.Targets())
-        run->Add(NewJob(ip, plan));
-    if (journal)
-        run->SetAdmission([this](CameraJob *job) { return Admit(job); });
+        run->Add(NewUpdate(ip, image, plan, settings, watch));
+    Guard(run);
     connect(run, &FleetRun::jobStarted, this, &Rollout::jobStarted);
-    connect(run, &FleetRun::jobFinished, this,
-        [this](CameraJob *, const CameraResult &result) { JobFinished(result); });
     connect(run, &FleetRun::finished, this, &Rollout::End);
     run->Start();
     return true;
@@ -52,14 +49,11 @@ void Rollout::StopStarting(const QString &reason)
 
 // The run and its cameras are in the journal before any camera is touched; a
 // journal that cannot take them stops the run there.
-bool Rollout::BeginJournalRun(const UpdatePlan &plan, Journal::Run row, QString *error)
+bool Rollout::Begin(const Journal::Run &row, const UpdatePlan &plan,
+    const QList<CameraResult> &untouched, QString *error)
 {
     if (!journal)
         return true;
-    row.imagePath = QFileInfo(image->Path()).absoluteFilePath();
-    row.imageSize = image->Size();
-    row.imageMd5 = QString::fromLatin1(image->Md5Hex());
-    row.fwVersion = settings.fwVersion;
     QList<Journal::CameraRow> cameras;
     for (const QString &ip : plan.Targets()) {
         Journal::CameraRow camera;
@@ -72,7 +66,7 @@ bool Rollout::BeginJournalRun(const UpdatePlan &plan, Journal::Run row, QString 
         }
         cameras.append(camera);
     }
-    for (const CameraResult &result : plan.Untouched()) {
+    for (const CameraResult &result : untouched) {
         Journal::CameraRow camera;
         camera.ip = result.ip;
         camera.mac = result.mac;
@@ -87,7 +81,22 @@ bool Rollout::BeginJournalRun(const UpdatePlan &plan, Journal::Run row, QString 
     return runId != 0;
 }
 
-CameraJob *Rollout::NewJob(const QString &ip, const UpdatePlan &plan)
+void Rollout::Continue(qint64 id)
+{
+    runId = id;
+}
+
+void Rollout::Guard(FleetRun *guarded)
+{
+    run = guarded;
+    if (journal && runId != 0)
+        run->SetAdmission([this](CameraJob *job) { return Admit(job); });
+    connect(run, &FleetRun::jobFinished, this,
+        [this](CameraJob *, const CameraResult &result) { Record(result); });
+}
+
+CameraUpdate *Rollout::NewUpdate(const QString &ip, const ImageSnapshot *image,
+    const UpdatePlan &plan, const Settings &settings, ReturnWatch *watch)
 {
     auto *update = new CameraUpdate(ip, image, settings.reportTimeoutMs);
     // A camera the search did not find has no MAC, and cannot be verified:
@@ -95,9 +104,9 @@ CameraJob *Rollout::NewJob(const QString &ip, const UpdatePlan &plan)
     const CameraRecord *found = plan.Found(ip);
     if (found)
         update->SetIdentity(found->mac, found->type);
-    if (returnWatch)
-        update->SetVerification({ returnWatch, settings.fwVersion, found ? found->fw : QString(),
-            settings.verifyTimeoutMs });
+    if (watch)
+        update->SetVerification(
+            { watch, settings.fwVersion, found ? found->fw : QString(), settings.verifyTimeoutMs });
     return update;
 }
 
@@ -114,9 +123,9 @@ QString Rollout::Admit(CameraJob *job)
 }
 
 // Before the result is told: nothing shown is missing from the journal.
-void Rollout::JobFinished(const CameraResult &result)
+void Rollout::Record(const CameraResult &result)
 {
-    if (journal && !journal->Finish(runId, result))
+    if (journal && runId != 0 && !journal->Finish(runId, result))
         JournalFailed();
     emit resultReady(result);
 }
@@ -134,7 +143,7 @@ void Rollout::JournalFailed()
 
 void Rollout::End()
 {
-    if (journal)
+    if (journal && runId != 0)
         journal->EndRun(runId);
     emit finished();
 }

@@ -9,18 +9,20 @@
 #include <QString>
 
 class CameraJob;
+class CameraUpdate;
 class FleetRun;
 class ImageSnapshot;
 class ReturnWatch;
 class SearchSocket;
 class UpdatePlan;
 
-// One image to the planned cameras, side by side, as any front end runs it:
-// the run and every camera in the journal before any is touched, each camera
-// claimed there just before it starts so that no two runs of any program
-// update it at once, each result committed there before it is told, and a
-// journal that fails starting no further camera. Without a journal open the
-// cameras run all the same.
+// One run of a front end as the journal keeps it: the run and every camera in
+// the journal before any is touched, each camera claimed there just before it
+// starts so that no two runs of any program update it at once, each result
+// committed there before anyone else hears of it, and a journal that fails
+// starting no further camera. Without a journal the cameras run all the same.
+// Start() is the whole of an update; a front end with more kinds of run uses
+// the steps it is made of.
 class Rollout : public QObject
 {
     Q_OBJECT
@@ -41,20 +43,29 @@ public:
         int verifyTimeoutMs = verifyTimeoutS * 1000;
     };
 
-    // journal may be null or closed. The image and the socket, which the
-    // verification probes go out of, outlive the rollout.
-    Rollout(Journal *journal, const ImageSnapshot *image, SearchSocket *socket,
-        QObject *parent = nullptr);
+    // journal may be null or closed.
+    explicit Rollout(Journal *journal, QObject *parent = nullptr);
 
-    // row names the command and its arguments. False, saying why, when the
-    // journal cannot take the run: nothing is sent then.
-    bool Start(const UpdatePlan &plan, const Settings &settings, Journal::Run row, QString *error);
+    // The image to the plan's targets: row names the command and its
+    // arguments. The image and the socket, which the verification probes go
+    // out of, outlive the rollout. False, saying why, when the journal cannot
+    // take the run: nothing is sent then.
+    bool Start(const UpdatePlan &plan, const ImageSnapshot *image, SearchSocket *socket,
+        const Settings &settings, Journal::Run row, QString *error);
     // No further camera starts; those in flight finish.
     void StopStarting(const QString &reason);
     FleetRun *Run() const { return run; }
-    // How many cameras run at once: fewer than asked when the process may
-    // not open enough files.
-    int AtOnce() const { return atOnce; }
+
+    // The steps: the run's row with the plan's targets and the results known
+    // already; or a run already there, continued.
+    bool Begin(const Journal::Run &row, const UpdatePlan &plan,
+        const QList<CameraResult> &untouched, QString *error);
+    void Continue(qint64 runId);
+    qint64 RunId() const { return runId; }
+    // Before anyone else follows the run.
+    void Guard(FleetRun *run);
+    static CameraUpdate *NewUpdate(const QString &ip, const ImageSnapshot *image,
+        const UpdatePlan &plan, const Settings &settings, ReturnWatch *watch);
     bool JournalHealthy() const { return !journalBroken; }
 
 signals:
@@ -67,21 +78,14 @@ signals:
     void finished();
 
 private:
-    bool BeginJournalRun(const UpdatePlan &plan, Journal::Run row, QString *error);
-    CameraJob *NewJob(const QString &ip, const UpdatePlan &plan);
     QString Admit(CameraJob *job);
-    void JobFinished(const CameraResult &result);
+    void Record(const CameraResult &result);
     void JournalFailed();
     void End();
 
     Journal *journal;
-    const ImageSnapshot *image;
-    SearchSocket *socket;
-    Settings settings;
     FleetRun *run = nullptr;
-    ReturnWatch *returnWatch = nullptr;
     qint64 runId = 0;
-    int atOnce = 0;
     bool journalBroken = false;
 };
 

@@ -428,7 +428,7 @@ void FleetWindow::Update()
         Tell(tr("Cannot verify the updates: %1").arg(error));
         return;
     }
-    auto *run = new Rollout(journal.get(), &image, &searchSocket, this);
+    auto *run = new Rollout(journal.get(), this);
     connect(run, &Rollout::jobStarted, this, &FleetWindow::JobStarted);
     connect(run, &Rollout::resultReady, this, &FleetWindow::ResultReady);
     connect(run, &Rollout::journalFailed, this, [this](const QString &why) {
@@ -443,7 +443,7 @@ void FleetWindow::Update()
     row.command = QStringLiteral("update");
     row.arguments = RecordedArguments(plan);
     model->BeginRun(plan);
-    if (!run->Start(plan, settings, row, &error)) {
+    if (!run->Start(plan, &image, &searchSocket, settings, row, &error)) {
         delete run;
         searchSocket.Close();
         Tell(tr("The journal cannot take the run: %1").arg(error));
