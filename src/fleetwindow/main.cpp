@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
@@ -28,8 +30,10 @@ int main(int argc, char *argv[])
         QStringLiteral("no-journal"), QStringLiteral("Runs without a journal."));
     parser.addOptions({ image, version, journal, noJournal });
     parser.process(application);
-    if (parser.isSet(journal) && parser.isSet(noJournal))
-        parser.showHelp(2);
+    if (parser.isSet(journal) && parser.isSet(noJournal)) {
+        std::fputs("ordel-fleet: --journal and --no-journal exclude each other\n", stderr);
+        return 2;
+    }
 
     FleetWindow window;
     if (parser.isSet(noJournal))
