@@ -301,11 +301,12 @@ int FleetModel::SelectRetry()
     return checked;
 }
 
-bool FleetModel::MakePlan(const Selection &selection, UpdatePlan *plan, QString *refusal) const
+bool FleetModel::MakePlan(const Selection &selection, const QList<CameraRecord> &found,
+    UpdatePlan *plan, QString *refusal) const
 {
     // A camera listed with its MAC is that camera wherever it answered; the
     // ones that did not answer are missing, as with a retry.
-    if (!plan->Make(selection, Checked(), Cameras())) {
+    if (!plan->Make(selection, Checked(), found)) {
         *refusal = plan->Refusal();
         return false;
     }

@@ -97,8 +97,9 @@ public:
     QByteArray ExportCsv() const;
 
     // The plan an update of the checked cameras follows, as the command
-    // line makes it; false, with the refusal, when none may go ahead.
-    bool MakePlan(const Selection &selection, UpdatePlan *plan, QString *refusal) const;
+    // line makes it of what a search found; false, with the refusal, when none may go ahead.
+    bool MakePlan(const Selection &selection, const QList<CameraRecord> &found, UpdatePlan *plan,
+        QString *refusal) const;
     // Each camera of the plan shows what it would do.
     void ShowPlan(const UpdatePlan &plan);
     // The run begins: its targets wait, the plan's own results are final.

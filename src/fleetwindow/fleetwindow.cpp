@@ -284,8 +284,12 @@ bool FleetWindow::OpenJournal(QString *error)
 
 void FleetWindow::Search()
 {
-    if (phase != Phase::Idle)
-        return;
+    if (phase == Phase::Idle)
+        StartSearch(Phase::Searching);
+}
+
+void FleetWindow::StartSearch(Phase searching)
+{
     search = new FleetSearch(FleetSearch::defaultWindowMs, &searchSocket, this);
     connect(search, &FleetSearch::cameraFound, model, &FleetModel::AddCamera);
     connect(search, &FleetSearch::finished, this, &FleetWindow::SearchEnded);
@@ -298,13 +302,13 @@ void FleetWindow::Search()
         emit searchFinished();
         return;
     }
-    EnterPhase(Phase::Searching);
+    EnterPhase(searching);
     Tell(tr("Searching…"));
 }
 
 void FleetWindow::SearchEnded()
 {
-    const QList<CameraRecord> found = search->Cameras();
+    found = search->Cameras();
     const int lost = search->LostReplies();
     search->deleteLater();
     // The port is this host's alone while open: another program's search
@@ -319,13 +323,15 @@ void FleetWindow::SearchEnded()
         ShowLastUpdate(camera.mac);
     RefreshTypes();
     ShowMissing();
+    const bool updating = phase == Phase::Preparing;
     EnterPhase(Phase::Idle);
     QString text = tr("%1 answered.").arg(Cameras(int(found.size())));
     if (lost > 0)
         text += QLatin1Char(' ') + tr("%1 lost: the list may miss cameras.").arg(Replies(lost));
-    if (phase == Phase::Idle)
-        Tell(text);
+    Tell(text);
     emit searchFinished();
+    if (updating)
+        Launch();
 }
 
 void FleetWindow::ShowLastUpdate(const QString &mac)
@@ -384,7 +390,7 @@ void FleetWindow::Check()
         return;
     UpdatePlan plan;
     QString refusal;
-    if (!model->MakePlan(CurrentSelection(), &plan, &refusal)) {
+    if (!model->MakePlan(CurrentSelection(), found, &plan, &refusal)) {
         Tell(refusal);
         return;
     }
@@ -406,8 +412,16 @@ void FleetWindow::Update()
         Tell(tr("The journal cannot be used: %1").arg(error));
         return;
     }
+    // Always a search first: the versions to skip are in the cameras'
+    // replies, and only the replies show an address that two cameras claim.
+    StartSearch(Phase::Preparing);
+}
+
+void FleetWindow::Launch()
+{
+    QString error;
     UpdatePlan plan;
-    if (!model->MakePlan(CurrentSelection(), &plan, &error)) {
+    if (!model->MakePlan(CurrentSelection(), found, &plan, &error)) {
         Tell(error);
         return;
     }
@@ -551,7 +565,7 @@ void FleetWindow::Export()
     UpdatePlan plan;
     QString refusal;
     const QString typeRule
-        = model->MakePlan(CurrentSelection(), &plan, &refusal) ? plan.TypeRule() : QString();
+        = model->MakePlan(CurrentSelection(), found, &plan, &refusal) ? plan.TypeRule() : QString();
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
         file.write(

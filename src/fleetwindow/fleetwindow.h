@@ -35,8 +35,10 @@ class Rollout;
 //   findChild<QAction *>("actionSearch")->trigger();   // wait for searchFinished()
 //   findChild<QAction *>("actionSelectOutdated")->trigger();
 //   findChild<QAction *>("actionCheck")->trigger();    // the plan, at once
-//   findChild<QAction *>("actionUpdate")->trigger();   // a Yes/No QMessageBox first;
-//                                                       // wait for runFinished()
+//   findChild<QAction *>("actionUpdate")->trigger();   // searches, then asks in a
+//                                                       // Yes/No QMessageBox; the run
+//                                                       // has begun once actionStop is
+//                                                       // enabled; wait for runFinished()
 //   findChild<QAction *>("actionStop")->trigger();     // during a run
 // The other controls: actionImage, actionRetryFailed, actionExport,
 // actionExpected; lineEdit_Filter, lineEdit_TargetVersion, comboBox_Type,
@@ -67,12 +69,14 @@ protected:
 
 private:
     // What the window is doing; each allows its own controls.
-    enum class Phase { Idle, Reading, Searching, Running, Closing };
+    // Preparing: the search an update starts with.
+    enum class Phase { Idle, Reading, Searching, Preparing, Running, Closing };
 
     void BuildActions();
     void BuildControls();
     void EnterPhase(Phase next);
     void Search();
+    void StartSearch(Phase searching);
     void SearchEnded();
     void ChooseImage();
     void ReadImage();
@@ -80,6 +84,7 @@ private:
     void SelectOutdated();
     void Check();
     void Update();
+    void Launch();
     bool Ask(const UpdatePlan &plan);
     void JobStarted(CameraJob *job);
     void ResultReady(const CameraResult &result);
@@ -103,6 +108,8 @@ private:
     QString imagePath;
     bool imageReady = false;
     SearchSocket searchSocket;
+    // What the last search heard: a row stays when its camera goes silent.
+    QList<CameraRecord> found;
     ExpectedCameras expected;
     bool expecting = false;
     std::unique_ptr<Journal> journal;

@@ -146,6 +146,8 @@ void TestFleetWindow::update(int atOnce, bool stopAtOnce)
     ModalAnswerer answerer;
     answerer.pressButton(QMessageBox::Yes);
     trigger("actionUpdate");
+    QAction *stop = window->findChild<QAction *>("actionStop");
+    QTRY_VERIFY_WITH_TIMEOUT(stop->isEnabled(), searchTimeoutMs);
     QVERIFY(answerer.allAnswered());
     QCOMPARE(answerer.boxes.size(), 1);
     QVERIFY2(

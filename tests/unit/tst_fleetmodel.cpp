@@ -265,7 +265,7 @@ void TestFleetModel::checkShowsThePlanOfTheCommandLine()
     selection.canary = canary;
     UpdatePlan plan;
     QString refused;
-    QCOMPARE(model.MakePlan(selection, &plan, &refused), refusal.isEmpty());
+    QCOMPARE(model.MakePlan(selection, model.Cameras(), &plan, &refused), refusal.isEmpty());
     QVERIFY2(refused.contains(refusal), qPrintable(refused));
     if (refusal.isEmpty())
         model.ShowPlan(plan);
