@@ -2,7 +2,6 @@
 
 #include "cameracommand.h"
 #include "camerarecord.h"
-#include "cameraupdate.h"
 #include "confirmation.h"
 #include "console.h"
 #include "descriptorbudget.h"
