@@ -2,6 +2,7 @@
 
 #include "cameracommand.h"
 #include "camerarecord.h"
+#include "cameraupdate.h"
 #include "confirmation.h"
 #include "console.h"
 #include "descriptorbudget.h"
