@@ -20,6 +20,9 @@ class FleetSearch : public QObject
 {
     Q_OBJECT
 public:
+    // How long the cameras are listened to when nobody says otherwise.
+    static constexpr int defaultWindowMs = 2000;
+
     // The socket is shared with whatever else the run probes for; the
     // search opens it if need be and leaves it open.
     FleetSearch(int windowMs, SearchSocket *socket, QObject *parent = nullptr);

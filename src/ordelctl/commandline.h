@@ -1,6 +1,8 @@
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
+#include "fleetsearch.h"
+#include "rollout.h"
 #include "selection.h"
 
 #include <QString>
@@ -43,10 +45,10 @@ public:
     bool json = false;
     bool csv = false;
     bool yes = false;
-    int searchTimeoutMs = 2000;
+    int searchTimeoutMs = FleetSearch::defaultWindowMs;
     QString imagePath;
     int parallel = 16;
-    int reportTimeoutS = 600;
+    int reportTimeoutS = Rollout::reportTimeoutS;
     // Each camera once, in the order first given.
     QStringList addresses;
     // --all, --type, --any-type, --skip-fw and --canary.
@@ -56,7 +58,7 @@ public:
     // The version the image installs: cameras on it are skipped, and each
     // update is proven by the camera answering on it after its restart.
     QString fwVersion;
-    int verifyTimeoutS = 300;
+    int verifyTimeoutS = Rollout::verifyTimeoutS;
     // No camera starts once this many have failed; 0 for no limit.
     int maxFailures = 0;
     // Plan only: what would happen to each camera, nothing sent.

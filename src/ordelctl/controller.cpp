@@ -16,6 +16,7 @@
 #include "protocol.h"
 #include "retryfile.h"
 #include "returnwatch.h"
+#include "rollout.h"
 #include "runreport.h"
 #include "textformat.h"
 
@@ -448,6 +449,8 @@ void Controller::Launch()
 {
     stage = Stage::Running;
     const bool updating = options.command == CommandLine::Command::Update;
+    rollout = new Rollout(journal.IsOpen() ? &journal : nullptr, this);
+    connect(rollout, &Rollout::journalFailed, this, &Controller::JournalFailed);
     if (!BeginJournalRun())
         return;
     report = new RunReport(form, this);
@@ -469,13 +472,8 @@ void Controller::Launch()
     }
     for (const QString &ip : plan.Targets())
         run->Add(NewJob(ip));
-    if (runId != 0) {
-        run->SetAdmission([this](CameraJob *job) { return Admit(job); });
-        // Before the result is shown: nothing printed is missing from the
-        // journal.
-        connect(run, &FleetRun::jobFinished, this,
-            [this](CameraJob *, const CameraResult &result) { RecordResult(result); });
-    }
+    // Before the result is shown: nothing printed is missing from the journal.
+    rollout->Guard(run);
     display = new ProgressDisplay(Console::ErrorIsTerminal(), this);
     display->Follow(run);
     report->Follow(run);
@@ -499,6 +497,7 @@ bool Controller::BeginJournalRun()
             recorded = recorded && journal.Finish(runId, result);
         if (!recorded)
             Refuse(journal.Error());
+        rollout->Continue(runId);
         return recorded;
     }
     Journal::Run row;
@@ -510,62 +509,22 @@ bool Controller::BeginJournalRun()
         row.imageMd5 = QString::fromLatin1(image.Md5Hex());
         row.fwVersion = options.fwVersion;
     }
-    QList<Journal::CameraRow> cameras;
-    for (const QString &ip : plan.Targets()) {
-        Journal::CameraRow camera;
-        camera.ip = ip;
-        if (const CameraRecord *found = plan.Found(ip)) {
-            camera.mac = found->mac;
-            camera.sn = found->sn;
-            camera.type = found->type;
-            camera.fwBefore = found->fw;
-        }
-        cameras.append(camera);
+    QString error;
+    if (!rollout->Begin(row, plan, Untouched(), &error)) {
+        Refuse(error);
+        return false;
     }
-    for (const CameraResult &result : Untouched()) {
-        Journal::CameraRow camera;
-        camera.ip = result.ip;
-        camera.mac = result.mac;
-        camera.type = result.type;
-        camera.result = CameraResult::OutcomeName(result.outcome);
-        camera.message = result.message;
-        cameras.append(camera);
-    }
-    runId = journal.BeginRun(row, cameras);
-    if (runId == 0)
-        Refuse(journal.Error());
-    return runId != 0;
-}
-
-// Two runs, of two operators or of the window and a script, never update one
-// camera at the same time.
-QString Controller::Admit(CameraJob *job)
-{
-    const QString busy = journal.Claim(runId, job->Ip(), job->Mac());
-    if (!journal.Healthy()) {
-        JournalFailed();
-        return QStringLiteral("not started: the journal could not be written");
-    }
-    return busy;
-}
-
-void Controller::RecordResult(const CameraResult &result)
-{
-    if (!journal.Finish(runId, result))
-        JournalFailed();
+    runId = rollout->RunId();
+    return true;
 }
 
 // A full disk, say: the run starts no further camera, and those in flight
 // finish, each result still shown.
-void Controller::JournalFailed()
+void Controller::JournalFailed(const QString &error)
 {
-    if (journalFailed)
-        return;
     journalFailed = true;
     Console::Error(QStringLiteral("ordelctl: warning: %1; no further camera starts\n")
-                       .arg(TextFormat::ForTerminal(journal.Error())));
-    if (run)
-        run->StopStarting(QStringLiteral("the journal could not be written"));
+                       .arg(TextFormat::ForTerminal(error)));
 }
 
 // With --fw-version, a resumed camera already on the version was updated
@@ -601,16 +560,11 @@ CameraJob *Controller::NewJob(const QString &ip)
     case CommandLine::Command::Resume:
         break;
     }
-    auto *update = new CameraUpdate(ip, &image, options.reportTimeoutS * 1000);
-    // A camera the search did not find has no MAC, and cannot be verified:
-    // its update says so.
-    const CameraRecord *found = plan.Found(ip);
-    if (found)
-        update->SetIdentity(found->mac, found->type);
-    if (returnWatch)
-        update->SetVerification({ returnWatch, options.fwVersion, found ? found->fw : QString(),
-            options.verifyTimeoutS * 1000 });
-    return update;
+    Rollout::Settings settings;
+    settings.fwVersion = options.fwVersion;
+    settings.reportTimeoutMs = options.reportTimeoutS * 1000;
+    settings.verifyTimeoutMs = options.verifyTimeoutS * 1000;
+    return Rollout::NewUpdate(ip, &image, plan, settings, returnWatch);
 }
 
 void Controller::End()

@@ -21,6 +21,7 @@ class FleetRun;
 class FleetSearch;
 class ProgressDisplay;
 class ReturnWatch;
+class Rollout;
 
 // One command from the checked command line to its exit code: the search
 // where one is needed, the question, the cameras side by side, the summary.
@@ -48,9 +49,7 @@ private:
     void PrepareResume();
     void RecordSearch();
     bool BeginJournalRun();
-    QString Admit(CameraJob *job);
-    void RecordResult(const CameraResult &result);
-    void JournalFailed();
+    void JournalFailed(const QString &error);
     QList<CameraResult> Untouched() const;
     void StartSearch(void (Controller::*then)());
     void TellSearchLosses();
@@ -90,6 +89,7 @@ private:
     Confirmation *confirmation = nullptr;
     FleetRun *run = nullptr;
     ReturnWatch *returnWatch = nullptr;
+    Rollout *rollout = nullptr;
     ProgressDisplay *display = nullptr;
     RunReport *report = nullptr;
     int interruptingSignal = 0;

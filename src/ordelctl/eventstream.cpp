@@ -3,6 +3,7 @@
 #include "camerajob.h"
 #include "cameraupdate.h"
 #include "console.h"
+#include "exportform.h"
 #include "fleetrun.h"
 #include "imagesnapshot.h"
 #include "jsonline.h"
@@ -74,26 +75,12 @@ void EventStream::WritePlanned(const QString &ip, const QString &mac, const QStr
 
 void EventStream::WriteImage(const ImageSnapshot &image, const QString &typeRule)
 {
-    JsonLine line;
-    line.Add("event", QStringLiteral("image"))
-        .Add("file", image.Name())
-        .Add("size", image.Size())
-        .Add("md5", QString::fromLatin1(image.Md5Hex()));
-    // The type the image is for, so that a retry of this run keeps to it.
-    if (!typeRule.isEmpty())
-        line.Add("type", typeRule);
-    Console::Out(line.Text());
+    Console::Out(ExportForm::ImageLine(image, typeRule));
 }
 
 QByteArray EventStream::FinalLine(const CameraResult &result)
 {
-    JsonLine line;
-    line.Add("ip", result.ip)
-        .Add("result", CameraResult::OutcomeName(result.outcome))
-        .Add("message", result.message)
-        .Add("seconds", result.seconds, 1)
-        .AddFlag("verified", result.verified);
-    return AddIdentity(line, result.mac, result.type).Text();
+    return ExportForm::FinalLine(result);
 }
 
 // A camera the search did not find has neither.

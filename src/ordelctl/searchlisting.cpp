@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "csvtext.h"
+#include "exportform.h"
 #include "textformat.h"
 
 SearchListing::SearchListing(OutputForm form)
@@ -63,18 +64,12 @@ void SearchListing::Missing(const QList<CameraRecord> &cameras, int expected) co
 
 QByteArray SearchListing::Csv(const QList<CameraRecord> &cameras)
 {
-    QString text = CsvText::Record(CameraRecord::Keys());
-    for (const CameraRecord &camera : cameras)
-        text += CsvText::Record(camera.Fields());
-    return text.toUtf8();
+    return ExportForm::SearchCsv(cameras);
 }
 
 QByteArray SearchListing::Json(const QList<CameraRecord> &cameras)
 {
-    QByteArray text;
-    for (const CameraRecord &camera : cameras)
-        text += Line(camera).Text();
-    return text;
+    return ExportForm::SearchJson(cameras);
 }
 
 QString SearchListing::Table(const QList<CameraRecord> &cameras, int width)

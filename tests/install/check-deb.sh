@@ -38,11 +38,14 @@ chroot "$root" apt-get update -qq >>"$log" 2>&1 || fail "apt-get update failed"
 chroot "$root" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq "/tmp/$(basename "$deb")" >>"$log" 2>&1 || fail "the package did not install"
 
-for file in /usr/bin/ordel-toolkits /usr/bin/ordelctl /usr/share/man/man1/ordelctl.1.gz \
-    /usr/share/man/man1/ordel-toolkits.1.gz /usr/share/doc/ordel-toolkits/copyright \
+for file in /usr/bin/ordel-toolkits /usr/bin/ordelctl /usr/bin/ordel-fleet \
+    /usr/share/man/man1/ordelctl.1.gz /usr/share/man/man1/ordel-toolkits.1.gz \
+    /usr/share/man/man1/ordel-fleet.1.gz /usr/share/doc/ordel-toolkits/copyright \
     /usr/share/ordel-toolkits/Toolkit.ico \
     /usr/share/applications/com.ordel.toolkits.desktop \
     /usr/share/metainfo/com.ordel.toolkits.metainfo.xml \
+    /usr/share/applications/com.ordel.fleet.desktop \
+    /usr/share/metainfo/com.ordel.fleet.metainfo.xml \
     /usr/share/icons/hicolor/48x48/apps/com.ordel.toolkits.png \
     /usr/share/icons/hicolor/256x256/apps/com.ordel.toolkits.png; do
     [[ -e $root$file ]] || fail "$file is missing"
@@ -67,6 +70,14 @@ unshare --net chroot "$root" sh -c \
     >"$log" 2>&1 || status=$?
 ((status == 124)) || fail "the tool ended with status $status instead of running"
 ! grep -qiE 'error while loading|could not (load|find)|cannot' "$log" || fail "the tool complained"
+# The fleet window likewise: it searches only when asked.
+echo "check-deb: starting the installed fleet window"
+status=0
+unshare --net chroot "$root" sh -c 'QT_QPA_PLATFORM=offscreen timeout 5 ordel-fleet --no-journal' \
+    >"$log" 2>&1 || status=$?
+((status == 124)) || fail "the fleet window ended with status $status instead of running"
+! grep -qiE 'error while loading|could not (load|find)|cannot' "$log" ||
+    fail "the fleet window complained"
 # The command line, in the same empty namespace: its help needs nothing but
 # its libraries, and must come without a display.
 echo "check-deb: running the installed ordelctl --help"

@@ -1,0 +1,149 @@
+#include "rollout.h"
+
+#include "cameraupdate.h"
+#include "descriptorbudget.h"
+#include "fleetrun.h"
+#include "imagesnapshot.h"
+#include "returnwatch.h"
+#include "updateplan.h"
+
+#include <QFileInfo>
+
+Rollout::Rollout(Journal *journal, QObject *parent)
+    : QObject(parent)
+    , journal(journal && journal->IsOpen() ? journal : nullptr)
+{
+}
+
+bool Rollout::Start(const UpdatePlan &plan, const ImageSnapshot *image, SearchSocket *socket,
+    const Settings &settings, Journal::Run row, QString *error)
+{
+    row.imagePath = QFileInfo(image->Path()).absoluteFilePath();
+    row.imageSize = image->Size();
+    row.imageMd5 = QString::fromLatin1(image->Md5Hex());
+    row.fwVersion = settings.fwVersion;
+    if (!Begin(row, plan, plan.Untouched(), error))
+        return false;
+    const int wanted = qMax(1, qMin(settings.parallel, int(plan.Targets().size())));
+    run = new FleetRun(DescriptorBudget::CamerasAtOnce(wanted, wanted), plan.Canaries(), this);
+    run->SetMaxFailures(settings.maxFailures);
+    ReturnWatch *watch = nullptr;
+    if (!settings.fwVersion.isEmpty()) {
+        watch = new ReturnWatch(socket, this);
+        connect(watch, &ReturnWatch::repliesDropped, this, &Rollout::repliesDropped);
+    }
+    for (const QString &ip : plan.Targets())
+        run->Add(NewUpdate(ip, image, plan, settings, watch));
+    Guard(run);
+    connect(run, &FleetRun::jobStarted, this, &Rollout::jobStarted);
+    connect(run, &FleetRun::finished, this, &Rollout::End);
+    run->Start();
+    return true;
+}
+
+void Rollout::StopStarting(const QString &reason)
+{
+    if (run)
+        run->StopStarting(reason);
+}
+
+// The run and its cameras are in the journal before any camera is touched; a
+// journal that cannot take them stops the run there.
+bool Rollout::Begin(const Journal::Run &row, const UpdatePlan &plan,
+    const QList<CameraResult> &untouched, QString *error)
+{
+    if (!journal)
+        return true;
+    QList<Journal::CameraRow> cameras;
+    for (const QString &ip : plan.Targets()) {
+        Journal::CameraRow camera;
+        camera.ip = ip;
+        if (const CameraRecord *found = plan.Found(ip)) {
+            camera.mac = found->mac;
+            camera.sn = found->sn;
+            camera.type = found->type;
+            camera.fwBefore = found->fw;
+        }
+        cameras.append(camera);
+    }
+    for (const CameraResult &result : untouched) {
+        Journal::CameraRow camera;
+        camera.ip = result.ip;
+        camera.mac = result.mac;
+        camera.type = result.type;
+        camera.result = CameraResult::OutcomeName(result.outcome);
+        camera.message = result.message;
+        cameras.append(camera);
+    }
+    runId = journal->BeginRun(row, cameras);
+    if (runId == 0)
+        *error = journal->Error();
+    return runId != 0;
+}
+
+void Rollout::Continue(qint64 id)
+{
+    runId = id;
+}
+
+void Rollout::Guard(FleetRun *guarded)
+{
+    run = guarded;
+    if (journal && runId != 0)
+        run->SetAdmission([this](CameraJob *job) { return Admit(job); });
+    connect(run, &FleetRun::jobFinished, this,
+        [this](CameraJob *, const CameraResult &result) { Record(result); });
+}
+
+CameraUpdate *Rollout::NewUpdate(const QString &ip, const ImageSnapshot *image,
+    const UpdatePlan &plan, const Settings &settings, ReturnWatch *watch)
+{
+    auto *update = new CameraUpdate(ip, image, settings.reportTimeoutMs);
+    // A camera the search did not find has no MAC, and cannot be verified:
+    // its update says so.
+    const CameraRecord *found = plan.Found(ip);
+    if (found)
+        update->SetIdentity(found->mac, found->type);
+    if (watch)
+        update->SetVerification(
+            { watch, settings.fwVersion, found ? found->fw : QString(), settings.verifyTimeoutMs });
+    return update;
+}
+
+// Two runs, of two operators or of the window and a script, never update one
+// camera at the same time.
+QString Rollout::Admit(CameraJob *job)
+{
+    const QString busy = journal->Claim(runId, job->Ip(), job->Mac());
+    if (!journal->Healthy()) {
+        JournalFailed();
+        return QStringLiteral("not started: the journal could not be written");
+    }
+    return busy;
+}
+
+// Before the result is told: nothing shown is missing from the journal.
+void Rollout::Record(const CameraResult &result)
+{
+    if (journal && runId != 0 && !journal->Finish(runId, result))
+        JournalFailed();
+    emit resultReady(result);
+}
+
+// A full disk, say: the run starts no further camera, and those in flight
+// finish, each result still told.
+void Rollout::JournalFailed()
+{
+    if (journalBroken)
+        return;
+    journalBroken = true;
+    emit journalFailed(journal->Error());
+    run->StopStarting(QStringLiteral("the journal could not be written"));
+}
+
+void Rollout::End()
+{
+    if (journal && runId != 0)
+        journal->EndRun(runId);
+    emit finished();
+}

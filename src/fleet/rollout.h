@@ -1,0 +1,92 @@
+#ifndef ROLLOUT_H
+#define ROLLOUT_H
+
+#include "cameraresult.h"
+#include "journal.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class CameraJob;
+class CameraUpdate;
+class FleetRun;
+class ImageSnapshot;
+class ReturnWatch;
+class SearchSocket;
+class UpdatePlan;
+
+// One run of a front end as the journal keeps it: the run and every camera in
+// the journal before any is touched, each camera claimed there just before it
+// starts so that no two runs of any program update it at once, each result
+// committed there before anyone else hears of it, and a journal that fails
+// starting no further camera. Without a journal the cameras run all the same.
+// Start() is the whole of an update; a front end with more kinds of run uses
+// the steps it is made of.
+class Rollout : public QObject
+{
+    Q_OBJECT
+public:
+    // How long a camera may take to give its final report, and to come back
+    // on the new version after its restart: flashing takes minutes.
+    static constexpr int reportTimeoutS = 600;
+    static constexpr int verifyTimeoutS = 300;
+
+    struct Settings
+    {
+        int parallel = 16;
+        int canaries = 0;
+        int maxFailures = 0;
+        // The version the image installs; empty for no verification.
+        QString fwVersion;
+        int reportTimeoutMs = reportTimeoutS * 1000;
+        int verifyTimeoutMs = verifyTimeoutS * 1000;
+    };
+
+    // journal may be null or closed.
+    explicit Rollout(Journal *journal, QObject *parent = nullptr);
+
+    // The image to the plan's targets: row names the command and its
+    // arguments. The image and the socket, which the verification probes go
+    // out of, outlive the rollout. False, saying why, when the journal cannot
+    // take the run: nothing is sent then.
+    bool Start(const UpdatePlan &plan, const ImageSnapshot *image, SearchSocket *socket,
+        const Settings &settings, Journal::Run row, QString *error);
+    // No further camera starts; those in flight finish.
+    void StopStarting(const QString &reason);
+    FleetRun *Run() const { return run; }
+
+    // The steps: the run's row with the plan's targets and the results known
+    // already; or a run already there, continued.
+    bool Begin(const Journal::Run &row, const UpdatePlan &plan,
+        const QList<CameraResult> &untouched, QString *error);
+    void Continue(qint64 runId);
+    qint64 RunId() const { return runId; }
+    // Before anyone else follows the run.
+    void Guard(FleetRun *run);
+    static CameraUpdate *NewUpdate(const QString &ip, const ImageSnapshot *image,
+        const UpdatePlan &plan, const Settings &settings, ReturnWatch *watch);
+    bool JournalHealthy() const { return !journalBroken; }
+
+signals:
+    void jobStarted(CameraJob *job);
+    // A camera's final result, once the journal has it.
+    void resultReady(const CameraResult &result);
+    // The journal could not be written: no further camera starts.
+    void journalFailed(const QString &error);
+    void repliesDropped(int dropped);
+    void finished();
+
+private:
+    QString Admit(CameraJob *job);
+    void Record(const CameraResult &result);
+    void JournalFailed();
+    void End();
+
+    Journal *journal;
+    FleetRun *run = nullptr;
+    qint64 runId = 0;
+    bool journalBroken = false;
+};
+
+#endif // ROLLOUT_H

@@ -1,0 +1,465 @@
+#include "fleetmodel.h"
+
+#include "exportform.h"
+#include "updateplan.h"
+
+FleetModel::FleetModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+int FleetModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(rows.size());
+}
+
+int FleetModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FleetModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rows.size())
+        return QVariant();
+    const Row &row = rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return Display(row, index.column());
+    case Qt::CheckStateRole:
+        if (index.column() == IpColumn)
+            return row.checked ? Qt::Checked : Qt::Unchecked;
+        return QVariant();
+    case ProgressRole:
+        if (index.column() == StateColumn
+            && (row.state.phase == Phase::Sending || row.state.phase == Phase::Writing))
+            return row.state.percent;
+        return -1;
+    default:
+        return QVariant();
+    }
+}
+
+QVariant FleetModel::Display(const Row &row, int column) const
+{
+    switch (column) {
+    case IpColumn:
+        return row.camera.ip;
+    case MacColumn:
+        return row.camera.mac;
+    case SnColumn:
+        return row.camera.sn;
+    case NameColumn:
+        return row.camera.name;
+    case TypeColumn:
+        return row.camera.type;
+    case OsColumn:
+        return row.camera.os;
+    case FwColumn:
+        return row.camera.fw;
+    case LastUpdateColumn:
+        return row.lastUpdate;
+    case StateColumn:
+        return StateText(row.state);
+    default:
+        return QVariant();
+    }
+}
+
+bool FleetModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (!index.isValid() || index.column() != IpColumn || role != Qt::CheckStateRole)
+        return false;
+    SetChecked(index.row(), value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags FleetModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() == IpColumn)
+        flags |= Qt::ItemIsUserCheckable;
+    return flags;
+}
+
+QVariant FleetModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case IpColumn:
+        return tr("IP");
+    case MacColumn:
+        return tr("MAC");
+    case SnColumn:
+        return tr("SN");
+    case NameColumn:
+        return tr("Name");
+    case TypeColumn:
+        return tr("Type");
+    case OsColumn:
+        return tr("OS");
+    case FwColumn:
+        return tr("FW");
+    case LastUpdateColumn:
+        return tr("Last update");
+    case StateColumn:
+        return tr("State");
+    default:
+        return QVariant();
+    }
+}
+
+QString FleetModel::StateText(const State &state)
+{
+    switch (state.phase) {
+    case Phase::Idle:
+        return QString();
+    case Phase::Missing:
+        return tr("missing");
+    case Phase::Planned:
+        return state.plan;
+    case Phase::Waiting:
+        return tr("waiting");
+    case Phase::Announcing:
+        return tr("announcing");
+    case Phase::Sending:
+        return tr("sending %1 %").arg(state.percent);
+    case Phase::Writing:
+        return tr("camera writing %1 %").arg(state.percent);
+    case Phase::Restarting:
+        return tr("restarting");
+    case Phase::Ended:
+        break;
+    }
+    const CameraResult &result = state.result;
+    QString word;
+    switch (result.outcome) {
+    case CameraResult::Outcome::Succeeded:
+        // The camera's own word on its new version says it all.
+        if (result.verified)
+            return result.message;
+        word = tr("succeeded");
+        break;
+    case CameraResult::Outcome::Sent:
+        word = tr("sent");
+        break;
+    case CameraResult::Outcome::Failed:
+        word = tr("failed");
+        break;
+    case CameraResult::Outcome::Interrupted:
+        word = tr("interrupted");
+        break;
+    case CameraResult::Outcome::Skipped:
+        word = tr("skip");
+        break;
+    case CameraResult::Outcome::NotStarted:
+        word = tr("not started");
+        break;
+    case CameraResult::Outcome::Missing:
+        return tr("missing");
+    }
+    return result.message.isEmpty() ? word : word + QStringLiteral(": ") + result.message;
+}
+
+FleetModel::Phase FleetModel::PhaseOf(const QString &key)
+{
+    if (key == QLatin1String("waiting"))
+        return Phase::Waiting;
+    if (key == QLatin1String("send") || key == QLatin1String("close"))
+        return Phase::Sending;
+    if (key == QLatin1String("report"))
+        return Phase::Writing;
+    if (key == QLatin1String("verifying"))
+        return Phase::Restarting;
+    if (key == QLatin1String("done"))
+        return Phase::Ended;
+    return Phase::Announcing;
+}
+
+int FleetModel::RowOf(const QString &ipOrMac) const
+{
+    for (int index = 0; index < rows.size(); ++index) {
+        const CameraRecord &camera = rows.at(index).camera;
+        if (!camera.mac.isEmpty() && camera.mac.compare(ipOrMac, Qt::CaseInsensitive) == 0)
+            return index;
+    }
+    for (int index = 0; index < rows.size(); ++index) {
+        if (rows.at(index).camera.ip == ipOrMac)
+            return index;
+    }
+    return -1;
+}
+
+void FleetModel::AddCamera(const CameraRecord &camera)
+{
+    int row = RowOf(camera.mac.isEmpty() ? camera.ip : camera.mac);
+    if (row < 0) {
+        beginInsertRows(QModelIndex(), int(rows.size()), int(rows.size()));
+        rows.append(Row { camera, false, false, QString(), State() });
+        endInsertRows();
+        return;
+    }
+    rows[row].camera = camera;
+    if (rows.at(row).state.phase == Phase::Missing)
+        rows[row].state = State();
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void FleetModel::AddMissing(const QList<CameraRecord> &cameras)
+{
+    for (const CameraRecord &camera : cameras) {
+        int row = RowOf(camera.mac.isEmpty() ? camera.ip : camera.mac);
+        if (row < 0) {
+            row = int(rows.size());
+            beginInsertRows(QModelIndex(), row, row);
+            rows.append(Row { camera, false, false, QString(), State() });
+            endInsertRows();
+        }
+        State missing;
+        missing.phase = Phase::Missing;
+        SetState(row, missing);
+    }
+}
+
+void FleetModel::SetLastUpdate(const QString &mac, const QString &text)
+{
+    const int row = RowOf(mac);
+    if (row < 0)
+        return;
+    rows[row].lastUpdate = text;
+    const QModelIndex cell = index(row, LastUpdateColumn);
+    emit dataChanged(cell, cell);
+}
+
+QList<CameraRecord> FleetModel::Cameras() const
+{
+    QList<CameraRecord> cameras;
+    for (const Row &row : rows) {
+        if (row.state.phase != Phase::Missing)
+            cameras.append(row.camera);
+    }
+    return cameras;
+}
+
+QStringList FleetModel::Types() const
+{
+    QStringList types;
+    for (const CameraRecord &camera : Cameras()) {
+        if (!camera.type.isEmpty() && !types.contains(camera.type))
+            types.append(camera.type);
+    }
+    return types;
+}
+
+QList<CameraRecord> FleetModel::Checked() const
+{
+    QList<CameraRecord> cameras;
+    for (const Row &row : rows) {
+        if (row.checked)
+            cameras.append(row.camera);
+    }
+    return cameras;
+}
+
+int FleetModel::CheckedCount() const
+{
+    return int(Checked().size());
+}
+
+void FleetModel::SetChecked(int row, bool checked)
+{
+    if (row < 0 || row >= rows.size() || rows.at(row).checked == checked)
+        return;
+    rows[row].checked = checked;
+    const QModelIndex cell = index(row, IpColumn);
+    emit dataChanged(cell, cell, { Qt::CheckStateRole });
+}
+
+int FleetModel::SelectOutdated(const QString &type, const QString &target)
+{
+    int checked = 0;
+    for (int row = 0; row < rows.size(); ++row) {
+        const CameraRecord &camera = rows.at(row).camera;
+        const bool outdated = rows.at(row).state.phase != Phase::Missing
+            && (type.isEmpty() || camera.type == type) && camera.fw != target;
+        SetChecked(row, outdated);
+        checked += outdated ? 1 : 0;
+    }
+    return checked;
+}
+
+int FleetModel::SelectRetry()
+{
+    int checked = 0;
+    for (int row = 0; row < rows.size(); ++row) {
+        const State &state = rows.at(row).state;
+        const bool retry = state.phase == Phase::Ended && state.result.CountsAsFailure();
+        SetChecked(row, retry);
+        checked += retry ? 1 : 0;
+    }
+    return checked;
+}
+
+bool FleetModel::MakePlan(const Selection &selection, const QList<CameraRecord> &found,
+    UpdatePlan *plan, QString *refusal) const
+{
+    // A camera listed with its MAC is that camera wherever it answered; the
+    // ones that did not answer are missing, as with a retry.
+    if (!plan->Make(selection, Checked(), found)) {
+        *refusal = plan->Refusal();
+        return false;
+    }
+    return true;
+}
+
+void FleetModel::ShowPlan(const UpdatePlan &plan)
+{
+    const QStringList targets = plan.Targets();
+    for (int index = 0; index < targets.size(); ++index) {
+        const int row = RowOf(targets.at(index));
+        if (row < 0)
+            continue;
+        State state;
+        state.phase = Phase::Planned;
+        state.plan = index < plan.Canaries() ? tr("will update (canary)") : tr("will update");
+        SetState(row, state);
+    }
+    // The command line's words for a camera a run would send nothing.
+    const auto show = [this](const QList<CameraResult> &results, const QString &word) {
+        for (const CameraResult &result : results) {
+            const int row = RowOf(result.mac.isEmpty() ? result.ip : result.mac);
+            if (row < 0)
+                continue;
+            State state;
+            state.phase = Phase::Planned;
+            state.plan
+                = result.message.isEmpty() ? word : word + QStringLiteral(": ") + result.message;
+            SetState(row, state);
+        }
+    };
+    show(plan.Skipped(), tr("skip"));
+    show(plan.Refused(), tr("refuse"));
+    show(plan.Missing(), tr("missing"));
+}
+
+void FleetModel::BeginRun(const UpdatePlan &plan)
+{
+    for (Row &row : rows)
+        row.inRun = false;
+    for (const QString &ip : plan.Targets()) {
+        const int row = RowOf(ip);
+        if (row < 0)
+            continue;
+        rows[row].inRun = true;
+        State waiting;
+        waiting.phase = Phase::Waiting;
+        SetState(row, waiting);
+    }
+    for (const CameraResult &result : plan.Untouched())
+        SetResult(result);
+}
+
+void FleetModel::SetPhase(const QString &ip, Phase phase, int percent)
+{
+    const int row = RowOf(ip);
+    if (row < 0)
+        return;
+    State state = rows.at(row).state;
+    if (percent < 0 && state.phase == phase)
+        return;
+    state.phase = phase;
+    state.percent = qMax(0, percent);
+    SetState(row, state);
+}
+
+void FleetModel::SetResult(const CameraResult &result)
+{
+    int row = result.mac.isEmpty() ? -1 : RowOf(result.mac);
+    if (row < 0)
+        row = RowOf(result.ip);
+    if (row < 0)
+        return;
+    rows[row].inRun = true;
+    State state;
+    state.phase = Phase::Ended;
+    state.result = result;
+    SetState(row, state);
+}
+
+void FleetModel::SetState(int row, const State &state)
+{
+    rows[row].state = state;
+    const QModelIndex cell = index(row, StateColumn);
+    emit dataChanged(cell, cell);
+}
+
+QList<CameraResult> FleetModel::Results() const
+{
+    QList<CameraResult> results;
+    for (const Row &row : rows) {
+        if (row.state.phase == Phase::Ended)
+            results.append(row.state.result);
+    }
+    return results;
+}
+
+QString FleetModel::Counts() const
+{
+    int verified = 0;
+    int succeeded = 0;
+    int skipped = 0;
+    int failed = 0;
+    int notStarted = 0;
+    int toGo = 0;
+    for (const Row &row : rows) {
+        if (!row.inRun)
+            continue;
+        if (row.state.phase != Phase::Ended) {
+            ++toGo;
+            continue;
+        }
+        switch (row.state.result.outcome) {
+        case CameraResult::Outcome::Succeeded:
+        case CameraResult::Outcome::Sent:
+            ++(row.state.result.verified ? verified : succeeded);
+            break;
+        case CameraResult::Outcome::Skipped:
+            ++skipped;
+            break;
+        case CameraResult::Outcome::NotStarted:
+            ++notStarted;
+            break;
+        case CameraResult::Outcome::Failed:
+        case CameraResult::Outcome::Interrupted:
+        case CameraResult::Outcome::Missing:
+            ++failed;
+            break;
+        }
+    }
+    QStringList parts;
+    const auto add = [&parts](int count, const QString &text) {
+        if (count > 0)
+            parts.append(text.arg(count));
+    };
+    add(verified, tr("%1 verified"));
+    add(succeeded, tr("%1 succeeded"));
+    add(skipped, tr("%1 skipped"));
+    add(failed, tr("%1 failed"));
+    add(notStarted, tr("%1 not started"));
+    add(toGo, tr("%1 to go"));
+    return parts.join(QStringLiteral(", "));
+}
+
+QByteArray FleetModel::ExportJson(const ImageSnapshot *image, const QString &typeRule) const
+{
+    const QList<CameraResult> results = Results();
+    if (results.isEmpty())
+        return ExportForm::SearchJson(Cameras());
+    return ExportForm::RunJson(image, typeRule, results);
+}
+
+QByteArray FleetModel::ExportCsv() const
+{
+    return ExportForm::SearchCsv(Cameras());
+}

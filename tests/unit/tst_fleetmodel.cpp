@@ -1,0 +1,315 @@
+#include "expectedcameras.h"
+#include "fleetmodel.h"
+#include "retryfile.h"
+#include "updateplan.h"
+
+#include <QtTest>
+
+namespace {
+
+using Phase = FleetModel::Phase;
+using Outcome = CameraResult::Outcome;
+
+// A site of four: two of one type, one already on the new version, one of
+// another type, and the last expected but silent.
+const QString newVersion = QStringLiteral("V2.0");
+
+CameraRecord camera(int index, const QString &type, const QString &fw)
+{
+    return { QStringLiteral("198.51.100.%1").arg(10 + index),
+        QStringLiteral("02:00:00:00:00:%1").arg(index, 2, 10, QLatin1Char('0')),
+        QStringLiteral("SN%1").arg(index), QStringLiteral("Gate %1").arg(index), type,
+        QStringLiteral("4.19"), fw };
+}
+
+void fillSite(FleetModel &model)
+{
+    model.AddCamera(camera(1, "IPC-D240", "V1.0"));
+    model.AddCamera(camera(2, "IPC-D240", newVersion));
+    model.AddCamera(camera(3, "IPC-B410", "V1.0"));
+    model.AddMissing({ camera(4, "IPC-D240", "V1.0") });
+}
+
+QStringList checkedIps(const FleetModel &model)
+{
+    QStringList ips;
+    for (const CameraRecord &record : model.Checked())
+        ips.append(record.ip.section('.', 3));
+    return ips;
+}
+
+QString stateOf(const FleetModel &model, int row)
+{
+    return model.index(row, FleetModel::StateColumn).data().toString();
+}
+
+CameraResult result(int index, Outcome outcome, const QString &message, bool verified = false)
+{
+    const CameraRecord record = camera(index, "IPC-D240", "V1.0");
+    CameraResult ended { record.ip, outcome, message, 1.0, verified, record.mac, record.type };
+    return ended;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(CameraResult)
+
+class TestFleetModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void showsEachStateInWords_data();
+    void showsEachStateInWords();
+    void followsTheJobsPhases_data();
+    void followsTheJobsPhases();
+    void selectOutdatedChecksByTypeAndVersion_data();
+    void selectOutdatedChecksByTypeAndVersion();
+    void retryFailedChecksTheUnsuccessful_data();
+    void retryFailedChecksTheUnsuccessful();
+    void checkShowsThePlanOfTheCommandLine_data();
+    void checkShowsThePlanOfTheCommandLine();
+    void exportReadsBackAsRetryAndExpect_data();
+    void exportReadsBackAsRetryAndExpect();
+};
+
+void TestFleetModel::showsEachStateInWords_data()
+{
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<CameraResult>("result");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("bar");
+
+    const CameraResult none;
+    QTest::newRow("waiting") << int(Phase::Waiting) << 0 << none << "waiting" << -1;
+    QTest::newRow("announcing") << int(Phase::Announcing) << 0 << none << "announcing" << -1;
+    QTest::newRow("sending") << int(Phase::Sending) << 40 << none << "sending 40 %" << 40;
+    QTest::newRow("camera writing")
+        << int(Phase::Writing) << 75 << none << "camera writing 75 %" << 75;
+    QTest::newRow("restarting") << int(Phase::Restarting) << 0 << none << "restarting" << -1;
+    QTest::newRow("missing") << int(Phase::Missing) << 0 << none << "missing" << -1;
+    QTest::newRow("verified") << int(Phase::Ended) << 0
+                              << result(1, Outcome::Succeeded, "verified: running V2.0", true)
+                              << "verified: running V2.0" << -1;
+    QTest::newRow("succeeded unverified")
+        << int(Phase::Ended) << 0 << result(1, Outcome::Succeeded, "upgrade ok")
+        << "succeeded: upgrade ok" << -1;
+    QTest::newRow("back on the old version")
+        << int(Phase::Ended) << 0 << result(1, Outcome::Failed, "came back on V1.0, not V2.0")
+        << "failed: came back on V1.0, not V2.0" << -1;
+    QTest::newRow("stopped") << int(Phase::Ended) << 0
+                             << result(1, Outcome::NotStarted, "stopped after 2 failures")
+                             << "not started: stopped after 2 failures" << -1;
+    QTest::newRow("interrupted") << int(Phase::Ended) << 0
+                                 << result(1, Outcome::Interrupted, "sending the image")
+                                 << "interrupted: sending the image" << -1;
+    QTest::newRow("missing result")
+        << int(Phase::Ended) << 0 << result(1, Outcome::Missing, "did not answer") << "missing"
+        << -1;
+}
+
+// The words are the whole of what the operator reads; a device's message is
+// shown as it came, and a bar only where something moves.
+void TestFleetModel::showsEachStateInWords()
+{
+    QFETCH(int, phase);
+    QFETCH(int, percent);
+    QFETCH(CameraResult, result);
+    QFETCH(QString, text);
+    QFETCH(int, bar);
+
+    FleetModel model;
+    fillSite(model);
+    if (Phase(phase) == Phase::Ended)
+        model.SetResult(result);
+    else if (Phase(phase) != Phase::Missing)
+        model.SetPhase(camera(1, "", "").ip, Phase(phase), percent);
+    const int row = Phase(phase) == Phase::Missing ? 3 : 0;
+    QCOMPARE(stateOf(model, row), text);
+    QCOMPARE(model.index(row, FleetModel::StateColumn).data(FleetModel::ProgressRole).toInt(), bar);
+}
+
+void TestFleetModel::followsTheJobsPhases_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("phase");
+
+    QTest::newRow("waiting") << "waiting" << int(Phase::Waiting);
+    QTest::newRow("broker") << "broker" << int(Phase::Announcing);
+    QTest::newRow("settle") << "settle" << int(Phase::Announcing);
+    QTest::newRow("connect") << "connect" << int(Phase::Announcing);
+    QTest::newRow("send") << "send" << int(Phase::Sending);
+    QTest::newRow("close") << "close" << int(Phase::Sending);
+    QTest::newRow("report") << "report" << int(Phase::Writing);
+    QTest::newRow("verifying") << "verifying" << int(Phase::Restarting);
+    QTest::newRow("done") << "done" << int(Phase::Ended);
+}
+
+void TestFleetModel::followsTheJobsPhases()
+{
+    QFETCH(QString, key);
+    QFETCH(int, phase);
+    QCOMPARE(int(FleetModel::PhaseOf(key)), phase);
+}
+
+void TestFleetModel::selectOutdatedChecksByTypeAndVersion_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QStringList>("checked");
+
+    QTest::newRow("all types") << "" << newVersion << QStringList { "11", "13" };
+    QTest::newRow("one type") << "IPC-D240" << newVersion << QStringList { "11" };
+    QTest::newRow("other type") << "IPC-B410" << newVersion << QStringList { "13" };
+    QTest::newRow("no target: every camera of the type") << "IPC-D240"
+                                                         << "" << QStringList { "11", "12" };
+    QTest::newRow("type nobody has") << "IPC-X" << newVersion << QStringList {};
+}
+
+// The silent camera is never checked: nothing can be sent to it. A camera
+// checked before and now up to date is unchecked.
+void TestFleetModel::selectOutdatedChecksByTypeAndVersion()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, target);
+    QFETCH(QStringList, checked);
+
+    FleetModel model;
+    fillSite(model);
+    model.SetChecked(1, true);
+    QVERIFY(model.setData(model.index(3, FleetModel::IpColumn), Qt::Checked, Qt::CheckStateRole));
+    QCOMPARE(model.SelectOutdated(type, target), checked.size());
+    QCOMPARE(checkedIps(model), checked);
+}
+
+void TestFleetModel::retryFailedChecksTheUnsuccessful_data()
+{
+    QTest::addColumn<QList<int>>("outcomes");
+    QTest::addColumn<QStringList>("checked");
+    QTest::addColumn<QString>("counts");
+
+    QTest::newRow("one failed") << QList<int> { int(Outcome::Succeeded), int(Outcome::Failed),
+        int(Outcome::Skipped) } << QStringList { "12" }
+                                << "1 verified, 1 skipped, 1 failed";
+    QTest::newRow("stopped and interrupted")
+        << QList<int> { int(Outcome::Failed), int(Outcome::NotStarted), int(Outcome::Interrupted) }
+        << QStringList { "11", "12", "13" } << "2 failed, 1 not started";
+    QTest::newRow("every one verified")
+        << QList<int> { int(Outcome::Succeeded), int(Outcome::Succeeded), int(Outcome::Succeeded) }
+        << QStringList {} << "3 verified";
+}
+
+// A success or a camera left alone is not tried again; a camera without a
+// result is not either, and counts as to go.
+void TestFleetModel::retryFailedChecksTheUnsuccessful()
+{
+    QFETCH(QList<int>, outcomes);
+    QFETCH(QStringList, checked);
+    QFETCH(QString, counts);
+
+    FleetModel model;
+    fillSite(model);
+    model.SetChecked(3, true);
+    for (int index = 0; index < outcomes.size(); ++index) {
+        CameraResult ended = result(index + 1, Outcome(outcomes.at(index)), "why",
+            Outcome(outcomes.at(index)) == Outcome::Succeeded);
+        model.SetResult(ended);
+    }
+    QCOMPARE(model.SelectRetry(), checked.size());
+    QCOMPARE(checkedIps(model), checked);
+    QCOMPARE(model.Counts(), counts);
+}
+
+void TestFleetModel::checkShowsThePlanOfTheCommandLine_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QList<int>>("checkedRows");
+    QTest::addColumn<int>("canary");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QStringList>("states");
+
+    QTest::newRow("update and skip")
+        << "" << QList<int> { 0, 1 } << 0 << ""
+        << QStringList { "will update", "skip: already on firmware V2.0", "", "missing" };
+    QTest::newRow("canary first") << "IPC-D240" << QList<int> { 0 } << 1 << ""
+                                  << QStringList { "will update (canary)", "", "", "missing" };
+    QTest::newRow("a checked camera that is silent")
+        << "IPC-D240" << QList<int> { 0, 3 } << 0 << ""
+        << QStringList { "will update", "", "", "missing: expected" };
+    QTest::newRow("another type than asked")
+        << "IPC-D240" << QList<int> { 0, 2 } << 0 << ""
+        << QStringList { "will update", "", "refuse: ", "missing" };
+    QTest::newRow("several types, none named")
+        << "" << QList<int> { 0, 2 } << 0 << "types" << QStringList { "", "", "", "missing" };
+}
+
+// What Check shows is the command line's plan for the same cameras: the
+// same skips and refusals, and a mixed site refused as a whole.
+void TestFleetModel::checkShowsThePlanOfTheCommandLine()
+{
+    QFETCH(QString, type);
+    QFETCH(QList<int>, checkedRows);
+    QFETCH(int, canary);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, states);
+
+    FleetModel model;
+    fillSite(model);
+    for (int row : checkedRows)
+        model.SetChecked(row, true);
+    Selection selection;
+    if (!type.isEmpty())
+        selection.type = type;
+    selection.skipFw = newVersion;
+    selection.canary = canary;
+    UpdatePlan plan;
+    QString refused;
+    QCOMPARE(model.MakePlan(selection, model.Cameras(), &plan, &refused), refusal.isEmpty());
+    QVERIFY2(refused.contains(refusal), qPrintable(refused));
+    if (refusal.isEmpty())
+        model.ShowPlan(plan);
+    for (int row = 0; row < states.size(); ++row) {
+        const QString shown = stateOf(model, row);
+        QVERIFY2(states.at(row).isEmpty() ? shown.isEmpty() : shown.startsWith(states.at(row)),
+            qPrintable(QString("row %1: %2").arg(row).arg(shown)));
+    }
+}
+
+void TestFleetModel::exportReadsBackAsRetryAndExpect_data()
+{
+    QTest::addColumn<QList<int>>("outcomes");
+    QTest::addColumn<QStringList>("retried");
+
+    QTest::newRow("one failed") << QList<int> { int(Outcome::Succeeded), int(Outcome::Failed) }
+                                << QStringList { "198.51.100.12" };
+    QTest::newRow("not started and skipped")
+        << QList<int> { int(Outcome::NotStarted), int(Outcome::Skipped), int(Outcome::Interrupted) }
+        << QStringList { "198.51.100.11", "198.51.100.13" };
+}
+
+// The window's export is what the command line's --retry and --expect read.
+void TestFleetModel::exportReadsBackAsRetryAndExpect()
+{
+    QFETCH(QList<int>, outcomes);
+    QFETCH(QStringList, retried);
+
+    FleetModel model;
+    fillSite(model);
+    for (int index = 0; index < outcomes.size(); ++index)
+        model.SetResult(result(index + 1, Outcome(outcomes.at(index)), "why"));
+    RetryFile retry;
+    QVERIFY2(
+        retry.ReadText(model.ExportJson(nullptr, "IPC-D240")), qPrintable(retry.ErrorString()));
+    QCOMPARE(retry.Addresses(), retried);
+    QCOMPARE(retry.Cameras(), outcomes.size());
+
+    ExpectedCameras expected;
+    QVERIFY2(expected.ReadText(model.ExportCsv()), qPrintable(expected.ErrorString()));
+    QCOMPARE(expected.Cameras().size(), 3);
+    QCOMPARE(expected.Cameras().at(2).type, QString("IPC-B410"));
+    QVERIFY(expected.Missing(model.Cameras()).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestFleetModel)
+#include "tst_fleetmodel.moc"
