@@ -9,6 +9,7 @@
 # (DEMO_SCREENSHOT) and an update window in the middle of an update
 # (DEMO_UPDATE_SCREENSHOT).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 
 bin_dir=$1
 : "${LAB_NAME:?run me through lab.sh run}"
@@ -54,33 +55,7 @@ if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
 fi
 
 # No display: a virtual one, a press of the button, a picture of the result.
-# Xvfb picks a free display itself and writes its number, with a newline,
-# once it takes clients: a number picked here may be another server's, and
-# the tool would start before the server answered. 96 dpi, as a desktop sets
-# its fonts: without a font DPI of its own Qt 5 sizes fonts by the screen's
-# physical size and Qt 6 by 96 dpi, and the screenshots of the two would
-# differ.
-xvfb_wait_s=15
-exec {display_fd}>"$work/display"
-Xvfb -displayfd "$display_fd" -screen 0 1280x800x24 -dpi 96 -nolisten tcp >"$work/xvfb.out" 2>&1 &
-xvfb=$!
-pids+=("$xvfb")
-exec {display_fd}>&-
-display=""
-for _ in $(seq $((xvfb_wait_s * 10))); do
-    IFS= read -r display <"$work/display" && break
-    display=""
-    kill -0 "$xvfb" 2>/dev/null || break
-    sleep 0.1
-done
-if [[ ! $display =~ ^[0-9]+$ ]]; then
-    why="reported no display within $xvfb_wait_s s"
-    kill -0 "$xvfb" 2>/dev/null || why="ended without reporting a display"
-    echo "demo: Xvfb $why; its output:" >&2
-    cat "$work/xvfb.out" >&2
-    exit 1
-fi
-export DISPLAY=:$display
+start_xvfb "$work"
 ./ordel-toolkits &
 tool=$!
 pids+=($tool)
