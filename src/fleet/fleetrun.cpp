@@ -61,7 +61,14 @@ void FleetRun::StartMore()
     if (starting)
         return;
     starting = true;
+    int startedNow = 0;
     while (running < parallel && next < jobs.size()) {
+        // Each start claims the camera in the journal, a write of its own:
+        // forty at once would hold a window's event loop for a while.
+        if (startedNow == startsPerTurn) {
+            QTimer::singleShot(0, this, &FleetRun::StartMore);
+            break;
+        }
         if (next == canaries && !CanariesLetTheOthersGo())
             break;
         if (FailureLimitHolds())
@@ -73,6 +80,7 @@ void FleetRun::StartMore()
             continue;
         }
         ++running;
+        ++startedNow;
         emit jobStarted(job);
         job->Start();
     }

@@ -25,6 +25,10 @@ class FleetRun : public QObject
 {
     Q_OBJECT
 public:
+    // At most this many cameras start in one pass of the event loop; the
+    // others follow in the next passes.
+    static constexpr int startsPerTurn = 8;
+
     explicit FleetRun(int parallel, int canaries = 0, QObject *parent = nullptr);
 
     // No camera starts once this many have failed; 0 for no such limit.

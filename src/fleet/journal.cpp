@@ -533,6 +533,20 @@ QList<Journal::CameraRow> Journal::CameraHistory(const QString &ipOrMac) const
     return CameraRows(query);
 }
 
+QHash<QString, Journal::CameraRow> Journal::LastUpdates() const
+{
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QLatin1String(cameraColumns)
+        + QLatin1String("WHERE result IS NOT NULL AND mac <> '' AND run IN (SELECT id FROM runs "
+                        "WHERE command IN ('update', 'resume')) ORDER BY run DESC, rowid"));
+    QHash<QString, CameraRow> latest;
+    for (const CameraRow &row : CameraRows(query)) {
+        if (!latest.contains(row.mac))
+            latest.insert(row.mac, row);
+    }
+    return latest;
+}
+
 QList<Journal::InventoryRow> Journal::Inventory() const
 {
     QList<InventoryRow> rows;

@@ -4,6 +4,7 @@
 #include "camerarecord.h"
 #include "cameraresult.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -118,6 +119,9 @@ public:
     QList<CameraRow> Cameras(qint64 run) const;
     // Every result of the camera with that address or MAC, newest first.
     QList<CameraRow> CameraHistory(const QString &ipOrMac) const;
+    // The latest update result of every camera known by its MAC, keyed by
+    // the MAC: one read for a whole table, however many cameras it lists.
+    QHash<QString, CameraRow> LastUpdates() const;
 
     struct InventoryRow
     {

@@ -179,28 +179,44 @@ FleetModel::Phase FleetModel::PhaseOf(const QString &key)
 
 int FleetModel::RowOf(const QString &ipOrMac) const
 {
-    for (int index = 0; index < rows.size(); ++index) {
-        const CameraRecord &camera = rows.at(index).camera;
-        if (!camera.mac.isEmpty() && camera.mac.compare(ipOrMac, Qt::CaseInsensitive) == 0)
-            return index;
+    const int byMac = rowByMac.value(ipOrMac.toUpper(), -1);
+    return byMac >= 0 ? byMac : rowByIp.value(ipOrMac, -1);
+}
+
+void FleetModel::AppendRow(const CameraRecord &camera)
+{
+    const int row = int(rows.size());
+    beginInsertRows(QModelIndex(), row, row);
+    rows.append(Row { camera, false, false, QString(), State() });
+    if (!camera.mac.isEmpty())
+        rowByMac.insert(camera.mac.toUpper(), row);
+    if (!rowByIp.contains(camera.ip))
+        rowByIp.insert(camera.ip, row);
+    endInsertRows();
+}
+
+// A camera that moved to another address: the first row at each address
+// is the one it names again.
+void FleetModel::IndexAddresses()
+{
+    rowByIp.clear();
+    for (int row = 0; row < rows.size(); ++row) {
+        if (!rowByIp.contains(rows.at(row).camera.ip))
+            rowByIp.insert(rows.at(row).camera.ip, row);
     }
-    for (int index = 0; index < rows.size(); ++index) {
-        if (rows.at(index).camera.ip == ipOrMac)
-            return index;
-    }
-    return -1;
 }
 
 void FleetModel::AddCamera(const CameraRecord &camera)
 {
-    int row = RowOf(camera.mac.isEmpty() ? camera.ip : camera.mac);
+    const int row = RowOf(camera.mac.isEmpty() ? camera.ip : camera.mac);
     if (row < 0) {
-        beginInsertRows(QModelIndex(), int(rows.size()), int(rows.size()));
-        rows.append(Row { camera, false, false, QString(), State() });
-        endInsertRows();
+        AppendRow(camera);
         return;
     }
+    const bool moved = rows.at(row).camera.ip != camera.ip;
     rows[row].camera = camera;
+    if (moved)
+        IndexAddresses();
     if (rows.at(row).state.phase == Phase::Missing)
         rows[row].state = State();
     emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
@@ -212,9 +228,7 @@ void FleetModel::AddMissing(const QList<CameraRecord> &cameras)
         int row = RowOf(camera.mac.isEmpty() ? camera.ip : camera.mac);
         if (row < 0) {
             row = int(rows.size());
-            beginInsertRows(QModelIndex(), row, row);
-            rows.append(Row { camera, false, false, QString(), State() });
-            endInsertRows();
+            AppendRow(camera);
         }
         State missing;
         missing.phase = Phase::Missing;
@@ -373,7 +387,7 @@ void FleetModel::SetPhase(const QString &ip, Phase phase, int percent)
     SetState(row, state);
 }
 
-void FleetModel::SetResult(const CameraResult &result)
+void FleetModel::SetResult(const CameraResult &result, const QString &verifiedVersion)
 {
     int row = result.mac.isEmpty() ? -1 : RowOf(result.mac);
     if (row < 0)
@@ -381,6 +395,12 @@ void FleetModel::SetResult(const CameraResult &result)
     if (row < 0)
         return;
     rows[row].inRun = true;
+    // Seen running it: Select Outdated must not pick the camera again.
+    if (result.verified && !verifiedVersion.isEmpty()) {
+        rows[row].camera.fw = verifiedVersion;
+        const QModelIndex cell = index(row, FwColumn);
+        emit dataChanged(cell, cell);
+    }
     State state;
     state.phase = Phase::Ended;
     state.result = result;

@@ -6,6 +6,7 @@
 #include "selection.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -106,7 +107,8 @@ public:
     void BeginRun(const UpdatePlan &plan);
     // A percent of -1 keeps the phase's own where it does not change.
     void SetPhase(const QString &ip, Phase phase, int percent = -1);
-    void SetResult(const CameraResult &result);
+    // A camera verified on the version shows it as its FW from then on.
+    void SetResult(const CameraResult &result, const QString &verifiedVersion = QString());
     // Every camera's latest result, in the rows' order.
     QList<CameraResult> Results() const;
     // "3 verified, 1 failed, 36 to go": the run so far.
@@ -122,10 +124,16 @@ private:
         State state;
     };
     int RowOf(const QString &ipOrMac) const;
+    void AppendRow(const CameraRecord &camera);
+    void IndexAddresses();
     void SetState(int row, const State &state);
     QVariant Display(const Row &row, int column) const;
 
     QList<Row> rows;
+    // Thousands of replies each look their camera up: by its MAC, or by
+    // its address for a camera known by no MAC (the first row claiming it).
+    QHash<QString, int> rowByMac;
+    QHash<QString, int> rowByIp;
 };
 
 #endif // FLEETMODEL_H

@@ -319,8 +319,10 @@ void FleetWindow::SearchEnded()
         Tell(tr("The journal cannot be used: %1").arg(error));
     else if (journal && !journal->RecordSearch(found))
         Tell(tr("The journal could not be written: %1").arg(journal->Error()));
-    for (const CameraRecord &camera : found)
-        ShowLastUpdate(camera.mac);
+    ShowLastUpdates();
+    // The rows on screen decide the widths, so that this costs the same for
+    // five cameras or five thousand.
+    tableViewCameras->resizeColumnsToContents();
     RefreshTypes();
     ShowMissing();
     const bool updating = phase == Phase::Preparing;
@@ -334,18 +336,20 @@ void FleetWindow::SearchEnded()
         Launch();
 }
 
-void FleetWindow::ShowLastUpdate(const QString &mac)
+void FleetWindow::ShowLastUpdates()
 {
-    if (!journal || mac.isEmpty())
+    if (!journal)
         return;
-    for (const Journal::CameraRow &row : journal->CameraHistory(mac)) {
-        if (row.result.isEmpty())
-            continue;
-        QString when = row.ended;
-        when.replace(QLatin1Char('T'), QLatin1Char(' '));
-        model->SetLastUpdate(mac, when.left(16) + QLatin1Char(' ') + row.result);
-        return;
-    }
+    const QHash<QString, Journal::CameraRow> latest = journal->LastUpdates();
+    for (auto last = latest.cbegin(); last != latest.cend(); ++last)
+        model->SetLastUpdate(last.key(), LastUpdateText(last->ended, last->result));
+}
+
+// "2026-12-09 06:12 verified", from the journal's UTC time to the minute.
+QString FleetWindow::LastUpdateText(QString when, const QString &result)
+{
+    when.replace(QLatin1Char('T'), QLatin1Char(' '));
+    return when.left(16) + QLatin1Char(' ') + result;
 }
 
 void FleetWindow::RefreshTypes()
@@ -437,6 +441,7 @@ void FleetWindow::Launch()
     settings.canaries = plan.Canaries();
     settings.maxFailures = spinBoxStopAfter->value();
     settings.fwVersion = lineEditTargetVersion->text().trimmed();
+    runVersion = settings.fwVersion;
     // The probes that verify the updates go out of the search's socket.
     if (!settings.fwVersion.isEmpty() && !searchSocket.Open(&error)) {
         Tell(tr("Cannot verify the updates: %1").arg(error));
@@ -526,8 +531,11 @@ void FleetWindow::JobStarted(CameraJob *job)
 
 void FleetWindow::ResultReady(const CameraResult &result)
 {
-    model->SetResult(result);
-    ShowLastUpdate(result.mac);
+    model->SetResult(result, runVersion);
+    // The journal has just committed it: no need to read it back.
+    if (journal && !result.mac.isEmpty())
+        model->SetLastUpdate(
+            result.mac, LastUpdateText(Journal::Now(), CameraResult::OutcomeName(result.outcome)));
     Tell(model->Counts());
 }
 

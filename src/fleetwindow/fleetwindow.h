@@ -95,7 +95,8 @@ private:
     void ChooseExpected();
     void ShowMissing();
     bool OpenJournal(QString *error);
-    void ShowLastUpdate(const QString &mac);
+    void ShowLastUpdates();
+    static QString LastUpdateText(QString when, const QString &result);
     Selection CurrentSelection() const;
     QStringList RecordedArguments(const UpdatePlan &plan) const;
     void RefreshTypes();
@@ -117,6 +118,8 @@ private:
     bool journalChosen = false;
     QPointer<FleetSearch> search;
     QPointer<Rollout> rollout;
+    // The version the running update installs; empty without verification.
+    QString runVersion;
 
     QAction *actionSearch = nullptr;
     QAction *actionImage = nullptr;

@@ -152,7 +152,10 @@ int SearchSocket::AskForBuffer(QUdpSocket &socket)
 
 void SearchSocket::ReadReplies()
 {
-    for (int read = 0; read < datagramsPerRead && socket.hasPendingDatagrams(); ++read) {
+    // A reply's receiver may close the socket: the last camera awaited is back.
+    for (int read = 0; read < datagramsPerRead && socket.state() == QAbstractSocket::BoundState
+         && socket.hasPendingDatagrams();
+         ++read) {
         const QStringList fields = DiscoveryReply::Read(socket.receiveDatagram().data());
         if (!fields.isEmpty())
             emit replyReceived(CameraRecord::FromFields(fields));

@@ -68,12 +68,12 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption image(QStringLiteral("image"), QStringLiteral("The image."),
-        QStringLiteral("FILE"));
+    const QCommandLineOption image(
+        QStringLiteral("image"), QStringLiteral("The image."), QStringLiteral("FILE"));
     const QCommandLineOption version(QStringLiteral("fw-version"),
         QStringLiteral("The version it installs."), QStringLiteral("V"));
-    const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("The cameras' type."),
-        QStringLiteral("TYPE"));
+    const QCommandLineOption type(
+        QStringLiteral("type"), QStringLiteral("The cameras' type."), QStringLiteral("TYPE"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
         QStringLiteral("Where the picture goes."), QStringLiteral("FILE"));
     parser.addOptions({ image, version, type, screenshot });
