@@ -211,10 +211,22 @@ void TestFleetModel::retryFailedChecksTheUnsuccessful()
     FleetModel model;
     fillSite(model);
     model.SetChecked(3, true);
+    QStringList seen;
+    for (int index = 0; index < outcomes.size(); ++index)
+        seen << model.index(index, FleetModel::FwColumn).data().toString();
     for (int index = 0; index < outcomes.size(); ++index) {
         CameraResult ended = result(index + 1, Outcome(outcomes.at(index)), "why",
             Outcome(outcomes.at(index)) == Outcome::Succeeded);
-        model.SetResult(ended);
+        model.SetResult(ended, newVersion);
+    }
+    // Seen running the new version: no longer outdated; the others keep
+    // what the search saw.
+    for (int index = 0; index < outcomes.size(); ++index) {
+        const QModelIndex fw = model.index(index, FleetModel::FwColumn);
+        if (Outcome(outcomes.at(index)) == Outcome::Succeeded)
+            QCOMPARE(fw.data().toString(), newVersion);
+        else
+            QCOMPARE(fw.data().toString(), seen.at(index));
     }
     QCOMPARE(model.SelectRetry(), checked.size());
     QCOMPARE(checkedIps(model), checked);

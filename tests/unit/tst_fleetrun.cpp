@@ -36,6 +36,7 @@ private slots:
 
     void aReleasedCameraGivesUpItsPlace();
     void canariesAreAwaitedUntilTheyEnd();
+    void manyStartAFewAtATime();
     void stopsAfterTooManyFailures_data();
     void stopsAfterTooManyFailures();
 
@@ -105,6 +106,17 @@ void TestFleetRun::canariesAreAwaitedUntilTheyEnd()
     QCOMPARE(started(), QList<bool>({ true, false, false }));
     jobs[0]->End(CameraResult::Outcome::Succeeded);
     QCOMPARE(started(), QList<bool>({ true, true, true }));
+}
+
+// Each start is a write to the journal: forty of them in one go would hold a
+// window's event loop, so the rest follow from it.
+void TestFleetRun::manyStartAFewAtATime()
+{
+    const int cameras = 3 * FleetRun::startsPerTurn;
+    newRun(cameras, 0, cameras);
+    run->Start();
+    QCOMPARE(run->InFlight(), FleetRun::startsPerTurn);
+    QTRY_COMPARE(run->InFlight(), cameras);
 }
 
 void TestFleetRun::stopsAfterTooManyFailures_data()

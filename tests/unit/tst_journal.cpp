@@ -259,6 +259,11 @@ void TestJournal::resultsAndSearchesAreRemembered()
     QCOMPARE(inventory.constFirst().camera.ip, QString("198.51.100.12"));
     QCOMPARE(inventory.constFirst().lastResult, QString("succeeded"));
     QVERIFY(!inventory.constFirst().lastUpdate.isEmpty());
+    // A table of cameras reads each one's last update at once; the camera
+    // without a result has none.
+    const QHash<QString, Journal::CameraRow> last = journal.LastUpdates();
+    QCOMPARE(last.keys(), QList<QString> { history.constFirst().mac });
+    QCOMPARE(last.value(history.constFirst().mac).result, QString("succeeded"));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
