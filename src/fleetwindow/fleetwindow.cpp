@@ -321,8 +321,14 @@ void FleetWindow::SearchEnded()
         Tell(tr("The journal could not be written: %1").arg(journal->Error()));
     ShowLastUpdates();
     // The rows on screen decide the widths, so that this costs the same for
-    // five cameras or five thousand.
-    tableViewCameras->resizeColumnsToContents();
+    // five cameras or five thousand; the last update is as wide as its
+    // longest text, and the state takes the rest.
+    for (int column = 0; column < FleetModel::LastUpdateColumn; ++column)
+        tableViewCameras->resizeColumnToContents(column);
+    tableViewCameras->horizontalHeader()->resizeSection(FleetModel::LastUpdateColumn,
+        tableViewCameras->fontMetrics().horizontalAdvance(
+            LastUpdateText(Journal::Now(), QStringLiteral("interrupted")))
+            + 2 * tableViewCameras->fontMetrics().averageCharWidth());
     RefreshTypes();
     ShowMissing();
     const bool updating = phase == Phase::Preparing;

@@ -90,7 +90,12 @@ int main(int argc, char *argv[])
 
     int chosen = 0;
     bool ok = false;
+    // Update searches again before it asks: only the first search is ours.
+    bool searched = false;
     QObject::connect(&window, &FleetWindow::searchFinished, &window, [&] {
+        if (searched)
+            return;
+        searched = true;
         types->setCurrentIndex(types->findText(parser.value(type)));
         action(window, "actionSelectOutdated")->trigger();
         action(window, "actionCheck")->trigger();
