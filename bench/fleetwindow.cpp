@@ -25,6 +25,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 using namespace bench;
 
 namespace {
@@ -70,20 +72,11 @@ template <typename T> T *control(const QWidget &window, const char *name)
     return found;
 }
 
-int rowsWhoseStateStarts(const QTableView &table, const QString &start)
+int verifiedIn(const FleetWindow &window)
 {
-    const QAbstractItemModel *model = table.model();
-    int stateColumn = -1;
-    for (int column = 0; column < model->columnCount(); ++column) {
-        if (model->headerData(column, Qt::Horizontal).toString() == QLatin1String("State"))
-            stateColumn = column;
-    }
-    int rows = 0;
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (model->index(row, stateColumn).data().toString().startsWith(start))
-            ++rows;
-    }
-    return rows;
+    const QList<CameraResult> results = window.Model()->Results();
+    return int(std::count_if(results.cbegin(), results.cend(),
+        [](const CameraResult &result) { return result.verified; }));
 }
 
 struct Run
@@ -110,8 +103,7 @@ Run updateFromWindow(const QString &image)
     auto *selectOutdated = control<QAction>(window, "actionSelectOutdated");
     auto *update = control<QAction>(window, "actionUpdate");
     auto *stop = control<QAction>(window, "actionStop");
-    auto *table = control<QTableView>(window, "tableView_Cameras");
-    if (!atOnce || !search || !selectOutdated || !update || !stop || !table)
+    if (!atOnce || !search || !selectOutdated || !update || !stop)
         return run;
     atOnce->setValue(fleetSize);
     // The digest is read before the clock starts: an operator chooses the
@@ -151,7 +143,7 @@ Run updateFromWindow(const QString &image)
     probe.stop();
     run.seconds = msBetween(startNs, endNs) / 1000;
     run.stallMs = probe.longestGapMs(runNs, endNs);
-    run.verified = rowsWhoseStateStarts(*table, QStringLiteral("verified"));
+    run.verified = verifiedIn(window);
     run.ok = answerer.allAnswered() && answerer.unexpectedBoxes == 0;
     note(QStringLiteral("fleet window: %1 cameras in %2 s, %3 verified, longest stall %4 ms "
                         "(idle %5 ms)")

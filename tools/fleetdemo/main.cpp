@@ -8,15 +8,14 @@
 #include "fleetwindow.h"
 
 #include <QAbstractButton>
-#include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QMessageBox>
-#include <QTableView>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -47,19 +46,11 @@ void answerYes()
     QTimer::singleShot(answerPollMs, answerYes);
 }
 
-// The rows whose State begins with a word: "will update", "verified".
-int rowsInState(const QTableView &table, const QString &start)
+int verifiedIn(const FleetWindow &window)
 {
-    const QAbstractItemModel *model = table.model();
-    int rows = 0;
-    for (int row = 0; row < model->rowCount(); ++row) {
-        for (int column = 0; column < model->columnCount(); ++column) {
-            if (model->headerData(column, Qt::Horizontal).toString() == QLatin1String("State")
-                && model->index(row, column).data().toString().startsWith(start))
-                ++rows;
-        }
-    }
-    return rows;
+    const QList<CameraResult> results = window.Model()->Results();
+    return int(std::count_if(results.cbegin(), results.cend(),
+        [](const CameraResult &result) { return result.verified; }));
 }
 
 } // namespace
@@ -83,9 +74,8 @@ int main(int argc, char *argv[])
     window.SetTargetVersion(parser.value(version));
     window.resize(1200, 640);
     window.show();
-    auto *table = window.findChild<QTableView *>(QStringLiteral("tableView_Cameras"));
     auto *types = window.findChild<QComboBox *>(QStringLiteral("comboBox_Type"));
-    if (!table || !types)
+    if (!types)
         return 1;
 
     int chosen = 0;
@@ -99,13 +89,13 @@ int main(int argc, char *argv[])
         types->setCurrentIndex(types->findText(parser.value(type)));
         action(window, "actionSelectOutdated")->trigger();
         action(window, "actionCheck")->trigger();
-        chosen = rowsInState(*table, QStringLiteral("will update"));
+        chosen = window.Model()->CheckedCount();
         say(QStringLiteral("%1 cameras to update").arg(chosen));
         QTimer::singleShot(0, answerYes);
         action(window, "actionUpdate")->trigger();
     });
     QObject::connect(&window, &FleetWindow::runFinished, &window, [&] {
-        const int verified = rowsInState(*table, QStringLiteral("verified"));
+        const int verified = verifiedIn(window);
         say(QStringLiteral("%1 of %2 verified").arg(verified).arg(chosen));
         ok = chosen > 0 && verified == chosen;
         // The last repaint first, then the picture.
