@@ -3,7 +3,6 @@
 #include "cameraaddress.h"
 
 #include <QHash>
-#include <QHostAddress>
 #include <QPair>
 
 #include <algorithm>
@@ -73,11 +72,7 @@ bool UpdatePlan::Make(
         // the order of the whole run, are then the same in a check and in
         // the real run, and from one run to the next.
         QList<CameraRecord> byNumber = found;
-        std::stable_sort(byNumber.begin(), byNumber.end(),
-            [](const CameraRecord &left, const CameraRecord &right) {
-                return QHostAddress(left.ip).toIPv4Address()
-                    < QHostAddress(right.ip).toIPv4Address();
-            });
+        std::stable_sort(byNumber.begin(), byNumber.end(), CameraRecord::InAddressOrder);
         for (const CameraRecord &camera : qAsConst(byNumber)) {
             const bool wanted = !options.type || camera.type == *options.type;
             if (wanted && !candidates.contains(camera.ip))

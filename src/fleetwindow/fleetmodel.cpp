@@ -3,6 +3,8 @@
 #include "exportform.h"
 #include "updateplan.h"
 
+#include <algorithm>
+
 FleetModel::FleetModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -30,6 +32,10 @@ QVariant FleetModel::data(const QModelIndex &index, int role) const
         if (index.column() == IpColumn)
             return row.checked ? Qt::Checked : Qt::Unchecked;
         return QVariant();
+    case SortRole:
+        if (index.column() == IpColumn)
+            return row.camera.AddressNumber();
+        return Display(row, index.column());
     case ProgressRole:
         if (index.column() == StateColumn
             && (row.state.phase == Phase::Sending || row.state.phase == Phase::Writing))
@@ -266,6 +272,9 @@ QStringList FleetModel::Types() const
     return types;
 }
 
+// By address, as the table first sorts them, and not in the order the
+// replies came: the canaries are then the first checked cameras the operator
+// sees, and a check and the run after it start the same cameras first.
 QList<CameraRecord> FleetModel::Checked() const
 {
     QList<CameraRecord> cameras;
@@ -273,6 +282,7 @@ QList<CameraRecord> FleetModel::Checked() const
         if (row.checked)
             cameras.append(row.camera);
     }
+    std::stable_sort(cameras.begin(), cameras.end(), CameraRecord::InAddressOrder);
     return cameras;
 }
 

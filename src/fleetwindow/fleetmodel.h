@@ -36,6 +36,8 @@ public:
     };
     // The State column's progress in percent, or -1 where no bar belongs.
     static constexpr int ProgressRole = Qt::UserRole + 1;
+    // What the columns sort by: the address as a number, the rest as shown.
+    static constexpr int SortRole = Qt::UserRole + 2;
 
     // Where one camera stands, in the order a run moves it on.
     enum class Phase {

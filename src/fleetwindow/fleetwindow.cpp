@@ -164,6 +164,7 @@ void FleetWindow::BuildControls()
     tableViewCameras = new QTableView;
     tableViewCameras->setObjectName(QStringLiteral("tableView_Cameras"));
     tableViewCameras->setAccessibleName(tr("Cameras"));
+    filter->setSortRole(FleetModel::SortRole);
     tableViewCameras->setModel(filter);
     tableViewCameras->setSortingEnabled(true);
     tableViewCameras->sortByColumn(FleetModel::IpColumn, Qt::AscendingOrder);

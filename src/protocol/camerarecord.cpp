@@ -1,5 +1,7 @@
 #include "camerarecord.h"
 
+#include <QHostAddress>
+
 CameraRecord CameraRecord::FromFields(const QStringList &fields)
 {
     return { fields.value(0), fields.value(1), fields.value(2), fields.value(3), fields.value(4),
@@ -23,4 +25,14 @@ QStringList CameraRecord::Headings()
     return { QStringLiteral("IP Address"), QStringLiteral("MAC Address"), QStringLiteral("SN"),
         QStringLiteral("Device Name"), QStringLiteral("Camera Type"), QStringLiteral("OS Version"),
         QStringLiteral("Camera FW Version") };
+}
+
+quint32 CameraRecord::AddressNumber() const
+{
+    return QHostAddress(ip).toIPv4Address();
+}
+
+bool CameraRecord::InAddressOrder(const CameraRecord &left, const CameraRecord &right)
+{
+    return left.AddressNumber() < right.AddressNumber();
 }

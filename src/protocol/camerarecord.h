@@ -23,6 +23,9 @@ struct CameraRecord
     static QStringList Keys();
     // The table's column headings, the device table's own.
     static QStringList Headings();
+    // The address as one number, so that .9 comes before .10.
+    quint32 AddressNumber() const;
+    static bool InAddressOrder(const CameraRecord &left, const CameraRecord &right);
 };
 
 #endif // CAMERARECORD_H

@@ -39,8 +39,9 @@ private slots:
 private:
     void trigger(const char *action);
     void search();
-    void update(int atOnce, bool stopAtOnce);
+    void update(int cameraCount, int atOnce, bool stopAtOnce);
     QString stateOf(const LabCamera *camera) const;
+    QString states() const;
 
     LabCameras cameras;
     QTemporaryDir directory;
@@ -96,9 +97,11 @@ void TestFleetWindow::updatesTheOutdatedSideBySide()
         QVERIFY2(OrdelctlRun::onlySearched(camera), qPrintable(camera->address()));
     }
 
-    // One at a time, stopped at once: the first finishes, the others never start.
-    update(1, true);
+    // One at a time, stopped at once: the first by address finishes, the
+    // others never start.
+    update(3, 1, true);
     QVERIFY(!QTest::currentTestFailed());
+    QVERIFY2(stateOf(cameras.all().at(0)).startsWith("verified"), qPrintable(states()));
     int notStarted = 0;
     for (const LabCamera *camera : cameras.all())
         notStarted += stateOf(camera) == "not started: stopped by the operator" ? 1 : 0;
@@ -106,7 +109,7 @@ void TestFleetWindow::updatesTheOutdatedSideBySide()
 
     search();
     trigger("actionSelectOutdated");
-    update(16, false);
+    update(2, 16, false);
     QVERIFY(!QTest::currentTestFailed());
     for (const LabCamera *camera : cameras.all()) {
         const QString expected = camera->index() == 4
@@ -139,7 +142,7 @@ void TestFleetWindow::search()
     QVERIFY(finished.wait(searchTimeoutMs));
 }
 
-void TestFleetWindow::update(int atOnce, bool stopAtOnce)
+void TestFleetWindow::update(int cameraCount, int atOnce, bool stopAtOnce)
 {
     window->findChild<QSpinBox *>("spinBox_AtOnce")->setValue(atOnce);
     QSignalSpy finished(window, &FleetWindow::runFinished);
@@ -150,8 +153,8 @@ void TestFleetWindow::update(int atOnce, bool stopAtOnce)
     QTRY_VERIFY_WITH_TIMEOUT(stop->isEnabled(), searchTimeoutMs);
     QVERIFY(answerer.allAnswered());
     QCOMPARE(answerer.boxes.size(), 1);
-    QVERIFY2(
-        answerer.boxes.at(0).text.contains("3 cameras"), qPrintable(answerer.boxes.at(0).text));
+    QVERIFY2(answerer.boxes.at(0).text.contains(QString("%1 cameras").arg(cameraCount)),
+        qPrintable(answerer.boxes.at(0).text + QLatin1Char('\n') + states()));
     // At once: the first camera is in flight, the others wait their turn.
     if (stopAtOnce)
         trigger("actionStop");
@@ -167,6 +170,15 @@ QString TestFleetWindow::stateOf(const LabCamera *camera) const
             return model->index(row, FleetModel::StateColumn).data().toString();
     }
     return QStringLiteral("(no row)");
+}
+
+// Every camera's state, to tell why a step went wrong.
+QString TestFleetWindow::states() const
+{
+    QStringList lines;
+    for (const LabCamera *camera : cameras.all())
+        lines << camera->address() + QStringLiteral(": ") + stateOf(camera);
+    return lines.join(QLatin1Char('\n'));
 }
 
 QTEST_MAIN(TestFleetWindow)

@@ -3,6 +3,7 @@
 #include "retryfile.h"
 #include "updateplan.h"
 
+#include <QSortFilterProxyModel>
 #include <QtTest>
 
 namespace {
@@ -240,20 +241,26 @@ void TestFleetModel::checkShowsThePlanOfTheCommandLine_data()
     QTest::addColumn<int>("canary");
     QTest::addColumn<QString>("refusal");
     QTest::addColumn<QStringList>("states");
+    // Cameras of the lowest addresses that answered last, in the last rows.
+    QTest::addColumn<bool>("lowestAnsweredLast");
 
     QTest::newRow("update and skip")
         << "" << QList<int> { 0, 1 } << 0 << ""
-        << QStringList { "will update", "skip: already on firmware V2.0", "", "missing" };
+        << QStringList { "will update", "skip: already on firmware V2.0", "", "missing" } << false;
     QTest::newRow("canary first") << "IPC-D240" << QList<int> { 0 } << 1 << ""
-                                  << QStringList { "will update (canary)", "", "", "missing" };
+                                  << QStringList { "will update (canary)", "", "", "missing" }
+                                  << false;
     QTest::newRow("a checked camera that is silent")
         << "IPC-D240" << QList<int> { 0, 3 } << 0 << ""
-        << QStringList { "will update", "", "", "missing: expected" };
+        << QStringList { "will update", "", "", "missing: expected" } << false;
     QTest::newRow("another type than asked")
         << "IPC-D240" << QList<int> { 0, 2 } << 0 << ""
-        << QStringList { "will update", "", "refuse: ", "missing" };
-    QTest::newRow("several types, none named")
-        << "" << QList<int> { 0, 2 } << 0 << "types" << QStringList { "", "", "", "missing" };
+        << QStringList { "will update", "", "refuse: ", "missing" } << false;
+    QTest::newRow("canaries by address, not by answer")
+        << "IPC-D240" << QList<int> { 0, 4 } << 1 << ""
+        << QStringList { "will update", "", "", "missing", "will update (canary)", "" } << true;
+    QTest::newRow("several types, none named") << "" << QList<int> { 0, 2 } << 0 << "types"
+                                               << QStringList { "", "", "", "missing" } << false;
 }
 
 // What Check shows is the command line's plan for the same cameras: the
@@ -265,9 +272,24 @@ void TestFleetModel::checkShowsThePlanOfTheCommandLine()
     QFETCH(int, canary);
     QFETCH(QString, refusal);
     QFETCH(QStringList, states);
+    QFETCH(bool, lowestAnsweredLast);
 
     FleetModel model;
     fillSite(model);
+    if (lowestAnsweredLast) {
+        model.AddCamera(camera(0, "IPC-D240", "V1.0"));
+        // The table sorts addresses as numbers too: .10 before .9 would hide it.
+        CameraRecord nine = camera(0, "IPC-D240", "V1.0");
+        nine.ip = "198.51.100.9";
+        nine.mac = "02:00:00:00:00:99";
+        model.AddCamera(nine);
+        QSortFilterProxyModel sorted;
+        sorted.setSortRole(FleetModel::SortRole);
+        sorted.setSourceModel(&model);
+        sorted.sort(FleetModel::IpColumn);
+        QCOMPARE(sorted.index(0, FleetModel::IpColumn).data().toString(), "198.51.100.9");
+        QCOMPARE(sorted.index(1, FleetModel::IpColumn).data().toString(), "198.51.100.10");
+    }
     for (int row : checkedRows)
         model.SetChecked(row, true);
     Selection selection;
