@@ -101,7 +101,6 @@ void TestFleetWindow::updatesTheOutdatedSideBySide()
     // others never start.
     update(3, 1, true);
     QVERIFY(!QTest::currentTestFailed());
-    QVERIFY2(stateOf(cameras.all().at(0)).startsWith("verified"), qPrintable(states()));
     int notStarted = 0;
     for (const LabCamera *camera : cameras.all())
         notStarted += stateOf(camera) == "not started: stopped by the operator" ? 1 : 0;
