@@ -1,6 +1,8 @@
 #include "camerarecord.h"
 
+#include <QHash>
 #include <QHostAddress>
+#include <QRegularExpression>
 
 CameraRecord CameraRecord::FromFields(const QStringList &fields)
 {
@@ -35,4 +37,32 @@ quint32 CameraRecord::AddressNumber() const
 bool CameraRecord::InAddressOrder(const CameraRecord &left, const CameraRecord &right)
 {
     return left.AddressNumber() < right.AddressNumber();
+}
+
+bool CameraRecord::MacCanIdentify(const QString &mac)
+{
+    static const QRegularExpression wellFormed(
+        QStringLiteral("^[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}$"));
+    if (!wellFormed.match(mac).hasMatch())
+        return false;
+    const QString digits = mac.toUpper().remove(QLatin1Char(':')).remove(QLatin1Char('-'));
+    if (digits == QLatin1String("000000000000"))
+        return false;
+    // The group bit of the first octet: broadcast and multicast addresses
+    // belong to no single interface.
+    return (digits.left(2).toUInt(nullptr, 16) & 0x01) == 0;
+}
+
+QSet<QString> CameraRecord::SharedMacs(const QList<CameraRecord> &cameras)
+{
+    // One camera listed twice at its address is still one camera.
+    QHash<QString, QSet<QString>> addresses;
+    for (const CameraRecord &camera : cameras)
+        addresses[camera.mac.toUpper()].insert(camera.ip);
+    QSet<QString> shared;
+    for (auto entry = addresses.constBegin(); entry != addresses.constEnd(); ++entry) {
+        if (entry.value().size() > 1)
+            shared.insert(entry.key());
+    }
+    return shared;
 }
