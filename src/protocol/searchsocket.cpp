@@ -38,7 +38,10 @@ SearchSocket::SearchSocket(QObject *parent)
     connect(&socket, &QUdpSocket::readyRead, this, &SearchSocket::ReadReplies);
 }
 
-SearchSocket::~SearchSocket() = default;
+SearchSocket::~SearchSocket()
+{
+    Close();
+}
 
 bool SearchSocket::Open(QString *error, int waitMs)
 {
@@ -86,10 +89,12 @@ QString SearchSocket::WhoHoldsThePort() const
         .arg(Protocol::discoveryPort);
 }
 
+// The file goes first: the search that binds the port next finds it free to
+// claim.
 void SearchSocket::Close()
 {
-    socket.close();
     turnFile.Release();
+    socket.close();
 }
 
 void SearchSocket::SendProbes()
