@@ -134,7 +134,8 @@ void TestFleetPlan::collectionJudgesAddressesAsARunDoes_data()
     QVERIFY(!rows.isEmpty());
     for (const QJsonValue &row : rows) {
         const QJsonArray cells = row.toArray();
-        QTest::newRow(QJsonDocument(QJsonArray { cells.at(0) }).toJson(QJsonDocument::Compact))
+        QTest::newRow(
+            QJsonDocument(QJsonArray { cells.at(0) }).toJson(QJsonDocument::Compact).constData())
             << cells.at(0).toString() << cells.at(1).toBool();
     }
 }
