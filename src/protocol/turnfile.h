@@ -24,7 +24,6 @@ public:
     // holder then goes unnamed, and nothing else changes.
     void Claim();
     void Release();
-    bool IsClaimed() const { return descriptor >= 0; }
 
     // "process N (program)" for a live process that holds the file locked;
     // empty for anything else.
