@@ -5,14 +5,11 @@
 #include "protocol.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QLockFile>
 #include <QNetworkDatagram>
 #include <QThread>
 #include <QVariant>
 
 #include <sys/socket.h>
-#include <unistd.h>
 #ifdef Q_OS_LINUX
 #include <linux/sock_diag.h>
 #endif
@@ -33,18 +30,6 @@ constexpr int datagramsPerRead = 1024;
 
 constexpr int bindRetryMs = 100;
 
-// Searches in different network namespaces of one host (the lab's, or a
-// container's) have ports of their own, so each namespace has its own turn.
-QString turnFilePath()
-{
-    char target[64] = {};
-    const ssize_t length = ::readlink("/proc/self/ns/net", target, sizeof target - 1);
-    QString space = length > 0 ? QString::fromLatin1(target, int(length)) : QStringLiteral("net");
-    space.remove(QLatin1Char(':')).remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-    return QDir(QDir::tempPath())
-        .filePath(QStringLiteral("ordel-toolkits-discovery-%1.lock").arg(space));
-}
-
 } // namespace
 
 SearchSocket::SearchSocket(QObject *parent)
@@ -53,61 +38,37 @@ SearchSocket::SearchSocket(QObject *parent)
     connect(&socket, &QUdpSocket::readyRead, this, &SearchSocket::ReadReplies);
 }
 
-SearchSocket::~SearchSocket() = default;
+SearchSocket::~SearchSocket()
+{
+    Close();
+}
 
 bool SearchSocket::Open(QString *error, int waitMs)
 {
     if (IsOpen())
         return true;
-    const QDeadlineTimer deadline(waitMs);
-    if (!TakeTurn(error, waitMs))
+    if (!Bind(error, waitMs))
         return false;
-    if (!Bind(error, int(deadline.remainingTime()))) {
-        turn.reset();
-        return false;
-    }
+    turnFile.Claim();
     grantedBytes = AskForBuffer(socket);
     return true;
 }
 
-bool SearchSocket::TakeTurn(QString *error, int waitMs)
-{
-    auto lock = std::make_unique<QLockFile>(turnFilePath());
-    // A turn is held as long as its search runs, an update's verification
-    // included: only a holder that has died gives it up early.
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(qMax(waitMs, 0))) {
-        turn = std::move(lock);
-        return true;
-    }
-    qint64 holder = 0;
-    QString host;
-    QString program;
-    if (lock->error() == QLockFile::LockFailedError && lock->getLockInfo(&holder, &host, &program))
-        *error = QStringLiteral("another search of this program (process %1) holds UDP port %2 "
-                                "on this network; try again once it has ended")
-                     .arg(holder)
-                     .arg(Protocol::discoveryPort);
-    else
-        *error = QStringLiteral("cannot take the search's turn in %1").arg(turnFilePath());
-    return false;
-}
-
-// Dual-stack, so that each probe can name its IPv4 source. A program that
-// holds the port only for its own short search is waited for.
+// Dual-stack, so that each probe can name its IPv4 source. Whoever holds the
+// port, a search of any program or user, is waited for.
 bool SearchSocket::Bind(QString *error, int waitMs)
 {
     const QDeadlineTimer deadline(qMax(waitMs, 0));
     while (!socket.bind(
         QHostAddress::Any, Protocol::discoveryPort, QAbstractSocket::DontShareAddress)) {
-        if (socket.error() != QAbstractSocket::AddressInUseError || deadline.hasExpired()) {
-            *error = socket.error() == QAbstractSocket::AddressInUseError
-                ? QStringLiteral("another program holds UDP port %1, where the cameras answer; "
-                                 "a search beside it would hear only some of them, or none")
-                      .arg(Protocol::discoveryPort)
-                : QStringLiteral("cannot use UDP port %1: %2")
-                      .arg(Protocol::discoveryPort)
-                      .arg(socket.errorString());
+        if (socket.error() != QAbstractSocket::AddressInUseError) {
+            *error = QStringLiteral("cannot use UDP port %1: %2")
+                         .arg(Protocol::discoveryPort)
+                         .arg(socket.errorString());
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            *error = WhoHoldsThePort();
             return false;
         }
         QThread::msleep(bindRetryMs);
@@ -115,10 +76,25 @@ bool SearchSocket::Bind(QString *error, int waitMs)
     return true;
 }
 
+QString SearchSocket::WhoHoldsThePort() const
+{
+    const QString holder = turnFile.Holder();
+    if (holder.isEmpty())
+        return QStringLiteral("another program holds UDP port %1, where the cameras answer; "
+                              "a search beside it would hear only some of them, or none")
+            .arg(Protocol::discoveryPort);
+    return QStringLiteral("%1 holds UDP port %2 for a search on this network; try again once "
+                          "it has ended")
+        .arg(holder)
+        .arg(Protocol::discoveryPort);
+}
+
+// The file goes first: the search that binds the port next finds it free to
+// claim.
 void SearchSocket::Close()
 {
+    turnFile.Release();
     socket.close();
-    turn.reset();
 }
 
 void SearchSocket::SendProbes()

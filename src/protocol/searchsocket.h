@@ -2,13 +2,10 @@
 #define SEARCHSOCKET_H
 
 #include "camerarecord.h"
+#include "turnfile.h"
 
 #include <QObject>
 #include <QUdpSocket>
-
-#include <memory>
-
-class QLockFile;
 
 // The one socket a run searches with: the search's own probes, and later the
 // probes that watch updated cameras come back. One socket for both means one
@@ -25,9 +22,9 @@ public:
     // probe at the port it came from, and the system hands each such reply
     // to one of the sockets that share the port: a search that shared it
     // with another would hear some replies or none, and could not tell.
-    // Searches of this program on one network take turns: a second one waits
-    // up to waitMs for the first to end. False, saying why, when the port
-    // cannot be had in that time; nothing is sent then.
+    // The port is the turn of every search on one network, whoever runs it:
+    // a second one waits up to waitMs for the first to end. False, saying
+    // why, when the port cannot be had in that time; nothing is sent then.
     bool Open(QString *error, int waitMs = turnWaitMs);
     void Close();
     bool IsOpen() const { return socket.state() == QAbstractSocket::BoundState; }
@@ -62,12 +59,12 @@ private slots:
     void ReadReplies();
 
 private:
-    bool TakeTurn(QString *error, int waitMs);
     bool Bind(QString *error, int waitMs);
+    QString WhoHoldsThePort() const;
 
-    // Held while the socket is open: the turn of this program's searches on
-    // this network.
-    std::unique_ptr<QLockFile> turn;
+    // Claimed while the socket is open, so that a search kept waiting can
+    // name this one.
+    TurnFile turnFile;
     QUdpSocket socket;
     int grantedBytes = 0;
     int probesSent = 0;

@@ -2,6 +2,7 @@
 #include "labcameras.h"
 #include "ordelctlrun.h"
 #include "protocol.h"
+#include "turnfile.h"
 #include "updatedriver.h"
 
 #include <QFile>
@@ -9,7 +10,9 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <memory>
 #include <signal.h>
+#include <sys/stat.h>
 
 using UpdateDriver::mib;
 using UpdateDriver::randomBytes;
@@ -47,6 +50,8 @@ private slots:
     void changedImageFailsOnlyCamerasNotYetSent();
     void usageErrorsSendNothing_data();
     void usageErrorsSendNothing();
+    void onlyALiveSearchHoldsUpAnother_data();
+    void onlyALiveSearchHoldsUpAnother();
     void commandsGoToEachCameraOnce_data();
     void commandsGoToEachCameraOnce();
     void searchListsEachCameraOnceAsData_data();
@@ -346,6 +351,94 @@ void TestOrdelctl::usageErrorsSendNothing()
     QVERIFY2(run.errorText().contains(error), qPrintable(run.errorText()));
     QVERIFY(run.out().isEmpty());
     QVERIFY(searched ? OrdelctlRun::onlySearched(camera) : OrdelctlRun::untouched(camera));
+}
+
+void TestOrdelctl::onlyALiveSearchHoldsUpAnother_data()
+{
+    // The file beside the turn, left by root with its mode (DEAD stands for
+    // a process that has ended, SELF for this test); a search already
+    // running for holderMs, by holder; who searches then, and how that ends.
+    // HOLDER stands for the first search's process.
+    QTest::addColumn<QByteArray>("left");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("holderMs");
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("a killed search's file") << QByteArray("DEAD\nordelctl\n") << 0644 << 0 << ""
+                                            << "" << 0 << "";
+    // Its number has gone to a process of the same name.
+    QTest::newRow("a file naming a live process that holds no lock")
+        << QByteArray("SELF\ntst_ordelctl\n") << 0644 << 0 << ""
+        << "" << 0 << "";
+    QTest::newRow("another user's file it cannot open")
+        << QByteArray("DEAD\nordelctl\n") << 0600 << 0 << ""
+        << "nobody" << 0 << "";
+    QTest::newRow("another user's search that ends within the wait")
+        << QByteArray() << 0 << 3000 << "nobody"
+        << "" << 0 << "";
+    QTest::newRow("another user's search that outlasts the wait")
+        << QByteArray() << 0 << 12000 << ""
+        << "nobody" << 2 << "process HOLDER (ordelctl) holds UDP port 6999";
+}
+
+void TestOrdelctl::onlyALiveSearchHoldsUpAnother()
+{
+    QFETCH(QByteArray, left);
+    QFETCH(int, mode);
+    QFETCH(int, holderMs);
+    QFETCH(QString, holder);
+    QFETCH(QString, user);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    // A build under a folder closed to other users cannot be run as one.
+    for (const QString &other : { holder, user }) {
+        OrdelctlRun version({ "--version" });
+        version.setUser(other);
+        if (!other.isEmpty() && (!version.run(10000) || version.exitCode() != 0))
+            QSKIP(qPrintable(other + " cannot run the program here"));
+    }
+    LabCamera *camera = start(1, {});
+    QVERIFY(camera);
+    const QString path = TurnFile::ForThisNetwork();
+    QFile::remove(path);
+    if (!left.isEmpty()) {
+        QProcess ended;
+        ended.start("true", QStringList());
+        QVERIFY(ended.waitForStarted());
+        left.replace("DEAD", QByteArray::number(ended.processId()));
+        QVERIFY(ended.waitForFinished());
+        left.replace("SELF", QByteArray::number(QCoreApplication::applicationPid()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(left), qint64(left.size()));
+        file.close();
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+    }
+    std::unique_ptr<OrdelctlRun> first;
+    if (holderMs > 0) {
+        first = std::make_unique<OrdelctlRun>(
+            QStringList { "search", "--no-journal", "--timeout", QString::number(holderMs) });
+        if (!holder.isEmpty())
+            first->setUser(holder);
+        QVERIFY(first->start());
+        QVERIFY(first->waitFor([&] { return !camera->events("probe").isEmpty(); }, 10000));
+        error.replace("HOLDER", QString::number(first->processId()));
+    }
+
+    OrdelctlRun run({ "search", "--no-journal", "--json", "--timeout", "1000" });
+    if (!user.isEmpty())
+        run.setUser(user);
+    QVERIFY(run.run(30000));
+    QVERIFY2(run.exitCode() == exitCode && run.errorText().contains(error),
+        qPrintable(QString::number(run.exitCode()) + ": " + run.errorText()));
+    QCOMPARE(run.lines().size(), exitCode == 0 ? 1 : 0);
+    if (first) {
+        QVERIFY(first->waitForEnd(30000));
+        QCOMPARE(first->exitCode(), 0);
+    }
+    QFile::remove(path);
 }
 
 void TestOrdelctl::commandsGoToEachCameraOnce_data()

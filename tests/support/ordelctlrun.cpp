@@ -16,6 +16,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +100,11 @@ void OrdelctlRun::setFileLimit(int limit)
     fileLimit = limit;
 }
 
+void OrdelctlRun::setUser(const QString &name)
+{
+    user = name;
+}
+
 bool OrdelctlRun::start()
 {
     const QString program = qEnvironmentVariable("ORDELCTL");
@@ -121,14 +127,24 @@ bool OrdelctlRun::start()
     connect(process, &QProcess::readyReadStandardError, this,
         [this] { standardError += process->readAllStandardError(); });
     startedMs = QDateTime::currentMSecsSinceEpoch();
-    if (fileLimit > 0) {
-        // prlimit sets the limit on itself and then becomes the program, so
-        // the process id and the signals stay the program's.
-        const QString limit = QStringLiteral("--nofile=%1:%1").arg(fileLimit);
-        process->start(QStringLiteral("prlimit"), QStringList { limit, "--", program } + arguments);
-    } else {
-        process->start(program, arguments);
+    // prlimit and setpriv change themselves and then become the program, so
+    // the process id and the signals stay the program's.
+    QStringList command { program };
+    if (fileLimit > 0)
+        command = QStringList { "prlimit", QStringLiteral("--nofile=%1:%1").arg(fileLimit), "--" }
+            + command;
+    if (!user.isEmpty()) {
+        const passwd *account = ::getpwnam(user.toLocal8Bit().constData());
+        if (!account) {
+            QTest::qFail(qPrintable("no user " + user), __FILE__, __LINE__);
+            return false;
+        }
+        command = QStringList { "setpriv", QStringLiteral("--reuid=%1").arg(account->pw_uid),
+            QStringLiteral("--regid=%1").arg(account->pw_gid), "--clear-groups", "--" }
+            + command;
     }
+    const QString first = command.takeFirst();
+    process->start(first, command + arguments);
     // Open at both ends by now; the name is no longer needed.
     if (heldPipe >= 0)
         ::unlink(QFile::encodeName(outputFile).constData());

@@ -32,6 +32,9 @@ public:
     // Runs the program with at most limit open files, soft and hard, so that
     // it cannot raise its own limit; before start().
     void setFileLimit(int limit);
+    // Runs the program as another user, with that user's group and no other;
+    // before start().
+    void setUser(const QString &name);
 
     // Starts the program and returns at once; false when it cannot be run.
     bool start();
@@ -92,6 +95,7 @@ private:
 
     QStringList arguments;
     int fileLimit = 0;
+    QString user;
     QProcess *process = nullptr;
     QString outputFile;
     int holdMs = 0;

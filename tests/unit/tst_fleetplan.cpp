@@ -1,4 +1,5 @@
 #include "cameraaddress.h"
+#include "commandline.h"
 #include "expectedcameras.h"
 #include "imagesnapshot.h"
 #include "planquestion.h"
@@ -8,6 +9,8 @@
 #include "updateplan.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -72,6 +75,8 @@ class TestFleetPlan : public QObject
 private slots:
     void judgesAddresses_data();
     void judgesAddresses();
+    void collectionJudgesAddressesAsARunDoes_data();
+    void collectionJudgesAddressesAsARunDoes();
     void retryTakesEveryUnfinishedCamera_data();
     void retryTakesEveryUnfinishedCamera();
     void retryReadsOnlyARunsOutput_data();
@@ -115,6 +120,34 @@ void TestFleetPlan::judgesAddresses()
     if (!camera)
         QCOMPARE(CameraAddress::WhyNotACamera(text),
             QString("address %1 is not a camera's address").arg(text));
+}
+
+// The Ansible collection's check mode does not run ordelctl, so it applies
+// the run's rule in its own code; its unit test reads the same table.
+void TestFleetPlan::collectionJudgesAddressesAsARunDoes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("camera");
+    QFile file(QStringLiteral(CAMERA_ADDRESSES));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+    QVERIFY(!rows.isEmpty());
+    for (const QJsonValue &row : rows) {
+        const QJsonArray cells = row.toArray();
+        QTest::newRow(
+            QJsonDocument(QJsonArray { cells.at(0) }).toJson(QJsonDocument::Compact).constData())
+            << cells.at(0).toString() << cells.at(1).toBool();
+    }
+}
+
+// Restart and shutdown refuse what the command line does not read as an
+// address, and fail what the plan finds is no camera's.
+void TestFleetPlan::collectionJudgesAddressesAsARunDoes()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, camera);
+    QCOMPARE(
+        CommandLine::IsDottedIpv4(text) && CameraAddress::WhyNotACamera(text).isEmpty(), camera);
 }
 
 void TestFleetPlan::retryTakesEveryUnfinishedCamera_data()

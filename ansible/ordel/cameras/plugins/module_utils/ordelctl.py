@@ -13,6 +13,7 @@ __metaclass__ = type
 
 import json
 import os
+import re
 
 from ansible.module_utils.basic import AnsibleModule
 
@@ -150,13 +151,59 @@ def stderr_reason(rc, err):
     return text if text else 'ordelctl ended with exit code %d' % rc
 
 
+# The addresses ordelctl's command line refuses whatever they are: a camera's
+# address is dotted IPv4 as it reads it, each part a decimal number without a
+# leading zero and not over 255, with nothing before or after.
+DOTTED_QUAD = re.compile(r'(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})\.'
+                         r'(0|[1-9][0-9]{0,2})\Z')
+NOT_DOTTED = ('0.0.0.0', '255.255.255.255')
+
+
+def why_not_a_camera(value):
+    """ordelctl's refusal of value as a camera's address, in its words, or
+    None: what its command line refuses, then what it fails as no camera's
+    (this network, loopback, multicast and above). The managed host's own
+    addresses are host_addresses' to tell."""
+    match = DOTTED_QUAD.match(value)
+    parts = [int(part) for part in match.groups()] if match else []
+    if not parts or max(parts) > 255 or value in NOT_DOTTED:
+        return '%s is not a dotted IPv4 address' % value
+    if parts[0] in (0, 127) or parts[0] >= 224:
+        return "address %s is not a camera's address" % value
+    return None
+
+
+def host_addresses(module):
+    """The managed host's own IPv4 addresses and its networks' broadcast
+    addresses, which ordelctl fails as no camera's, as ip lists them; none
+    where ip cannot tell."""
+    ip = module.get_bin_path('ip')
+    if not ip:
+        return set()
+    rc, out, _err = module.run_command([ip, '-o', '-4', 'address', 'show'])
+    if rc != 0:
+        return set()
+    found = set()
+    for line in out.splitlines():
+        words = line.split()
+        for key in ('inet', 'brd'):
+            if key in words[:-1]:
+                found.add(words[words.index(key) + 1].split('/')[0])
+    return found
+
+
 def check_addresses(module, values):
-    """Fails on what ordelctl refuses before sending anything: no address, or
-    one that is not dotted IPv4. In check mode ordelctl does not run, so this
-    is what keeps a checked play from passing where the run would not."""
+    """Fails on every address a run of ordelctl would refuse or fail before
+    sending it anything. In check mode ordelctl does not run, so this is what
+    keeps a checked play from passing where the run would not."""
     if not values:
         module.fail_json(msg='cameras: name at least one camera\'s address')
     for value in values:
-        parts = value.split('.')
-        if len(parts) != 4 or not all(part.isdigit() and int(part) < 256 for part in parts):
-            module.fail_json(msg='cameras: %s is not a dotted IPv4 address' % value)
+        why = why_not_a_camera(value)
+        if why:
+            module.fail_json(msg='cameras: ' + why)
+    own = host_addresses(module)
+    for value in values:
+        if value in own:
+            module.fail_json(msg="cameras: address %s is not a camera's address: it is the managed "
+                                 "host's own, or its network's broadcast" % value)

@@ -16,7 +16,10 @@ description:
   - Every run sends the command, so the task always reports a change; it fails when the command
     could not be sent to a camera, naming each with C(ordelctl)'s reason.
   - In check mode sends nothing and reports the change it would make, once the executable is
-    found and every address is dotted IPv4, as C(ordelctl) would require.
+    found and no address is one a run would refuse or fail, one not dotted IPv4 as C(ordelctl)
+    reads it (a leading zero, a part over 255, C(0.0.0.0), C(255.255.255.255)), no camera's (0.x,
+    loopback, multicast and above), or the managed host's own or its networks' broadcast, as
+    C(ip) lists them.
 author: Ordel Toolkits team (@ordel)
 options:
   cameras:
@@ -37,7 +40,8 @@ extends_documentation_fragment:
 attributes:
   check_mode:
     support: full
-    details: Finds the executable and checks the addresses, sends nothing, and reports changed.
+    details: Finds the executable and refuses the addresses a run would, sends nothing, and reports
+      changed.
   diff_mode:
     support: none
   platform:

@@ -17,6 +17,7 @@ import unittest
 
 from ansible.module_utils import basic
 from ansible.module_utils.common.text.converters import to_bytes
+from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
 from ansible_collections.ordel.cameras.plugins.modules import camera_facts, camera_firmware, camera_power
 
 try:
@@ -225,6 +226,12 @@ class RefusedBeforeRunningTest(ModuleTest):
         ('camera_facts', dict(executable='/'), False, '/ is not an executable file on the managed host'),
         ('camera_power', dict(POWER, executable='/no/such/ordelctl'), True, 'is not an executable file'),
         ('camera_power', dict(POWER, cameras=['198.51.100.256']), True, '198.51.100.256 is not a dotted IPv4'),
+        ('camera_power', dict(POWER, cameras=['198.51.100.11', '198.51.100.011']), True,
+         '198.51.100.011 is not a dotted IPv4'),
+        ('camera_power', dict(POWER, cameras=['0.0.0.0']), True, '0.0.0.0 is not a dotted IPv4'),
+        ('camera_power', dict(POWER, cameras=['255.255.255.255']), True, '255.255.255.255 is not a dotted IPv4'),
+        ('camera_power', dict(POWER, cameras=['127.0.0.1']), True, "address 127.0.0.1 is not a camera's address"),
+        ('camera_power', dict(POWER, cameras=['\u0661.2.3.4']), True, 'is not a dotted IPv4'),
         ('camera_power', dict(POWER, cameras=['-h']), True, '-h is not a dotted IPv4'),
         ('camera_power', dict(POWER, cameras=[]), True, 'name at least one camera'),
     ]
@@ -236,6 +243,18 @@ class RefusedBeforeRunningTest(ModuleTest):
                 self.assertIsNone(argv)
                 self.assertTrue(result['failed'])
                 self.assertIn(msg, result['msg'])
+
+
+class CameraAddressTest(unittest.TestCase):
+    """The rule check mode applies is ordelctl's: its own unit test reads the
+    same table."""
+
+    def test_refuses_what_ordelctl_refuses(self):
+        with open(os.path.join(os.path.dirname(__file__), 'camera_addresses.json')) as table:
+            rows = json.load(table)
+        for address, camera in rows:
+            with self.subTest(address=address):
+                self.assertEqual(ordelctl.why_not_a_camera(address) is None, camera)
 
 
 class FactsTest(ModuleTest):
@@ -271,10 +290,18 @@ class PowerTest(ModuleTest):
         self.assertEqual(result['msg'], 'cameras failed: 198.51.100.12 (broker not reachable)')
 
     def test_check_mode_sends_nothing(self):
-        result, argv = self.run_module('camera_power', dict(cameras=['198.51.100.11'], state='restarted'),
-                                       check=True)
-        self.assertIsNone(argv)
-        self.assertTrue(result['changed'])
+        # Only ip runs, for the managed host's own addresses, which ordelctl
+        # fails as well.
+        own = ('2: eth0    inet 198.51.100.2/24 brd 198.51.100.255 scope global eth0\\       valid_lft forever\n'
+               '1: lo    inet 127.0.0.1/8 scope host lo\\       valid_lft forever\n')
+        for camera, refused in (('198.51.100.11', False), ('198.51.100.2', True), ('198.51.100.255', True)):
+            with self.subTest(camera=camera):
+                with mock.patch.object(basic.AnsibleModule, 'get_bin_path', lambda module, name: '/sbin/' + name):
+                    result, argv = self.run_module('camera_power', dict(cameras=[camera], state='restarted'),
+                                                   own, check=True)
+                self.assertEqual(self.argvs, [['-o', '-4', 'address', 'show']])
+                self.assertEqual(result['failed'], refused)
+                self.assertEqual(result.get('changed'), None if refused else True)
 
 
 if __name__ == '__main__':
