@@ -389,7 +389,8 @@ bool CameraUpdate::SilentSinceLastAnswer() const
 
 void CameraUpdate::TakeReply(const CameraRecord &camera)
 {
-    if (step != Step::Verifying || camera.mac.compare(Mac(), Qt::CaseInsensitive) != 0)
+    if (step != Step::Verifying || camera.mac.compare(Mac(), Qt::CaseInsensitive) != 0
+        || (!verification.anyAddress && camera.ip != Ip()))
         return;
     if (camera.fw == verification.version) {
         End(CameraResult::Outcome::Succeeded,
@@ -412,8 +413,8 @@ void CameraUpdate::TakeReply(const CameraRecord &camera)
     roundsAtAnswer = verification.watch->Rounds();
 }
 
-// A camera given a new address on its restart (DHCP) is found by its MAC;
-// the operator is told where it is now.
+// A camera given a new address on its restart (DHCP) is found by its MAC,
+// if that names it alone; the operator is told where it is now.
 QString CameraUpdate::AddressNote(const CameraRecord &camera) const
 {
     return camera.ip == Ip() ? QString() : QStringLiteral(", now at %1").arg(camera.ip);
