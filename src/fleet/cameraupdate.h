@@ -124,6 +124,7 @@ private:
     // Nothing of the camera stays open: the transfer's bound, the image
     // connection, the broker.
     void CloseConnections();
+    void CloseImageConnection();
     QString SentText() const;
 
     const ImageSnapshot *image;
@@ -154,6 +155,12 @@ private:
     // answered at all since its final report.
     QString versionBefore;
     bool answeredSinceReport = false;
+    // The broker connection stays open while the camera is awaited, where
+    // the descriptors allow: its end is the camera's own sign of its
+    // restart, however quick. The round of probes it ended in, -1 while it
+    // has not ended.
+    bool brokerKept = false;
+    int roundsAtBrokerLost = -1;
 };
 
 #endif // CAMERAUPDATE_H
