@@ -329,16 +329,25 @@ void CameraUpdate::TransferTooSlow()
                  .arg(transferLimit.interval() / 1000.0, 0, 'f', 1));
 }
 
-// Without its broker the camera's final report can never arrive.
+// Without its broker the camera's final report can never arrive. Once it
+// has, the camera restarting takes its broker down with it.
 void CameraUpdate::BrokerLost()
 {
+    if (step == Step::Verifying) {
+        restarted = true;
+        roundsAtBrokerLost = verification.watch->Rounds();
+        CloseBroker();
+        return;
+    }
     if (step != Step::ConnectingBroker && step != Step::Done)
         Fail(QStringLiteral("broker connection lost before the final report"));
 }
 
 void CameraUpdate::ReportReceived(const QByteArray &payload, const QString &topic)
 {
-    if (topic != QLatin1String(Protocol::updateStatusTopic) || step == Step::Done)
+    // Once the update is done, a report can neither end nor repeat it.
+    if (topic != QLatin1String(Protocol::updateStatusTopic) || step == Step::Done
+        || step == Step::Verifying)
         return;
     const StatusReport report = StatusReport::Read(payload);
     account.Take(report);
@@ -367,11 +376,17 @@ void CameraUpdate::Succeed(const QString &message)
     AwaitReturn();
 }
 
-// The camera restarts now. Nothing of it stays open, and it holds no place
-// among the cameras in flight while it is away.
+// The camera restarts now. Nothing of it stays open but, where the
+// descriptors allow, its broker connection, and it holds no place among the
+// cameras in flight while it is away.
 void CameraUpdate::AwaitReturn()
 {
-    CloseConnections();
+    transferLimit.stop();
+    CloseImageConnection();
+    brokerKept = broker->state() == MqttClient::Connected
+        && DescriptorBudget::MayKeep(DescriptorBudget::perBroker);
+    if (!brokerKept)
+        CloseBroker();
     sinceAnswer.start();
     roundsAtAnswer = verification.watch->Rounds();
     versionBefore = verification.versionBefore;
@@ -389,7 +404,8 @@ bool CameraUpdate::SilentSinceLastAnswer() const
 
 void CameraUpdate::TakeReply(const CameraRecord &camera)
 {
-    if (step != Step::Verifying || camera.mac.compare(Mac(), Qt::CaseInsensitive) != 0)
+    if (step != Step::Verifying || camera.mac.compare(Mac(), Qt::CaseInsensitive) != 0
+        || (!verification.anyAddress && camera.ip != Ip()))
         return;
     if (camera.fw == verification.version) {
         End(CameraResult::Outcome::Succeeded,
@@ -397,6 +413,9 @@ void CameraUpdate::TakeReply(const CameraRecord &camera)
             true);
         return;
     }
+    // An answer read in the round its broker went down was sent before.
+    if (roundsAtBrokerLost == verification.watch->Rounds())
+        return;
     // Another version than it ran before is a camera that has restarted,
     // however short the gap.
     const bool changed = !versionBefore.isEmpty() && camera.fw != versionBefore;
@@ -412,8 +431,8 @@ void CameraUpdate::TakeReply(const CameraRecord &camera)
     roundsAtAnswer = verification.watch->Rounds();
 }
 
-// A camera given a new address on its restart (DHCP) is found by its MAC;
-// the operator is told where it is now.
+// A camera given a new address on its restart (DHCP) is found by its MAC,
+// if that names it alone; the operator is told where it is now.
 QString CameraUpdate::AddressNote(const CameraRecord &camera) const
 {
     return camera.ip == Ip() ? QString() : QStringLiteral(", now at %1").arg(camera.ip);
@@ -424,11 +443,17 @@ void CameraUpdate::VerificationOver()
     const int seconds = verification.timeoutMs / 1000;
     if (restarted || SilentSinceLastAnswer() || !answeredSinceReport)
         Fail(QStringLiteral("did not come back within %1 s").arg(seconds));
-    else
+    else if (brokerKept)
         Fail(QStringLiteral("still running %1 after %2 s, not %3: it did not restart")
                  .arg(versionBefore)
                  .arg(seconds)
                  .arg(verification.version));
+    else
+        // A restart quicker than the silence that tells one may have gone
+        // unseen.
+        Fail(QStringLiteral("no restart seen in %1 s; still running %2")
+                 .arg(seconds)
+                 .arg(versionBefore));
 }
 
 void CameraUpdate::Fail(const QString &reason)
@@ -458,15 +483,20 @@ void CameraUpdate::End(CameraResult::Outcome outcome, const QString &message, bo
 void CameraUpdate::CloseConnections()
 {
     transferLimit.stop();
-    if (imageSocket) {
-        imageSocket->disconnect(this);
-        // Whatever is still queued would only give the camera a cut image.
-        if (left == image->Size())
-            imageSocket->disconnectFromHost();
-        else
-            imageSocket->abort();
-    }
+    CloseImageConnection();
     CloseBroker();
+}
+
+void CameraUpdate::CloseImageConnection()
+{
+    if (!imageSocket)
+        return;
+    imageSocket->disconnect(this);
+    // Whatever is still queued would only give the camera a cut image.
+    if (left == image->Size())
+        imageSocket->disconnectFromHost();
+    else
+        imageSocket->abort();
 }
 
 QString CameraUpdate::SentText() const

@@ -33,7 +33,8 @@ public:
 
     // What proves the update on the camera itself: after its final report
     // it restarts, and must answer the search again with its MAC (the
-    // job's identity), at any address, reporting this version. A camera the search did not find has
+    // job's identity), reporting this version: at any address when that MAC
+    // names it alone, else at its own. A camera the search did not find has
     // no MAC to be known by, and cannot be verified: an address alone may
     // be answered by another camera.
     struct Verification
@@ -43,10 +44,14 @@ public:
         // What the search found it running before the update.
         QString versionBefore;
         int timeoutMs = 0;
+        // No other camera of the run or the search has its MAC, nor is the
+        // MAC a placeholder: DHCP may give it a new address on its restart.
+        bool anyAddress = false;
     };
     // Before Start().
     void SetVerification(const Verification &verification);
-    // A reply with the camera's MAC while it is awaited.
+    // A reply with the camera's MAC while it is awaited; from another
+    // address it counts only when the MAC names this camera alone.
     void TakeReply(const CameraRecord &camera);
 
     void Start() override;
@@ -119,6 +124,7 @@ private:
     // Nothing of the camera stays open: the transfer's bound, the image
     // connection, the broker.
     void CloseConnections();
+    void CloseImageConnection();
     QString SentText() const;
 
     const ImageSnapshot *image;
@@ -149,6 +155,12 @@ private:
     // answered at all since its final report.
     QString versionBefore;
     bool answeredSinceReport = false;
+    // The broker connection stays open while the camera is awaited, where
+    // the descriptors allow: its end is the camera's own sign of its
+    // restart, however quick. The round of probes it ended in, -1 while it
+    // has not ended.
+    bool brokerKept = false;
+    int roundsAtBrokerLost = -1;
 };
 
 #endif // CAMERAUPDATE_H

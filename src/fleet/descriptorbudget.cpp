@@ -47,6 +47,11 @@ int DescriptorBudget::CamerasThatFit(int wanted, int limit, int open)
     return int(qMax<qint64>(1, qMin<qint64>(wanted, room / perCamera)));
 }
 
+bool DescriptorBudget::MayKeep(int descriptors)
+{
+    return qint64(Limit()) - OpenNow() - reserve - descriptors >= qint64(perCamera) * mostAtOnce;
+}
+
 // Without the list, as when not even its own descriptor is left, every
 // descriptor counts as open: one camera at a time.
 int DescriptorBudget::OpenNow()

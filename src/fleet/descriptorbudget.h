@@ -14,6 +14,7 @@ public:
     // connection and libmosquitto's own socket pair) and four while its image
     // is sent. A command holds three; it is counted as a camera all the same.
     static constexpr int perCamera = 4;
+    static constexpr int perBroker = 3;
     // For the rest of the program while the cameras run: the sockets that
     // find this host's address for a camera's request, for a moment each,
     // and what Qt and the C library open on their own.
@@ -35,6 +36,11 @@ public:
     // at least one. Fewer than wanted (and than cameras) means the limit cut
     // the number, which the operator should hear of.
     static int CamerasAtOnce(int wanted, int cameras);
+
+    // Whether descriptors more may stay open and still leave room for the
+    // most cameras a run has in flight: what waits may hold on to a
+    // connection only while no camera to come would be short for it.
+    static bool MayKeep(int descriptors);
 
     // Whether the system error means that no descriptor was left.
     static bool IsShortage(int error);

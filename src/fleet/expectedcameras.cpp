@@ -192,12 +192,21 @@ bool ExpectedCameras::ReadText(const QByteArray &text)
 
 QList<CameraRecord> ExpectedCameras::Missing(const QList<CameraRecord> &found) const
 {
+    // A MAC that several cameras share, in the file or in the search, or a
+    // placeholder, is answered for one camera only by a reply from its own
+    // address.
+    const QSet<QString> shared
+        = CameraRecord::SharedMacs(cameras) + CameraRecord::SharedMacs(found);
     QSet<QString> answered;
-    for (const CameraRecord &camera : found)
+    for (const CameraRecord &camera : found) {
         answered.insert(camera.mac.toUpper());
+        answered.insert(camera.ip + QLatin1Char('/') + camera.mac.toUpper());
+    }
     QList<CameraRecord> missing;
     for (const CameraRecord &camera : cameras) {
-        if (!answered.contains(camera.mac))
+        const bool identifies
+            = CameraRecord::MacCanIdentify(camera.mac) && !shared.contains(camera.mac);
+        if (!answered.contains(identifies ? camera.mac : camera.ip + QLatin1Char('/') + camera.mac))
             missing.append(camera);
     }
     return missing;
@@ -279,8 +288,8 @@ bool ExpectedCameras::Add(int line, CameraRecord camera)
     // cameras, as the search listed them: a camera that moved between the
     // searches, or two that share a MAC. Refusing would make a search's own
     // output unreadable, and keeping only one would count fewer cameras
-    // than the search found. Since a camera is matched by its MAC, both are
-    // missing or neither is.
+    // than the search found. Such a MAC names neither, so each is matched at
+    // its own address.
     const QString key = camera.ip + QLatin1Char('/') + camera.mac;
     const auto known = listed.constFind(key);
     if (known != listed.constEnd()) {

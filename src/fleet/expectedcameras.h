@@ -11,7 +11,9 @@
 // The cameras that should answer, as an earlier search listed them with
 // --csv or --json, so that a later run can tell which are gone. A camera is
 // known by its MAC: its address may have changed since, and the one the file
-// gives is only what to show for a camera that did not answer.
+// gives is only what to show for a camera that did not answer; but a MAC that
+// several cameras share, or a placeholder, names none, and such a camera is
+// known by its address.
 class ExpectedCameras
 {
 public:
@@ -24,7 +26,8 @@ public:
 
     // In the order the file names them, each MAC in upper case.
     const QList<CameraRecord> &Cameras() const { return cameras; }
-    // Those whose MAC no camera of found has, whatever its case.
+    // Those whose MAC no camera of found has, whatever its case; for a MAC
+    // that names no camera alone, none of found at the camera's address.
     QList<CameraRecord> Missing(const QList<CameraRecord> &found) const;
 
 private:

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 #include <optional>
 
@@ -36,13 +37,12 @@ bool RetryFile::ReadText(const QByteArray &text)
 {
     // A camera's state is its last line: planned, then a result, and
     // planned again when a later run appended to the same file.
-    struct Camera
+    struct Line
     {
-        CameraRecord record;
-        std::optional<CameraResult::Outcome> last;
+        CameraRecord camera;
+        std::optional<CameraResult::Outcome> outcome;
     };
-    QList<Camera> order;
-    QHash<QString, int> byKey;
+    QList<Line> lines;
     int lineNumber = 0;
     for (const QByteArray &line : text.split('\n')) {
         ++lineNumber;
@@ -68,23 +68,37 @@ bool RetryFile::ReadText(const QByteArray &text)
                 && !CameraResult::OutcomeFromName(
                     object.value(QLatin1String("result")).toString(), &outcome)))
             return Refuse(QStringLiteral("line %1 is not a camera's result").arg(lineNumber));
-        const QString key = camera.mac.isEmpty() ? camera.ip : camera.mac;
+        lines.append({ camera, planned ? std::nullopt : std::optional(outcome) });
+    }
+    // A MAC the file gives at several addresses, or a placeholder, names
+    // none of those cameras: each is then its address and that MAC.
+    QList<CameraRecord> named;
+    for (const Line &line : qAsConst(lines))
+        named.append(line.camera);
+    const QSet<QString> shared = CameraRecord::SharedMacs(named);
+    QList<Line> order;
+    QHash<QString, int> byKey;
+    for (const Line &line : qAsConst(lines)) {
+        const QString &mac = line.camera.mac;
+        const QString key = CameraRecord::MacCanIdentify(mac) && !shared.contains(mac)
+            ? mac
+            : line.camera.ip + QLatin1Char('/') + mac;
         const auto known = byKey.constFind(key);
-        const int index = known == byKey.constEnd() ? int(order.size()) : known.value();
-        if (index == order.size()) {
-            byKey.insert(key, index);
-            order.append(Camera {});
+        if (known == byKey.constEnd()) {
+            byKey.insert(key, int(order.size()));
+            order.append(line);
+        } else {
+            order[known.value()] = line;
         }
-        order[index] = { camera, planned ? std::nullopt : std::optional(outcome) };
     }
     if (order.isEmpty())
         return Refuse(QStringLiteral("it holds no camera's result"));
     cameras = order.size();
-    for (const Camera &camera : qAsConst(order)) {
+    for (const Line &line : qAsConst(order)) {
         // Planned and never ended: the run was killed before it could say.
-        const std::optional<CameraResult::Outcome> &outcome = camera.last;
-        if (!outcome || CameraResult { camera.record.ip, *outcome, QString(), 0 }.CountsAsFailure())
-            toRetry.append(camera.record);
+        const std::optional<CameraResult::Outcome> &outcome = line.outcome;
+        if (!outcome || CameraResult { line.camera.ip, *outcome, QString(), 0 }.CountsAsFailure())
+            toRetry.append(line.camera);
     }
     return true;
 }

@@ -12,8 +12,9 @@
 // not started are the ones to update, as are those the run planned and never
 // gave a result, because it was killed first. Cameras that succeeded or were
 // skipped are left alone. A camera is known by its MAC where the file gives
-// one, so that a camera missing from an address since given to another
-// stays missing until it answers itself.
+// one that names it alone, so that a camera missing from an address since
+// given to another stays missing until it answers itself; cameras that share
+// one MAC stay as many cameras as addresses.
 class RetryFile
 {
 public:

@@ -105,8 +105,8 @@ CameraUpdate *Rollout::NewUpdate(const QString &ip, const ImageSnapshot *image,
     if (found)
         update->SetIdentity(found->mac, found->type);
     if (watch)
-        update->SetVerification(
-            { watch, settings.fwVersion, found ? found->fw : QString(), settings.verifyTimeoutMs });
+        update->SetVerification({ watch, settings.fwVersion, found ? found->fw : QString(),
+            settings.verifyTimeoutMs, found && plan.MacIdentifies(found->mac) });
     return update;
 }
 

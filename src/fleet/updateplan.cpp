@@ -14,6 +14,13 @@ QString typeName(const QString &type)
     return type.isEmpty() ? QStringLiteral("(no type)") : type;
 }
 
+bool hasMac(const QList<CameraRecord> &claimants, const QString &mac)
+{
+    return std::any_of(claimants.cbegin(), claimants.cend(), [&mac](const CameraRecord &camera) {
+        return camera.mac.compare(mac, Qt::CaseInsensitive) == 0;
+    });
+}
+
 } // namespace
 
 bool UpdatePlan::Make(
@@ -37,6 +44,9 @@ bool UpdatePlan::Make(
     const Selection &options, const QList<CameraRecord> &listed, const QList<CameraRecord> &found)
 {
     selection = options;
+    // A camera that moved is one MAC at two addresses across two lists, but
+    // within one list two addresses are two cameras.
+    sharedMacs += CameraRecord::SharedMacs(found) + CameraRecord::SharedMacs(listed);
     // Each address with every camera that claims it: two cameras on one
     // address (new ones on a factory default, a DHCP conflict) are both
     // listed by the search, and an update sent there would reach either.
@@ -45,7 +55,8 @@ bool UpdatePlan::Make(
     QMap<QString, int> foundTypes;
     for (const CameraRecord &camera : found) {
         byAddress[camera.ip].append(camera);
-        byMac.insert(camera.mac.toUpper(), camera);
+        if (MacIdentifies(camera.mac))
+            byMac.insert(camera.mac.toUpper(), camera);
         ++foundTypes[camera.type];
     }
     QStringList candidates;
@@ -53,16 +64,20 @@ bool UpdatePlan::Make(
         QString ip = camera.ip;
         if (!camera.mac.isEmpty()) {
             // Its address may have been given to another camera since, and
-            // it may have come back on another.
-            const auto known = byMac.constFind(camera.mac.toUpper());
-            if (known == byMac.constEnd()) {
+            // it may have come back on another; a MAC that names several
+            // cameras is only that camera at the address it was seen at.
+            const bool identifies = MacIdentifies(camera.mac);
+            const auto known
+                = identifies ? byMac.constFind(camera.mac.toUpper()) : byMac.constEnd();
+            if (known != byMac.constEnd()) {
+                ip = known->ip;
+            } else if (identifies || !hasMac(byAddress.value(ip), camera.mac)) {
                 missing.append({ camera.ip, CameraResult::Outcome::Missing,
                     QStringLiteral("expected (%1), but it did not answer the search")
                         .arg(camera.mac),
                     0, false, camera.mac, camera.type });
                 continue;
             }
-            ip = known->ip;
         }
         if (!candidates.contains(ip))
             candidates.append(ip);
@@ -141,6 +156,16 @@ void UpdatePlan::AddTarget(const QString &ip, const QList<CameraRecord> &claiman
     targets.append(ip);
     ++typeCounts[camera.type];
     foundTargets.insert(ip, camera);
+}
+
+void UpdatePlan::ReadAlso(const QList<CameraRecord> &cameras)
+{
+    sharedMacs += CameraRecord::SharedMacs(cameras);
+}
+
+bool UpdatePlan::MacIdentifies(const QString &mac) const
+{
+    return CameraRecord::MacCanIdentify(mac) && !sharedMacs.contains(mac.toUpper());
 }
 
 void UpdatePlan::AddMissing(const QList<CameraRecord> &expected)

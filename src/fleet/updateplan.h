@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -27,10 +28,19 @@ public:
     bool Make(
         const Selection &options, const QStringList &listed, const QList<CameraRecord> &found);
     // The same, for cameras known by more than an address: one listed with a
-    // MAC is that camera wherever the search finds it, and missing if it
-    // does not.
+    // MAC that names it alone is that camera wherever the search finds it,
+    // and missing if it does not; one with a MAC shared or a placeholder is
+    // the camera of that MAC at its address, and missing if none is there.
     bool Make(const Selection &options, const QList<CameraRecord> &listed,
         const QList<CameraRecord> &found);
+    // Before Make(): the cameras of another file the run read, such as the
+    // expected ones, whose MACs given at several addresses name no camera.
+    void ReadAlso(const QList<CameraRecord> &cameras);
+    // Whether mac names one camera of this run alone: a well-formed
+    // address of one interface that no list the run knows (the search, the
+    // files, the cameras named) gives at more than one address. Only such a
+    // camera may be known at an address other than its own.
+    bool MacIdentifies(const QString &mac) const;
     // Cameras named by their addresses alone.
     static QList<CameraRecord> AtAddresses(const QStringList &addresses);
     QString Refusal() const { return refusal; }
@@ -83,6 +93,8 @@ private:
     int unknownTypes = 0;
     QString skippedVersion;
     QString refusal;
+    // Upper case.
+    QSet<QString> sharedMacs;
 };
 
 #endif // UPDATEPLAN_H

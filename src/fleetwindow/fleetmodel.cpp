@@ -194,7 +194,7 @@ void FleetModel::AppendRow(const CameraRecord &camera)
     const int row = int(rows.size());
     beginInsertRows(QModelIndex(), row, row);
     rows.append(Row { camera, false, false, QString(), State() });
-    if (!camera.mac.isEmpty())
+    if (CameraRecord::MacCanIdentify(camera.mac) && !sharedMacs.contains(camera.mac.toUpper()))
         rowByMac.insert(camera.mac.toUpper(), row);
     if (!rowByIp.contains(camera.ip))
         rowByIp.insert(camera.ip, row);
@@ -212,13 +212,50 @@ void FleetModel::IndexAddresses()
     }
 }
 
+int FleetModel::RowOfCamera(const CameraRecord &camera) const
+{
+    if (camera.mac.isEmpty())
+        return rowByIp.value(camera.ip, -1);
+    const int byMac = rowByMac.value(camera.mac.toUpper(), -1);
+    if (byMac >= 0)
+        return byMac;
+    for (int row = 0; row < rows.size(); ++row) {
+        const CameraRecord &known = rows.at(row).camera;
+        if (known.ip == camera.ip && known.mac.compare(camera.mac, Qt::CaseInsensitive) == 0)
+            return row;
+    }
+    return -1;
+}
+
+int FleetModel::RowOfResult(const CameraResult &result) const
+{
+    CameraRecord camera;
+    camera.ip = result.ip;
+    camera.mac = result.mac;
+    const int row = RowOfCamera(camera);
+    return row >= 0 ? row : rowByIp.value(result.ip, -1);
+}
+
+void FleetModel::BeginSearch()
+{
+    answeredThisSearch.clear();
+}
+
 void FleetModel::AddCamera(const CameraRecord &camera)
 {
-    const int row = RowOf(camera.mac.isEmpty() ? camera.ip : camera.mac);
+    const QString mac = camera.mac.toUpper();
+    const int byMac = rowByMac.value(mac, -1);
+    if (byMac >= 0 && answeredThisSearch.contains(byMac) && rows.at(byMac).camera.ip != camera.ip) {
+        sharedMacs.insert(mac);
+        rowByMac.remove(mac);
+    }
+    const int row = RowOfCamera(camera);
     if (row < 0) {
+        answeredThisSearch.insert(int(rows.size()));
         AppendRow(camera);
         return;
     }
+    answeredThisSearch.insert(row);
     const bool moved = rows.at(row).camera.ip != camera.ip;
     rows[row].camera = camera;
     if (moved)
@@ -231,7 +268,7 @@ void FleetModel::AddCamera(const CameraRecord &camera)
 void FleetModel::AddMissing(const QList<CameraRecord> &cameras)
 {
     for (const CameraRecord &camera : cameras) {
-        int row = RowOf(camera.mac.isEmpty() ? camera.ip : camera.mac);
+        int row = RowOfCamera(camera);
         if (row < 0) {
             row = int(rows.size());
             AppendRow(camera);
@@ -352,7 +389,7 @@ void FleetModel::ShowPlan(const UpdatePlan &plan)
     // The command line's words for a camera a run would send nothing.
     const auto show = [this](const QList<CameraResult> &results, const QString &word) {
         for (const CameraResult &result : results) {
-            const int row = RowOf(result.mac.isEmpty() ? result.ip : result.mac);
+            const int row = RowOfResult(result);
             if (row < 0)
                 continue;
             State state;
@@ -399,9 +436,7 @@ void FleetModel::SetPhase(const QString &ip, Phase phase, int percent)
 
 void FleetModel::SetResult(const CameraResult &result, const QString &verifiedVersion)
 {
-    int row = result.mac.isEmpty() ? -1 : RowOf(result.mac);
-    if (row < 0)
-        row = RowOf(result.ip);
+    const int row = RowOfResult(result);
     if (row < 0)
         return;
     rows[row].inRun = true;

@@ -8,6 +8,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -75,6 +76,9 @@ public:
     // A camera job's phase, by its key, as a row shows it.
     static Phase PhaseOf(const QString &jobPhaseKey);
 
+    // A new search: a MAC that answers in it from two addresses is two
+    // cameras, where across two searches it is one that moved.
+    void BeginSearch();
     // A camera that answered: a new row, or its row brought up to date.
     void AddCamera(const CameraRecord &camera);
     // Cameras expected that did not answer.
@@ -126,6 +130,9 @@ private:
         State state;
     };
     int RowOf(const QString &ipOrMac) const;
+    // By its MAC while that names one camera, else at its address with it.
+    int RowOfCamera(const CameraRecord &camera) const;
+    int RowOfResult(const CameraResult &result) const;
     void AppendRow(const CameraRecord &camera);
     void IndexAddresses();
     void SetState(int row, const State &state);
@@ -136,6 +143,9 @@ private:
     // its address for a camera known by no MAC (the first row claiming it).
     QHash<QString, int> rowByMac;
     QHash<QString, int> rowByIp;
+    // Upper case; they are in no row's key.
+    QSet<QString> sharedMacs;
+    QSet<int> answeredThisSearch;
 };
 
 #endif // FLEETMODEL_H

@@ -292,6 +292,7 @@ void FleetWindow::Search()
 void FleetWindow::StartSearch(Phase searching)
 {
     search = new FleetSearch(FleetSearch::defaultWindowMs, &searchSocket, this);
+    model->BeginSearch();
     connect(search, &FleetSearch::cameraFound, model, &FleetModel::AddCamera);
     connect(search, &FleetSearch::finished, this, &FleetWindow::SearchEnded);
     QString error;

@@ -393,6 +393,7 @@ bool Controller::ReadRetryFile()
 void Controller::UpdateSearched()
 {
     RecordSearch();
+    plan.ReadAlso(expected.Cameras());
     if (!plan.Make(options.selection, listed, search->Cameras())) {
         Refuse(plan.Refusal());
         return;

@@ -42,7 +42,9 @@ private slots:
     void expectNamesTheCamerasThatAreGone();
 
 private:
-    LabCamera *start(int index, const QStringList &faults = {});
+    // mac: the camera's own unless given; restart: how long it is down.
+    LabCamera *start(int index, const QStringList &faults = {}, const QString &mac = {},
+        const QString &restart = restartMs);
     bool startSite();
     OrdelctlRun *update(const QStringList &arguments);
 
@@ -65,13 +67,16 @@ void TestOrdelctlRollout::cleanup()
     cameras.clear();
 }
 
-LabCamera *TestOrdelctlRollout::start(int index, const QStringList &faults)
+LabCamera *TestOrdelctlRollout::start(
+    int index, const QStringList &faults, const QString &mac, const QString &restart)
 {
-    const QString identity
+    QString identity
         = QString("type=%1,fw=%2")
               .arg(index == 4 ? "IPC-B410" : "IPC-D240", index == 3 ? newVersion : oldVersion);
+    if (!mac.isEmpty())
+        identity += ",mac=" + mac;
     LabCamera *camera = cameras.start(index,
-        QStringList { "--camera", identity, "--restart-ms", restartMs, "--installs", newVersion }
+        QStringList { "--camera", identity, "--restart-ms", restart, "--installs", newVersion }
             + LabCameras::updating(faults));
     return camera->isRunning() ? camera : nullptr;
 }
@@ -94,21 +99,35 @@ void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera_data()
     // The program is stopped this long soon after the camera's final report,
     // as Ctrl-Z and fg would; 0 for not at all.
     QTest::addColumn<int>("stoppedMs");
-    QTest::newRow("back on the new version") << QStringList() << "succeeded"
-                                             << "verified: running V2.0" << true << 0;
-    QTest::newRow("back on the old version") << QStringList { "back-on-old" } << "failed"
-                                             << "came back on V1.0, not V2.0" << false << 0;
+    // The MAC of both cameras, empty for each its own; the restart's length.
+    QTest::addColumn<QString>("sharedMac");
+    QTest::addColumn<QString>("restart");
+    QTest::newRow("back on the new version")
+        << QStringList() << "succeeded"
+        << "verified: running V2.0" << true << 0 << "" << restartMs;
+    QTest::newRow("back on the old version")
+        << QStringList { "back-on-old" } << "failed"
+        << "came back on V1.0, not V2.0" << false << 0 << "" << restartMs;
+    // Too quick for the silence to tell; its broker going away does.
+    QTest::newRow("a quick restart, back on the old version")
+        << QStringList { "back-on-old" } << "failed"
+        << "came back on V1.0, not V2.0" << false << 0 << ""
+        << "2000";
     QTest::newRow("never back") << QStringList { "never-back" } << "failed"
-                                << "did not come back within 20 s" << false << 0;
+                                << "did not come back within 20 s" << false << 0 << "" << restartMs;
     // No probe went out while the program was stopped: the camera, still up
     // on its old version, has not restarted.
     QTest::newRow("up a while, the program stopped meanwhile")
         << QStringList { "up-after=5000" } << "succeeded"
-        << "verified: running V2.0" << true << 3500;
+        << "verified: running V2.0" << true << 3500 << "" << restartMs;
     // Known by its MAC at the address DHCP gave it on its restart.
     QTest::newRow("back at another address")
         << QStringList { "back-at=198.51.100.40" } << "succeeded"
-        << "verified: running V2.0, now at 198.51.100.40" << true << 0;
+        << "verified: running V2.0, now at 198.51.100.40" << true << 0 << "" << restartMs;
+    // The other camera's replies, on the new version, are not this one's.
+    QTest::newRow("never back, its MAC shared")
+        << QStringList { "never-back" } << "failed"
+        << "did not come back within 20 s" << false << 0 << "02:00:00:00:00:01" << restartMs;
 }
 
 // The updated camera beside one already on the version, which is skipped.
@@ -119,8 +138,10 @@ void TestOrdelctlRollout::verifiesEachUpdateOnTheCamera()
     QFETCH(QString, message);
     QFETCH(bool, verified);
     QFETCH(int, stoppedMs);
-    LabCamera *camera = start(1, faults);
-    LabCamera *current = start(3);
+    QFETCH(QString, sharedMac);
+    QFETCH(QString, restart);
+    LabCamera *camera = start(1, faults, sharedMac, restart);
+    LabCamera *current = start(3, {}, sharedMac);
     QVERIFY(camera && current);
 
     OrdelctlRun run({ "update", "--yes", "--json", "--image", imagePath, "--fw-version", newVersion,

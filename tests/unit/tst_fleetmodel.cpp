@@ -72,6 +72,8 @@ private slots:
     void checkShowsThePlanOfTheCommandLine();
     void exportReadsBackAsRetryAndExpect_data();
     void exportReadsBackAsRetryAndExpect();
+    void aMacIsOneRowOnlyWhileOneCameraAnswersWithIt_data();
+    void aMacIsOneRowOnlyWhileOneCameraAnswersWithIt();
 };
 
 void TestFleetModel::showsEachStateInWords_data()
@@ -340,6 +342,52 @@ void TestFleetModel::exportReadsBackAsRetryAndExpect()
     QCOMPARE(expected.Cameras().size(), 3);
     QCOMPARE(expected.Cameras().at(2).type, QString("IPC-B410"));
     QVERIFY(expected.Missing(model.Cameras()).isEmpty());
+}
+
+void TestFleetModel::aMacIsOneRowOnlyWhileOneCameraAnswersWithIt_data()
+{
+    // Each search's replies, "IP MAC", the searches apart by "|".
+    QTest::addColumn<QStringList>("replies");
+    // The rows' addresses, their last digits.
+    QTest::addColumn<QStringList>("rows");
+    const QString batch = " 02:00:00:00:00:01";
+    QTest::newRow("moved between two searches") << QStringList { "198.51.100.11" + batch, "|",
+        "198.51.100.21" + batch } << QStringList { "21" };
+    QTest::newRow("two in one search, both again in the next")
+        << QStringList { "198.51.100.11" + batch, "198.51.100.12" + batch, "|",
+               "198.51.100.12" + batch, "198.51.100.11" + batch }
+        << QStringList { "11", "12" };
+    QTest::newRow("a placeholder at a new address is another camera")
+        << QStringList { "198.51.100.11 00:00:00:00:00:00", "|", "198.51.100.21 00:00:00:00:00:00" }
+        << QStringList { "11", "21" };
+}
+
+// A batch that left the factory with one MAC is as many rows as cameras,
+// and each camera's result goes to its own.
+void TestFleetModel::aMacIsOneRowOnlyWhileOneCameraAnswersWithIt()
+{
+    QFETCH(QStringList, replies);
+    QFETCH(QStringList, rows);
+    FleetModel model;
+    model.BeginSearch();
+    CameraRecord last;
+    for (const QString &reply : qAsConst(replies)) {
+        if (reply == "|") {
+            model.BeginSearch();
+            continue;
+        }
+        last = camera(1, "IPC-D240", "V1.0");
+        last.ip = reply.section(' ', 0, 0);
+        last.mac = reply.section(' ', 1, 1);
+        model.AddCamera(last);
+    }
+    QStringList shown;
+    for (const CameraRecord &record : model.Cameras())
+        shown.append(record.ip.section('.', 3));
+    QCOMPARE(shown, rows);
+    model.SetResult({ last.ip, Outcome::Failed, "why", 1.0, false, last.mac, last.type });
+    for (int row = 0; row < rows.size(); ++row)
+        QCOMPARE(stateOf(model, row).isEmpty(), last.ip.section('.', 3) != rows.at(row));
 }
 
 QTEST_GUILESS_MAIN(TestFleetModel)

@@ -89,6 +89,10 @@ private slots:
     void planSendsNothingToAnAddressTwoCamerasClaim();
     void planSendsAnImageToOneTypeOnly_data();
     void planSendsAnImageToOneTypeOnly();
+    void macNamesACameraOnlyIfItCanBeOnesAlone_data();
+    void macNamesACameraOnlyIfItCanBeOnesAlone();
+    void planKnowsACameraByItsMacOnlyWhileItIsTheOnlyOne_data();
+    void planKnowsACameraByItsMacOnlyWhileItIsTheOnlyOne();
     void planGivesEveryCameraAResult();
 };
 
@@ -196,6 +200,21 @@ void TestFleetPlan::retryTakesEveryUnfinishedCamera_data()
         "{\"ip\":\"198.51.100.20\",\"result\":\"missing\",\"mac\":\"00:1A:2B:3C:4D:04\"}\n"
         "{\"ip\":\"198.51.100.20\",\"result\":\"succeeded\",\"mac\":\"00:1A:2B:3C:4D:05\"}\n")
                                                   << QStringList { "198.51.100.20" } << "";
+    // One factory MAC on every camera of a batch: each is its address.
+    const QByteArray shared = ",\"mac\":\"02:00:00:00:00:01\"}\n";
+    QTest::newRow("killed: four cameras that share a MAC")
+        << "{\"ip\":\"198.51.100.11\",\"event\":\"planned\"" + shared
+            + "{\"ip\":\"198.51.100.12\",\"event\":\"planned\"" + shared
+            + "{\"ip\":\"198.51.100.13\",\"event\":\"planned\"" + shared
+            + "{\"ip\":\"198.51.100.14\",\"event\":\"planned\"" + shared
+            + "{\"ip\":\"198.51.100.11\",\"result\":\"succeeded\"" + shared
+        << QStringList { "198.51.100.12", "198.51.100.13", "198.51.100.14" } << "";
+    QTest::newRow("a placeholder MAC, the later camera succeeded")
+        << QByteArray(
+               "{\"ip\":\"198.51.100.11\",\"result\":\"failed\",\"mac\":\"00:00:00:00:00:00\"}\n"
+               "{\"ip\":\"198.51.100.12\",\"result\":\"succeeded\",\"mac\":\"00:00:00:00:00:00\"}"
+               "\n")
+        << QStringList { "198.51.100.11" } << "";
 }
 
 void TestFleetPlan::retryTakesEveryUnfinishedCamera()
@@ -351,16 +370,20 @@ void TestFleetPlan::missingCamerasAreMatchedByMacAlone()
 {
     ExpectedCameras expected;
     QVERIFY(expected.ReadText(SearchListing::Json({ camera("198.51.100.11", "00:1A:2B:3C:4D:0A"),
-        camera("198.51.100.12", "00:1A:2B:3C:4D:0B"),
-        camera("198.51.100.13", "00:1A:2B:3C:4D:0C") })));
+        camera("198.51.100.12", "00:1A:2B:3C:4D:0B"), camera("198.51.100.13", "00:1A:2B:3C:4D:0C"),
+        camera("198.51.100.14", "02:00:00:00:00:01"),
+        camera("198.51.100.15", "02:00:00:00:00:01") })));
     // The first answered from another address, its MAC in lower case;
     // another camera took the second's address, which counts for nothing.
+    // Of two that share a MAC, one answering does not answer for both.
     const QList<CameraRecord> missing
         = expected.Missing({ camera("198.51.100.31", "00:1a:2b:3c:4d:0a"),
-            camera("198.51.100.12", "00:1A:2B:3C:4D:FF") });
+            camera("198.51.100.12", "00:1A:2B:3C:4D:FF"),
+            camera("198.51.100.15", "02:00:00:00:00:01") });
     QCOMPARE(records(missing),
         records({ camera("198.51.100.12", "00:1A:2B:3C:4D:0B"),
-            camera("198.51.100.13", "00:1A:2B:3C:4D:0C") }));
+            camera("198.51.100.13", "00:1A:2B:3C:4D:0C"),
+            camera("198.51.100.14", "02:00:00:00:00:01") }));
 }
 
 void TestFleetPlan::imageIsReadOnlyFromARegularFile_data()
@@ -501,6 +524,97 @@ void TestFleetPlan::planSendsAnImageToOneTypeOnly()
     QCOMPARE(ips(plan.Refused()), refused);
     QCOMPARE(ips(plan.Missing()), missing);
     QCOMPARE(PlanQuestion::Verdict(plan), verdict);
+}
+
+void TestFleetPlan::macNamesACameraOnlyIfItCanBeOnesAlone_data()
+{
+    QTest::addColumn<QString>("mac");
+    QTest::addColumn<bool>("identifies");
+    QTest::newRow("burnt in") << "00:1A:2B:3C:4D:5E" << true;
+    QTest::newRow("lower case, dashes") << "00-1a-2b-3c-4d-5e" << true;
+    QTest::newRow("locally administered") << "02:00:00:00:00:01" << true;
+    QTest::newRow("all zeros") << "00:00:00:00:00:00" << false;
+    QTest::newRow("broadcast") << "FF:FF:FF:FF:FF:FF" << false;
+    QTest::newRow("multicast") << "01:00:5E:00:00:01" << false;
+    QTest::newRow("mixed separators") << "00:1A-2B:3C:4D:5E" << false;
+    QTest::newRow("five octets") << "00:1A:2B:3C:4D" << false;
+    QTest::newRow("none") << "" << false;
+}
+
+void TestFleetPlan::macNamesACameraOnlyIfItCanBeOnesAlone()
+{
+    QFETCH(QString, mac);
+    QFETCH(bool, identifies);
+    QCOMPARE(CameraRecord::MacCanIdentify(mac), identifies);
+}
+
+void TestFleetPlan::planKnowsACameraByItsMacOnlyWhileItIsTheOnlyOne_data()
+{
+    // Each camera "IP MAC": as the search found them, as a retry names
+    // them, and as the expected cameras' file gives them.
+    QTest::addColumn<QStringList>("found");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("targets");
+    QTest::addColumn<QStringList>("missing");
+    // The targets that may answer from another address after their restart.
+    QTest::addColumn<QStringList>("anyAddress");
+    const QString batch = " 02:00:00:00:00:01";
+    const QString zeros = " 00:00:00:00:00:00";
+    const QStringList four { "198.51.100.11" + batch, "198.51.100.12" + batch,
+        "198.51.100.13" + batch, "198.51.100.14" + batch };
+    QTest::newRow("four retried that share a MAC")
+        << four << four << QStringList()
+        << QStringList { "198.51.100.11", "198.51.100.12", "198.51.100.13", "198.51.100.14" }
+        << QStringList() << QStringList();
+    QTest::newRow("shared in the retried run, one answers")
+        << QStringList { "198.51.100.11" + batch } << QStringList(four.mid(0, 2)) << QStringList()
+        << QStringList { "198.51.100.11" } << QStringList { "198.51.100.12" } << QStringList();
+    QTest::newRow("shared in the search, its address taken by another")
+        << QStringList { "198.51.100.11" + batch, "198.51.100.21" + batch,
+               "198.51.100.12 00:1A:2B:3C:4D:02" }
+        << QStringList { "198.51.100.12" + batch } << QStringList() << QStringList()
+        << QStringList { "198.51.100.12" } << QStringList();
+    QTest::newRow("shared in the expected cameras")
+        << QStringList { "198.51.100.21" + batch } << QStringList { "198.51.100.11" + batch }
+        << QStringList { "198.51.100.11" + batch, "198.51.100.12" + batch } << QStringList()
+        << QStringList { "198.51.100.11" } << QStringList();
+    QTest::newRow("a placeholder, found at its own address only")
+        << QStringList { "198.51.100.21" + zeros, "198.51.100.11" + zeros }
+        << QStringList { "198.51.100.11" + zeros, "198.51.100.12" + zeros } << QStringList()
+        << QStringList { "198.51.100.11" } << QStringList { "198.51.100.12" } << QStringList();
+    QTest::newRow("its own MAC, moved: wherever it is")
+        << QStringList { "198.51.100.21 00:1A:2B:3C:4D:01", "198.51.100.12" + batch }
+        << QStringList { "198.51.100.11 00:1a:2b:3c:4d:01", "198.51.100.12" + batch }
+        << QStringList() << QStringList { "198.51.100.21", "198.51.100.12" } << QStringList()
+        << QStringList { "198.51.100.21", "198.51.100.12" };
+}
+
+void TestFleetPlan::planKnowsACameraByItsMacOnlyWhileItIsTheOnlyOne()
+{
+    QFETCH(QStringList, found);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, expected);
+    QFETCH(QStringList, targets);
+    QFETCH(QStringList, missing);
+    QFETCH(QStringList, anyAddress);
+    const auto cameras = [](const QStringList &entries) {
+        QList<CameraRecord> list;
+        for (const QString &entry : entries)
+            list.append(camera(entry.section(' ', 0, 0), entry.section(' ', 1, 1)));
+        return list;
+    };
+    UpdatePlan plan;
+    plan.ReadAlso(cameras(expected));
+    QVERIFY(plan.Make(Selection(), cameras(listed), cameras(found)));
+    QCOMPARE(plan.Targets(), targets);
+    QCOMPARE(ips(plan.Missing()), missing);
+    QStringList movable;
+    for (const QString &ip : plan.Targets()) {
+        if (plan.Found(ip) && plan.MacIdentifies(plan.Found(ip)->mac))
+            movable.append(ip);
+    }
+    QCOMPARE(movable, anyAddress);
 }
 
 void TestFleetPlan::planGivesEveryCameraAResult()

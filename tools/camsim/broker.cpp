@@ -37,6 +37,7 @@ bool Broker::start(const QHostAddress &address, QString *error)
     if (!portIsFree(address, error) || !writeConfig(address, error))
         return false;
     this->address = address;
+    stopping = false;
     process->start(QString::fromLatin1(brokerProgram), { QStringLiteral("-c"), configPath() });
     if (!process->waitForStarted(startTimeoutMs)) {
         *error = QStringLiteral("cannot start %1: %2")

@@ -1,5 +1,6 @@
 #include "camerarestart.h"
 
+#include "broker.h"
 #include "discoveryresponder.h"
 #include "eventlog.h"
 #include "options.h"
@@ -11,15 +12,22 @@ namespace {
 
 // Logged as the restart's length by a camera that will not come back.
 constexpr int neverMs = -1;
+// The final report is on its way through the broker when the camera goes
+// down; the broker ends only once the report has surely reached the tool, as
+// a real camera's lasts until its system stops.
+constexpr int reportLeavesMs = 200;
 
 } // namespace
 
-CameraRestart::CameraRestart(
-    const Options &options, DiscoveryResponder *discovery, EventLog *log, QObject *parent)
+CameraRestart::CameraRestart(const Options &options, DiscoveryResponder *discovery, Broker *broker,
+    EventLog *log, QObject *parent)
     : QObject(parent)
     , discovery(discovery)
+    , broker(broker)
     , log(log)
     , downTimer(new QTimer(this))
+    , brokerDownTimer(new QTimer(this))
+    , brokerAddress(options.bindAddress)
     , cameraIndex(options.updatedCameraIndex())
     , restartMs(options.restartMs)
     , installs(options.installs)
@@ -33,6 +41,9 @@ CameraRestart::CameraRestart(
     // restart would see a camera faster than it was told to be.
     downTimer->setTimerType(Qt::PreciseTimer);
     connect(downTimer, &QTimer::timeout, this, &CameraRestart::comeBack);
+    brokerDownTimer->setSingleShot(true);
+    brokerDownTimer->setInterval(reportLeavesMs);
+    connect(brokerDownTimer, &QTimer::timeout, this, &CameraRestart::stopBroker);
 }
 
 void CameraRestart::begin(const QString &imageFileName)
@@ -50,6 +61,9 @@ void CameraRestart::goDown(const QString &imageFileName)
 {
     if (cameraIndex >= 0)
         discovery->setAnswering(cameraIndex, false);
+    // An instant restart is a test's shortcut, and leaves the broker be.
+    if (broker && (neverBack || restartMs > 0))
+        brokerDownTimer->start();
     if (neverBack) {
         downTimer->stop();
         log->write(QStringLiteral("restart"), { { "ms", neverMs }, { "fw", QString() } });
@@ -63,8 +77,21 @@ void CameraRestart::goDown(const QString &imageFileName)
     downTimer->start(restartMs);
 }
 
+void CameraRestart::stopBroker()
+{
+    broker->stop();
+}
+
 void CameraRestart::comeBack()
 {
+    // Back before its broker went down: it never did.
+    if (brokerDownTimer->isActive()) {
+        brokerDownTimer->stop();
+    } else if (broker && broker->pid() <= 0) {
+        QString error;
+        if (!broker->start(brokerAddress, &error))
+            log->write(QStringLiteral("error"), { { "message", error } });
+    }
     if (cameraIndex >= 0) {
         discovery->setFirmwareVersion(cameraIndex, comingBackOn);
         if (backAtIpv4 != 0)

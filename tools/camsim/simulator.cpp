@@ -99,7 +99,7 @@ bool Simulator::startMqtt(QString *error)
     if (options.update) {
         updateReceiver
             = new UpdateReceiver(options.bindAddress, options.updateFaults, recorder, log, this);
-        auto *restart = new CameraRestart(options, discovery, log, this);
+        auto *restart = new CameraRestart(options, discovery, broker, log, this);
         connect(updateReceiver, &UpdateReceiver::updateSucceeded, restart, &CameraRestart::begin);
     }
     recorder->start(options.bindAddress, Broker::port);
