@@ -82,8 +82,9 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt_data()
                                              << "truncated";
     QTest::newRow("cut short in its pages") << "truncated"
                                             << "database disk image is malformed";
-    QTest::newRow("of a newer schema") << "newer"
-                                       << "written by a newer program (schema 2";
+    QTest::newRow("of a newer schema")
+        << "newer"
+        << QString("written by a newer program (schema %1").arg(Journal::schemaVersion + 1);
     QTest::newRow("a folder") << "folder"
                               << "not a regular file";
     // Writable by nobody, root included.
@@ -112,7 +113,7 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
         }
         poke(path, { "PRAGMA wal_checkpoint(TRUNCATE)", "PRAGMA journal_mode=DELETE" });
         if (kind == "newer")
-            poke(path, { "PRAGMA user_version = 2" });
+            poke(path, { QString("PRAGMA user_version = %1").arg(Journal::schemaVersion + 1) });
         if (kind != "newer") {
             QFile file(path);
             QVERIFY(file.resize(kind == "short" ? 50 : file.size() / 2));
