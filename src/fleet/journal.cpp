@@ -113,6 +113,31 @@ Journal::~Journal()
             database.close();
     }
     QSqlDatabase::removeDatabase(connection);
+    if (tidyAfterReading)
+        TidyAfterReading();
+}
+
+// A reader cannot remove the log files SQLite makes beside a journal in WAL
+// mode. A connection that may write removes them as the last to close, and
+// only then: another process's run keeps them. An empty log has nothing to
+// write back to the journal.
+void Journal::TidyAfterReading() const
+{
+    const QString wal = path + QStringLiteral("-wal");
+    if (QFileInfo(wal).size() > 0
+        || (!QFile::exists(wal) && !QFile::exists(path + QStringLiteral("-shm"))))
+        return;
+    const QString name = nextConnectionName();
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        database.setDatabaseName(path);
+        if (database.open()) {
+            QSqlQuery query(database);
+            query.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master"));
+        }
+        database.close();
+    }
+    QSqlDatabase::removeDatabase(name);
 }
 
 QString Journal::DefaultPath()
@@ -144,6 +169,8 @@ bool Journal::Open(const QString &file, Access access)
 {
     path = file;
     readError.clear();
+    tidyAfterReading = access == Access::Read && !QFile::exists(path + QStringLiteral("-wal"))
+        && !QFile::exists(path + QStringLiteral("-shm"));
     const QFileInfo info(path);
     if (info.exists()) {
         if (!info.isFile())
@@ -700,10 +727,12 @@ bool Journal::KnowsCamera(const QString &ipOrMac) const
 {
     readError.clear();
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QStringLiteral("SELECT 1 FROM inventory WHERE ip = ?1 OR mac = ?2 UNION ALL "
-                                 "SELECT 1 FROM cameras WHERE ip = ?1 OR mac = ?2 LIMIT 1"));
-    query.addBindValue(ipOrMac);
-    query.addBindValue(normalMac(ipOrMac));
+    query.prepare(QStringLiteral("SELECT 1 FROM inventory WHERE ip = ? OR mac = ? UNION ALL "
+                                 "SELECT 1 FROM cameras WHERE ip = ? OR mac = ? LIMIT 1"));
+    for (int table = 0; table < 2; ++table) {
+        query.addBindValue(ipOrMac);
+        query.addBindValue(normalMac(ipOrMac));
+    }
     const bool known = query.exec() && query.next();
     ReadFailed(query, QStringLiteral("the cameras"));
     return known;
@@ -716,13 +745,15 @@ QStringList Journal::AddressesSharing(const QString &mac) const
     // The inventory keeps a camera of a shared MAC by its address; a
     // placeholder names no camera, wherever it was reported.
     const QString sql = CameraRecord::MacCanIdentify(upper)
-        ? QStringLiteral("SELECT DISTINCT ip FROM inventory WHERE mac = ?1 AND %1 ORDER BY ip")
+        ? QStringLiteral("SELECT DISTINCT ip FROM inventory WHERE mac = ? AND %1 ORDER BY ip")
               .arg(schema >= 2 ? QStringLiteral("key <> mac") : QStringLiteral("0"))
-        : QStringLiteral("SELECT ip FROM inventory WHERE mac = ?1 UNION SELECT ip FROM cameras "
-                         "WHERE mac = ?1 ORDER BY ip");
+        : QStringLiteral("SELECT ip FROM inventory WHERE mac = ? UNION SELECT ip FROM cameras "
+                         "WHERE mac = ? ORDER BY ip");
     QSqlQuery query(QSqlDatabase::database(connection, false));
     query.prepare(sql);
     query.addBindValue(upper);
+    if (!CameraRecord::MacCanIdentify(upper))
+        query.addBindValue(upper);
     QStringList addresses;
     if (query.exec()) {
         while (query.next())

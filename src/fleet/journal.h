@@ -164,6 +164,7 @@ private:
     bool Refuse(const QString &reason);
     bool Failed(const QString &what, const QString &why = QString());
     bool Migrate();
+    void TidyAfterReading() const;
     bool CheckTables();
     // Empty, or why it failed.
     QString RekeyInventory();
@@ -183,6 +184,7 @@ private:
     // The schema of the file as it was opened: a journal opened for reading
     // keeps an earlier one.
     int schema = schemaVersion;
+    bool tidyAfterReading = false;
 };
 
 #endif // JOURNAL_H
