@@ -95,8 +95,11 @@ bool Controller::OpenJournal()
         return false;
     if (journal.Open(path, reading ? Journal::Access::Read : Journal::Access::Write))
         return true;
+    // Only what writes can do without one.
     Refuse(journal.Error()
-        + QStringLiteral(" (--journal FILE chooses another, --no-journal runs without one)"));
+        + (reading ? QStringLiteral(" (--journal FILE chooses another)")
+                   : QStringLiteral(" (--journal FILE chooses another, --no-journal runs "
+                                    "without one)")));
     return false;
 }
 
