@@ -13,6 +13,7 @@
 #include <QTemporaryFile>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -270,9 +271,10 @@ bool Journal::CheckTables()
     if (query.lastError().isValid())
         return Refuse(query.lastError().text());
     query.finish();
-    bool journal = schema == 0 ? tables.isEmpty() : true;
-    for (const QString &table : journalTables)
-        journal = journal && (schema == 0 || tables.contains(table));
+    const bool journal = schema == 0
+        ? tables.isEmpty()
+        : std::all_of(journalTables.cbegin(), journalTables.cend(),
+            [&tables](const QString &table) { return tables.contains(table); });
     if (journal)
         return true;
     tables.sort();

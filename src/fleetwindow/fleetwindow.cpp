@@ -348,6 +348,8 @@ void FleetWindow::ShowLastUpdates()
     if (!journal)
         return;
     const QHash<QString, Journal::CameraRow> latest = journal->LastUpdates();
+    if (!journal->ReadError().isEmpty())
+        Tell(tr("The journal could not be read: %1").arg(journal->ReadError()));
     for (auto last = latest.cbegin(); last != latest.cend(); ++last)
         model->SetLastUpdate(last.key(), LastUpdateText(last->ended, last->result));
 }

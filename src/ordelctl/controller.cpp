@@ -129,7 +129,6 @@ void Controller::ListJournal()
         listing.Inventory(cameras);
     } else if (options.historyRun > 0) {
         const bool known = journal.FindRun(options.historyRun).has_value();
-        const QList<Journal::CameraRow> cameras = journal.Cameras(options.historyRun);
         if (JournalReadFailed())
             return;
         if (!known) {
@@ -138,6 +137,9 @@ void Controller::ListJournal()
                        .arg(options.historyRun));
             return;
         }
+        const QList<Journal::CameraRow> cameras = journal.Cameras(options.historyRun);
+        if (JournalReadFailed())
+            return;
         listing.Cameras(cameras);
     } else if (!options.historyCamera.isEmpty()) {
         if (!ListCameraHistory(listing))
