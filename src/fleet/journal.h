@@ -17,8 +17,9 @@
 // that it can be resumed; a camera in flight in a live run is not updated by
 // another at the same time.
 //
-// A file that is not such a journal (another file, a truncated one, one of a
-// newer schema) is refused and left exactly as it was. A write that fails
+// A file that is not such a journal (another file, another program's
+// database, a truncated one, one of a newer schema) is refused and left
+// exactly as it was. A write that fails
 // (a full disk) is said through Error() and the run goes on without it.
 class Journal
 {

@@ -451,7 +451,7 @@ void TestJournal::camerasSharingAMacStayApart()
     }
     // The camera at .11 took its update, the one at .12 did not; a run each.
     const QString mac = searches.constFirst().constFirst().section(' ', 1);
-    for (const QString ip : { "198.51.100.11", "198.51.100.12" }) {
+    for (const QString &ip : QStringList { "198.51.100.11", "198.51.100.12" }) {
         const qint64 run = beginRun(journal, { planned(ip, mac) });
         QVERIFY(journal.Finish(run,
             { ip,
