@@ -10,8 +10,10 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryFile>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -38,12 +40,36 @@ const char *const migrations[] = {
     "CREATE INDEX cameras_in_flight ON cameras (in_flight) WHERE in_flight = 1;"
     "CREATE TABLE inventory (mac TEXT PRIMARY KEY, ip TEXT, sn TEXT, name TEXT, type TEXT,"
     " os TEXT, fw TEXT, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL);",
+    // 2: the inventory keyed by camera, as cameras may share a MAC (RekeyInventory()
+    // then keys the placeholders by address); the run a resume continued.
+    "CREATE TABLE inventory_by_key (key TEXT PRIMARY KEY, mac TEXT NOT NULL, ip TEXT, sn TEXT,"
+    " name TEXT, type TEXT, os TEXT, fw TEXT, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL);"
+    "INSERT INTO inventory_by_key SELECT mac, mac, ip, sn, name, type, os, fw, first_seen,"
+    " last_seen FROM inventory;"
+    "DROP TABLE inventory;"
+    "ALTER TABLE inventory_by_key RENAME TO inventory;"
+    "CREATE INDEX inventory_by_mac ON inventory (mac);"
+    "ALTER TABLE runs ADD COLUMN resumes INTEGER;",
 };
 static_assert(std::size(migrations) == Journal::schemaVersion, "a migration to each version");
 
-// The columns RunFrom() and CameraRows() read, in the order they read them.
-const char runColumns[] = "SELECT id, started, ended, pid, pid_started, command, arguments, "
-                          "image_path, image_size, image_md5, fw_version FROM runs ";
+// The tables every journal has had since its first schema.
+const QStringList journalTables { QStringLiteral("runs"), QStringLiteral("cameras"),
+    QStringLiteral("inventory") };
+
+// The results of a camera that an update run sent its request to; one that
+// failed before it cannot be told apart, as the journal keeps no phase.
+const QStringList updateAttempts { QStringLiteral("succeeded"), QStringLiteral("failed"),
+    QStringLiteral("interrupted") };
+
+// The columns RunFrom() and CameraRows() read, in the order they read them;
+// a journal of the first schema, read as it is, has no resumes.
+QString runColumns(int schema)
+{
+    return QStringLiteral("SELECT id, started, ended, pid, pid_started, command, arguments, "
+                          "image_path, image_size, image_md5, fw_version, %1 FROM runs ")
+        .arg(schema >= 2 ? QStringLiteral("resumes") : QStringLiteral("NULL"));
+}
 const char cameraColumns[] = "SELECT run, ip, mac, sn, type, fw_before, result, verified, "
                              "message, seconds, ended FROM cameras ";
 
@@ -88,6 +114,31 @@ Journal::~Journal()
             database.close();
     }
     QSqlDatabase::removeDatabase(connection);
+    if (tidyAfterReading)
+        TidyAfterReading();
+}
+
+// A reader cannot remove the log files SQLite makes beside a journal in WAL
+// mode. A connection that may write removes them as the last to close, and
+// only then: another process's run keeps them. An empty log has nothing to
+// write back to the journal.
+void Journal::TidyAfterReading() const
+{
+    const QString wal = path + QStringLiteral("-wal");
+    if (QFileInfo(wal).size() > 0
+        || (!QFile::exists(wal) && !QFile::exists(path + QStringLiteral("-shm"))))
+        return;
+    const QString name = nextConnectionName();
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        database.setDatabaseName(path);
+        if (database.open()) {
+            QSqlQuery query(database);
+            query.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master"));
+        }
+        database.close();
+    }
+    QSqlDatabase::removeDatabase(name);
 }
 
 QString Journal::DefaultPath()
@@ -115,9 +166,12 @@ bool Journal::Process::IsAlive() const
     return !now.isEmpty() && now == started;
 }
 
-bool Journal::Open(const QString &file)
+bool Journal::Open(const QString &file, Access access)
 {
     path = file;
+    readError.clear();
+    tidyAfterReading = access == Access::Read && !QFile::exists(path + QStringLiteral("-wal"))
+        && !QFile::exists(path + QStringLiteral("-shm"));
     const QFileInfo info(path);
     if (info.exists()) {
         if (!info.isFile())
@@ -130,6 +184,8 @@ bool Journal::Open(const QString &file)
             return Refuse(QStringLiteral("not an SQLite database"));
         if (info.size() > 0 && head.size() < headerBytes)
             return Refuse(QStringLiteral("truncated: %1 bytes").arg(info.size()));
+    } else if (access == Access::Read) {
+        return Refuse(QStringLiteral("there is no such file"));
     } else {
         // The default folder holds what operators did to their cameras:
         // theirs alone.
@@ -141,12 +197,20 @@ bool Journal::Open(const QString &file)
                 folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         }
     }
+    // SQLite keeps its write-ahead log beside the file: a folder that takes
+    // no new file fails every write, whatever the file's own mode.
+    if (access == Access::Write
+        && !QTemporaryFile(info.absolutePath() + QStringLiteral("/.journal-XXXXXX")).open())
+        return Refuse(QStringLiteral("the folder %1 is not writable").arg(info.absolutePath()));
 
     QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     if (!database.isValid())
         return Refuse(QStringLiteral("Qt's SQLite driver (QSQLITE) is not installed"));
     database.setDatabaseName(path);
-    database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    database.setConnectOptions(
+        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1%2")
+            .arg(busyTimeoutMs)
+            .arg(access == Access::Read ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     if (!database.open())
         return Refuse(database.lastError().text());
 
@@ -170,6 +234,15 @@ bool Journal::Open(const QString &file)
             return Refuse(QStringLiteral("truncated: %1 bytes").arg(QFileInfo(path).size()));
         query.finish();
     }
+    schema = version;
+    if (!CheckTables())
+        return false;
+    if (access == Access::Read) {
+        if (schema == 0)
+            return Refuse(QStringLiteral("nothing was recorded in it yet"));
+        error.clear();
+        return true;
+    }
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next())
         return Refuse(query.lastError().text());
     const bool wal
@@ -179,8 +252,34 @@ bool Journal::Open(const QString &file)
         return Refuse(QStringLiteral("cannot write to it"));
     if (!Migrate())
         return false;
+    schema = schemaVersion;
     error.clear();
     return true;
+}
+
+// Another program's database is no journal, even with no version of its
+// own: it is refused before a table is added or its mode switched.
+bool Journal::CheckTables()
+{
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    if (!query.exec(QStringLiteral(
+            "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'")))
+        return Refuse(query.lastError().text());
+    QStringList tables;
+    while (query.next())
+        tables.append(query.value(0).toString());
+    if (query.lastError().isValid())
+        return Refuse(query.lastError().text());
+    query.finish();
+    const bool journal = schema == 0
+        ? tables.isEmpty()
+        : std::all_of(journalTables.cbegin(), journalTables.cend(),
+            [&tables](const QString &table) { return tables.contains(table); });
+    if (journal)
+        return true;
+    tables.sort();
+    return Refuse(QStringLiteral("it is no journal: it holds the tables %1, so it is left as it is")
+                      .arg(tables.join(QStringLiteral(", "))));
 }
 
 bool Journal::IsOpen() const
@@ -212,6 +311,13 @@ bool Journal::Migrate()
             }
         }
     }
+    if (version < 2) {
+        const QString reason = RekeyInventory();
+        if (!reason.isEmpty()) {
+            query.exec(QStringLiteral("ROLLBACK"));
+            return Refuse(QStringLiteral("cannot migrate its inventory: %1").arg(reason));
+        }
+    }
     if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion))
         || !query.exec(QStringLiteral("COMMIT"))) {
         const QString reason = query.lastError().text();
@@ -232,7 +338,7 @@ qint64 Journal::BeginRun(const Run &run, const QList<CameraRow> &cameras)
     QSqlQuery query(database);
     query.prepare(QStringLiteral(
         "INSERT INTO runs (started, pid, pid_started, command, arguments, image_path, "
-        "image_size, image_md5, fw_version) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "image_size, image_md5, fw_version, resumes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     query.addBindValue(Now());
     query.addBindValue(process.pid);
     query.addBindValue(process.started);
@@ -243,6 +349,7 @@ qint64 Journal::BeginRun(const Run &run, const QList<CameraRow> &cameras)
     query.addBindValue(run.imageSize);
     query.addBindValue(run.imageMd5);
     query.addBindValue(run.fwVersion);
+    query.addBindValue(run.resumes > 0 ? QVariant(run.resumes) : QVariant());
     if (!query.exec()) {
         Failed(QStringLiteral("begin the run"), query.lastError().text());
         database.rollback();
@@ -386,17 +493,34 @@ bool Journal::TakeOver(qint64 run)
 
 bool Journal::RecordSearch(const QList<CameraRecord> &cameras)
 {
+    QSet<QString> shared = SharedMacs();
+    if (!readError.isEmpty())
+        return Failed(QStringLiteral("record the search"), readError);
+    const QSet<QString> sharedNow = CameraRecord::SharedMacs(cameras);
+    shared.unite(sharedNow);
     QSqlDatabase database = QSqlDatabase::database(connection, false);
     if (!database.transaction())
         return Failed(QStringLiteral("record the search"));
     const QString now = Now();
     QSqlQuery query(database);
+    // A MAC that a second camera reports from now on no longer names the
+    // camera the inventory knew by it: that one is known by its address.
+    query.prepare(QStringLiteral("UPDATE OR REPLACE inventory SET key = ip WHERE key = ?"));
+    for (const QString &mac : sharedNow) {
+        query.addBindValue(mac);
+        if (!query.exec()) {
+            Failed(QStringLiteral("record the search"), query.lastError().text());
+            database.rollback();
+            return false;
+        }
+    }
     query.prepare(QStringLiteral(
-        "INSERT INTO inventory (mac, ip, sn, name, type, os, fw, first_seen, last_seen) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (mac) DO UPDATE SET ip = excluded.ip, "
-        "sn = excluded.sn, name = excluded.name, type = excluded.type, os = excluded.os, "
-        "fw = excluded.fw, last_seen = excluded.last_seen"));
+        "INSERT INTO inventory (key, mac, ip, sn, name, type, os, fw, first_seen, last_seen) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (key) DO UPDATE SET mac = excluded.mac, "
+        "ip = excluded.ip, sn = excluded.sn, name = excluded.name, type = excluded.type, "
+        "os = excluded.os, fw = excluded.fw, last_seen = excluded.last_seen"));
     for (const CameraRecord &camera : cameras) {
+        query.addBindValue(CameraKey(camera.mac, camera.ip, shared));
         query.addBindValue(normalMac(camera.mac));
         for (const QString &field :
             { camera.ip, camera.sn, camera.name, camera.type, camera.os, camera.fw })
@@ -410,6 +534,65 @@ bool Journal::RecordSearch(const QList<CameraRecord> &cameras)
         }
     }
     return database.commit() || Failed(QStringLiteral("record the search"));
+}
+
+// A journal of the first schema knew its cameras by MAC alone: a placeholder
+// there stood for every camera that reported it, and now for the last one.
+QString Journal::RekeyInventory()
+{
+    QSqlDatabase database = QSqlDatabase::database(connection, false);
+    QSqlQuery query(database);
+    if (!query.exec(QStringLiteral("SELECT key, ip FROM inventory")))
+        return query.lastError().text();
+    QList<QPair<QString, QString>> placeholders;
+    while (query.next()) {
+        if (!CameraRecord::MacCanIdentify(query.value(0).toString()))
+            placeholders.append({ query.value(0).toString(), query.value(1).toString() });
+    }
+    if (query.lastError().isValid())
+        return query.lastError().text();
+    QSqlQuery rekey(database);
+    rekey.prepare(QStringLiteral("UPDATE OR REPLACE inventory SET key = ? WHERE key = ?"));
+    for (const auto &[key, ip] : placeholders) {
+        rekey.addBindValue(ip);
+        rekey.addBindValue(key);
+        if (!rekey.exec())
+            return rekey.lastError().text();
+    }
+    return QString();
+}
+
+QString Journal::CameraKey(const QString &mac, const QString &ip, const QSet<QString> &shared)
+{
+    return CameraRecord::MacCanIdentify(mac) && !shared.contains(mac.toUpper()) ? mac.toUpper()
+                                                                                : ip;
+}
+
+// The MACs the inventory knows at more than one camera: kept by their
+// addresses once two cameras reported them, even when one of them is off.
+QSet<QString> Journal::SharedMacs() const
+{
+    QSet<QString> shared;
+    if (schema < 2)
+        return shared;
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    if (query.exec(QStringLiteral("SELECT DISTINCT mac FROM inventory WHERE key <> mac"))) {
+        while (query.next()) {
+            if (CameraRecord::MacCanIdentify(query.value(0).toString()))
+                shared.insert(query.value(0).toString());
+        }
+    }
+    ReadFailed(query, QStringLiteral("the inventory"));
+    return shared;
+}
+
+bool Journal::ReadFailed(const QSqlQuery &query, const QString &what) const
+{
+    if (!query.lastError().isValid())
+        return false;
+    readError = QStringLiteral("could not read %1 from the journal %2: %3")
+                    .arg(what, path, query.lastError().text().trimmed());
+    return true;
 }
 
 Journal::Run Journal::RunFrom(const QSqlQuery &query) const
@@ -427,6 +610,7 @@ Journal::Run Journal::RunFrom(const QSqlQuery &query) const
     run.imageSize = query.value(8).toLongLong();
     run.imageMd5 = query.value(9).toString();
     run.fwVersion = query.value(10).toString();
+    run.resumes = query.value(11).toLongLong();
     QSqlQuery counts(QSqlDatabase::database(connection, false));
     counts.prepare(QStringLiteral("SELECT COALESCE(result, 'unfinished'), COUNT(*) FROM cameras "
                                   "WHERE run = ? GROUP BY 1 ORDER BY 1"));
@@ -437,6 +621,7 @@ Journal::Run Journal::RunFrom(const QSqlQuery &query) const
             run.cameras += counts.value(1).toInt();
         }
     }
+    ReadFailed(counts, QStringLiteral("run %1's cameras").arg(run.id));
     return run;
 }
 
@@ -473,45 +658,52 @@ std::optional<Journal::Run> Journal::Resumable(qint64 id, QString *refusal) cons
 
 QList<Journal::Run> Journal::Runs() const
 {
+    readError.clear();
     QList<Run> runs;
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    if (!query.exec(QLatin1String(runColumns) + QLatin1String("ORDER BY id DESC")))
-        return runs;
-    while (query.next())
-        runs.append(RunFrom(query));
+    if (query.exec(runColumns(schema) + QLatin1String("ORDER BY id DESC"))) {
+        while (query.next())
+            runs.append(RunFrom(query));
+    }
+    ReadFailed(query, QStringLiteral("the runs"));
     return runs;
 }
 
 std::optional<Journal::Run> Journal::FindRun(qint64 id) const
 {
+    readError.clear();
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QLatin1String(runColumns) + QLatin1String("WHERE id = ?"));
+    query.prepare(runColumns(schema) + QLatin1String("WHERE id = ?"));
     query.addBindValue(id);
-    if (!query.exec() || !query.next())
+    if (!query.exec() || !query.next()) {
+        ReadFailed(query, QStringLiteral("run %1").arg(id));
         return std::nullopt;
+    }
     return RunFrom(query);
 }
 
 QList<Journal::CameraRow> Journal::CameraRows(QSqlQuery &query) const
 {
+    readError.clear();
     QList<CameraRow> rows;
-    if (!query.exec())
-        return rows;
-    while (query.next()) {
-        CameraRow row;
-        row.run = query.value(0).toLongLong();
-        row.ip = query.value(1).toString();
-        row.mac = query.value(2).toString();
-        row.sn = query.value(3).toString();
-        row.type = query.value(4).toString();
-        row.fwBefore = query.value(5).toString();
-        row.result = query.value(6).toString();
-        row.verified = query.value(7).toInt() != 0;
-        row.message = query.value(8).toString();
-        row.seconds = query.value(9).toDouble();
-        row.ended = query.value(10).toString();
-        rows.append(row);
+    if (query.exec()) {
+        while (query.next()) {
+            CameraRow row;
+            row.run = query.value(0).toLongLong();
+            row.ip = query.value(1).toString();
+            row.mac = query.value(2).toString();
+            row.sn = query.value(3).toString();
+            row.type = query.value(4).toString();
+            row.fwBefore = query.value(5).toString();
+            row.result = query.value(6).toString();
+            row.verified = query.value(7).toInt() != 0;
+            row.message = query.value(8).toString();
+            row.seconds = query.value(9).toDouble();
+            row.ended = query.value(10).toString();
+            rows.append(row);
+        }
     }
+    ReadFailed(query, QStringLiteral("the cameras"));
     return rows;
 }
 
@@ -533,46 +725,103 @@ QList<Journal::CameraRow> Journal::CameraHistory(const QString &ipOrMac) const
     return CameraRows(query);
 }
 
+bool Journal::KnowsCamera(const QString &ipOrMac) const
+{
+    readError.clear();
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QStringLiteral("SELECT 1 FROM inventory WHERE ip = ? OR mac = ? UNION ALL "
+                                 "SELECT 1 FROM cameras WHERE ip = ? OR mac = ? LIMIT 1"));
+    for (int table = 0; table < 2; ++table) {
+        query.addBindValue(ipOrMac);
+        query.addBindValue(normalMac(ipOrMac));
+    }
+    const bool known = query.exec() && query.next();
+    ReadFailed(query, QStringLiteral("the cameras"));
+    return known;
+}
+
+QStringList Journal::AddressesSharing(const QString &mac) const
+{
+    readError.clear();
+    const QString upper = normalMac(mac);
+    // The inventory keeps a camera of a shared MAC by its address; a
+    // placeholder names no camera, wherever it was reported.
+    const QString sql = CameraRecord::MacCanIdentify(upper)
+        ? QStringLiteral("SELECT DISTINCT ip FROM inventory WHERE mac = ? AND %1 ORDER BY ip")
+              .arg(schema >= 2 ? QStringLiteral("key <> mac") : QStringLiteral("0"))
+        : QStringLiteral("SELECT ip FROM inventory WHERE mac = ? UNION SELECT ip FROM cameras "
+                         "WHERE mac = ? ORDER BY ip");
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(sql);
+    query.addBindValue(upper);
+    if (!CameraRecord::MacCanIdentify(upper))
+        query.addBindValue(upper);
+    QStringList addresses;
+    if (query.exec()) {
+        while (query.next())
+            addresses.append(query.value(0).toString());
+    }
+    ReadFailed(query, QStringLiteral("the inventory"));
+    return addresses;
+}
+
+bool Journal::IsUpdateAttempt(const QString &result)
+{
+    return updateAttempts.contains(result);
+}
+
 QHash<QString, Journal::CameraRow> Journal::LastUpdates() const
 {
+    const QSet<QString> shared = SharedMacs();
+    const QString sharedError = readError;
     QSqlQuery query(QSqlDatabase::database(connection, false));
     query.prepare(QLatin1String(cameraColumns)
-        + QLatin1String("WHERE result IS NOT NULL AND mac <> '' AND run IN (SELECT id FROM runs "
-                        "WHERE command IN ('update', 'resume')) ORDER BY run DESC, rowid"));
+        + QStringLiteral("WHERE result IN ('%1') AND run IN (SELECT id FROM runs WHERE command "
+                         "IN ('update', 'resume')) ORDER BY run DESC, rowid")
+              .arg(updateAttempts.join(QStringLiteral("', '"))));
     QHash<QString, CameraRow> latest;
     for (const CameraRow &row : CameraRows(query)) {
-        if (!latest.contains(row.mac))
-            latest.insert(row.mac, row);
+        const QString key = CameraKey(row.mac, row.ip, shared);
+        if (!latest.contains(key))
+            latest.insert(key, row);
     }
+    if (readError.isEmpty())
+        readError = sharedError;
     return latest;
 }
 
 QList<Journal::InventoryRow> Journal::Inventory() const
 {
+    readError.clear();
     QList<InventoryRow> rows;
     QSqlQuery query(QSqlDatabase::database(connection, false));
-    // The latest result of each camera, and the start of its latest update
-    // that has one.
-    if (!query.exec(QStringLiteral(
-            "SELECT inventory.mac, ip, sn, name, type, os, fw, first_seen, last_seen, "
-            "(SELECT result FROM cameras WHERE cameras.mac = inventory.mac AND result IS NOT NULL "
-            "ORDER BY run DESC LIMIT 1), "
-            "(SELECT runs.started FROM cameras JOIN runs ON runs.id = cameras.run "
-            "WHERE cameras.mac = inventory.mac AND runs.command IN ('update', 'resume') AND "
-            "cameras.result IS NOT NULL ORDER BY cameras.run DESC LIMIT 1) "
-            "FROM inventory ORDER BY inventory.mac")))
-        return rows;
-    while (query.next()) {
-        InventoryRow row;
-        row.camera = { query.value(1).toString(), query.value(0).toString(),
-            query.value(2).toString(), query.value(3).toString(), query.value(4).toString(),
-            query.value(5).toString(), query.value(6).toString() };
-        row.firstSeen = query.value(7).toString();
-        row.lastSeen = query.value(8).toString();
-        row.lastResult = query.value(9).toString();
-        row.lastUpdate = query.value(10).toString();
-        rows.append(row);
+    // A camera known by its address has its results at that address under
+    // its MAC; one of the first schema is known by its MAC.
+    const QString key = schema >= 2 ? QStringLiteral("key") : QStringLiteral("mac");
+    const QString lastUpdate
+        = QStringLiteral("FROM cameras JOIN runs ON runs.id = cameras.run WHERE (cameras.mac = "
+                         "inventory.%1 OR (inventory.%1 = inventory.ip AND cameras.ip = "
+                         "inventory.ip AND cameras.mac = inventory.mac)) AND runs.command IN "
+                         "('update', 'resume') AND cameras.result IN ('%2') ORDER BY cameras.run "
+                         "DESC LIMIT 1")
+              .arg(key, updateAttempts.join(QStringLiteral("', '")));
+    if (query.exec(QStringLiteral("SELECT mac, ip, sn, name, type, os, fw, first_seen, "
+                                  "last_seen, (SELECT cameras.result %1), (SELECT runs.started "
+                                  "%1) FROM inventory ORDER BY mac, ip")
+                       .arg(lastUpdate))) {
+        while (query.next()) {
+            InventoryRow row;
+            row.camera = { query.value(1).toString(), query.value(0).toString(),
+                query.value(2).toString(), query.value(3).toString(), query.value(4).toString(),
+                query.value(5).toString(), query.value(6).toString() };
+            row.firstSeen = query.value(7).toString();
+            row.lastSeen = query.value(8).toString();
+            row.lastResult = query.value(9).toString();
+            row.lastUpdate = query.value(10).toString();
+            rows.append(row);
+        }
     }
+    ReadFailed(query, QStringLiteral("the inventory"));
     return rows;
 }
 

@@ -17,14 +17,15 @@
 // that it can be resumed; a camera in flight in a live run is not updated by
 // another at the same time.
 //
-// A file that is not such a journal (another file, a truncated one, one of a
-// newer schema) is refused and left exactly as it was. A write that fails
+// A file that is not such a journal (another file, another program's
+// database, a truncated one, one of a newer schema) is refused and left
+// exactly as it was. A write that fails
 // (a full disk) is said through Error() and the run goes on without it.
 class Journal
 {
 public:
     // The schema this program writes; older ones are migrated on opening.
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
     // How long a write waits for another process that holds the file.
     static constexpr int busyTimeoutMs = 5000;
 
@@ -37,15 +38,24 @@ public:
     // ~/.local/state when XDG_STATE_HOME is not set.
     static QString DefaultPath();
 
+    // Reading leaves the file exactly as it is, and makes none: a journal
+    // that does not exist is refused, one of an earlier schema is read as it
+    // is.
+    enum class Access { Write, Read };
+
     // Opens the file, making it and its folder (mode 0700) if need be. False,
     // with Error() naming the file and the reason, when it cannot be used.
-    bool Open(const QString &path);
+    bool Open(const QString &path, Access access = Access::Write);
     bool IsOpen() const;
     QString Path() const { return path; }
     QString Error() const { return error; }
     // False once a write has failed: what the journal says of this run from
     // then on is incomplete.
     bool Healthy() const { return !writeFailed; }
+    // Why the last read failed (a damaged page, say), naming the journal;
+    // empty when it succeeded. A failed read returns what it had read so far,
+    // which must not pass for all there is.
+    QString ReadError() const { return readError; }
 
     // The process a run belongs to, as the journal tells a live one from a
     // dead one whose id the system has given to another process since.
@@ -73,6 +83,8 @@ public:
         // Counts by result word, "unfinished" for cameras without one.
         QList<QPair<QString, int>> counts;
         int cameras = 0;
+        // The run a resume continued; its cameras' results are that run's.
+        qint64 resumes = 0;
     };
 
     // One camera of a run; result empty while it has none.
@@ -105,7 +117,9 @@ public:
     // A run taken over by another process, as resume does.
     bool TakeOver(qint64 run);
 
-    // Each camera a search listed, by MAC: its latest identity and address.
+    // Each camera a search listed: its latest identity and address. A camera
+    // is known by its MAC while no other camera reports that MAC, and by its
+    // address otherwise (see CameraRecord::MacCanIdentify).
     bool RecordSearch(const QList<CameraRecord> &cameras);
 
     // The run to resume: run id, or the newest that did not end when id is
@@ -119,15 +133,26 @@ public:
     QList<CameraRow> Cameras(qint64 run) const;
     // Every result of the camera with that address or MAC, newest first.
     QList<CameraRow> CameraHistory(const QString &ipOrMac) const;
-    // The latest update result of every camera known by its MAC, keyed by
-    // the MAC: one read for a whole table, however many cameras it lists.
+    // Whether a search or a run has met a camera of that address or MAC.
+    bool KnowsCamera(const QString &ipOrMac) const;
+    // The addresses of the cameras that report the MAC, when it names no
+    // single camera: a placeholder, or one that several cameras share.
+    // Empty while it names one camera.
+    QStringList AddressesSharing(const QString &mac) const;
+    // The last update of every camera: the latest result of an update run
+    // that sent the camera its request (a skipped or unstarted camera got
+    // none). Keyed by the MAC of a camera it names alone, by the address
+    // otherwise: one read for a whole table, however many cameras it lists.
     QHash<QString, CameraRow> LastUpdates() const;
+    // Whether a result of an update run means the camera was sent one.
+    static bool IsUpdateAttempt(const QString &result);
 
     struct InventoryRow
     {
         CameraRecord camera;
         QString firstSeen;
         QString lastSeen;
+        // The result of the camera's last update, and when that run began.
         QString lastResult;
         QString lastUpdate;
     };
@@ -140,13 +165,27 @@ private:
     bool Refuse(const QString &reason);
     bool Failed(const QString &what, const QString &why = QString());
     bool Migrate();
+    void TidyAfterReading() const;
+    bool CheckTables();
+    // Empty, or why it failed.
+    QString RekeyInventory();
+    bool ReadFailed(const class QSqlQuery &query, const QString &what) const;
+    // Each camera's key in the inventory and in LastUpdates(): its MAC
+    // unless that names no single camera.
+    static QString CameraKey(const QString &mac, const QString &ip, const QSet<QString> &shared);
+    QSet<QString> SharedMacs() const;
     Run RunFrom(const class QSqlQuery &query) const;
     QList<CameraRow> CameraRows(class QSqlQuery &query) const;
 
     QString connection;
     QString path;
     QString error;
+    mutable QString readError;
     bool writeFailed = false;
+    // The schema of the file as it was opened: a journal opened for reading
+    // keeps an earlier one.
+    int schema = schemaVersion;
+    bool tidyAfterReading = false;
 };
 
 #endif // JOURNAL_H

@@ -279,9 +279,9 @@ void FleetModel::AddMissing(const QList<CameraRecord> &cameras)
     }
 }
 
-void FleetModel::SetLastUpdate(const QString &mac, const QString &text)
+void FleetModel::SetLastUpdate(const QString &ipOrMac, const QString &text)
 {
-    const int row = RowOf(mac);
+    const int row = RowOf(ipOrMac);
     if (row < 0)
         return;
     rows[row].lastUpdate = text;

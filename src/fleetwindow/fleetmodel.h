@@ -83,7 +83,9 @@ public:
     void AddCamera(const CameraRecord &camera);
     // Cameras expected that did not answer.
     void AddMissing(const QList<CameraRecord> &cameras);
-    void SetLastUpdate(const QString &mac, const QString &text);
+    // The camera by its MAC, or by its address when its MAC names no single
+    // camera.
+    void SetLastUpdate(const QString &ipOrMac, const QString &text);
     // The cameras that answered, and their types in the order first seen.
     QList<CameraRecord> Cameras() const;
     QStringList Types() const;

@@ -349,6 +349,8 @@ void FleetWindow::ShowLastUpdates()
     if (!journal)
         return;
     const QHash<QString, Journal::CameraRow> latest = journal->LastUpdates();
+    if (!journal->ReadError().isEmpty())
+        Tell(tr("The journal could not be read: %1").arg(journal->ReadError()));
     for (auto last = latest.cbegin(); last != latest.cend(); ++last)
         model->SetLastUpdate(last.key(), LastUpdateText(last->ended, last->result));
 }
@@ -540,10 +542,12 @@ void FleetWindow::JobStarted(CameraJob *job)
 void FleetWindow::ResultReady(const CameraResult &result)
 {
     model->SetResult(result, runVersion);
-    // The journal has just committed it: no need to read it back.
-    if (journal && !result.mac.isEmpty())
-        model->SetLastUpdate(
-            result.mac, LastUpdateText(Journal::Now(), CameraResult::OutcomeName(result.outcome)));
+    // The journal has just committed it: no need to read it back. A camera
+    // left alone keeps the update it had.
+    const QString outcome = CameraResult::OutcomeName(result.outcome);
+    if (journal && Journal::IsUpdateAttempt(outcome))
+        model->SetLastUpdate(CameraRecord::MacCanIdentify(result.mac) ? result.mac : result.ip,
+            LastUpdateText(Journal::Now(), outcome));
     Tell(model->Counts());
 }
 

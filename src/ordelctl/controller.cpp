@@ -73,24 +73,120 @@ bool Controller::OpenJournal()
 {
     if (options.noJournal)
         return true;
-    if (journal.Open(options.journalPath.isEmpty() ? Journal::DefaultPath() : options.journalPath))
+    const QString path
+        = options.journalPath.isEmpty() ? Journal::DefaultPath() : options.journalPath;
+    const bool reading = options.command == CommandLine::Command::History
+        || options.command == CommandLine::Command::Inventory;
+    // What only reads the journal, and a resume with nothing to resume, leave
+    // no file behind.
+    if ((reading || options.command == CommandLine::Command::Resume) && !QFileInfo::exists(path)) {
+        if (reading && options.journalPath.isEmpty()) {
+            Console::Error(TextFormat::ForTerminal(QStringLiteral("Nothing was recorded yet: "
+                                                                  "there is no journal at %1.")
+                                                       .arg(path))
+                + QLatin1Char('\n'));
+            Finish(ExitCode::succeeded);
+        } else {
+            Refuse(QStringLiteral("there is no journal %1").arg(path));
+        }
+        return false;
+    }
+    if (options.command == CommandLine::Command::Resume && !ResumeWouldRun(path))
+        return false;
+    if (journal.Open(path, reading ? Journal::Access::Read : Journal::Access::Write))
         return true;
-    Refuse(journal.Error() + QStringLiteral(" (--no-journal runs without one)"));
+    // Only what writes can do without one.
+    Refuse(journal.Error()
+        + (reading ? QStringLiteral(" (--journal FILE chooses another)")
+                   : QStringLiteral(" (--journal FILE chooses another, --no-journal runs "
+                                    "without one)")));
+    return false;
+}
+
+// Decided on the journal as it is: a resume that will not run changes
+// nothing in it, not even its mode or schema.
+bool Controller::ResumeWouldRun(const QString &path)
+{
+    Journal reading;
+    QString refusal;
+    if (!reading.Open(path, Journal::Access::Read))
+        refusal = reading.Error();
+    else if (!reading.Resumable(options.resumeRun, &refusal) && !reading.ReadError().isEmpty())
+        refusal = reading.ReadError();
+    if (refusal.isEmpty())
+        return true;
+    Refuse(refusal);
     return false;
 }
 
 void Controller::ListJournal()
 {
     JournalListing listing(form);
-    if (options.command == CommandLine::Command::Inventory)
-        listing.Inventory(journal.Inventory());
-    else if (options.historyRun > 0)
-        listing.Cameras(journal.Cameras(options.historyRun));
-    else if (!options.historyCamera.isEmpty())
-        listing.Cameras(journal.CameraHistory(options.historyCamera));
-    else
-        listing.Runs(journal.Runs());
+    if (options.command == CommandLine::Command::Inventory) {
+        const QList<Journal::InventoryRow> cameras = journal.Inventory();
+        if (JournalReadFailed())
+            return;
+        listing.Inventory(cameras);
+    } else if (options.historyRun > 0) {
+        const bool known = journal.FindRun(options.historyRun).has_value();
+        if (JournalReadFailed())
+            return;
+        if (!known) {
+            Refuse(QStringLiteral("the journal %1 has no run %2")
+                       .arg(journal.Path())
+                       .arg(options.historyRun));
+            return;
+        }
+        const QList<Journal::CameraRow> cameras = journal.Cameras(options.historyRun);
+        if (JournalReadFailed())
+            return;
+        listing.Cameras(cameras);
+    } else if (!options.historyCamera.isEmpty()) {
+        if (!ListCameraHistory(listing))
+            return;
+    } else {
+        const QList<Journal::Run> runs = journal.Runs();
+        if (JournalReadFailed())
+            return;
+        listing.Runs(runs);
+    }
     Finish(ExitCode::succeeded);
+}
+
+// A MAC that several cameras report, or a placeholder, would mix their
+// results into one history: such a camera is named by its address.
+bool Controller::ListCameraHistory(const JournalListing &listing)
+{
+    const QString &camera = options.historyCamera;
+    const QStringList sharing = journal.AddressesSharing(camera);
+    if (JournalReadFailed())
+        return false;
+    if (!sharing.isEmpty()) {
+        Refuse(QStringLiteral("the MAC %1 names no single camera (the journal has it at %2): "
+                              "give --camera the address of the one meant")
+                   .arg(camera, sharing.join(QStringLiteral(", "))));
+        return false;
+    }
+    const QList<Journal::CameraRow> history = journal.CameraHistory(camera);
+    if (JournalReadFailed())
+        return false;
+    if (history.isEmpty() && !journal.KnowsCamera(camera)) {
+        if (!JournalReadFailed())
+            Refuse(QStringLiteral("the journal %1 has no camera %2").arg(journal.Path(), camera));
+        return false;
+    }
+    listing.Cameras(history);
+    return true;
+}
+
+// Nothing is shown of a journal that could not be read whole, lest a part
+// pass for all of it.
+bool Controller::JournalReadFailed()
+{
+    if (journal.ReadError().isEmpty())
+        return false;
+    Refuse(journal.ReadError());
+    return true;
 }
 
 // The run is continued as it was asked for, by its own command line, with
@@ -101,7 +197,7 @@ void Controller::PrepareResume()
     QString refusal;
     const std::optional<Journal::Run> run = journal.Resumable(options.resumeRun, &refusal);
     if (!run) {
-        Refuse(refusal);
+        Refuse(journal.ReadError().isEmpty() ? refusal : journal.ReadError());
         return;
     }
     CommandLine original;
@@ -492,6 +588,7 @@ bool Controller::BeginJournalRun()
         Journal::Run row;
         row.command = QStringLiteral("resume");
         row.arguments = resumeArguments;
+        row.resumes = runId;
         resumeId = journal.BeginRun(row, {});
         bool recorded = resumeId != 0 && journal.TakeOver(runId);
         for (const CameraResult &result : Untouched())

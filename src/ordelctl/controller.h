@@ -19,6 +19,7 @@ class Confirmation;
 class RunReport;
 class FleetRun;
 class FleetSearch;
+class JournalListing;
 class ProgressDisplay;
 class ReturnWatch;
 class Rollout;
@@ -45,7 +46,10 @@ private:
     enum class Stage { Idle, Reading, Searching, Confirming, Running, Done };
 
     bool OpenJournal();
+    bool ResumeWouldRun(const QString &path);
     void ListJournal();
+    bool ListCameraHistory(const JournalListing &listing);
+    bool JournalReadFailed();
     void PrepareResume();
     void RecordSearch();
     bool BeginJournalRun();

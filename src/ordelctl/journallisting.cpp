@@ -26,21 +26,32 @@ int JournalListing::Count(const Journal::Run &run, const QString &result)
 
 void JournalListing::Runs(const QList<Journal::Run> &runs) const
 {
+    // Every result its column, so that they add up to the cameras; the ones
+    // added later come last, where a script reading CSV by position does not
+    // look.
+    const QStringList results { QStringLiteral("succeeded"), QStringLiteral("failed"),
+        QStringLiteral("skipped"), QStringLiteral("unfinished"), QStringLiteral("sent"),
+        QStringLiteral("interrupted"), QStringLiteral("not started"), QStringLiteral("missing") };
+    QStringList keys { "run", "started", "ended", "command", "image", "md5", "fw_version",
+        "cameras" };
+    QStringList headings { "Run", "Started", "Ended", "Command", "Image", "MD5", "FW version",
+        "Cameras" };
+    for (const QString &result : results) {
+        keys.append(QString(result).replace(QLatin1Char(' '), QLatin1Char('_')));
+        headings.append(result.at(0).toUpper() + result.mid(1));
+    }
+    keys.append(QStringLiteral("resumes"));
+    headings.append(QStringLiteral("Resumes"));
     QList<QStringList> rows;
     for (const Journal::Run &run : runs) {
-        rows.append({ QString::number(run.id), run.started, run.ended, run.command, run.imagePath,
-            run.imageMd5, run.fwVersion, QString::number(run.cameras),
-            QString::number(Count(run, QStringLiteral("succeeded"))),
-            QString::number(Count(run, QStringLiteral("failed"))),
-            QString::number(Count(run, QStringLiteral("skipped"))),
-            QString::number(Count(run, QStringLiteral("unfinished"))) });
+        QStringList row { QString::number(run.id), run.started, run.ended, run.command,
+            run.imagePath, run.imageMd5, run.fwVersion, QString::number(run.cameras) };
+        for (const QString &result : results)
+            row.append(QString::number(Count(run, result)));
+        row.append(run.resumes > 0 ? QString::number(run.resumes) : QString());
+        rows.append(row);
     }
-    Write({ "run", "started", "ended", "command", "image", "md5", "fw_version", "cameras",
-              "succeeded", "failed", "skipped", "unfinished" },
-        "nsosssonnnnn",
-        { "Run", "Started", "Ended", "Command", "Image", "MD5", "FW version", "Cameras",
-            "Succeeded", "Failed", "Skipped", "Unfinished" },
-        rows);
+    Write(keys, "nsosssonnnnnnnnnm", headings, rows);
 }
 
 void JournalListing::Cameras(const QList<Journal::CameraRow> &cameras) const
@@ -83,12 +94,12 @@ void JournalListing::Write(const QStringList &keys, const QByteArray &kinds,
             for (int index = 0; index < keys.size(); ++index) {
                 const QByteArray key = keys.at(index).toLatin1();
                 const QString &value = row.at(index);
-                if (kinds.at(index) == 'n')
+                if ((kinds.at(index) == 'o' || kinds.at(index) == 'm') && value.isEmpty())
+                    line.AddNull(key.constData());
+                else if (kinds.at(index) == 'n' || kinds.at(index) == 'm')
                     line.Add(key.constData(), value.toDouble(), value.contains('.') ? 1 : 0);
                 else if (kinds.at(index) == 'b')
                     line.AddFlag(key.constData(), value == QLatin1String("true"));
-                else if (kinds.at(index) == 'o' && value.isEmpty())
-                    line.AddNull(key.constData());
                 else
                     line.Add(key.constData(), value);
             }

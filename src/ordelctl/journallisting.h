@@ -28,7 +28,7 @@ public:
 private:
     // Each row's values as text, in the order of keys; kinds says how each
     // goes into JSON: s a string, n a number, b true or false, o a string or
-    // null when empty.
+    // null when empty, m a number or null when empty.
     void Write(const QStringList &keys, const QByteArray &kinds, const QStringList &headings,
         const QList<QStringList> &rows) const;
 

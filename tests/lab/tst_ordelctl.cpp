@@ -315,6 +315,13 @@ void TestOrdelctl::usageErrorsSendNothing_data()
     QTest::newRow("--retry of a missing file")
         << QStringList { "update", "--yes", "--retry", "/nonexistent/run.json", "--image", "IMAGE" }
         << "cannot retry from /nonexistent/run.json: No such file or directory" << false << false;
+    // Nothing to resume or list, and no journal made to say so.
+    QTest::newRow("resume of no journal")
+        << QStringList { "resume", "--yes", "--journal", "/nonexistent/journal.sqlite" }
+        << "there is no journal /nonexistent/journal.sqlite" << false << false;
+    QTest::newRow("history of no journal")
+        << QStringList { "history", "--journal", "/nonexistent/journal.sqlite" }
+        << "there is no journal /nonexistent/journal.sqlite" << false << false;
     QTest::newRow("--all and no camera answering")
         << QStringList { "update", "--yes", "--all", "--image", "IMAGE" }
         << "no camera answered the search" << true << false;

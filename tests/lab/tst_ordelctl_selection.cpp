@@ -228,6 +228,13 @@ void TestOrdelctlSelection::canaryDecidesForTheOthers()
             QString("the canary %1 failed: the camera reported error 3: Flash write error")
                 .arg(canary->address()));
     }
+    // Each result its count in the history, adding up to the run's cameras.
+    OrdelctlRun history({ "history", "--json" });
+    QVERIFY(history.run());
+    const QJsonObject newest = history.lines().value(0);
+    QCOMPARE(newest.value("cameras").toInt(), 3);
+    QCOMPARE(newest.value("failed").toInt(), 1);
+    QCOMPARE(newest.value("not_started").toInt(), 2);
 }
 
 void TestOrdelctlSelection::retryUpdatesExactlyTheUnsuccessful()

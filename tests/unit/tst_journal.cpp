@@ -42,10 +42,11 @@ Journal::CameraRow planned(const QString &ip, const QString &mac)
     return camera;
 }
 
-qint64 beginRun(Journal &journal, const QList<Journal::CameraRow> &cameras)
+qint64 beginRun(
+    Journal &journal, const QList<Journal::CameraRow> &cameras, const QString &command = "update")
 {
     Journal::Run run;
-    run.command = "update";
+    run.command = command;
     run.arguments = QStringList { "update", "--all", "--image", "/srv/fw.bin" };
     return journal.BeginRun(run, cameras);
 }
@@ -67,6 +68,12 @@ private slots:
     void aCameraInFlightElsewhereIsNotTouched_data();
     void aCameraInFlightElsewhereIsNotTouched();
     void resultsAndSearchesAreRemembered();
+    void aFirstSchemaJournalIsReadAsItIsAndMigratedWhole();
+    void aDamagedJournalIsNotReadAsEmpty();
+    void lastUpdateIsTheLastRequestSent_data();
+    void lastUpdateIsTheLastRequestSent();
+    void camerasSharingAMacStayApart_data();
+    void camerasSharingAMacStayApart();
 
 private:
     QTemporaryDir directory;
@@ -76,26 +83,39 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("reading");
     QTest::newRow("another file") << "text"
-                                  << "not an SQLite database";
+                                  << "not an SQLite database" << false;
     QTest::newRow("cut short in its header") << "short"
-                                             << "truncated";
+                                             << "truncated" << false;
     QTest::newRow("cut short in its pages") << "truncated"
-                                            << "database disk image is malformed";
-    QTest::newRow("of a newer schema") << "newer"
-                                       << "written by a newer program (schema 2";
+                                            << "database disk image is malformed" << false;
+    QTest::newRow("of a newer schema")
+        << "newer"
+        << QString("written by a newer program (schema %1").arg(Journal::schemaVersion + 1)
+        << false;
     QTest::newRow("a folder") << "folder"
-                              << "not a regular file";
+                              << "not a regular file" << false;
     // Writable by nobody, root included.
     QTest::newRow("a place nothing can be made in") << "proc"
-                                                    << "cannot make the folder";
+                                                    << "cannot make the folder" << false;
+    QTest::newRow("in a folder that takes no file") << "proc-folder"
+                                                    << "the folder /proc is not writable" << false;
+    const QString foreign = "it is no journal: it holds the tables contacts, notes";
+    QTest::newRow("another program's database") << "foreign" << foreign << false;
+    QTest::newRow("another program's database, read") << "foreign" << foreign << true;
+    QTest::newRow("another program's versioned database") << "foreign-versioned"
+                                                          << "it is no journal" << false;
+    QTest::newRow("nothing there, read") << "absent"
+                                         << "there is no such file" << true;
 }
 
 void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
-    QString path = directory.filePath(kind + ".sqlite");
+    QFETCH(bool, reading);
+    QString path = directory.filePath(QString(QTest::currentDataTag()) + ".sqlite");
     if (kind == "text") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -112,7 +132,7 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
         }
         poke(path, { "PRAGMA wal_checkpoint(TRUNCATE)", "PRAGMA journal_mode=DELETE" });
         if (kind == "newer")
-            poke(path, { "PRAGMA user_version = 2" });
+            poke(path, { QString("PRAGMA user_version = %1").arg(Journal::schemaVersion + 1) });
         if (kind != "newer") {
             QFile file(path);
             QVERIFY(file.resize(kind == "short" ? 50 : file.size() / 2));
@@ -121,14 +141,21 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
         QVERIFY(QDir().mkpath(path));
     } else if (kind == "proc") {
         path = "/proc/ordel-toolkits/journal.sqlite";
+    } else if (kind == "proc-folder") {
+        path = "/proc/journal.sqlite";
+    } else if (kind.startsWith("foreign")) {
+        poke(path,
+            { "CREATE TABLE notes (text TEXT)", "CREATE TABLE contacts (name TEXT)",
+                kind == "foreign" ? "PRAGMA user_version = 0" : "PRAGMA user_version = 1" });
     }
     const QByteArray before = digestOf(path);
     Journal journal;
-    QVERIFY(!journal.Open(path));
+    QVERIFY(!journal.Open(path, reading ? Journal::Access::Read : Journal::Access::Write));
     QVERIFY2(journal.Error().startsWith("cannot use the journal " + path + ": " + reason),
         qPrintable(journal.Error()));
     QCOMPARE(digestOf(path), before);
     QVERIFY(!QFile::exists(path + "-wal"));
+    QCOMPARE(QFile::exists(path), kind != "absent" && !kind.startsWith("proc"));
 }
 
 // A file made before there was any schema, as an empty SQLite file is, gets
@@ -264,6 +291,179 @@ void TestJournal::resultsAndSearchesAreRemembered()
     const QHash<QString, Journal::CameraRow> last = journal.LastUpdates();
     QCOMPARE(last.keys(), QList<QString> { history.constFirst().mac });
     QCOMPARE(last.value(history.constFirst().mac).result, QString("succeeded"));
+}
+
+// As the first schema wrote it: one camera by its MAC, one that reported a
+// placeholder.
+void TestJournal::aFirstSchemaJournalIsReadAsItIsAndMigratedWhole()
+{
+    const QString path = directory.filePath("first.sqlite");
+    poke(path,
+        { "CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT, pid "
+          "INTEGER NOT NULL, pid_started TEXT NOT NULL, command TEXT NOT NULL, arguments TEXT NOT "
+          "NULL, image_path TEXT, image_size INTEGER, image_md5 TEXT, fw_version TEXT)",
+            "CREATE TABLE cameras (run INTEGER NOT NULL, ip TEXT NOT NULL, mac TEXT NOT NULL, sn "
+            "TEXT, type TEXT, fw_before TEXT, in_flight INTEGER NOT NULL DEFAULT 0, result TEXT, "
+            "verified INTEGER NOT NULL DEFAULT 0, message TEXT, seconds REAL, ended TEXT)",
+            "CREATE TABLE inventory (mac TEXT PRIMARY KEY, ip TEXT, sn TEXT, name TEXT, type "
+            "TEXT, os TEXT, fw TEXT, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL)",
+            "INSERT INTO runs VALUES (1, 'a', 'b', 1, '1', 'update', '[]', '', 0, '', '')",
+            "INSERT INTO cameras (run, ip, mac, result) VALUES (1, '198.51.100.11', "
+            "'00:1A:2B:3C:4D:11', 'succeeded'), (1, '198.51.100.12', '00:00:00:00:00:00', "
+            "'failed')",
+            "INSERT INTO inventory VALUES ('00:1A:2B:3C:4D:11', '198.51.100.11', 'SN1', '', '', "
+            "'', '', 'a', 'a'), ('00:00:00:00:00:00', '198.51.100.12', 'SN2', '', '', '', '', "
+            "'a', 'a')",
+            "PRAGMA user_version = 1", "PRAGMA journal_mode = WAL" });
+    const QByteArray before = digestOf(path);
+    {
+        Journal reader;
+        QVERIFY2(reader.Open(path, Journal::Access::Read), qPrintable(reader.Error()));
+        QCOMPARE(reader.Runs().size(), 1);
+        QCOMPARE(reader.Inventory().size(), 2);
+        QCOMPARE(reader.Inventory().constLast().lastResult, QString("succeeded"));
+    }
+    QCOMPARE(digestOf(path), before);
+    QVERIFY(!QFile::exists(path + "-wal") && !QFile::exists(path + "-shm"));
+
+    Journal journal;
+    QVERIFY2(journal.Open(path), qPrintable(journal.Error()));
+    QCOMPARE(journal.Cameras(1).size(), 2);
+    // The placeholder now names the camera at its address only: another one
+    // that reports it is another row.
+    QVERIFY(
+        journal.RecordSearch({ { "198.51.100.13", "00:00:00:00:00:00", "SN3", "", "", "", "" } }));
+    const QList<Journal::InventoryRow> inventory = journal.Inventory();
+    QCOMPARE(inventory.size(), 3);
+    QCOMPARE(inventory.at(0).lastResult, QString("failed"));
+    QCOMPARE(inventory.at(1).lastResult, QString());
+}
+
+void TestJournal::aDamagedJournalIsNotReadAsEmpty()
+{
+    const QString path = directory.filePath("damaged.sqlite");
+    {
+        Journal journal;
+        QVERIFY(journal.Open(path));
+        for (int run = 0; run < 50; ++run) {
+            QList<Journal::CameraRow> cameras;
+            for (int index = 0; index < 40; ++index)
+                cameras.append(planned(QString("198.51.100.%1").arg(index), QString()));
+            QVERIFY(beginRun(journal, cameras) > 0);
+        }
+    }
+    poke(path, { "PRAGMA wal_checkpoint(TRUNCATE)" });
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    // The pages of the second half, headers and cells overwritten.
+    const qint64 half = file.size() / 2 / 4096 * 4096;
+    QVERIFY(file.seek(half));
+    file.write(QByteArray(int(file.size() - half), '\xA5'));
+    file.close();
+    Journal journal;
+    QVERIFY2(journal.Open(path, Journal::Access::Read), qPrintable(journal.Error()));
+    journal.Runs();
+    QVERIFY2(journal.ReadError().startsWith("could not read "), qPrintable(journal.ReadError()));
+    QVERIFY(journal.ReadError().contains(path + ": "));
+}
+
+void TestJournal::lastUpdateIsTheLastRequestSent_data()
+{
+    // Each run's command and the camera's result there, oldest first.
+    QTest::addColumn<QStringList>("runs");
+    QTest::addColumn<QString>("lastResult");
+    QTest::newRow("skipped after verified")
+        << QStringList { "update succeeded", "update skipped" } << "succeeded";
+    QTest::newRow("not started after failed")
+        << QStringList { "update failed", "update not started" } << "failed";
+    QTest::newRow("missing after interrupted")
+        << QStringList { "update interrupted", "update missing" } << "interrupted";
+    QTest::newRow("failed after verified")
+        << QStringList { "update succeeded", "update failed" } << "failed";
+    QTest::newRow("restarted after verified")
+        << QStringList { "update succeeded", "restart sent" } << "succeeded";
+    QTest::newRow("never sent one") << QStringList { "update skipped" } << "";
+}
+
+void TestJournal::lastUpdateIsTheLastRequestSent()
+{
+    QFETCH(QStringList, runs);
+    QFETCH(QString, lastResult);
+    const QString path = directory.filePath(QString("last-%1.sqlite").arg(QTest::currentDataTag()));
+    const QString mac = "00:1A:2B:3C:4D:11";
+    Journal journal;
+    QVERIFY(journal.Open(path));
+    QVERIFY(journal.RecordSearch({ { "198.51.100.11", mac, "SN1", "", "", "", "" } }));
+    for (const QString &step : runs) {
+        const QString command = step.section(' ', 0, 0);
+        const qint64 run = beginRun(journal, { planned("198.51.100.11", mac) }, command);
+        CameraResult result { "198.51.100.11", CameraResult::Outcome::Failed, "", 1, false, mac };
+        QVERIFY(CameraResult::OutcomeFromName(step.section(' ', 1), &result.outcome));
+        QVERIFY(journal.Finish(run, result));
+    }
+    QCOMPARE(journal.Inventory().constFirst().lastResult, lastResult);
+    QCOMPARE(journal.LastUpdates().value(mac).result, lastResult);
+}
+
+void TestJournal::camerasSharingAMacStayApart_data()
+{
+    // Each search's cameras as "address MAC", and what the inventory then
+    // holds as "address last result".
+    QTest::addColumn<QList<QStringList>>("searches");
+    QTest::addColumn<QStringList>("inventory");
+    QTest::addColumn<QStringList>("sharing");
+    const QString shared = "00:1A:2B:3C:4D:11";
+    const QStringList both { "198.51.100.11 succeeded", "198.51.100.12 failed" };
+    const QStringList twoAddresses { "198.51.100.11", "198.51.100.12" };
+    QTest::newRow("one search lists both")
+        << QList<QStringList> { { "198.51.100.11 " + shared, "198.51.100.12 " + shared } } << both
+        << twoAddresses;
+    QTest::newRow("the second comes later") << QList<QStringList> { { "198.51.100.11 " + shared },
+        { "198.51.100.11 " + shared, "198.51.100.12 " + shared } }
+                                            << both << twoAddresses;
+    // Once shared, a MAC names neither, even when one of them is off.
+    QTest::newRow("one is off since") << QList<QStringList> {
+        { "198.51.100.11 " + shared, "198.51.100.12 " + shared }, { "198.51.100.12 " + shared }
+    } << both << twoAddresses;
+    QTest::newRow("a placeholder, one at a time") << QList<QStringList> {
+        { "198.51.100.11 00:00:00:00:00:00" }, { "198.51.100.12 00:00:00:00:00:00" }
+    } << both << twoAddresses;
+    // DHCP moved the camera: still one.
+    QTest::newRow("one camera that moved")
+        << QList<QStringList> { { "198.51.100.11 " + shared }, { "198.51.100.12 " + shared } }
+        << QStringList { "198.51.100.12 failed" } << QStringList();
+}
+
+void TestJournal::camerasSharingAMacStayApart()
+{
+    QFETCH(QList<QStringList>, searches);
+    QFETCH(QStringList, inventory);
+    QFETCH(QStringList, sharing);
+    const QString path
+        = directory.filePath(QString("shared-%1.sqlite").arg(QTest::currentDataTag()));
+    Journal journal;
+    QVERIFY(journal.Open(path));
+    for (const QStringList &search : searches) {
+        QList<CameraRecord> found;
+        for (const QString &camera : search)
+            found.append({ camera.section(' ', 0, 0), camera.section(' ', 1), "", "", "", "", "" });
+        QVERIFY(journal.RecordSearch(found));
+    }
+    // The camera at .11 took its update, the one at .12 did not; a run each.
+    const QString mac = searches.constFirst().constFirst().section(' ', 1);
+    for (const QString &ip : QStringList { "198.51.100.11", "198.51.100.12" }) {
+        const qint64 run = beginRun(journal, { planned(ip, mac) });
+        QVERIFY(journal.Finish(run,
+            { ip,
+                ip.endsWith(".11") ? CameraResult::Outcome::Succeeded
+                                   : CameraResult::Outcome::Failed,
+                "", 1, false, mac }));
+    }
+    QStringList listed;
+    for (const Journal::InventoryRow &row : journal.Inventory())
+        listed.append(row.camera.ip + ' ' + row.lastResult);
+    QCOMPARE(listed, inventory);
+    QCOMPARE(journal.AddressesSharing(mac), sharing);
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
