@@ -50,6 +50,7 @@ private:
     void RecordSearch();
     bool BeginJournalRun();
     void JournalFailed(const QString &error);
+    void ResultUnrecorded(const CameraResult &result, const QString &error);
     QList<CameraResult> Untouched() const;
     void StartSearch(void (Controller::*then)());
     void TellSearchLosses();
@@ -101,7 +102,12 @@ private:
     bool journalFailed = false;
     bool resuming = false;
     QString resumedMd5;
-    QStringList resumeArguments;
+    // The resumed run's cameras without a result, as its journal has them.
+    QList<Journal::CameraRow> unfinished;
+    // Those of them that may have been updated already: failed unsent.
+    QList<CameraResult> mayHaveUpdated;
+    // The cameras whose result the journal could not take.
+    QStringList unrecorded;
     // A resumed run's cameras that had their final result before: not
     // touched again, but part of its output and its exit code.
     QList<CameraResult> earlier;

@@ -41,7 +41,7 @@ void RunReport::Follow(FleetRun *run)
 
 // With JSON standard output is for JSON only; the table goes to the operator
 // on standard error then.
-void RunReport::End(const QList<CameraResult> &results)
+void RunReport::End(const QList<CameraResult> &results, const QStringList &unrecorded)
 {
     QList<QStringList> rows;
     for (const CameraResult &result : results)
@@ -51,7 +51,11 @@ void RunReport::End(const QList<CameraResult> &results)
         = TextFormat::Table({ QStringLiteral("Camera"), QStringLiteral("Result"),
                                 QStringLiteral("Reason"), QStringLiteral("Seconds") },
             rows);
-    const QString summary = Summary(results) + QLatin1Char('\n');
+    QString summary = Summary(results);
+    if (!unrecorded.isEmpty())
+        summary += QStringLiteral("; not in the journal: %1")
+                       .arg(unrecorded.join(QStringLiteral(", ")));
+    summary += QLatin1Char('\n');
     if (events)
         Console::Error(table + summary);
     else

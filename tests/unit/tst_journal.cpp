@@ -47,7 +47,18 @@ qint64 beginRun(Journal &journal, const QList<Journal::CameraRow> &cameras)
     Journal::Run run;
     run.command = "update";
     run.arguments = QStringList { "update", "--all", "--image", "/srv/fw.bin" };
+    run.typeRule = "";
     return journal.BeginRun(run, cameras);
+}
+
+// The row of the run's camera planned at ip.
+qint64 keyOf(const Journal &journal, qint64 run, const QString &ip)
+{
+    for (const Journal::CameraRow &camera : journal.Cameras(run)) {
+        if (camera.ip == ip)
+            return camera.key;
+    }
+    return 0;
 }
 
 } // namespace
@@ -66,6 +77,8 @@ private slots:
     void twoProcessesWriteAtOnce();
     void aCameraInFlightElsewhereIsNotTouched_data();
     void aCameraInFlightElsewhereIsNotTouched();
+    void aRunIsTakenOverOnce_data();
+    void aRunIsTakenOverOnce();
     void resultsAndSearchesAreRemembered();
 
 private:
@@ -83,7 +96,7 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt_data()
     QTest::newRow("cut short in its pages") << "truncated"
                                             << "database disk image is malformed";
     QTest::newRow("of a newer schema") << "newer"
-                                       << "written by a newer program (schema 2";
+                                       << "written by a newer program (schema 4";
     QTest::newRow("a folder") << "folder"
                               << "not a regular file";
     // Writable by nobody, root included.
@@ -112,7 +125,7 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
         }
         poke(path, { "PRAGMA wal_checkpoint(TRUNCATE)", "PRAGMA journal_mode=DELETE" });
         if (kind == "newer")
-            poke(path, { "PRAGMA user_version = 2" });
+            poke(path, { QString("PRAGMA user_version = %1").arg(Journal::schemaVersion + 1) });
         if (kind != "newer") {
             QFile file(path);
             QVERIFY(file.resize(kind == "short" ? 50 : file.size() / 2));
@@ -169,9 +182,11 @@ void TestJournal::twoProcessesWriteAtOnce()
     QString why;
     for (int index = 0; written && index < runs; ++index) {
         const qint64 run = beginRun(journal, { planned(ip, mac) });
-        why = run > 0 ? journal.Claim(run, ip, mac) : QString("no run");
+        const qint64 key = keyOf(journal, run, ip);
+        why = run > 0 ? journal.Claim(run, key, ip, mac) : QString("no run");
         written = why.isEmpty()
-            && journal.Finish(run, { ip, CameraResult::Outcome::Succeeded, "done", 1, false, mac })
+            && journal.Finish(
+                run, key, { ip, CameraResult::Outcome::Succeeded, "done", 1, false, mac })
             && journal.EndRun(run);
     }
     if (child == 0)
@@ -187,41 +202,112 @@ void TestJournal::twoProcessesWriteAtOnce()
 
 void TestJournal::aCameraInFlightElsewhereIsNotTouched_data()
 {
+    // The MAC the first run planned the camera with: none for one that had
+    // not answered its search, and was claimed once it had.
+    QTest::addColumn<QString>("plannedMac");
     // What becomes of the first run before the second claims its camera.
     QTest::addColumn<QStringList>("meanwhile");
-    QTest::addColumn<bool>("refused");
-    QTest::newRow("its process lives") << QStringList() << true;
-    QTest::newRow("it ended") << QStringList { "UPDATE runs SET ended = 'x' WHERE id = 1" }
-                              << false;
+    // How the second run's claim begins; empty when it may go ahead.
+    QTest::addColumn<QString>("refusal");
+    const QString mac = "00:1a:2b:3c:4d:11";
+    const QString busy = "in flight in run 1 of this journal (process ";
+    QTest::newRow("its process lives") << mac << QStringList() << busy;
+    QTest::newRow("planned before it answered") << QString() << QStringList() << busy;
+    QTest::newRow("it ended") << mac << QStringList { "UPDATE runs SET ended = 'x' WHERE id = 1" }
+                              << QString();
     QTest::newRow("its process died")
-        << QStringList { "UPDATE runs SET pid = 2147483000 WHERE id = 1" } << false;
+        << mac << QStringList { "UPDATE runs SET pid = 2147483000 WHERE id = 1" } << QString();
     // The system gave the dead run's process id to this test's process.
     QTest::newRow("its process id reused")
-        << QStringList { "UPDATE runs SET pid_started = '1' WHERE id = 1" } << false;
+        << mac << QStringList { "UPDATE runs SET pid_started = '1' WHERE id = 1" } << QString();
     QTest::newRow("the camera finished there")
-        << QStringList { "UPDATE cameras SET in_flight = 0 WHERE run = 1" } << false;
+        << mac << QStringList { "UPDATE cameras SET in_flight = 0 WHERE run = 1" } << QString();
+    // Whatever the journal cannot vouch for is busy, never free.
+    QTest::newRow("the journal cannot tell")
+        << mac
+        << QStringList { "DROP INDEX cameras_in_flight",
+               "ALTER TABLE cameras RENAME COLUMN in_flight TO flying" }
+        << "not started: the journal could not tell whether another run has it in flight";
+    QTest::newRow("its row is gone") << mac
+                                     << QStringList { "UPDATE runs SET ended = 'x' WHERE id = 1",
+                                            "DELETE FROM cameras WHERE ip = '198.51.100.40'" }
+                                     << "not started: its row of run 2 is not in the journal";
 }
 
 void TestJournal::aCameraInFlightElsewhereIsNotTouched()
 {
+    QFETCH(QString, plannedMac);
     QFETCH(QStringList, meanwhile);
-    QFETCH(bool, refused);
+    QFETCH(QString, refusal);
     const QString path
         = directory.filePath(QString("guard-%1.sqlite").arg(QTest::currentDataTag()));
     Journal first;
     QVERIFY(first.Open(path));
-    const qint64 firstRun = beginRun(first, { planned("198.51.100.11", "00:1a:2b:3c:4d:11") });
-    QCOMPARE(first.Claim(firstRun, "198.51.100.11", "00:1A:2B:3C:4D:11"), QString());
-    if (!meanwhile.isEmpty())
-        poke(path, meanwhile);
+    const qint64 firstRun = beginRun(first, { planned("198.51.100.11", plannedMac) });
+    QCOMPARE(first.Claim(firstRun, keyOf(first, firstRun, "198.51.100.11"), "198.51.100.11",
+                 "00:1A:2B:3C:4D:11"),
+        QString());
     Journal second;
     QVERIFY(second.Open(path));
     // The same camera by its MAC, at the address DHCP has given it since.
-    const qint64 secondRun = beginRun(second, { planned("198.51.100.40", "00:1A:2B:3C:4D:11") });
-    const QString busy = second.Claim(secondRun, "198.51.100.40", "00:1A:2B:3C:4D:11");
-    QCOMPARE(busy.startsWith("in flight in run 1 of this journal (process "), refused);
-    // Another camera is free all the same.
-    QCOMPARE(second.Claim(secondRun, "198.51.100.12", "00:1A:2B:3C:4D:12"), QString());
+    const qint64 secondRun = beginRun(second,
+        { planned("198.51.100.40", "00:1A:2B:3C:4D:11"),
+            planned("198.51.100.12", "00:1A:2B:3C:4D:12") });
+    const qint64 key = keyOf(second, secondRun, "198.51.100.40");
+    const qint64 otherKey = keyOf(second, secondRun, "198.51.100.12");
+    if (!meanwhile.isEmpty())
+        poke(path, meanwhile);
+    const QString busy = second.Claim(secondRun, key, "198.51.100.40", "00:1A:2B:3C:4D:11");
+    QVERIFY2(refusal.isEmpty() ? busy.isEmpty() : busy.startsWith(refusal), qPrintable(busy));
+    // Another camera is free all the same, unless the journal cannot say.
+    const QString other = second.Claim(secondRun, otherKey, "198.51.100.12", "00:1A:2B:3C:4D:12");
+    QCOMPARE(other.isEmpty(), !refusal.contains("could not tell"));
+}
+
+// Two resumes of one run: the first takes it over in one step, and the
+// second is refused naming it, by number or as the newest.
+void TestJournal::aRunIsTakenOverOnce_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("its process died")
+        << QStringList { "UPDATE runs SET pid = 2147483000 WHERE id = 1" } << QString();
+    QTest::newRow("it still runs") << QStringList() << "run 1 still runs (process ";
+    QTest::newRow("it ended") << QStringList { "UPDATE runs SET pid = 2147483000, ended = 'x'" }
+                              << "run 1 ended at x: nothing is left to resume";
+}
+
+void TestJournal::aRunIsTakenOverOnce()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QString, refusal);
+    const QString path
+        = directory.filePath(QString("takeover-%1.sqlite").arg(QTest::currentDataTag()));
+    {
+        Journal journal;
+        QVERIFY(journal.Open(path));
+        QVERIFY(beginRun(journal, { planned("198.51.100.11", "00:1A:2B:3C:4D:11") }) > 0);
+    }
+    poke(path, before);
+    Journal first;
+    Journal second;
+    QVERIFY(first.Open(path) && second.Open(path));
+    Journal::Run resume;
+    resume.command = "resume";
+    QString why;
+    const qint64 taken = first.TakeOver(1, resume, &why);
+    QVERIFY2(why.startsWith(refusal), qPrintable(why));
+    QCOMPARE(taken != 0, refusal.isEmpty());
+    if (taken == 0)
+        return;
+    const QString named = QString("run 1 is being resumed by run %1 (process %2)")
+                              .arg(taken)
+                              .arg(QCoreApplication::applicationPid());
+    QCOMPARE(second.TakeOver(1, resume, &why), qint64(0));
+    QCOMPARE(why, named);
+    QVERIFY(!second.Resumable(0, &why));
+    QCOMPARE(why, named);
+    QCOMPARE(second.Runs().size(), 2);
 }
 
 void TestJournal::resultsAndSearchesAreRemembered()
@@ -239,7 +325,7 @@ void TestJournal::resultsAndSearchesAreRemembered()
         { planned("198.51.100.12", "00:1A:2B:3C:4D:11"),
             planned("198.51.100.13", "00:1A:2B:3C:4D:13"), planned("198.51.100.14", QString()) });
     QVERIFY2(run > 0, qPrintable(journal.Error()));
-    QVERIFY(journal.Finish(run,
+    QVERIFY(journal.Finish(run, keyOf(journal, run, "198.51.100.12"),
         { "198.51.100.12", CameraResult::Outcome::Succeeded, "verified: running 2.9.0", 12.5, true,
             "00:1A:2B:3C:4D:11" }));
     // The process died here: one camera has no result, the run no end.
@@ -264,6 +350,12 @@ void TestJournal::resultsAndSearchesAreRemembered()
     const QHash<QString, Journal::CameraRow> last = journal.LastUpdates();
     QCOMPARE(last.keys(), QList<QString> { history.constFirst().mac });
     QCOMPARE(last.value(history.constFirst().mac).result, QString("succeeded"));
+    // The camera planned without a MAC is one row, wherever it answered.
+    QVERIFY(journal.Finish(run, keyOf(journal, run, "198.51.100.14"),
+        { "198.51.100.44", CameraResult::Outcome::Failed, "broker not reachable", 3, false,
+            "00:1A:2B:3C:4D:14" }));
+    QCOMPARE(journal.Cameras(run).size(), 3);
+    QCOMPARE(journal.CameraHistory("198.51.100.44").size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
