@@ -98,11 +98,17 @@ bool Rollout::Continue(qint64 id, const QList<Journal::CameraRow> &unfinished,
     const QList<CameraResult> &untouched, QString *error)
 {
     runId = id;
+    // By address, a camera planned without a MAC before one planned with
+    // it: a command's job knows no MAC at all.
     for (const Journal::CameraRow &camera : unfinished) {
         if (camera.mac.isEmpty())
             keysByAddress.insert(camera.ip, camera.key);
         else
             keysByMac.insert(camera.mac.toUpper(), camera.key);
+    }
+    for (const Journal::CameraRow &camera : unfinished) {
+        if (!keysByAddress.contains(camera.ip))
+            keysByAddress.insert(camera.ip, camera.key);
     }
     if (!journal)
         return true;
@@ -214,9 +220,16 @@ void Rollout::JournalFailed()
     run->StopStarting(QStringLiteral("the journal could not be written"));
 }
 
+// A run that could not record every result stays open: resume takes up
+// its cameras by their rows, not by how the run ended.
+void Rollout::Close()
+{
+    if (journal && runId != 0 && !journalBroken)
+        journal->EndRun(runId);
+}
+
 void Rollout::End()
 {
-    if (journal && runId != 0)
-        journal->EndRun(runId);
+    Close();
     emit finished();
 }

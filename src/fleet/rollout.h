@@ -80,6 +80,8 @@ public:
     static CameraUpdate *NewUpdate(const QString &ip, const ImageSnapshot *image,
         const UpdatePlan &plan, const Settings &settings, ReturnWatch *watch);
     bool JournalHealthy() const { return !journalBroken; }
+    // The run's end in the journal, once its cameras have all ended.
+    void Close();
 
 signals:
     void jobStarted(CameraJob *job);

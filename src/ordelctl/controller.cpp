@@ -599,8 +599,7 @@ void Controller::End()
     display->End();
     const QList<CameraResult> results = earlier + run->Results() + Untouched();
     report->End(results, unrecorded);
-    if (runId != 0)
-        journal.EndRun(runId);
+    rollout->Close();
     if (interruptingSignal) {
         Finish(ExitCode::signalBase + interruptingSignal);
         return;

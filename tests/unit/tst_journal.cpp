@@ -1,4 +1,6 @@
 #include "journal.h"
+#include "rollout.h"
+#include "updateplan.h"
 
 #include <QCryptographicHash>
 #include <QSqlDatabase>
@@ -145,7 +147,8 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
 }
 
 // A file made before there was any schema, as an empty SQLite file is, gets
-// every table; one of this schema opens as it is.
+// every table; one of the first schema keeps every row, its runs without a
+// type rule; a run begun now records the one its plan decided.
 void TestJournal::migratesAnEarlierSchema()
 {
     const QString path = directory.filePath("earlier.sqlite");
@@ -159,6 +162,41 @@ void TestJournal::migratesAnEarlierSchema()
     QVERIFY2(again.Open(path), qPrintable(again.Error()));
     QCOMPARE(again.Runs().size(), 1);
     QCOMPARE(again.Cameras(1).size(), 1);
+    QCOMPARE(again.FindRun(1)->typeRule, std::optional<QString>(""));
+
+    const QString first = directory.filePath("first.sqlite");
+    poke(first,
+        { "CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT, pid "
+          "INTEGER NOT NULL, pid_started TEXT NOT NULL, command TEXT NOT NULL, arguments TEXT "
+          "NOT NULL, image_path TEXT, image_size INTEGER, image_md5 TEXT, fw_version TEXT)",
+            "CREATE TABLE cameras (run INTEGER NOT NULL REFERENCES runs(id), ip TEXT NOT NULL, "
+            "mac TEXT NOT NULL, sn TEXT, type TEXT, fw_before TEXT, in_flight INTEGER NOT NULL "
+            "DEFAULT 0, result TEXT, verified INTEGER NOT NULL DEFAULT 0, message TEXT, seconds "
+            "REAL, ended TEXT)",
+            "CREATE TABLE inventory (mac TEXT PRIMARY KEY, ip TEXT, sn TEXT, name TEXT, type "
+            "TEXT, os TEXT, fw TEXT, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL)",
+            "INSERT INTO runs VALUES (1, 'x', NULL, 2147483000, '1', 'update', '[]', '', 0, "
+            "'', '')",
+            "INSERT INTO cameras (run, ip, mac, in_flight) VALUES (1, '198.51.100.11', '', 1), "
+            "(1, '198.51.100.12', '00:1A:2B:3C:4D:12', 0)",
+            "PRAGMA user_version = 1" });
+    Journal migrated;
+    QVERIFY2(migrated.Open(first), qPrintable(migrated.Error()));
+    const QList<Journal::CameraRow> rows = migrated.Cameras(1);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY(rows.at(0).claimed && !rows.at(1).claimed);
+    QString refusal;
+    QCOMPARE(migrated.Resumable(0, &refusal)->typeRule, std::optional<QString>());
+
+    UpdatePlan plan;
+    QVERIFY(plan.Make({}, QStringList { "198.51.100.11", "198.51.100.13" },
+        { { "198.51.100.11", "00:1A:2B:3C:4D:11", "SN", "Gate", "IPC-D240", "4.19.2", "V1.0" } }));
+    Rollout rollout(&migrated);
+    Journal::Run row;
+    row.command = "update";
+    QString error;
+    QVERIFY2(rollout.Begin(row, plan, {}, &error), qPrintable(error));
+    QCOMPARE(migrated.FindRun(rollout.RunId())->typeRule, std::optional<QString>("IPC-D240"));
 }
 
 // Each process has a connection of its own; the busy timeout makes them
