@@ -34,8 +34,9 @@ public:
     // that counts them and names those the journal does not have.
     void End(const QList<CameraResult> &results, const QStringList &unrecorded = {});
     // "6 succeeded (6 verified), 2 skipped, 1 missing": each result that
-    // some camera had, in a fixed order.
-    static QString Summary(const QList<CameraResult> &results);
+    // some camera had, in a fixed order, then the cameras whose result the
+    // journal could not take.
+    static QString Summary(const QList<CameraResult> &results, const QStringList &unrecorded = {});
 
     // A plan instead of a run: what would happen to each camera, whether
     // update or skip, or why a run would fail it before sending it anything.
