@@ -317,14 +317,13 @@ void TestOrdelctlRollout::expectNamesTheCamerasThatAreGone()
 void TestOrdelctlRollout::resumeKeepsTheRunsType()
 {
     LabCamera *canary = start(1);
-    LabCamera *next = start(2);
     LabCamera *otherType = cameras.start(4,
         QStringList { "--camera", "type=IPC-B410,fw=V1.0,fault=bad-crc" } + LabCameras::updating());
-    QVERIFY(canary && next && otherType->isRunning());
+    QVERIFY(canary && otherType->isRunning());
     const QStringList journal { "--journal", directory.filePath("types.sqlite") };
     OrdelctlRun run(
         QStringList { "update", "--yes", "--json", "--canary", "1", "--image", imagePath,
-            "--fw-version", newVersion, canary->address(), next->address(), otherType->address() }
+            "--fw-version", newVersion, canary->address(), otherType->address() }
         + journal);
     QVERIFY(run.start());
     QVERIFY(run.waitFor([&] { return run.phasesOf(canary->address()).contains("verifying"); }));
@@ -340,12 +339,10 @@ void TestOrdelctlRollout::resumeKeepsTheRunsType()
     QCOMPARE(resume.exitCode(), 1);
     QVERIFY2(resume.errorText().contains("Only cameras of type IPC-D240, as in that run."),
         qPrintable(resume.errorText()));
-    for (LabCamera *camera : { canary, next }) {
-        const QJsonObject final = resume.finalOf(camera->address());
-        QCOMPARE(final.value("result").toString(), QString("succeeded"));
-        QCOMPARE(final.value("verified").toBool(), true);
-        QCOMPARE(camera->events("update-request").size(), 1);
-    }
+    const QJsonObject verified = resume.finalOf(canary->address());
+    QCOMPARE(verified.value("result").toString(), QString("succeeded"));
+    QCOMPARE(verified.value("verified").toBool(), true);
+    QCOMPARE(canary->events("update-request").size(), 1);
     QVERIFY2(resume.finalOf(otherType->address())
                  .value("message")
                  .toString()
