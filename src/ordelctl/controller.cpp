@@ -129,16 +129,7 @@ void Controller::PrepareResume()
         }
         typeNotice = UpdatePlan::KeepEarlierType(&selection, run->typeRule.value_or(QString()));
     }
-    // Before the search or the question: a second resume of the run is
-    // refused here, naming this one.
-    Journal::Run row;
-    row.command = QStringLiteral("resume");
-    row.arguments = options.RecordedArguments();
-    resumeId = journal.TakeOver(run->id, row, &refusal);
-    if (resumeId == 0) {
-        Refuse(refusal);
-        return;
-    }
+    resumeArguments = options.RecordedArguments();
     // The resume's own answers: the question, the output's form, the journal.
     original.yes = options.yes;
     original.json = options.json;
@@ -172,22 +163,38 @@ void Controller::PrepareResume()
         options.selection.canary = 0;
     resuming = true;
     runId = run->id;
-    Console::Error(TextFormat::ForTerminal(QStringLiteral("Resuming run %1 (%2 of %3): %4 to do, "
-                                                          "%5 done before.")
-                                               .arg(run->id)
-                                               .arg(run->command, run->started)
-                                               .arg(TextFormat::Cameras(unfinished.size()))
-                                               .arg(earlier.size()))
-        + QLatin1Char('\n'));
+    resumeNotice = QStringLiteral("Resuming run %1 (%2 of %3): %4 to do, %5 done before.")
+                       .arg(run->id)
+                       .arg(run->command, run->started)
+                       .arg(TextFormat::Cameras(unfinished.size()))
+                       .arg(earlier.size());
     if (!typeNotice.isEmpty())
-        Console::Error(TextFormat::ForTerminal(typeNotice) + QLatin1Char('\n'));
+        resumeNotice += QLatin1Char('\n') + typeNotice;
     if (options.command == CommandLine::Command::Update) {
         options.imagePath = run->imagePath;
         resumedMd5 = run->imageMd5;
         PrepareUpdate();
-    } else {
+    } else if (TakeOver()) {
         PrepareCommand();
     }
+}
+
+// Once nothing else can refuse the resume, and before its search or its
+// question: a second resume of the run is refused here, naming this one. A
+// resume refused before has changed nothing in the journal.
+bool Controller::TakeOver()
+{
+    Journal::Run row;
+    row.command = QStringLiteral("resume");
+    row.arguments = resumeArguments;
+    QString refusal;
+    resumeId = journal.TakeOver(runId, row, &refusal);
+    if (resumeId == 0) {
+        Refuse(refusal);
+        return false;
+    }
+    Console::Error(TextFormat::ForTerminal(resumeNotice) + QLatin1Char('\n'));
+    return true;
 }
 
 void Controller::RecordSearch()
@@ -360,6 +367,8 @@ void Controller::ImageRead()
                    .arg(QString::fromLatin1(image.Md5Hex()), resumedMd5));
         return;
     }
+    if (resuming && !TakeOver())
+        return;
     // A resume knows its cameras by their MACs already.
     if (!resuming)
         listed = UpdatePlan::AtAddresses(options.addresses);

@@ -47,6 +47,7 @@ private:
     bool OpenJournal();
     void ListJournal();
     void PrepareResume();
+    bool TakeOver();
     void RecordSearch();
     bool BeginJournalRun();
     void JournalFailed(const QString &error);
@@ -102,6 +103,9 @@ private:
     bool journalFailed = false;
     bool resuming = false;
     QString resumedMd5;
+    QStringList resumeArguments;
+    // What the operator is told once the resume has taken the run over.
+    QString resumeNotice;
     // The resumed run's cameras without a result, as its journal has them.
     QList<Journal::CameraRow> unfinished;
     // Those of them that may have been updated already: failed unsent.
