@@ -35,6 +35,10 @@ public:
     void SetIdentity(const QString &mac, const QString &type);
     QString Mac() const { return mac; }
     QString Type() const { return type; }
+    // The camera's row in the journal, which its claim and its result go
+    // to wherever the camera turns out to be; 0 for none.
+    void SetJournalKey(qint64 key) { journalKey = key; }
+    qint64 JournalKey() const { return journalKey; }
 
     // Starts the camera's timeline; it never ends before Start() returns.
     virtual void Start() = 0;
@@ -74,6 +78,7 @@ private:
     QString ip;
     QString mac;
     QString type;
+    qint64 journalKey = 0;
     QElapsedTimer clock;
     bool ended = false;
 };

@@ -50,6 +50,9 @@ const char *const migrations[] = {
     "ALTER TABLE inventory_by_key RENAME TO inventory;"
     "CREATE INDEX inventory_by_mac ON inventory (mac);"
     "ALTER TABLE runs ADD COLUMN resumes INTEGER;",
+    // 3: the type rule a resume keeps, and the resume that took a run over.
+    "ALTER TABLE runs ADD COLUMN type_rule TEXT;"
+    "ALTER TABLE runs ADD COLUMN taken_by INTEGER;",
 };
 static_assert(std::size(migrations) == Journal::schemaVersion, "a migration to each version");
 
@@ -63,15 +66,16 @@ const QStringList updateAttempts { QStringLiteral("succeeded"), QStringLiteral("
     QStringLiteral("interrupted") };
 
 // The columns RunFrom() and CameraRows() read, in the order they read them;
-// a journal of the first schema, read as it is, has no resumes.
+// an older journal, read as it is, lacks what later schemas added.
 QString runColumns(int schema)
 {
     return QStringLiteral("SELECT id, started, ended, pid, pid_started, command, arguments, "
-                          "image_path, image_size, image_md5, fw_version, %1 FROM runs ")
-        .arg(schema >= 2 ? QStringLiteral("resumes") : QStringLiteral("NULL"));
+                          "image_path, image_size, image_md5, fw_version, %1, %2 FROM runs ")
+        .arg(schema >= 2 ? QStringLiteral("resumes") : QStringLiteral("NULL"),
+            schema >= 3 ? QStringLiteral("type_rule, taken_by") : QStringLiteral("NULL, NULL"));
 }
 const char cameraColumns[] = "SELECT run, ip, mac, sn, type, fw_before, result, verified, "
-                             "message, seconds, ended FROM cameras ";
+                             "message, seconds, ended, rowid, in_flight FROM cameras ";
 
 QString nextConnectionName()
 {
@@ -97,6 +101,14 @@ QString processStart(qint64 pid)
 QString normalMac(const QString &mac)
 {
     return mac.isEmpty() ? QStringLiteral("") : mac.toUpper();
+}
+
+// Empty is a rule of its own (any type), stored as such, never as a null.
+QVariant typeRuleValue(const std::optional<QString> &rule)
+{
+    if (!rule)
+        return QVariant();
+    return rule->isEmpty() ? QVariant(QStringLiteral("")) : QVariant(*rule);
 }
 
 } // namespace
@@ -327,38 +339,23 @@ bool Journal::Migrate()
     return true;
 }
 
-qint64 Journal::BeginRun(const Run &run, const QList<CameraRow> &cameras)
+qint64 Journal::BeginRun(const Run &run, const QList<CameraRow> &cameras, QList<qint64> *keys)
 {
     QSqlDatabase database = QSqlDatabase::database(connection, false);
     if (!database.transaction()) {
         Failed(QStringLiteral("begin the run"));
         return 0;
     }
-    const Process process = Process::Current();
-    QSqlQuery query(database);
-    query.prepare(QStringLiteral(
-        "INSERT INTO runs (started, pid, pid_started, command, arguments, image_path, "
-        "image_size, image_md5, fw_version, resumes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    query.addBindValue(Now());
-    query.addBindValue(process.pid);
-    query.addBindValue(process.started);
-    query.addBindValue(run.command);
-    query.addBindValue(QString::fromUtf8(
-        QJsonDocument(QJsonArray::fromStringList(run.arguments)).toJson(QJsonDocument::Compact)));
-    query.addBindValue(run.imagePath);
-    query.addBindValue(run.imageSize);
-    query.addBindValue(run.imageMd5);
-    query.addBindValue(run.fwVersion);
-    query.addBindValue(run.resumes > 0 ? QVariant(run.resumes) : QVariant());
-    if (!query.exec()) {
-        Failed(QStringLiteral("begin the run"), query.lastError().text());
+    const qint64 id = InsertRun(run);
+    if (id == 0) {
         database.rollback();
         return 0;
     }
-    const qint64 id = query.lastInsertId().toLongLong();
+    QSqlQuery query(database);
     query.prepare(QStringLiteral(
         "INSERT INTO cameras (run, ip, mac, sn, type, fw_before, result, verified, message, "
         "seconds, ended) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    QList<qint64> made;
     for (const CameraRow &camera : cameras) {
         query.addBindValue(id);
         query.addBindValue(camera.ip);
@@ -376,99 +373,137 @@ qint64 Journal::BeginRun(const Run &run, const QList<CameraRow> &cameras)
             database.rollback();
             return 0;
         }
+        made.append(query.lastInsertId().toLongLong());
     }
     if (!database.commit()) {
         Failed(QStringLiteral("begin the run"));
         return 0;
     }
+    if (keys)
+        *keys = made;
     return id;
 }
 
-QString Journal::Claim(qint64 run, const QString &ip, const QString &mac)
+// Inside the caller's transaction.
+qint64 Journal::InsertRun(const Run &run)
 {
+    const Process process = Process::Current();
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QStringLiteral(
+        "INSERT INTO runs (started, pid, pid_started, command, arguments, image_path, "
+        "image_size, image_md5, fw_version, type_rule, resumes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
+        "?, ?, ?)"));
+    query.addBindValue(Now());
+    query.addBindValue(process.pid);
+    query.addBindValue(process.started);
+    query.addBindValue(run.command);
+    query.addBindValue(QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromStringList(run.arguments)).toJson(QJsonDocument::Compact)));
+    query.addBindValue(run.imagePath);
+    query.addBindValue(run.imageSize);
+    query.addBindValue(run.imageMd5);
+    query.addBindValue(run.fwVersion);
+    query.addBindValue(typeRuleValue(run.typeRule));
+    query.addBindValue(run.resumes > 0 ? QVariant(run.resumes) : QVariant());
+    if (!query.exec()) {
+        Failed(QStringLiteral("begin the run"), query.lastError().text());
+        return 0;
+    }
+    return query.lastInsertId().toLongLong();
+}
+
+QString Journal::Claim(qint64 run, qint64 key, const QString &ip, const QString &mac)
+{
+    const QString unwritten = QStringLiteral("not started: the journal could not be written");
     QSqlDatabase database = QSqlDatabase::database(connection, false);
     QSqlQuery query(database);
     // Immediate: two runs that claim one camera at once take turns here.
     if (!query.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
         Failed(QStringLiteral("claim the camera"));
-        return QString();
+        return unwritten;
     }
     query.prepare(QStringLiteral(
         "SELECT runs.id, runs.pid, runs.pid_started FROM cameras JOIN runs ON runs.id = "
         "cameras.run WHERE cameras.in_flight = 1 AND runs.id != ? AND runs.ended IS NULL AND "
         "(cameras.ip = ? OR (? != '' AND cameras.mac = ?))"));
+    // A placeholder MAC that many cameras report says nothing of which one
+    // another run has: there the address alone tells.
+    const QString identifying
+        = CameraRecord::MacCanIdentify(mac) ? normalMac(mac) : QStringLiteral("");
     query.addBindValue(run);
     query.addBindValue(ip);
-    query.addBindValue(normalMac(mac));
-    query.addBindValue(normalMac(mac));
+    query.addBindValue(identifying);
+    query.addBindValue(identifying);
     QString busy;
-    if (query.exec()) {
-        while (busy.isEmpty() && query.next()) {
-            const Process other { query.value(1).toLongLong(), query.value(2).toString() };
-            if (other.IsAlive())
-                busy = QStringLiteral("in flight in run %1 of this journal (process %2), which "
-                                      "still runs")
-                           .arg(query.value(0).toLongLong())
-                           .arg(other.pid);
-        }
+    // A camera the journal cannot vouch for is taken as busy, never as free.
+    if (!query.exec())
+        busy = QStringLiteral("not started: the journal could not tell whether another run "
+                              "has it in flight: %1")
+                   .arg(query.lastError().text());
+    while (busy.isEmpty() && query.next()) {
+        const Process other { query.value(1).toLongLong(), query.value(2).toString() };
+        if (other.IsAlive())
+            busy = QStringLiteral("in flight in run %1 of this journal (process %2), which "
+                                  "still runs")
+                       .arg(query.value(0).toLongLong())
+                       .arg(other.pid);
     }
     query.finish();
     if (busy.isEmpty()) {
+        // Where it is now, so that another run knows it by its MAC and
+        // address, also one planned before it had answered a search.
         QSqlQuery mark(database);
-        mark.prepare(QStringLiteral("UPDATE cameras SET in_flight = 1 WHERE run = ? AND ip = ? "
-                                    "AND mac = ?"));
-        mark.addBindValue(run);
+        mark.prepare(QStringLiteral(
+            "UPDATE cameras SET in_flight = 1, ip = ?, mac = CASE WHEN ? != '' THEN ? ELSE mac "
+            "END WHERE rowid = ? AND run = ?"));
         mark.addBindValue(ip);
         mark.addBindValue(normalMac(mac));
-        if (!mark.exec())
-            Failed(QStringLiteral("claim the camera"));
+        mark.addBindValue(normalMac(mac));
+        mark.addBindValue(key);
+        mark.addBindValue(run);
+        if (!mark.exec()) {
+            Failed(QStringLiteral("claim the camera"), mark.lastError().text());
+            busy = unwritten;
+        } else if (mark.numRowsAffected() != 1) {
+            busy = QStringLiteral("not started: its row of run %1 is not in the journal").arg(run);
+        }
     }
     if (!query.exec(QStringLiteral("COMMIT"))) {
         query.exec(QStringLiteral("ROLLBACK"));
         Failed(QStringLiteral("claim the camera"));
+        busy = unwritten;
     }
     return busy;
 }
 
-bool Journal::Finish(qint64 run, const CameraResult &result)
+bool Journal::Finish(qint64 run, qint64 key, const CameraResult &result)
 {
-    QSqlDatabase database = QSqlDatabase::database(connection, false);
-    QSqlQuery query(database);
-    // Known by its MAC where the search found one: it may have come back at
-    // another address than the one it was planned at.
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    // By the row, wherever the camera turned out to be and whatever MAC it
+    // answered with: one camera is one row of its run.
     query.prepare(QStringLiteral(
-        "UPDATE cameras SET in_flight = 0, ip = ?, result = ?, verified = ?, message = ?, "
-        "seconds = ?, ended = ? WHERE run = ? AND (CASE WHEN ? != '' THEN mac = ? ELSE ip = ? "
-        "AND mac = '' END)"));
+        "UPDATE cameras SET in_flight = 0, ip = ?, mac = CASE WHEN ? != '' THEN ? ELSE mac END, "
+        "type = CASE WHEN ? != '' THEN ? ELSE type END, result = ?, verified = ?, message = ?, "
+        "seconds = ?, ended = ? WHERE rowid = ? AND run = ?"));
+    const QString type = result.type.isEmpty() ? QStringLiteral("") : result.type;
     query.addBindValue(result.ip);
+    query.addBindValue(normalMac(result.mac));
+    query.addBindValue(normalMac(result.mac));
+    query.addBindValue(type);
+    query.addBindValue(type);
     query.addBindValue(CameraResult::OutcomeName(result.outcome));
     query.addBindValue(result.verified ? 1 : 0);
     query.addBindValue(result.message);
     query.addBindValue(result.seconds);
     query.addBindValue(Now());
+    query.addBindValue(key);
     query.addBindValue(run);
-    query.addBindValue(normalMac(result.mac));
-    query.addBindValue(normalMac(result.mac));
-    query.addBindValue(result.ip);
     if (!query.exec())
         return Failed(
             QStringLiteral("record %1's result").arg(result.ip), query.lastError().text());
-    if (query.numRowsAffected() > 0)
-        return true;
-    query.prepare(QStringLiteral(
-        "INSERT INTO cameras (run, ip, mac, type, result, verified, message, seconds, ended) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    query.addBindValue(run);
-    query.addBindValue(result.ip);
-    query.addBindValue(normalMac(result.mac));
-    query.addBindValue(result.type);
-    query.addBindValue(CameraResult::OutcomeName(result.outcome));
-    query.addBindValue(result.verified ? 1 : 0);
-    query.addBindValue(result.message);
-    query.addBindValue(result.seconds);
-    query.addBindValue(Now());
-    return query.exec()
-        || Failed(QStringLiteral("record %1's result").arg(result.ip), query.lastError().text());
+    return query.numRowsAffected() == 1
+        || Failed(QStringLiteral("record %1's result").arg(result.ip),
+            QStringLiteral("its row of run %1 is not there").arg(run));
 }
 
 bool Journal::EndRun(qint64 run)
@@ -480,15 +515,44 @@ bool Journal::EndRun(qint64 run)
     return query.exec() || Failed(QStringLiteral("end the run"));
 }
 
-bool Journal::TakeOver(qint64 run)
+qint64 Journal::TakeOver(qint64 run, const Run &resume, QString *refusal)
 {
-    const Process process = Process::Current();
-    QSqlQuery query(QSqlDatabase::database(connection, false));
-    query.prepare(QStringLiteral("UPDATE runs SET pid = ?, pid_started = ? WHERE id = ?"));
-    query.addBindValue(process.pid);
-    query.addBindValue(process.started);
-    query.addBindValue(run);
-    return query.exec() || Failed(QStringLiteral("take the run over"));
+    QSqlDatabase database = QSqlDatabase::database(connection, false);
+    QSqlQuery query(database);
+    // Immediate: a second resume of the run waits here, then finds it taken.
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        Failed(QStringLiteral("take the run over"));
+        *refusal = error;
+        return 0;
+    }
+    const std::optional<Run> found = FindRun(run);
+    *refusal = found ? NotResumable(*found)
+                     : QStringLiteral("the journal %1 has no run %2").arg(path).arg(run);
+    qint64 id = 0;
+    if (refusal->isEmpty()) {
+        id = InsertRun(resume);
+        const Process process = Process::Current();
+        QSqlQuery take(database);
+        take.prepare(
+            QStringLiteral("UPDATE runs SET pid = ?, pid_started = ?, taken_by = ? WHERE id = ?"));
+        take.addBindValue(process.pid);
+        take.addBindValue(process.started);
+        take.addBindValue(id);
+        take.addBindValue(run);
+        if (id != 0 && !take.exec()) {
+            Failed(QStringLiteral("take the run over"), take.lastError().text());
+            id = 0;
+        }
+        if (id != 0 && !query.exec(QStringLiteral("COMMIT"))) {
+            Failed(QStringLiteral("take the run over"));
+            id = 0;
+        }
+        if (id == 0)
+            *refusal = error;
+    }
+    if (id == 0)
+        query.exec(QStringLiteral("ROLLBACK"));
+    return id;
 }
 
 bool Journal::RecordSearch(const QList<CameraRecord> &cameras)
@@ -611,6 +675,9 @@ Journal::Run Journal::RunFrom(const QSqlQuery &query) const
     run.imageMd5 = query.value(9).toString();
     run.fwVersion = query.value(10).toString();
     run.resumes = query.value(11).toLongLong();
+    if (!query.value(12).isNull())
+        run.typeRule = query.value(12).toString();
+    run.takenBy = query.value(13).toLongLong();
     QSqlQuery counts(QSqlDatabase::database(connection, false));
     counts.prepare(QStringLiteral("SELECT COALESCE(result, 'unfinished'), COUNT(*) FROM cameras "
                                   "WHERE run = ? GROUP BY 1 ORDER BY 1"));
@@ -627,12 +694,17 @@ Journal::Run Journal::RunFrom(const QSqlQuery &query) const
 
 std::optional<Journal::Run> Journal::Resumable(qint64 id, QString *refusal) const
 {
-    const QStringList resumable { QStringLiteral("update"), QStringLiteral("restart"),
-        QStringLiteral("shutdown") };
     if (id == 0) {
         for (const Run &run : Runs()) {
-            if (run.ended.isEmpty() && resumable.contains(run.command) && !run.process.IsAlive())
+            const QString why = NotResumable(run);
+            if (why.isEmpty())
                 return run;
+            // A second resume without a number means the same run, not an
+            // older one.
+            if (run.ended.isEmpty() && run.takenBy != 0) {
+                *refusal = why;
+                return std::nullopt;
+            }
         }
         *refusal = QStringLiteral("no run of the journal %1 is left to resume: each ended, or "
                                   "still runs")
@@ -640,20 +712,34 @@ std::optional<Journal::Run> Journal::Resumable(qint64 id, QString *refusal) cons
         return std::nullopt;
     }
     const std::optional<Run> run = FindRun(id);
-    if (!run)
-        *refusal = QStringLiteral("the journal %1 has no run %2").arg(path).arg(id);
-    else if (!resumable.contains(run->command))
-        *refusal
-            = QStringLiteral("run %1 is a %2, which changes no camera").arg(id).arg(run->command);
-    else if (!run->ended.isEmpty())
-        *refusal = QStringLiteral("run %1 ended at %2: nothing is left to resume")
-                       .arg(id)
-                       .arg(run->ended);
-    else if (run->process.IsAlive())
-        *refusal = QStringLiteral("run %1 still runs (process %2)").arg(id).arg(run->process.pid);
-    else
-        return run;
-    return std::nullopt;
+    *refusal = run ? NotResumable(*run)
+                   : QStringLiteral("the journal %1 has no run %2").arg(path).arg(id);
+    if (!refusal->isEmpty())
+        return std::nullopt;
+    return run;
+}
+
+// Empty when the run can be resumed.
+QString Journal::NotResumable(const Run &run)
+{
+    const QStringList resumable { QStringLiteral("update"), QStringLiteral("restart"),
+        QStringLiteral("shutdown") };
+    if (!resumable.contains(run.command))
+        return QStringLiteral("run %1 is a %2, which changes no camera")
+            .arg(run.id)
+            .arg(run.command);
+    if (!run.ended.isEmpty())
+        return QStringLiteral("run %1 ended at %2: nothing is left to resume")
+            .arg(run.id)
+            .arg(run.ended);
+    if (!run.process.IsAlive())
+        return QString();
+    if (run.takenBy != 0)
+        return QStringLiteral("run %1 is being resumed by run %2 (process %3)")
+            .arg(run.id)
+            .arg(run.takenBy)
+            .arg(run.process.pid);
+    return QStringLiteral("run %1 still runs (process %2)").arg(run.id).arg(run.process.pid);
 }
 
 QList<Journal::Run> Journal::Runs() const
@@ -700,6 +786,8 @@ QList<Journal::CameraRow> Journal::CameraRows(QSqlQuery &query) const
             row.message = query.value(8).toString();
             row.seconds = query.value(9).toDouble();
             row.ended = query.value(10).toString();
+            row.key = query.value(11).toLongLong();
+            row.claimed = query.value(12).toInt() != 0 && row.result.isEmpty();
             rows.append(row);
         }
     }

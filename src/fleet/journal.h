@@ -25,7 +25,7 @@ class Journal
 {
 public:
     // The schema this program writes; older ones are migrated on opening.
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
     // How long a write waits for another process that holds the file.
     static constexpr int busyTimeoutMs = 5000;
 
@@ -80,6 +80,12 @@ public:
         qint64 imageSize = 0;
         QString imageMd5;
         QString fwVersion;
+        // The one type of camera the image may go to, as the run decided it
+        // (asked for, or the only type found); empty when any would do. None
+        // for a run recorded before the journal kept it.
+        std::optional<QString> typeRule;
+        // The resume that took the run over last; 0 for none.
+        qint64 takenBy = 0;
         // Counts by result word, "unfinished" for cameras without one.
         QList<QPair<QString, int>> counts;
         int cameras = 0;
@@ -90,6 +96,8 @@ public:
     // One camera of a run; result empty while it has none.
     struct CameraRow
     {
+        // The row's own key: the camera's address and MAC may change.
+        qint64 key = 0;
         qint64 run = 0;
         QString ip;
         QString mac;
@@ -101,21 +109,27 @@ public:
         QString message;
         double seconds = 0;
         QString ended;
+        // Claimed and given no result: the run may have sent it something.
+        bool claimed = false;
     };
 
     // A run about to touch its cameras: every one of them planned, those
     // already decided (skipped, refused, missing) with their results. 0 when
-    // the write failed.
-    qint64 BeginRun(const Run &run, const QList<CameraRow> &cameras);
-    // Claims the camera for the run just before anything is sent to it.
-    // Empty when the run may go ahead; otherwise why not: the camera is in
-    // flight in another run whose process lives.
-    QString Claim(qint64 run, const QString &ip, const QString &mac);
-    // The camera's final result; false when the write failed.
-    bool Finish(qint64 run, const CameraResult &result);
+    // the write failed. keys, when given, gets each camera's row key.
+    qint64 BeginRun(const Run &run, const QList<CameraRow> &cameras, QList<qint64> *keys = nullptr);
+    // Claims the camera of the row key for the run just before anything is
+    // sent to it, at the address and with the MAC it has now. Empty when the
+    // run may go ahead; otherwise why not: the camera is in flight in another
+    // run whose process lives, or the journal cannot say that it is not.
+    QString Claim(qint64 run, qint64 key, const QString &ip, const QString &mac);
+    // The final result of the camera of the row key; false when the write
+    // failed.
+    bool Finish(qint64 run, qint64 key, const CameraResult &result);
     bool EndRun(qint64 run);
-    // A run taken over by another process, as resume does.
-    bool TakeOver(qint64 run);
+    // Run run taken over by this process, for the resume resume, at once:
+    // two resumes of one run never both go ahead. The resume's row, or 0
+    // with the refusal, or with Error() when the write failed.
+    qint64 TakeOver(qint64 run, const Run &resume, QString *refusal);
 
     // Each camera a search listed: its latest identity and address. A camera
     // is known by its MAC while no other camera reports that MAC, and by its
@@ -174,6 +188,8 @@ private:
     // unless that names no single camera.
     static QString CameraKey(const QString &mac, const QString &ip, const QSet<QString> &shared);
     QSet<QString> SharedMacs() const;
+    qint64 InsertRun(const Run &run);
+    static QString NotResumable(const Run &run);
     Run RunFrom(const class QSqlQuery &query) const;
     QList<CameraRow> CameraRows(class QSqlQuery &query) const;
 

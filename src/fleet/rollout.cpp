@@ -1,5 +1,6 @@
 #include "rollout.h"
 
+#include "camerajob.h"
 #include "cameraupdate.h"
 #include "descriptorbudget.h"
 #include "fleetrun.h"
@@ -66,6 +67,7 @@ bool Rollout::Begin(const Journal::Run &row, const UpdatePlan &plan,
         }
         cameras.append(camera);
     }
+    const int targets = cameras.size();
     for (const CameraResult &result : untouched) {
         Journal::CameraRow camera;
         camera.ip = result.ip;
@@ -75,24 +77,97 @@ bool Rollout::Begin(const Journal::Run &row, const UpdatePlan &plan,
         camera.message = result.message;
         cameras.append(camera);
     }
-    runId = journal->BeginRun(row, cameras);
-    if (runId == 0)
+    // A resume keeps it, as a retry keeps the type its file names.
+    Journal::Run recorded = row;
+    recorded.typeRule = plan.TypeRule();
+    QList<qint64> keys;
+    runId = journal->BeginRun(recorded, cameras, &keys);
+    if (runId == 0) {
         *error = journal->Error();
-    return runId != 0;
+        return false;
+    }
+    for (int index = 0; index < targets; ++index) {
+        Journal::CameraRow &camera = cameras[index];
+        camera.key = keys.at(index);
+    }
+    Continue(runId, cameras.mid(0, targets), {}, error);
+    return true;
 }
 
-void Rollout::Continue(qint64 id)
+bool Rollout::Continue(qint64 id, const QList<Journal::CameraRow> &unfinished,
+    const QList<CameraResult> &untouched, QString *error)
 {
     runId = id;
+    // By address, a camera planned without a MAC before one planned with
+    // it: a command's job knows no MAC at all.
+    for (const Journal::CameraRow &camera : unfinished) {
+        if (camera.mac.isEmpty())
+            keysByAddress.insert(camera.ip, camera.key);
+        else
+            keysByMac.insert(camera.mac.toUpper(), camera.key);
+    }
+    for (const Journal::CameraRow &camera : unfinished) {
+        if (!keysByAddress.contains(camera.ip))
+            keysByAddress.insert(camera.ip, camera.key);
+    }
+    if (!journal)
+        return true;
+    for (const CameraResult &result : untouched) {
+        if (!journal->Finish(runId, KeyOf(result.ip, result.mac), result)) {
+            *error = journal->Error();
+            return false;
+        }
+    }
+    return true;
+}
+
+qint64 Rollout::KeyOf(const QString &ip, const QString &mac) const
+{
+    const qint64 byMac = mac.isEmpty() ? 0 : keysByMac.value(mac.toUpper());
+    return byMac != 0 ? byMac : keysByAddress.value(ip);
+}
+
+QList<CameraResult> Rollout::Unsendable(qint64 run, const QList<Journal::CameraRow> &unfinished,
+    bool verifying, const QList<CameraRecord> &found, QList<CameraRecord> *toPlan)
+{
+    QList<CameraResult> failed;
+    for (const Journal::CameraRow &camera : unfinished) {
+        bool answered = false;
+        for (const CameraRecord &record : found) {
+            answered = answered
+                || (camera.mac.isEmpty()
+                        ? record.ip == camera.ip
+                        : record.mac.compare(camera.mac, Qt::CaseInsensitive) == 0);
+        }
+        // Its version alone tells whether the image went in; without one to
+        // verify, or without an answer, only the operator can tell.
+        if (camera.claimed && (!verifying || !answered)) {
+            failed.append({ camera.ip, CameraResult::Outcome::Failed,
+                QStringLiteral("run %1 may have updated it; check it, then update it by name")
+                    .arg(run),
+                0, false, camera.mac, camera.type });
+            continue;
+        }
+        CameraRecord again;
+        again.ip = camera.ip;
+        again.mac = camera.mac;
+        again.type = camera.type;
+        toPlan->append(again);
+    }
+    return failed;
 }
 
 void Rollout::Guard(FleetRun *guarded)
 {
     run = guarded;
-    if (journal && runId != 0)
+    if (journal && runId != 0) {
+        // Keyed while each job is still where the plan put it.
+        for (CameraJob *job : run->Jobs())
+            job->SetJournalKey(KeyOf(job->Ip(), job->Mac()));
         run->SetAdmission([this](CameraJob *job) { return Admit(job); });
+    }
     connect(run, &FleetRun::jobFinished, this,
-        [this](CameraJob *, const CameraResult &result) { Record(result); });
+        [this](CameraJob *job, const CameraResult &result) { Record(job, result); });
 }
 
 CameraUpdate *Rollout::NewUpdate(const QString &ip, const ImageSnapshot *image,
@@ -114,7 +189,9 @@ CameraUpdate *Rollout::NewUpdate(const QString &ip, const ImageSnapshot *image,
 // camera at the same time.
 QString Rollout::Admit(CameraJob *job)
 {
-    const QString busy = journal->Claim(runId, job->Ip(), job->Mac());
+    if (job->JournalKey() == 0)
+        return QStringLiteral("not started: it has no row of run %1 in the journal").arg(runId);
+    const QString busy = journal->Claim(runId, job->JournalKey(), job->Ip(), job->Mac());
     if (!journal->Healthy()) {
         JournalFailed();
         return QStringLiteral("not started: the journal could not be written");
@@ -123,10 +200,12 @@ QString Rollout::Admit(CameraJob *job)
 }
 
 // Before the result is told: nothing shown is missing from the journal.
-void Rollout::Record(const CameraResult &result)
+void Rollout::Record(CameraJob *job, const CameraResult &result)
 {
-    if (journal && runId != 0 && !journal->Finish(runId, result))
+    if (journal && runId != 0 && !journal->Finish(runId, job->JournalKey(), result)) {
+        emit resultUnrecorded(result, journal->Error());
         JournalFailed();
+    }
     emit resultReady(result);
 }
 
@@ -141,9 +220,16 @@ void Rollout::JournalFailed()
     run->StopStarting(QStringLiteral("the journal could not be written"));
 }
 
+// A run that could not record every result stays open: resume takes up
+// its cameras by their rows, not by how the run ended.
+void Rollout::Close()
+{
+    if (journal && runId != 0 && !journalBroken)
+        journal->EndRun(runId);
+}
+
 void Rollout::End()
 {
-    if (journal && runId != 0)
-        journal->EndRun(runId);
+    Close();
     emit finished();
 }

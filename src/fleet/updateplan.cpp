@@ -189,6 +189,14 @@ QString UpdatePlan::TypeRule() const
     return QString();
 }
 
+QString UpdatePlan::KeepEarlierType(Selection *selection, const QString &earlierType)
+{
+    if (selection->type || selection->anyType || earlierType.isEmpty())
+        return QString();
+    selection->type = earlierType;
+    return QStringLiteral("Only cameras of type %1, as in that run.").arg(earlierType);
+}
+
 QList<CameraResult> UpdatePlan::Untouched() const
 {
     return refused + missing + skipped;

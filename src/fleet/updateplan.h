@@ -59,6 +59,10 @@ public:
     // The type the image is for: the one asked for, or the one type of the
     // cameras found to update; empty when any will do or none is known.
     QString TypeRule() const;
+    // The type an earlier run's image was for holds for its retry or its
+    // resume, unless the operator names a type or any: what the operator is
+    // told of it then, or empty.
+    static QString KeepEarlierType(Selection *selection, const QString &earlierType);
     QList<CameraResult> Missing() const { return missing; }
     // The results known before anything is sent: refused, missing, skipped.
     QList<CameraResult> Untouched() const;

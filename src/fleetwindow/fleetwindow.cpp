@@ -463,6 +463,10 @@ void FleetWindow::Launch()
     connect(run, &Rollout::journalFailed, this, [this](const QString &why) {
         Tell(tr("The journal could not be written: %1; no further camera starts").arg(why));
     });
+    connect(
+        run, &Rollout::resultUnrecorded, this, [this](const CameraResult &result, const QString &) {
+            Tell(tr("The journal does not have the result of %1").arg(result.ip));
+        });
     connect(run, &Rollout::repliesDropped, this, [this](int dropped) {
         Tell(tr("%1 lost while cameras were awaited: a camera not seen may have answered")
                  .arg(Replies(dropped)));

@@ -47,7 +47,7 @@ constexpr CommandName commandNames[] = {
         "ordelctl inventory [--json | --csv]" },
     { CommandLine::Command::Resume, "resume",
         "continues a run whose process died, with the same command, image and options",
-        "ordelctl resume [RUN] [--yes] [--json]" },
+        "ordelctl resume [RUN] [--yes] [--json] [--type TYPE | --any-type]" },
 };
 
 constexpr bool namesFollowCommands()
@@ -244,6 +244,12 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
             { QLatin1String(optionJson),
                 QStringLiteral("As the run itself: events and a final object a camera, the "
                                "earlier ones as recorded.") },
+            { QLatin1String(optionType),
+                QStringLiteral("Update only cameras of this type, instead of the type the run "
+                               "recorded; needed for a run that recorded none."),
+                QStringLiteral("TYPE") },
+            { QLatin1String(optionAnyType),
+                QStringLiteral("Update cameras of any type, whatever type the run recorded.") },
         });
         parser.addPositionalArgument(QStringLiteral("RUN"),
             QStringLiteral("The run to continue; the newest that did not end if left out."),
@@ -359,6 +365,11 @@ bool CommandLine::Take(const QCommandLineParser &parser)
             return Fail(QStringLiteral("not a run's number: \"%1\"").arg(run.constFirst()));
         if (noJournal)
             return Fail(QStringLiteral("resume reads the journal: --no-journal leaves none"));
+        if (parser.isSet(QLatin1String(optionType)))
+            selection.type = parser.value(QLatin1String(optionType));
+        selection.anyType = parser.isSet(QLatin1String(optionAnyType));
+        if (selection.type && selection.anyType)
+            return Fail(QStringLiteral("--type and --any-type exclude each other"));
         return true;
     }
     if (command == Command::Search) {

@@ -208,6 +208,24 @@ void Controller::PrepareResume()
                    .arg(original.Error()));
         return;
     }
+    // The image goes to the type of camera it went to, whatever has answered
+    // since; a run recorded without its rule is resumed only with one given.
+    QString typeNotice;
+    if (original.command == CommandLine::Command::Update) {
+        Selection &selection = original.selection;
+        if (options.selection.type || options.selection.anyType) {
+            selection.type = options.selection.type;
+            selection.anyType = options.selection.anyType;
+        }
+        if (!selection.type && !selection.anyType && !run->typeRule) {
+            Refuse(QStringLiteral("run %1 was recorded without the type of camera its image is "
+                                  "for: give --type TYPE or --any-type")
+                       .arg(run->id));
+            return;
+        }
+        typeNotice = UpdatePlan::KeepEarlierType(&selection, run->typeRule.value_or(QString()));
+    }
+    resumeArguments = options.RecordedArguments();
     // The resume's own answers: the question, the output's form, the journal.
     original.yes = options.yes;
     original.json = options.json;
@@ -215,7 +233,6 @@ void Controller::PrepareResume()
     original.journalPath = options.journalPath;
     original.check = false;
     original.resumeRun = run->id;
-    const CommandLine resume = options;
     options = original;
     options.addresses.clear();
     options.retryPath.clear();
@@ -234,11 +251,7 @@ void Controller::PrepareResume()
             earlier.append(result);
             continue;
         }
-        CameraRecord unfinished;
-        unfinished.ip = camera.ip;
-        unfinished.mac = camera.mac;
-        unfinished.type = camera.type;
-        listed.append(unfinished);
+        unfinished.append(camera);
         options.addresses.append(camera.ip);
     }
     // The canaries have had their say once any camera has a result.
@@ -246,21 +259,39 @@ void Controller::PrepareResume()
         options.selection.canary = 0;
     resuming = true;
     runId = run->id;
-    resumeArguments = resume.RecordedArguments();
-    Console::Error(TextFormat::ForTerminal(QStringLiteral("Resuming run %1 (%2 of %3): %4 to do, "
-                                                          "%5 done before.")
-                                               .arg(run->id)
-                                               .arg(run->command, run->started)
-                                               .arg(TextFormat::Cameras(listed.size()))
-                                               .arg(earlier.size()))
-        + QLatin1Char('\n'));
+    resumeNotice = QStringLiteral("Resuming run %1 (%2 of %3): %4 to do, %5 done before.")
+                       .arg(run->id)
+                       .arg(run->command, run->started)
+                       .arg(TextFormat::Cameras(unfinished.size()))
+                       .arg(earlier.size());
+    if (!typeNotice.isEmpty())
+        resumeNotice += QLatin1Char('\n') + typeNotice;
     if (options.command == CommandLine::Command::Update) {
         options.imagePath = run->imagePath;
         resumedMd5 = run->imageMd5;
         PrepareUpdate();
-    } else {
+    } else if (TakeOver()) {
         PrepareCommand();
     }
+}
+
+// Once nothing else can refuse the resume, and before its search or its
+// question: a second resume of the run is refused here, naming this one. A
+// resume refused before has changed nothing in the journal.
+bool Controller::TakeOver()
+{
+    Journal::Run row;
+    row.command = QStringLiteral("resume");
+    row.arguments = resumeArguments;
+    row.resumes = runId;
+    QString refusal;
+    resumeId = journal.TakeOver(runId, row, &refusal);
+    if (resumeId == 0) {
+        Refuse(refusal);
+        return false;
+    }
+    Console::Error(TextFormat::ForTerminal(resumeNotice) + QLatin1Char('\n'));
+    return true;
 }
 
 void Controller::RecordSearch()
@@ -433,6 +464,8 @@ void Controller::ImageRead()
                    .arg(QString::fromLatin1(image.Md5Hex()), resumedMd5));
         return;
     }
+    if (resuming && !TakeOver())
+        return;
     // A resume knows its cameras by their MACs already.
     if (!resuming)
         listed = UpdatePlan::AtAddresses(options.addresses);
@@ -457,15 +490,9 @@ bool Controller::ReadRetryFile()
     listed = retry.ToRetry();
     // The image of a retry is the one that run sent, for the type that run
     // sent it to.
-    Selection &selection = options.selection;
-    QString typeRule;
-    if (!selection.type && !selection.anyType && !retry.EarlierType().isEmpty()) {
-        selection.type = retry.EarlierType();
-        typeRule
-            = TextFormat::ForTerminal(
-                  QStringLiteral("Only cameras of type %1, as in that run.").arg(*selection.type))
-            + QLatin1Char('\n');
-    }
+    QString typeRule = UpdatePlan::KeepEarlierType(&options.selection, retry.EarlierType());
+    if (!typeRule.isEmpty())
+        typeRule = TextFormat::ForTerminal(typeRule) + QLatin1Char('\n');
     const QString md5 = QString::fromLatin1(image.Md5Hex());
     const QString earlier = retry.EarlierMd5().isEmpty()
         ? QStringLiteral("that run did not say which image it sent")
@@ -490,6 +517,11 @@ void Controller::UpdateSearched()
 {
     RecordSearch();
     plan.ReadAlso(expected.Cameras());
+    if (resuming) {
+        listed.clear();
+        mayHaveUpdated = Rollout::Unsendable(
+            runId, unfinished, !options.fwVersion.isEmpty(), search->Cameras(), &listed);
+    }
     if (!plan.Make(options.selection, listed, search->Cameras())) {
         Refuse(plan.Refusal());
         return;
@@ -548,6 +580,7 @@ void Controller::Launch()
     const bool updating = options.command == CommandLine::Command::Update;
     rollout = new Rollout(journal.IsOpen() ? &journal : nullptr, this);
     connect(rollout, &Rollout::journalFailed, this, &Controller::JournalFailed);
+    connect(rollout, &Rollout::resultUnrecorded, this, &Controller::ResultUnrecorded);
     if (!BeginJournalRun())
         return;
     report = new RunReport(form, this);
@@ -585,18 +618,11 @@ bool Controller::BeginJournalRun()
     if (!journal.IsOpen())
         return true;
     if (resuming) {
-        Journal::Run row;
-        row.command = QStringLiteral("resume");
-        row.arguments = resumeArguments;
-        row.resumes = runId;
-        resumeId = journal.BeginRun(row, {});
-        bool recorded = resumeId != 0 && journal.TakeOver(runId);
-        for (const CameraResult &result : Untouched())
-            recorded = recorded && journal.Finish(runId, result);
-        if (!recorded)
-            Refuse(journal.Error());
-        rollout->Continue(runId);
-        return recorded;
+        QString error;
+        if (rollout->Continue(runId, unfinished, Untouched(), &error))
+            return true;
+        Refuse(error);
+        return false;
     }
     Journal::Run row;
     row.command = QString::fromLatin1(CommandLine::WordOf(options.command));
@@ -625,11 +651,21 @@ void Controller::JournalFailed(const QString &error)
                        .arg(TextFormat::ForTerminal(error)));
 }
 
+// Shown all the same, but the journal will not remember it: a resume does
+// not know what became of the camera, and the operator is told which.
+void Controller::ResultUnrecorded(const CameraResult &result, const QString &error)
+{
+    unrecorded.append(result.ip);
+    Console::Error(QStringLiteral("ordelctl: warning: %1's result (%2) is not in the journal: %3\n")
+                       .arg(result.ip, CameraResult::OutcomeName(result.outcome),
+                           TextFormat::ForTerminal(error)));
+}
+
 // With --fw-version, a resumed camera already on the version was updated
 // by the run that died, after its last word: it is verified, not skipped.
 QList<CameraResult> Controller::Untouched() const
 {
-    QList<CameraResult> results = plan.Untouched();
+    QList<CameraResult> results = plan.Untouched() + mayHaveUpdated;
     if (!resuming || options.fwVersion.isEmpty())
         return results;
     for (CameraResult &result : results) {
@@ -669,12 +705,8 @@ void Controller::End()
 {
     display->End();
     const QList<CameraResult> results = earlier + run->Results() + Untouched();
-    report->End(results);
-    if (runId != 0) {
-        journal.EndRun(runId);
-        if (resumeId != 0)
-            journal.EndRun(resumeId);
-    }
+    report->End(results, unrecorded);
+    rollout->Close();
     if (interruptingSignal) {
         Finish(ExitCode::signalBase + interruptingSignal);
         return;
@@ -711,6 +743,12 @@ void Controller::Refuse(const QString &reason)
 
 void Controller::Finish(int exitCode)
 {
+    // Also a resume that stopped before its cameras: the run it took over
+    // is free again once this process has gone.
+    if (resumeId != 0) {
+        journal.EndRun(resumeId);
+        resumeId = 0;
+    }
     stage = Stage::Done;
     emit done(exitCode);
 }

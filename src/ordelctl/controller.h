@@ -51,9 +51,11 @@ private:
     bool ListCameraHistory(const JournalListing &listing);
     bool JournalReadFailed();
     void PrepareResume();
+    bool TakeOver();
     void RecordSearch();
     bool BeginJournalRun();
     void JournalFailed(const QString &error);
+    void ResultUnrecorded(const CameraResult &result, const QString &error);
     QList<CameraResult> Untouched() const;
     void StartSearch(void (Controller::*then)());
     void TellSearchLosses();
@@ -106,6 +108,14 @@ private:
     bool resuming = false;
     QString resumedMd5;
     QStringList resumeArguments;
+    // What the operator is told once the resume has taken the run over.
+    QString resumeNotice;
+    // The resumed run's cameras without a result, as its journal has them.
+    QList<Journal::CameraRow> unfinished;
+    // Those of them that may have been updated already: failed unsent.
+    QList<CameraResult> mayHaveUpdated;
+    // The cameras whose result the journal could not take.
+    QStringList unrecorded;
     // A resumed run's cameras that had their final result before: not
     // touched again, but part of its output and its exit code.
     QList<CameraResult> earlier;

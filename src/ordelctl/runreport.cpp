@@ -41,7 +41,7 @@ void RunReport::Follow(FleetRun *run)
 
 // With JSON standard output is for JSON only; the table goes to the operator
 // on standard error then.
-void RunReport::End(const QList<CameraResult> &results)
+void RunReport::End(const QList<CameraResult> &results, const QStringList &unrecorded)
 {
     QList<QStringList> rows;
     for (const CameraResult &result : results)
@@ -51,14 +51,14 @@ void RunReport::End(const QList<CameraResult> &results)
         = TextFormat::Table({ QStringLiteral("Camera"), QStringLiteral("Result"),
                                 QStringLiteral("Reason"), QStringLiteral("Seconds") },
             rows);
-    const QString summary = Summary(results) + QLatin1Char('\n');
+    const QString summary = Summary(results, unrecorded) + QLatin1Char('\n');
     if (events)
         Console::Error(table + summary);
     else
         Console::Out(table + summary);
 }
 
-QString RunReport::Summary(const QList<CameraResult> &results)
+QString RunReport::Summary(const QList<CameraResult> &results, const QStringList &unrecorded)
 {
     using Outcome = CameraResult::Outcome;
     const Outcome order[] = { Outcome::Succeeded, Outcome::Sent, Outcome::Failed,
@@ -80,7 +80,13 @@ QString RunReport::Summary(const QList<CameraResult> &results)
             part += QStringLiteral(" (%1 verified)").arg(verified);
         parts.append(part);
     }
-    return parts.isEmpty() ? QStringLiteral("no camera") : parts.join(QStringLiteral(", "));
+    QString summary
+        = parts.isEmpty() ? QStringLiteral("no camera") : parts.join(QStringLiteral(", "));
+    // A resume cannot tell what became of these: the operator must.
+    if (!unrecorded.isEmpty())
+        summary += QStringLiteral("; not in the journal: %1")
+                       .arg(unrecorded.join(QStringLiteral(", ")));
+    return summary;
 }
 
 bool RunReport::Plan(const ImageSnapshot &image, const UpdatePlan &plan) const

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QStringList>
 
 class EventStream;
 class FleetRun;
@@ -30,11 +31,12 @@ public:
         const ImageSnapshot *image, const UpdatePlan &plan, const QList<CameraResult> &untouched);
     void Follow(FleetRun *run);
     // The table of every camera's result, in the order given, and a line
-    // that counts them.
-    void End(const QList<CameraResult> &results);
+    // that counts them and names those the journal does not have.
+    void End(const QList<CameraResult> &results, const QStringList &unrecorded = {});
     // "6 succeeded (6 verified), 2 skipped, 1 missing": each result that
-    // some camera had, in a fixed order.
-    static QString Summary(const QList<CameraResult> &results);
+    // some camera had, in a fixed order, then the cameras whose result the
+    // journal could not take.
+    static QString Summary(const QList<CameraResult> &results, const QStringList &unrecorded = {});
 
     // A plan instead of a run: what would happen to each camera, whether
     // update or skip, or why a run would fail it before sending it anything.

@@ -40,6 +40,7 @@ private slots:
     void checkTouchesNoCamera_data();
     void checkTouchesNoCamera();
     void expectNamesTheCamerasThatAreGone();
+    void resumeKeepsTheRunsType();
 
 private:
     // mac: the camera's own unless given; restart: how long it is down.
@@ -329,6 +330,46 @@ void TestOrdelctlRollout::expectNamesTheCamerasThatAreGone()
     QVERIFY2(missing.value("message").toString().contains("did not answer the search"),
         qPrintable(missing.value("message").toString()));
     QVERIFY(run.finalsOf(goneOfOtherType).isEmpty());
+}
+
+// Killed while its canary was verifying: the resume verifies the canary
+// without sending it anything again, and the camera of the other type that
+// did not answer the run's search, answering now, is refused the image.
+void TestOrdelctlRollout::resumeKeepsTheRunsType()
+{
+    LabCamera *canary = start(1);
+    LabCamera *otherType = cameras.start(4,
+        QStringList { "--camera", "type=IPC-B410,fw=V1.0,fault=bad-crc" } + LabCameras::updating());
+    QVERIFY(canary && otherType->isRunning());
+    const QStringList journal { "--journal", directory.filePath("types.sqlite") };
+    OrdelctlRun run(
+        QStringList { "update", "--yes", "--json", "--canary", "1", "--image", imagePath,
+            "--fw-version", newVersion, canary->address(), otherType->address() }
+        + journal);
+    QVERIFY(run.start());
+    QVERIFY(run.waitFor([&] { return run.phasesOf(canary->address()).contains("verifying"); }));
+    run.sendSignal(SIGKILL);
+    QVERIFY(run.waitForEnd(10000));
+    cameras.remove(otherType);
+    otherType = start(4);
+    QVERIFY(otherType);
+    QTRY_VERIFY_WITH_TIMEOUT(!canary->events("back").isEmpty(), 20000);
+
+    OrdelctlRun resume(QStringList { "resume", "--yes", "--json" } + journal);
+    QVERIFY(resume.run());
+    QCOMPARE(resume.exitCode(), 1);
+    QVERIFY2(resume.errorText().contains("Only cameras of type IPC-D240, as in that run."),
+        qPrintable(resume.errorText()));
+    const QJsonObject verified = resume.finalOf(canary->address());
+    QCOMPARE(verified.value("result").toString(), QString("succeeded"));
+    QCOMPARE(verified.value("verified").toBool(), true);
+    QCOMPARE(canary->events("update-request").size(), 1);
+    QVERIFY2(resume.finalOf(otherType->address())
+                 .value("message")
+                 .toString()
+                 .startsWith("its type is \"IPC-B410\", not \"IPC-D240\""),
+        qPrintable(resume.finalOf(otherType->address()).value("message").toString()));
+    QVERIFY(OrdelctlRun::onlySearched(otherType));
 }
 
 QTEST_GUILESS_MAIN(TestOrdelctlRollout)

@@ -122,6 +122,8 @@ void TestCommandLine::refusesUsageErrors_data()
         "--no-journal" } << "resume reads the journal: --no-journal leaves none";
     QTest::newRow("resume of no run")
         << QStringList { "resume", "0" } << "not a run's number: \"0\"";
+    QTest::newRow("resume of one type and any") << QStringList { "resume", "--type", "IPC-D240",
+        "--any-type" } << "--type and --any-type exclude each other";
     QTest::newRow("history of one run and one camera") << QStringList { "history", "--run", "3",
         "--camera", "198.51.100.11" } << "--run and --camera exclude each other";
     QTest::newRow("--check on a command")

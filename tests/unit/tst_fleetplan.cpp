@@ -4,6 +4,7 @@
 #include "imagesnapshot.h"
 #include "planquestion.h"
 #include "retryfile.h"
+#include "rollout.h"
 #include "searchlisting.h"
 #include "textformat.h"
 #include "updateplan.h"
@@ -94,6 +95,8 @@ private slots:
     void planKnowsACameraByItsMacOnlyWhileItIsTheOnlyOne_data();
     void planKnowsACameraByItsMacOnlyWhileItIsTheOnlyOne();
     void planGivesEveryCameraAResult();
+    void resumeSendsNothingBlindly_data();
+    void resumeSendsNothingBlindly();
 };
 
 void TestFleetPlan::judgesAddresses_data()
@@ -636,6 +639,55 @@ void TestFleetPlan::planGivesEveryCameraAResult()
     QCOMPARE(everyone.size(), 5);
     everyone.removeDuplicates();
     QCOMPARE(everyone.size(), 5);
+}
+
+void TestFleetPlan::resumeSendsNothingBlindly_data()
+{
+    // The row the dead run left: "IP MAC", the MAC "-" for none.
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<bool>("claimed");
+    QTest::addColumn<bool>("verifying");
+    // Whether the resume's search found the camera.
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<bool>("planned");
+    QTest::newRow("not started, not found") << "198.51.100.11 -" << false << false << false << true;
+    QTest::newRow("claimed, nothing to verify")
+        << "198.51.100.11 00:1A:2B:3C:4D:11" << true << false << true << false;
+    QTest::newRow("claimed, found to verify")
+        << "198.51.100.11 00:1A:2B:3C:4D:11" << true << true << true << true;
+    QTest::newRow("claimed, gone")
+        << "198.51.100.11 00:1A:2B:3C:4D:11" << true << true << false << false;
+    // Found at its address, where the dead run sent to it before it had
+    // answered any search.
+    QTest::newRow("claimed without a MAC, found")
+        << "198.51.100.11 -" << true << true << true << true;
+    QTest::newRow("claimed without a MAC, gone")
+        << "198.51.100.11 -" << true << true << false << false;
+}
+
+void TestFleetPlan::resumeSendsNothingBlindly()
+{
+    QFETCH(QString, row);
+    QFETCH(bool, claimed);
+    QFETCH(bool, verifying);
+    QFETCH(bool, answered);
+    QFETCH(bool, planned);
+    Journal::CameraRow left;
+    left.ip = row.section(' ', 0, 0);
+    left.mac = row.section(' ', 1, 1) == "-" ? QString() : row.section(' ', 1, 1);
+    left.claimed = claimed;
+    // Elsewhere, and another camera at its address, when it did not answer.
+    QList<CameraRecord> found { answered ? camera(left.ip, "00:1a:2b:3c:4d:11")
+                                         : camera("198.51.100.40", "00:1A:2B:3C:4D:40") };
+    if (left.mac.isEmpty() && !answered)
+        found = {};
+    QList<CameraRecord> toPlan;
+    const QList<CameraResult> failed = Rollout::Unsendable(7, { left }, verifying, found, &toPlan);
+    QCOMPARE(toPlan.size(), planned ? 1 : 0);
+    QCOMPARE(failed.size(), planned ? 0 : 1);
+    if (!planned)
+        QCOMPARE(failed.constFirst().message,
+            QString("run 7 may have updated it; check it, then update it by name"));
 }
 
 QTEST_GUILESS_MAIN(TestFleetPlan)

@@ -1,4 +1,6 @@
 #include "journal.h"
+#include "rollout.h"
+#include "updateplan.h"
 
 #include <QCryptographicHash>
 #include <QSqlDatabase>
@@ -34,6 +36,24 @@ void poke(const QString &path, const QStringList &statements)
     QSqlDatabase::removeDatabase("poke");
 }
 
+// A journal as the first schema wrote it, holding the rows the statements
+// insert.
+void firstSchema(const QString &path, const QStringList &rows)
+{
+    poke(path,
+        QStringList { "CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended "
+                      "TEXT, pid INTEGER NOT NULL, pid_started TEXT NOT NULL, command TEXT NOT "
+                      "NULL, arguments TEXT NOT NULL, image_path TEXT, image_size INTEGER, "
+                      "image_md5 TEXT, fw_version TEXT)",
+            "CREATE TABLE cameras (run INTEGER NOT NULL REFERENCES runs(id), ip TEXT NOT NULL, "
+            "mac TEXT NOT NULL, sn TEXT, type TEXT, fw_before TEXT, in_flight INTEGER NOT NULL "
+            "DEFAULT 0, result TEXT, verified INTEGER NOT NULL DEFAULT 0, message TEXT, seconds "
+            "REAL, ended TEXT)",
+            "CREATE TABLE inventory (mac TEXT PRIMARY KEY, ip TEXT, sn TEXT, name TEXT, type "
+            "TEXT, os TEXT, fw TEXT, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL)" }
+            + rows + QStringList { "PRAGMA user_version = 1" });
+}
+
 Journal::CameraRow planned(const QString &ip, const QString &mac)
 {
     Journal::CameraRow camera;
@@ -48,7 +68,18 @@ qint64 beginRun(
     Journal::Run run;
     run.command = command;
     run.arguments = QStringList { "update", "--all", "--image", "/srv/fw.bin" };
+    run.typeRule = "";
     return journal.BeginRun(run, cameras);
+}
+
+// The row of the run's camera planned at ip.
+qint64 keyOf(const Journal &journal, qint64 run, const QString &ip)
+{
+    for (const Journal::CameraRow &camera : journal.Cameras(run)) {
+        if (camera.ip == ip)
+            return camera.key;
+    }
+    return 0;
 }
 
 } // namespace
@@ -67,6 +98,8 @@ private slots:
     void twoProcessesWriteAtOnce();
     void aCameraInFlightElsewhereIsNotTouched_data();
     void aCameraInFlightElsewhereIsNotTouched();
+    void aRunIsTakenOverOnce_data();
+    void aRunIsTakenOverOnce();
     void resultsAndSearchesAreRemembered();
     void aFirstSchemaJournalIsReadAsItIsAndMigratedWhole();
     void aDamagedJournalIsNotReadAsEmpty();
@@ -159,7 +192,8 @@ void TestJournal::refusesWhatIsNoJournalAndLeavesIt()
 }
 
 // A file made before there was any schema, as an empty SQLite file is, gets
-// every table; one of this schema opens as it is.
+// every table; one of the first schema keeps every row, its runs without a
+// type rule; a run begun now records the one its plan decided.
 void TestJournal::migratesAnEarlierSchema()
 {
     const QString path = directory.filePath("earlier.sqlite");
@@ -173,6 +207,31 @@ void TestJournal::migratesAnEarlierSchema()
     QVERIFY2(again.Open(path), qPrintable(again.Error()));
     QCOMPARE(again.Runs().size(), 1);
     QCOMPARE(again.Cameras(1).size(), 1);
+    QCOMPARE(again.FindRun(1)->typeRule, std::optional<QString>(""));
+
+    const QString first = directory.filePath("first-claimed.sqlite");
+    firstSchema(first,
+        { "INSERT INTO runs VALUES (1, 'x', NULL, 2147483000, '1', 'update', '[]', '', 0, '', "
+          "'')",
+            "INSERT INTO cameras (run, ip, mac, in_flight) VALUES (1, '198.51.100.11', '', 1), "
+            "(1, '198.51.100.12', '00:1A:2B:3C:4D:12', 0)" });
+    Journal migrated;
+    QVERIFY2(migrated.Open(first), qPrintable(migrated.Error()));
+    const QList<Journal::CameraRow> rows = migrated.Cameras(1);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY(rows.at(0).claimed && !rows.at(1).claimed);
+    QString refusal;
+    QCOMPARE(migrated.Resumable(0, &refusal)->typeRule, std::optional<QString>());
+
+    UpdatePlan plan;
+    QVERIFY(plan.Make({}, QStringList { "198.51.100.11", "198.51.100.13" },
+        { { "198.51.100.11", "00:1A:2B:3C:4D:11", "SN", "Gate", "IPC-D240", "4.19.2", "V1.0" } }));
+    Rollout rollout(&migrated);
+    Journal::Run row;
+    row.command = "update";
+    QString error;
+    QVERIFY2(rollout.Begin(row, plan, {}, &error), qPrintable(error));
+    QCOMPARE(migrated.FindRun(rollout.RunId())->typeRule, std::optional<QString>("IPC-D240"));
 }
 
 // Each process has a connection of its own; the busy timeout makes them
@@ -196,9 +255,11 @@ void TestJournal::twoProcessesWriteAtOnce()
     QString why;
     for (int index = 0; written && index < runs; ++index) {
         const qint64 run = beginRun(journal, { planned(ip, mac) });
-        why = run > 0 ? journal.Claim(run, ip, mac) : QString("no run");
+        const qint64 key = keyOf(journal, run, ip);
+        why = run > 0 ? journal.Claim(run, key, ip, mac) : QString("no run");
         written = why.isEmpty()
-            && journal.Finish(run, { ip, CameraResult::Outcome::Succeeded, "done", 1, false, mac })
+            && journal.Finish(
+                run, key, { ip, CameraResult::Outcome::Succeeded, "done", 1, false, mac })
             && journal.EndRun(run);
     }
     if (child == 0)
@@ -214,41 +275,124 @@ void TestJournal::twoProcessesWriteAtOnce()
 
 void TestJournal::aCameraInFlightElsewhereIsNotTouched_data()
 {
+    // The MAC the first run planned the camera with: none for one that had
+    // not answered its search, and was claimed once it had.
+    QTest::addColumn<QString>("plannedMac");
     // What becomes of the first run before the second claims its camera.
     QTest::addColumn<QStringList>("meanwhile");
-    QTest::addColumn<bool>("refused");
-    QTest::newRow("its process lives") << QStringList() << true;
-    QTest::newRow("it ended") << QStringList { "UPDATE runs SET ended = 'x' WHERE id = 1" }
-                              << false;
+    // How the second run's claim begins; empty when it may go ahead.
+    QTest::addColumn<QString>("refusal");
+    // The MAC the camera answers both runs with, at two addresses.
+    QTest::addColumn<QString>("answeredMac");
+    const QString mac = "00:1a:2b:3c:4d:11";
+    const QString answered = mac.toUpper();
+    const QString busy = "in flight in run 1 of this journal (process ";
+    QTest::newRow("its process lives") << mac << QStringList() << busy << answered;
+    QTest::newRow("planned before it answered") << QString() << QStringList() << busy << answered;
+    QTest::newRow("it ended") << mac << QStringList { "UPDATE runs SET ended = 'x' WHERE id = 1" }
+                              << QString() << answered;
     QTest::newRow("its process died")
-        << QStringList { "UPDATE runs SET pid = 2147483000 WHERE id = 1" } << false;
+        << mac << QStringList { "UPDATE runs SET pid = 2147483000 WHERE id = 1" } << QString()
+        << answered;
     // The system gave the dead run's process id to this test's process.
     QTest::newRow("its process id reused")
-        << QStringList { "UPDATE runs SET pid_started = '1' WHERE id = 1" } << false;
+        << mac << QStringList { "UPDATE runs SET pid_started = '1' WHERE id = 1" } << QString()
+        << answered;
     QTest::newRow("the camera finished there")
-        << QStringList { "UPDATE cameras SET in_flight = 0 WHERE run = 1" } << false;
+        << mac << QStringList { "UPDATE cameras SET in_flight = 0 WHERE run = 1" } << QString()
+        << answered;
+    // Whatever the journal cannot vouch for is busy, never free.
+    QTest::newRow("the journal cannot tell")
+        << mac
+        << QStringList { "DROP INDEX cameras_in_flight",
+               "ALTER TABLE cameras RENAME COLUMN in_flight TO flying" }
+        << "not started: the journal could not tell whether another run has it in flight"
+        << answered;
+    QTest::newRow("its row is gone")
+        << mac
+        << QStringList { "UPDATE runs SET ended = 'x' WHERE id = 1",
+               "DELETE FROM cameras WHERE ip = '198.51.100.40'" }
+        << "not started: its row of run 2 is not in the journal" << answered;
+    // A placeholder that many cameras report: two addresses are two cameras.
+    QTest::newRow("a placeholder MAC at another address")
+        << QString() << QStringList() << QString() << QString("00:00:00:00:00:00");
 }
 
 void TestJournal::aCameraInFlightElsewhereIsNotTouched()
 {
+    QFETCH(QString, plannedMac);
     QFETCH(QStringList, meanwhile);
-    QFETCH(bool, refused);
+    QFETCH(QString, refusal);
+    QFETCH(QString, answeredMac);
     const QString path
         = directory.filePath(QString("guard-%1.sqlite").arg(QTest::currentDataTag()));
     Journal first;
     QVERIFY(first.Open(path));
-    const qint64 firstRun = beginRun(first, { planned("198.51.100.11", "00:1a:2b:3c:4d:11") });
-    QCOMPARE(first.Claim(firstRun, "198.51.100.11", "00:1A:2B:3C:4D:11"), QString());
-    if (!meanwhile.isEmpty())
-        poke(path, meanwhile);
+    const qint64 firstRun = beginRun(first, { planned("198.51.100.11", plannedMac) });
+    QCOMPARE(first.Claim(
+                 firstRun, keyOf(first, firstRun, "198.51.100.11"), "198.51.100.11", answeredMac),
+        QString());
     Journal second;
     QVERIFY(second.Open(path));
     // The same camera by its MAC, at the address DHCP has given it since.
-    const qint64 secondRun = beginRun(second, { planned("198.51.100.40", "00:1A:2B:3C:4D:11") });
-    const QString busy = second.Claim(secondRun, "198.51.100.40", "00:1A:2B:3C:4D:11");
-    QCOMPARE(busy.startsWith("in flight in run 1 of this journal (process "), refused);
-    // Another camera is free all the same.
-    QCOMPARE(second.Claim(secondRun, "198.51.100.12", "00:1A:2B:3C:4D:12"), QString());
+    const qint64 secondRun = beginRun(second,
+        { planned("198.51.100.40", "00:1A:2B:3C:4D:11"),
+            planned("198.51.100.12", "00:1A:2B:3C:4D:12") });
+    const qint64 key = keyOf(second, secondRun, "198.51.100.40");
+    const qint64 otherKey = keyOf(second, secondRun, "198.51.100.12");
+    if (!meanwhile.isEmpty())
+        poke(path, meanwhile);
+    const QString busy = second.Claim(secondRun, key, "198.51.100.40", answeredMac);
+    QVERIFY2(refusal.isEmpty() ? busy.isEmpty() : busy.startsWith(refusal), qPrintable(busy));
+    // Another camera is free all the same, unless the journal cannot say.
+    const QString other = second.Claim(secondRun, otherKey, "198.51.100.12", "00:1A:2B:3C:4D:12");
+    QCOMPARE(other.isEmpty(), !refusal.contains("could not tell"));
+}
+
+// Two resumes of one run: the first takes it over in one step, and the
+// second is refused naming it, by number or as the newest.
+void TestJournal::aRunIsTakenOverOnce_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("its process died")
+        << QStringList { "UPDATE runs SET pid = 2147483000 WHERE id = 1" } << QString();
+    QTest::newRow("it still runs") << QStringList() << "run 1 still runs (process ";
+    QTest::newRow("it ended") << QStringList { "UPDATE runs SET pid = 2147483000, ended = 'x'" }
+                              << "run 1 ended at x: nothing is left to resume";
+}
+
+void TestJournal::aRunIsTakenOverOnce()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QString, refusal);
+    const QString path
+        = directory.filePath(QString("takeover-%1.sqlite").arg(QTest::currentDataTag()));
+    {
+        Journal journal;
+        QVERIFY(journal.Open(path));
+        QVERIFY(beginRun(journal, { planned("198.51.100.11", "00:1A:2B:3C:4D:11") }) > 0);
+    }
+    poke(path, before);
+    Journal first;
+    Journal second;
+    QVERIFY(first.Open(path) && second.Open(path));
+    Journal::Run resume;
+    resume.command = "resume";
+    QString why;
+    const qint64 taken = first.TakeOver(1, resume, &why);
+    QVERIFY2(why.startsWith(refusal), qPrintable(why));
+    QCOMPARE(taken != 0, refusal.isEmpty());
+    if (taken == 0)
+        return;
+    const QString named = QString("run 1 is being resumed by run %1 (process %2)")
+                              .arg(taken)
+                              .arg(QCoreApplication::applicationPid());
+    QCOMPARE(second.TakeOver(1, resume, &why), qint64(0));
+    QCOMPARE(why, named);
+    QVERIFY(!second.Resumable(0, &why));
+    QCOMPARE(why, named);
+    QCOMPARE(second.Runs().size(), 2);
 }
 
 void TestJournal::resultsAndSearchesAreRemembered()
@@ -266,7 +410,7 @@ void TestJournal::resultsAndSearchesAreRemembered()
         { planned("198.51.100.12", "00:1A:2B:3C:4D:11"),
             planned("198.51.100.13", "00:1A:2B:3C:4D:13"), planned("198.51.100.14", QString()) });
     QVERIFY2(run > 0, qPrintable(journal.Error()));
-    QVERIFY(journal.Finish(run,
+    QVERIFY(journal.Finish(run, keyOf(journal, run, "198.51.100.12"),
         { "198.51.100.12", CameraResult::Outcome::Succeeded, "verified: running 2.9.0", 12.5, true,
             "00:1A:2B:3C:4D:11" }));
     // The process died here: one camera has no result, the run no end.
@@ -291,6 +435,12 @@ void TestJournal::resultsAndSearchesAreRemembered()
     const QHash<QString, Journal::CameraRow> last = journal.LastUpdates();
     QCOMPARE(last.keys(), QList<QString> { history.constFirst().mac });
     QCOMPARE(last.value(history.constFirst().mac).result, QString("succeeded"));
+    // The camera planned without a MAC is one row, wherever it answered.
+    QVERIFY(journal.Finish(run, keyOf(journal, run, "198.51.100.14"),
+        { "198.51.100.44", CameraResult::Outcome::Failed, "broker not reachable", 3, false,
+            "00:1A:2B:3C:4D:14" }));
+    QCOMPARE(journal.Cameras(run).size(), 3);
+    QCOMPARE(journal.CameraHistory("198.51.100.44").size(), 1);
 }
 
 // As the first schema wrote it: one camera by its MAC, one that reported a
@@ -298,23 +448,15 @@ void TestJournal::resultsAndSearchesAreRemembered()
 void TestJournal::aFirstSchemaJournalIsReadAsItIsAndMigratedWhole()
 {
     const QString path = directory.filePath("first.sqlite");
-    poke(path,
-        { "CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT, pid "
-          "INTEGER NOT NULL, pid_started TEXT NOT NULL, command TEXT NOT NULL, arguments TEXT NOT "
-          "NULL, image_path TEXT, image_size INTEGER, image_md5 TEXT, fw_version TEXT)",
-            "CREATE TABLE cameras (run INTEGER NOT NULL, ip TEXT NOT NULL, mac TEXT NOT NULL, sn "
-            "TEXT, type TEXT, fw_before TEXT, in_flight INTEGER NOT NULL DEFAULT 0, result TEXT, "
-            "verified INTEGER NOT NULL DEFAULT 0, message TEXT, seconds REAL, ended TEXT)",
-            "CREATE TABLE inventory (mac TEXT PRIMARY KEY, ip TEXT, sn TEXT, name TEXT, type "
-            "TEXT, os TEXT, fw TEXT, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL)",
-            "INSERT INTO runs VALUES (1, 'a', 'b', 1, '1', 'update', '[]', '', 0, '', '')",
+    firstSchema(path,
+        { "INSERT INTO runs VALUES (1, 'a', 'b', 1, '1', 'update', '[]', '', 0, '', '')",
             "INSERT INTO cameras (run, ip, mac, result) VALUES (1, '198.51.100.11', "
             "'00:1A:2B:3C:4D:11', 'succeeded'), (1, '198.51.100.12', '00:00:00:00:00:00', "
             "'failed')",
             "INSERT INTO inventory VALUES ('00:1A:2B:3C:4D:11', '198.51.100.11', 'SN1', '', '', "
             "'', '', 'a', 'a'), ('00:00:00:00:00:00', '198.51.100.12', 'SN2', '', '', '', '', "
             "'a', 'a')",
-            "PRAGMA user_version = 1", "PRAGMA journal_mode = WAL" });
+            "PRAGMA journal_mode = WAL" });
     const QByteArray before = digestOf(path);
     {
         Journal reader;
@@ -399,7 +541,7 @@ void TestJournal::lastUpdateIsTheLastRequestSent()
         const qint64 run = beginRun(journal, { planned("198.51.100.11", mac) }, command);
         CameraResult result { "198.51.100.11", CameraResult::Outcome::Failed, "", 1, false, mac };
         QVERIFY(CameraResult::OutcomeFromName(step.section(' ', 1), &result.outcome));
-        QVERIFY(journal.Finish(run, result));
+        QVERIFY(journal.Finish(run, keyOf(journal, run, "198.51.100.11"), result));
     }
     QCOMPARE(journal.Inventory().constFirst().lastResult, lastResult);
     QCOMPARE(journal.LastUpdates().value(mac).result, lastResult);
@@ -453,7 +595,7 @@ void TestJournal::camerasSharingAMacStayApart()
     const QString mac = searches.constFirst().constFirst().section(' ', 1);
     for (const QString &ip : QStringList { "198.51.100.11", "198.51.100.12" }) {
         const qint64 run = beginRun(journal, { planned(ip, mac) });
-        QVERIFY(journal.Finish(run,
+        QVERIFY(journal.Finish(run, keyOf(journal, run, ip),
             { ip,
                 ip.endsWith(".11") ? CameraResult::Outcome::Succeeded
                                    : CameraResult::Outcome::Failed,

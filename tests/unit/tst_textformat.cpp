@@ -160,17 +160,25 @@ void TestTextFormat::summaryCountsEachResult_data()
 {
     // Each camera's result word, "+" after it for a verified one.
     QTest::addColumn<QStringList>("results");
+    // The addresses whose result the journal could not take.
+    QTest::addColumn<QStringList>("unrecorded");
     QTest::addColumn<QString>("summary");
     QTest::newRow("a rollout") << QStringList { "succeeded+", "skipped", "missing", "succeeded+",
-        "skipped" } << "2 succeeded (2 verified), 2 skipped, 1 missing";
-    QTest::newRow("in a fixed order")
-        << QStringList { "not started", "failed", "sent" } << "1 sent, 1 failed, 1 not started";
-    QTest::newRow("nothing") << QStringList() << "no camera";
+        "skipped" } << QStringList()
+                               << "2 succeeded (2 verified), 2 skipped, 1 missing";
+    QTest::newRow("in a fixed order") << QStringList { "not started", "failed", "sent" }
+                                      << QStringList() << "1 sent, 1 failed, 1 not started";
+    QTest::newRow("nothing") << QStringList() << QStringList() << "no camera";
+    QTest::newRow("a full disk") << QStringList { "succeeded", "not started" }
+                                 << QStringList { "198.51.100.11", "198.51.100.12" }
+                                 << "1 succeeded, 1 not started; not in the journal: "
+                                    "198.51.100.11, 198.51.100.12";
 }
 
 void TestTextFormat::summaryCountsEachResult()
 {
     QFETCH(QStringList, results);
+    QFETCH(QStringList, unrecorded);
     QFETCH(QString, summary);
     QList<CameraResult> cameras;
     for (QString word : qAsConst(results)) {
@@ -180,7 +188,7 @@ void TestTextFormat::summaryCountsEachResult()
         QVERIFY(CameraResult::OutcomeFromName(word, &result.outcome));
         cameras.append(result);
     }
-    QCOMPARE(RunReport::Summary(cameras), summary);
+    QCOMPARE(RunReport::Summary(cameras, unrecorded), summary);
 }
 
 QTEST_GUILESS_MAIN(TestTextFormat)
