@@ -39,6 +39,7 @@ public:
     // one an operator may ask for; more than that is a typing error.
     static constexpr int largestCameraCount = 100000;
     static constexpr int longestWaitS = 86400;
+    static constexpr int longestSearchMs = 600000;
     // Canary and max failures are left out for none; a window that offers
     // them as numbers shows none as this.
     static constexpr int none = 0;
@@ -49,8 +50,9 @@ public:
     // the new version after its restart.
     static constexpr Number reportTimeoutLimits { optionReportTimeout, 1, longestWaitS, 600 };
     static constexpr Number verifyTimeoutLimits { optionVerifyTimeout, 1, longestWaitS, 300 };
-    static constexpr Number searchTimeoutLimits { optionTimeout, 1, 600000,
+    static constexpr Number searchTimeoutLimits { optionTimeout, 1, longestSearchMs,
         FleetSearch::defaultWindowMs };
+    // Every number a run takes, as the collection refuses them too.
     static constexpr Number numbers[] = { parallelLimits, canaryLimits, maxFailuresLimits,
         reportTimeoutLimits, verifyTimeoutLimits, searchTimeoutLimits };
 
