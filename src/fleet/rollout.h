@@ -3,6 +3,7 @@
 
 #include "cameraresult.h"
 #include "journal.h"
+#include "runoptions.h"
 
 #include <QHash>
 #include <QList>
@@ -28,14 +29,12 @@ class Rollout : public QObject
 {
     Q_OBJECT
 public:
-    // How long a camera may take to give its final report, and to come back
-    // on the new version after its restart: flashing takes minutes.
-    static constexpr int reportTimeoutS = 600;
-    static constexpr int verifyTimeoutS = 300;
+    static constexpr int reportTimeoutS = RunOptions::reportTimeoutLimits.byDefault;
+    static constexpr int verifyTimeoutS = RunOptions::verifyTimeoutLimits.byDefault;
 
     struct Settings
     {
-        int parallel = 16;
+        int parallel = RunOptions::parallelLimits.byDefault;
         int canaries = 0;
         int maxFailures = 0;
         // The version the image installs; empty for no verification.

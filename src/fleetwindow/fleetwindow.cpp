@@ -2,11 +2,11 @@
 
 #include "camerajob.h"
 #include "cameraupdate.h"
-#include "descriptorbudget.h"
 #include "fleetrun.h"
 #include "fleetsearch.h"
 #include "progressdelegate.h"
 #include "rollout.h"
+#include "runoptions.h"
 #include "statusreport.h"
 #include "updateplan.h"
 
@@ -58,12 +58,15 @@ QString Replies(int count)
     return count == 1 ? FleetWindow::tr("1 reply") : FleetWindow::tr("%1 replies").arg(count);
 }
 
-QSpinBox *SpinBox(const char *name, int minimum, int maximum, int value)
+// A number the command line takes as an option; one that may be left out is
+// offered from none, which leaves it out.
+QSpinBox *SpinBox(const char *name, const RunOptions::Number &limits)
 {
     auto *box = new QSpinBox;
     box->setObjectName(QLatin1String(name));
-    box->setRange(minimum, maximum);
-    box->setValue(value);
+    box->setRange(
+        limits.byDefault == RunOptions::none ? RunOptions::none : limits.lowest, limits.highest);
+    box->setValue(limits.byDefault);
     return box;
 }
 
@@ -137,9 +140,9 @@ void FleetWindow::BuildControls()
     comboBoxType->setObjectName(QStringLiteral("comboBox_Type"));
     comboBoxType->addItem(tr("All types"));
     comboBoxType->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    spinBoxAtOnce = SpinBox("spinBox_AtOnce", 1, DescriptorBudget::mostAtOnce, 16);
-    spinBoxCanary = SpinBox("spinBox_Canary", 0, DescriptorBudget::mostAtOnce, 0);
-    spinBoxStopAfter = SpinBox("spinBox_StopAfter", 0, DescriptorBudget::mostAtOnce, 0);
+    spinBoxAtOnce = SpinBox("spinBox_AtOnce", RunOptions::parallelLimits);
+    spinBoxCanary = SpinBox("spinBox_Canary", RunOptions::canaryLimits);
+    spinBoxStopAfter = SpinBox("spinBox_StopAfter", RunOptions::maxFailuresLimits);
     lineEditFilter = new QLineEdit;
     lineEditFilter->setObjectName(QStringLiteral("lineEdit_Filter"));
     lineEditFilter->setClearButtonEnabled(true);
@@ -378,10 +381,7 @@ Selection FleetWindow::CurrentSelection() const
     Selection selection;
     if (comboBoxType->currentIndex() > 0)
         selection.type = comboBoxType->currentText();
-    const QString target = lineEditTargetVersion->text().trimmed();
-    // A camera already on the version has nothing to gain from the image.
-    if (!target.isEmpty())
-        selection.skipFw = target;
+    RunOptions::SkipInstalledVersion(lineEditTargetVersion->text().trimmed(), &selection.skipFw);
     selection.canary = spinBoxCanary->value();
     return selection;
 }
@@ -446,11 +446,12 @@ void FleetWindow::Launch()
     }
     if (!Ask(plan))
         return;
+    const RunOptions options = CurrentOptions(plan);
     Rollout::Settings settings;
-    settings.parallel = spinBoxAtOnce->value();
+    settings.parallel = options.parallel;
     settings.canaries = plan.Canaries();
-    settings.maxFailures = spinBoxStopAfter->value();
-    settings.fwVersion = lineEditTargetVersion->text().trimmed();
+    settings.maxFailures = options.maxFailures;
+    settings.fwVersion = options.fwVersion;
     runVersion = settings.fwVersion;
     // The probes that verify the updates go out of the search's socket.
     if (!settings.fwVersion.isEmpty() && !searchSocket.Open(&error)) {
@@ -474,7 +475,7 @@ void FleetWindow::Launch()
     connect(run, &Rollout::finished, this, &FleetWindow::RunEnded);
     Journal::Run row;
     row.command = QStringLiteral("update");
-    row.arguments = RecordedArguments(plan);
+    row.arguments = options.Arguments();
     model->BeginRun(plan);
     if (!run->Start(plan, &image, &searchSocket, settings, row, &error)) {
         delete run;
@@ -487,23 +488,21 @@ void FleetWindow::Launch()
     Tell(model->Counts());
 }
 
-// Named as the command line's, so that the run reads back as one of its
-// own: ordelctl history lists it and resume continues it.
-QStringList FleetWindow::RecordedArguments(const UpdatePlan &plan) const
+// What the run records, as the command line's own options, so that it reads
+// back as one of ordelctl's runs: ordelctl history lists it and resume
+// continues it.
+RunOptions FleetWindow::CurrentOptions(const UpdatePlan &plan) const
 {
-    QStringList arguments { QStringLiteral("update"), QStringLiteral("--image"),
-        QFileInfo(imagePath).absoluteFilePath(), QStringLiteral("--parallel"),
-        QString::number(spinBoxAtOnce->value()) };
     const Selection selection = CurrentSelection();
-    if (selection.canary > 0)
-        arguments << QStringLiteral("--canary") << QString::number(selection.canary);
-    if (spinBoxStopAfter->value() > 0)
-        arguments << QStringLiteral("--max-failures") << QString::number(spinBoxStopAfter->value());
-    if (selection.skipFw)
-        arguments << QStringLiteral("--fw-version") << *selection.skipFw;
-    if (selection.type)
-        arguments << QStringLiteral("--type") << *selection.type;
-    return arguments + plan.Targets();
+    RunOptions options;
+    options.imagePath = imagePath;
+    options.parallel = spinBoxAtOnce->value();
+    options.canary = selection.canary;
+    options.maxFailures = spinBoxStopAfter->value();
+    options.fwVersion = lineEditTargetVersion->text().trimmed();
+    options.type = selection.type;
+    options.addresses = plan.Targets();
+    return options;
 }
 
 bool FleetWindow::Ask(const UpdatePlan &plan)

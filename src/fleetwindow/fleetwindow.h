@@ -22,6 +22,7 @@ class QSortFilterProxyModel;
 class QSpinBox;
 class QTableView;
 class Rollout;
+class RunOptions;
 
 // The fleet window: many cameras updated side by side from a desk, through
 // the same engine, journal and plan as the command line.
@@ -98,7 +99,7 @@ private:
     void ShowLastUpdates();
     static QString LastUpdateText(QString when, const QString &result);
     Selection CurrentSelection() const;
-    QStringList RecordedArguments(const UpdatePlan &plan) const;
+    RunOptions CurrentOptions(const UpdatePlan &plan) const;
     void RefreshTypes();
     void Tell(const QString &text);
 

@@ -1,8 +1,8 @@
 #include "commandline.h"
 
 #include "cameraaddress.h"
-#include "descriptorbudget.h"
 #include "exitcode.h"
+#include "runoptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -68,19 +68,19 @@ const char optionHelpAll[] = "help-all";
 const char optionJson[] = "json";
 const char optionCsv[] = "csv";
 const char optionYes[] = "yes";
-const char optionTimeout[] = "timeout";
-const char optionImage[] = "image";
-const char optionParallel[] = "parallel";
-const char optionReportTimeout[] = "report-timeout";
+constexpr const char *optionTimeout = RunOptions::optionTimeout;
+constexpr const char *optionImage = RunOptions::optionImage;
+constexpr const char *optionParallel = RunOptions::optionParallel;
+constexpr const char *optionReportTimeout = RunOptions::optionReportTimeout;
 const char optionAll[] = "all";
-const char optionType[] = "type";
-const char optionAnyType[] = "any-type";
-const char optionSkipFw[] = "skip-fw";
-const char optionCanary[] = "canary";
+constexpr const char *optionType = RunOptions::optionType;
+constexpr const char *optionAnyType = RunOptions::optionAnyType;
+constexpr const char *optionSkipFw = RunOptions::optionSkipFw;
+constexpr const char *optionCanary = RunOptions::optionCanary;
 const char optionRetry[] = "retry";
-const char optionFwVersion[] = "fw-version";
-const char optionVerifyTimeout[] = "verify-timeout";
-const char optionMaxFailures[] = "max-failures";
+constexpr const char *optionFwVersion = RunOptions::optionFwVersion;
+constexpr const char *optionVerifyTimeout = RunOptions::optionVerifyTimeout;
+constexpr const char *optionMaxFailures = RunOptions::optionMaxFailures;
 const char optionCheck[] = "check";
 const char optionExpect[] = "expect";
 const char optionJournal[] = "journal";
@@ -90,10 +90,7 @@ const char optionCamera[] = "camera";
 // Options whose value names a file, kept by their absolute path for a resume.
 const char *const fileOptions[] = { optionImage, optionRetry, optionExpect, optionJournal };
 
-constexpr int longestSearchMs = 600000;
-constexpr int longestReportWaitS = 86400;
-constexpr int largestCameraCount = 100000;
-constexpr int longestVerifyWaitS = 86400;
+constexpr RunOptions::Number runLimits { optionRun, 1, std::numeric_limits<int>::max(), 0 };
 
 } // namespace
 
@@ -283,7 +280,7 @@ void CommandLine::AddOptions(QCommandLineParser &parser) const
                 QStringLiteral("Search first, then update every camera that answers.") },
             { QLatin1String(optionParallel),
                 QStringLiteral("Cameras updated at once, at most %1 (default %2).")
-                    .arg(DescriptorBudget::mostAtOnce)
+                    .arg(RunOptions::parallelLimits.highest)
                     .arg(parallel),
                 QStringLiteral("N") },
             { QLatin1String(optionReportTimeout),
@@ -380,8 +377,7 @@ bool CommandLine::Take(const QCommandLineParser &parser)
             return Fail(QStringLiteral("search takes no address: %1")
                             .arg(parser.positionalArguments().constFirst()));
         expectPath = parser.value(QLatin1String(optionExpect));
-        return TakeNumber(
-            parser, QLatin1String(optionTimeout), 1, longestSearchMs, &searchTimeoutMs);
+        return TakeNumber(parser, RunOptions::searchTimeoutLimits, &searchTimeoutMs);
     }
     yes = parser.isSet(QLatin1String(optionYes));
     if (!TakeAddresses(parser.positionalArguments()))
@@ -400,10 +396,8 @@ bool CommandLine::Take(const QCommandLineParser &parser)
         return Fail(QStringLiteral("--all, --retry and a list of addresses exclude each other"));
     if (!selection.all && addresses.isEmpty() && retryPath.isEmpty())
         return Fail(QStringLiteral("name the cameras' addresses, or --all, or --retry FILE"));
-    return TakeNumber(
-               parser, QLatin1String(optionParallel), 1, DescriptorBudget::mostAtOnce, &parallel)
-        && TakeNumber(
-            parser, QLatin1String(optionReportTimeout), 1, longestReportWaitS, &reportTimeoutS)
+    return TakeNumber(parser, RunOptions::parallelLimits, &parallel)
+        && TakeNumber(parser, RunOptions::reportTimeoutLimits, &reportTimeoutS)
         && TakeSelection(parser) && TakeRollout(parser);
 }
 
@@ -436,7 +430,7 @@ bool CommandLine::TakeHistory(const QCommandLineParser &parser)
     if (parser.isSet(QLatin1String(optionRun)) && parser.isSet(QLatin1String(optionCamera)))
         return Fail(QStringLiteral("--run and --camera exclude each other"));
     int run = 0;
-    if (!TakeNumber(parser, QLatin1String(optionRun), 1, std::numeric_limits<int>::max(), &run))
+    if (!TakeNumber(parser, runLimits, &run))
         return false;
     historyRun = run;
     return true;
@@ -470,17 +464,13 @@ bool CommandLine::TakeRollout(const QCommandLineParser &parser)
         fwVersion = parser.value(QLatin1String(optionFwVersion));
         if (fwVersion.isEmpty())
             return Fail(QStringLiteral("--fw-version needs the version the image installs"));
-        if (selection.skipFw && *selection.skipFw != fwVersion)
+        if (!RunOptions::SkipInstalledVersion(fwVersion, &selection.skipFw))
             return Fail(QStringLiteral("--skip-fw and --fw-version name different versions"));
-        // A camera already on the version has nothing to gain from the image.
-        selection.skipFw = fwVersion;
     } else if (parser.isSet(QLatin1String(optionVerifyTimeout))) {
         return Fail(QStringLiteral("--verify-timeout needs --fw-version, the version to verify"));
     }
-    return TakeNumber(
-               parser, QLatin1String(optionVerifyTimeout), 1, longestVerifyWaitS, &verifyTimeoutS)
-        && TakeNumber(
-            parser, QLatin1String(optionMaxFailures), 1, largestCameraCount, &maxFailures);
+    return TakeNumber(parser, RunOptions::verifyTimeoutLimits, &verifyTimeoutS)
+        && TakeNumber(parser, RunOptions::maxFailuresLimits, &maxFailures);
 }
 
 bool CommandLine::TakeSelection(const QCommandLineParser &parser)
@@ -492,26 +482,17 @@ bool CommandLine::TakeSelection(const QCommandLineParser &parser)
         selection.skipFw = parser.value(QLatin1String(optionSkipFw));
     if (selection.type && selection.anyType)
         return Fail(QStringLiteral("--type and --any-type exclude each other"));
-    return TakeNumber(
-        parser, QLatin1String(optionCanary), 1, largestCameraCount, &selection.canary);
+    return TakeNumber(parser, RunOptions::canaryLimits, &selection.canary);
 }
 
 bool CommandLine::TakeNumber(
-    const QCommandLineParser &parser, const QString &name, int lowest, int highest, int *value)
+    const QCommandLineParser &parser, const RunOptions::Number &limits, int *value)
 {
+    const QString name = QLatin1String(limits.name);
     if (!parser.isSet(name))
         return true;
-    bool ok = false;
-    const QString text = parser.value(name);
-    const int number = text.toInt(&ok, 10);
-    if (!ok || number < lowest || number > highest)
-        return Fail(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                        .arg(name)
-                        .arg(lowest)
-                        .arg(highest)
-                        .arg(text));
-    *value = number;
-    return true;
+    QString refusal;
+    return RunOptions::TakeNumber(limits, parser.value(name), value, &refusal) || Fail(refusal);
 }
 
 bool CommandLine::TakeAddresses(const QStringList &given)

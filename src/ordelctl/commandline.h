@@ -3,6 +3,7 @@
 
 #include "fleetsearch.h"
 #include "rollout.h"
+#include "runoptions.h"
 #include "selection.h"
 
 #include <QString>
@@ -45,10 +46,10 @@ public:
     bool json = false;
     bool csv = false;
     bool yes = false;
-    int searchTimeoutMs = FleetSearch::defaultWindowMs;
+    int searchTimeoutMs = RunOptions::searchTimeoutLimits.byDefault;
     QString imagePath;
-    int parallel = 16;
-    int reportTimeoutS = Rollout::reportTimeoutS;
+    int parallel = RunOptions::parallelLimits.byDefault;
+    int reportTimeoutS = RunOptions::reportTimeoutLimits.byDefault;
     // Each camera once, in the order first given.
     QStringList addresses;
     // --all, --type, --any-type, --skip-fw and --canary.
@@ -58,7 +59,7 @@ public:
     // The version the image installs: cameras on it are skipped, and each
     // update is proven by the camera answering on it after its restart.
     QString fwVersion;
-    int verifyTimeoutS = Rollout::verifyTimeoutS;
+    int verifyTimeoutS = RunOptions::verifyTimeoutLimits.byDefault;
     // No camera starts once this many have failed; 0 for no limit.
     int maxFailures = 0;
     // Plan only: what would happen to each camera, nothing sent.
@@ -87,8 +88,7 @@ private:
     QString CommandHelp(const QString &parserHelp) const;
     void AddOptions(QCommandLineParser &parser) const;
     bool Take(const QCommandLineParser &parser);
-    bool TakeNumber(
-        const QCommandLineParser &parser, const QString &name, int lowest, int highest, int *value);
+    bool TakeNumber(const QCommandLineParser &parser, const RunOptions::Number &limits, int *value);
     bool TakeAddresses(const QStringList &given);
     bool TakeSelection(const QCommandLineParser &parser);
     bool TakeRollout(const QCommandLineParser &parser);

@@ -1,6 +1,12 @@
 #include "commandline.h"
+#include "runoptions.h"
 
 #include <QtTest>
+
+#include <algorithm>
+#include <iterator>
+
+Q_DECLARE_METATYPE(RunOptions)
 
 namespace {
 
@@ -28,6 +34,10 @@ private slots:
     void takesTheValuesGiven();
     void helpAndVersionRunNothing_data();
     void helpAndVersionRunNothing();
+    void limitsAreTheCollections_data();
+    void limitsAreTheCollections();
+    void recordedRunReadsBack_data();
+    void recordedRunReadsBack();
 };
 
 void TestCommandLine::initTestCase()
@@ -261,6 +271,117 @@ void TestCommandLine::helpAndVersionRunNothing()
     // Neither the path the program was started by, nor Qt's own words.
     for (const char *text : { "build/bin", "--help-all", "Arguments:\n  update" })
         QVERIFY2(!options.Output().contains(text), qPrintable(options.Output()));
+}
+
+void TestCommandLine::limitsAreTheCollections_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("lowest");
+    QTest::addColumn<int>("highest");
+    QFile file(QStringLiteral(OPTION_LIMITS));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QJsonObject table = QJsonDocument::fromJson(file.readAll()).object();
+    QCOMPARE(int(table.size()), int(std::size(RunOptions::numbers)));
+    for (auto row = table.constBegin(); row != table.constEnd(); ++row) {
+        const QJsonArray range = row.value().toArray();
+        QTest::newRow(qPrintable(row.key()))
+            << row.key() << range.at(0).toInt() << range.at(1).toInt();
+    }
+}
+
+// The collection refuses on the controller what ordelctl would: each edge of
+// the table is taken, and one step past it is refused.
+void TestCommandLine::limitsAreTheCollections()
+{
+    QFETCH(QString, name);
+    QFETCH(int, lowest);
+    QFETCH(int, highest);
+    const auto number = std::find_if(std::begin(RunOptions::numbers), std::end(RunOptions::numbers),
+        [&name](const RunOptions::Number &entry) { return name == QLatin1String(entry.name); });
+    QVERIFY(number != std::end(RunOptions::numbers));
+    QCOMPARE(number->lowest, lowest);
+    QCOMPARE(number->highest, highest);
+    const QStringList command = name == "timeout"
+        ? QStringList { "search" }
+        : QStringList { "update", "--all", "--image", "fw.bin", "--fw-version", "V2.0" };
+    for (const int value : { lowest, highest }) {
+        CommandLine options;
+        QCOMPARE(
+            options.Parse(program(command + QStringList { "--" + name, QString::number(value) })),
+            CommandLine::Status::Run);
+    }
+    for (const int value : { lowest - 1, highest + 1 }) {
+        CommandLine options;
+        QCOMPARE(
+            options.Parse(program(command + QStringList { "--" + name, QString::number(value) })),
+            CommandLine::Status::UsageError);
+        QCOMPARE(options.Error(),
+            QString("--%1 takes a whole number from %2 to %3, not \"%4\"")
+                .arg(name)
+                .arg(lowest)
+                .arg(highest)
+                .arg(value));
+    }
+}
+
+void TestCommandLine::recordedRunReadsBack_data()
+{
+    QTest::addColumn<QStringList>("recorded");
+    QTest::addColumn<RunOptions>("options");
+    RunOptions window;
+    window.imagePath = "/var/tmp/fw.bin";
+    window.addresses = QStringList { "198.51.100.11", "198.51.100.12" };
+    QTest::newRow("defaults") << QStringList { "update", "--image", "/var/tmp/fw.bin", "--parallel",
+        "16", "198.51.100.11", "198.51.100.12" }
+                              << window;
+    // As the fleet window has recorded its runs all along: journals hold them.
+    window.canary = 2;
+    window.maxFailures = 3;
+    window.fwVersion = "V2.0";
+    window.type = QString("IPC-D240");
+    QTest::newRow("the fleet window's run") << QStringList { "update", "--image", "/var/tmp/fw.bin",
+        "--parallel", "16", "--canary", "2", "--max-failures", "3", "--fw-version", "V2.0",
+        "--type", "IPC-D240", "198.51.100.11", "198.51.100.12" }
+                                            << window;
+    RunOptions highest = window;
+    highest.parallel = 256;
+    highest.canary = 100000;
+    highest.maxFailures = 100000;
+    highest.type.reset();
+    highest.anyType = true;
+    highest.reportTimeoutS = 86400;
+    highest.verifyTimeoutS = 86400;
+    QTest::newRow("every number at its highest") << QStringList { "update", "--image",
+        "/var/tmp/fw.bin", "--parallel", "256", "--canary", "100000", "--max-failures", "100000",
+        "--fw-version", "V2.0", "--any-type", "--report-timeout", "86400", "--verify-timeout",
+        "86400", "198.51.100.11", "198.51.100.12" }
+                                                 << highest;
+}
+
+// A run's options recorded in the engine's form read back, as a resume reads
+// them, to the options the run had.
+void TestCommandLine::recordedRunReadsBack()
+{
+    QFETCH(QStringList, recorded);
+    QFETCH(RunOptions, options);
+    QCOMPARE(options.Arguments(), recorded);
+    CommandLine read;
+    QCOMPARE(read.Parse(program(recorded)), CommandLine::Status::Run);
+    QCOMPARE(read.command, CommandLine::Command::Update);
+    QCOMPARE(read.imagePath, options.imagePath);
+    QCOMPARE(read.addresses, options.addresses);
+    QCOMPARE(read.parallel, options.parallel);
+    QCOMPARE(read.selection.canary, options.canary);
+    QCOMPARE(read.maxFailures, options.maxFailures);
+    QCOMPARE(read.fwVersion, options.fwVersion);
+    QCOMPARE(read.selection.type, options.type);
+    QCOMPARE(read.selection.anyType, options.anyType);
+    QCOMPARE(read.reportTimeoutS, options.reportTimeoutS);
+    QCOMPARE(read.verifyTimeoutS, options.verifyTimeoutS);
+    // The version installed is the one skipped, for the window as for ordelctl.
+    std::optional<QString> skipped;
+    QVERIFY(RunOptions::SkipInstalledVersion(options.fwVersion, &skipped));
+    QCOMPARE(read.selection.skipFw, skipped);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -108,11 +108,16 @@ rc:
 from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
 
 
+OPTION_FLAGS = [('timeout', '--timeout'), ('expect', '--expect')]
+
+RANGES = dict(timeout=(1, 600000))
+
+
 def main():
     module = ordelctl.new_module(dict(timeout=dict(type='int'), expect=dict(type='path')),
-                                 ranges=dict(timeout=(1, 600000)))
+                                 ranges=RANGES)
 
-    options = ordelctl.option_args(module.params, [('timeout', '--timeout'), ('expect', '--expect')])
+    options = ordelctl.option_args(module.params, OPTION_FLAGS)
     done = ordelctl.run(module, 'search', options)
     cameras = [item for item in done.objects if not item.get('missing')]
     missing = [item for item in done.objects if item.get('missing')]

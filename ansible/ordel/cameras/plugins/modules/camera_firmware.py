@@ -216,6 +216,8 @@ OPTION_FLAGS = [
 ]
 
 
+# ordelctl's limits: the unit tests hold them, and the DOCUMENTATION's, to
+# the table ordelctl's own test reads.
 RANGES = dict(parallel=(1, 256), canary=(1, 100000), max_failures=(1, 100000),
               report_timeout=(1, 86400), verify_timeout=(1, 86400))
 

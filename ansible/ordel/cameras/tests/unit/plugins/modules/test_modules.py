@@ -15,6 +15,7 @@ import shutil
 import tempfile
 import unittest
 
+import yaml
 from ansible.module_utils import basic
 from ansible.module_utils.common.text.converters import to_bytes
 from ansible_collections.ordel.cameras.plugins.module_utils import ordelctl
@@ -255,6 +256,29 @@ class CameraAddressTest(unittest.TestCase):
         for address, camera in rows:
             with self.subTest(address=address):
                 self.assertEqual(ordelctl.why_not_a_camera(address) is None, camera)
+
+
+class OptionLimitTest(unittest.TestCase):
+    """The numbers each module refuses on the controller, and documents, are
+    the ones ordelctl takes: its own unit test reads the same table."""
+
+    def test_ranges_are_ordelctls(self):
+        with open(os.path.join(os.path.dirname(__file__), 'option_limits.json')) as table:
+            limits = json.load(table)
+        for name in ('camera_facts', 'camera_firmware'):
+            module = MODULES[name]
+            options = yaml.safe_load(module.DOCUMENTATION)['options']
+            for param, flag in module.OPTION_FLAGS:
+                if flag[2:] not in limits:
+                    continue
+                with self.subTest(module=name, option=param):
+                    lowest, highest = limits[flag[2:]]
+                    self.assertEqual(module.RANGES.get(param), (lowest, highest))
+                    described = options[param]['description']
+                    if not isinstance(described, list):
+                        described = [described]
+                    described = ' '.join(described)
+                    self.assertIn('from %d to %d' % (lowest, highest), ' '.join(described.split()))
 
 
 class FactsTest(ModuleTest):
