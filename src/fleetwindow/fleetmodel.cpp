@@ -1,6 +1,8 @@
 #include "fleetmodel.h"
 
+#include "expectedcameras.h"
 #include "exportform.h"
+#include "imagesnapshot.h"
 #include "updateplan.h"
 
 #include <algorithm>
@@ -239,6 +241,7 @@ int FleetModel::RowOfResult(const CameraResult &result) const
 void FleetModel::BeginSearch()
 {
     answeredThisSearch.clear();
+    searched = true;
 }
 
 void FleetModel::AddCamera(const CameraRecord &camera)
@@ -260,8 +263,14 @@ void FleetModel::AddCamera(const CameraRecord &camera)
     rows[row].camera = camera;
     if (moved)
         IndexAddresses();
-    if (rows.at(row).state.phase == Phase::Missing)
-        rows[row].state = State();
+    if (rows.at(row).state.phase == Phase::Missing) {
+        State back;
+        if (rows.at(row).ended) {
+            back.phase = Phase::Ended;
+            back.result = rows.at(row).result;
+        }
+        rows[row].state = back;
+    }
     emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
@@ -277,6 +286,21 @@ void FleetModel::AddMissing(const QList<CameraRecord> &cameras)
         missing.phase = Phase::Missing;
         SetState(row, missing);
     }
+}
+
+int FleetModel::ShowMissing(const ExpectedCameras &expected)
+{
+    if (!searched)
+        return -1;
+    // A camera seen by an earlier search only may have gone since.
+    QList<CameraRecord> answered;
+    for (int row = 0; row < rows.size(); ++row) {
+        if (answeredThisSearch.contains(row))
+            answered.append(rows.at(row).camera);
+    }
+    const QList<CameraRecord> missing = expected.Missing(answered);
+    AddMissing(missing);
+    return int(missing.size());
 }
 
 void FleetModel::SetLastUpdate(const QString &ipOrMac, const QString &text)
@@ -354,8 +378,7 @@ int FleetModel::SelectRetry()
 {
     int checked = 0;
     for (int row = 0; row < rows.size(); ++row) {
-        const State &state = rows.at(row).state;
-        const bool retry = state.phase == Phase::Ended && state.result.CountsAsFailure();
+        const bool retry = rows.at(row).ended && rows.at(row).result.CountsAsFailure();
         SetChecked(row, retry);
         checked += retry ? 1 : 0;
     }
@@ -369,6 +392,13 @@ bool FleetModel::MakePlan(const Selection &selection, const QList<CameraRecord> 
     // ones that did not answer are missing, as with a retry.
     if (!plan->Make(selection, Checked(), found)) {
         *refusal = plan->Refusal();
+        // The command line's advice names its options; the window's own
+        // control says the same here.
+        if (!selection.type && !selection.anyType && plan->TargetTypes().size() > 1)
+            *refusal = tr("Cameras of %1 types are checked: %2. An image for one type can ruin "
+                          "another: choose one type in the Type list.")
+                           .arg(plan->TargetTypes().size())
+                           .arg(UpdatePlan::TypeCounts(plan->TargetTypes()));
         return false;
     }
     return true;
@@ -379,7 +409,7 @@ void FleetModel::ShowPlan(const UpdatePlan &plan)
     const QStringList targets = plan.Targets();
     for (int index = 0; index < targets.size(); ++index) {
         const int row = RowOf(targets.at(index));
-        if (row < 0)
+        if (row < 0 || rows.at(row).ended)
             continue;
         State state;
         state.phase = Phase::Planned;
@@ -390,7 +420,7 @@ void FleetModel::ShowPlan(const UpdatePlan &plan)
     const auto show = [this](const QList<CameraResult> &results, const QString &word) {
         for (const CameraResult &result : results) {
             const int row = RowOfResult(result);
-            if (row < 0)
+            if (row < 0 || rows.at(row).ended)
                 continue;
             State state;
             state.phase = Phase::Planned;
@@ -404,10 +434,13 @@ void FleetModel::ShowPlan(const UpdatePlan &plan)
     show(plan.Missing(), tr("missing"));
 }
 
-void FleetModel::BeginRun(const UpdatePlan &plan)
+void FleetModel::BeginRun(const UpdatePlan &plan, const ImageSnapshot *image)
 {
-    for (Row &row : rows)
+    for (Row &row : rows) {
         row.inRun = false;
+        row.ended = false;
+    }
+    runImage = image ? ExportForm::ImageLine(*image, plan.TypeRule()) : QByteArray();
     for (const QString &ip : plan.Targets()) {
         const int row = RowOf(ip);
         if (row < 0)
@@ -440,6 +473,8 @@ void FleetModel::SetResult(const CameraResult &result, const QString &verifiedVe
     if (row < 0)
         return;
     rows[row].inRun = true;
+    rows[row].ended = true;
+    rows[row].result = result;
     // Seen running it: Select Outdated must not pick the camera again.
     if (result.verified && !verifiedVersion.isEmpty()) {
         rows[row].camera.fw = verifiedVersion;
@@ -463,8 +498,8 @@ QList<CameraResult> FleetModel::Results() const
 {
     QList<CameraResult> results;
     for (const Row &row : rows) {
-        if (row.state.phase == Phase::Ended)
-            results.append(row.state.result);
+        if (row.ended)
+            results.append(row.result);
     }
     return results;
 }
@@ -480,14 +515,14 @@ QString FleetModel::Counts() const
     for (const Row &row : rows) {
         if (!row.inRun)
             continue;
-        if (row.state.phase != Phase::Ended) {
+        if (!row.ended) {
             ++toGo;
             continue;
         }
-        switch (row.state.result.outcome) {
+        switch (row.result.outcome) {
         case CameraResult::Outcome::Succeeded:
         case CameraResult::Outcome::Sent:
-            ++(row.state.result.verified ? verified : succeeded);
+            ++(row.result.verified ? verified : succeeded);
             break;
         case CameraResult::Outcome::Skipped:
             ++skipped;
@@ -516,12 +551,15 @@ QString FleetModel::Counts() const
     return parts.join(QStringLiteral(", "));
 }
 
-QByteArray FleetModel::ExportJson(const ImageSnapshot *image, const QString &typeRule) const
+QByteArray FleetModel::ExportJson() const
 {
     const QList<CameraResult> results = Results();
     if (results.isEmpty())
         return ExportForm::SearchJson(Cameras());
-    return ExportForm::RunJson(image, typeRule, results);
+    QByteArray text = runImage;
+    for (const CameraResult &result : results)
+        text += ExportForm::FinalLine(result);
+    return text;
 }
 
 QByteArray FleetModel::ExportCsv() const

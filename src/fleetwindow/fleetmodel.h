@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+class ExpectedCameras;
 class ImageSnapshot;
 class UpdatePlan;
 
@@ -83,6 +84,10 @@ public:
     void AddCamera(const CameraRecord &camera);
     // Cameras expected that did not answer.
     void AddMissing(const QList<CameraRecord> &cameras);
+    // Those of expected that did not answer the last search, whatever
+    // answered the ones before, shown as missing; how many, or -1 before
+    // any search.
+    int ShowMissing(const ExpectedCameras &expected);
     // The camera by its MAC, or by its address when its MAC names no single
     // camera.
     void SetLastUpdate(const QString &ipOrMac, const QString &text);
@@ -97,27 +102,32 @@ public:
     // whose firmware is not target, and unchecks the rest. How many it
     // checked.
     int SelectOutdated(const QString &type, const QString &target);
-    // Checks exactly the cameras whose last result was not a success.
+    // Checks exactly the cameras whose result of the last run was not a
+    // success.
     int SelectRetry();
 
-    // Each camera's result as --json gives it, the image first, or its
-    // search line before any result; and the cameras as --csv lists them.
-    QByteArray ExportJson(const ImageSnapshot *image, const QString &typeRule) const;
+    // The last run's results as --json gives them, its image first, or each
+    // camera's search line before any run; and the cameras as --csv lists
+    // them.
+    QByteArray ExportJson() const;
     QByteArray ExportCsv() const;
 
     // The plan an update of the checked cameras follows, as the command
     // line makes it of what a search found; false, with the refusal, when none may go ahead.
     bool MakePlan(const Selection &selection, const QList<CameraRecord> &found, UpdatePlan *plan,
         QString *refusal) const;
-    // Each camera of the plan shows what it would do.
+    // Each camera of the plan without a result of the last run shows what
+    // it would do.
     void ShowPlan(const UpdatePlan &plan);
-    // The run begins: its targets wait, the plan's own results are final.
-    void BeginRun(const UpdatePlan &plan);
+    // The run begins: its targets wait, the plan's own results are final,
+    // and the results of the run before are gone. image, when there is one,
+    // is what the run sends.
+    void BeginRun(const UpdatePlan &plan, const ImageSnapshot *image = nullptr);
     // A percent of -1 keeps the phase's own where it does not change.
     void SetPhase(const QString &ip, Phase phase, int percent = -1);
     // A camera verified on the version shows it as its FW from then on.
     void SetResult(const CameraResult &result, const QString &verifiedVersion = QString());
-    // Every camera's latest result, in the rows' order.
+    // The last run's results, in the rows' order.
     QList<CameraResult> Results() const;
     // "3 verified, 1 failed, 36 to go": the run so far.
     QString Counts() const;
@@ -130,6 +140,9 @@ private:
         bool inRun = false;
         QString lastUpdate;
         State state;
+        // The last run's result, whatever the row shows since.
+        bool ended = false;
+        CameraResult result = CameraResult();
     };
     int RowOf(const QString &ipOrMac) const;
     // By its MAC while that names one camera, else at its address with it.
@@ -148,6 +161,9 @@ private:
     // Upper case; they are in no row's key.
     QSet<QString> sharedMacs;
     QSet<int> answeredThisSearch;
+    bool searched = false;
+    // The last run's image and the type it was for, as its export begins.
+    QByteArray runImage;
 };
 
 #endif // FLEETMODEL_H

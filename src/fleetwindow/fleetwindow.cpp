@@ -295,7 +295,6 @@ void FleetWindow::Search()
 void FleetWindow::StartSearch(Phase searching)
 {
     search = new FleetSearch(FleetSearch::defaultWindowMs, &searchSocket, this);
-    model->BeginSearch();
     connect(search, &FleetSearch::cameraFound, model, &FleetModel::AddCamera);
     connect(search, &FleetSearch::finished, this, &FleetWindow::SearchEnded);
     QString error;
@@ -307,6 +306,8 @@ void FleetWindow::StartSearch(Phase searching)
         emit searchFinished();
         return;
     }
+    // A search that never began leaves the last one's answers standing.
+    model->BeginSearch();
     EnterPhase(searching);
     Tell(tr("Searching…"));
 }
@@ -466,6 +467,7 @@ void FleetWindow::Launch()
     });
     connect(
         run, &Rollout::resultUnrecorded, this, [this](const CameraResult &result, const QString &) {
+            resultUnrecorded = true;
             Tell(tr("The journal does not have the result of %1").arg(result.ip));
         });
     connect(run, &Rollout::repliesDropped, this, [this](int dropped) {
@@ -476,7 +478,7 @@ void FleetWindow::Launch()
     Journal::Run row;
     row.command = QStringLiteral("update");
     row.arguments = options.Arguments();
-    model->BeginRun(plan);
+    model->BeginRun(plan, &image);
     if (!run->Start(plan, &image, &searchSocket, settings, row, &error)) {
         delete run;
         searchSocket.Close();
@@ -545,10 +547,13 @@ void FleetWindow::JobStarted(CameraJob *job)
 void FleetWindow::ResultReady(const CameraResult &result)
 {
     model->SetResult(result, runVersion);
-    // The journal has just committed it: no need to read it back. A camera
-    // left alone keeps the update it had.
+    // The journal has just committed it, unless it said it could not: no
+    // need to read it back. Last update is what the journal holds, so a
+    // result it could not take, or a camera left alone, keeps the one before.
+    const bool recorded = !resultUnrecorded;
+    resultUnrecorded = false;
     const QString outcome = CameraResult::OutcomeName(result.outcome);
-    if (journal && Journal::IsUpdateAttempt(outcome))
+    if (journal && recorded && Journal::IsUpdateAttempt(outcome))
         model->SetLastUpdate(CameraRecord::MacCanIdentify(result.mac) ? result.mac : result.ip,
             LastUpdateText(Journal::Now(), outcome));
     Tell(model->Counts());
@@ -585,14 +590,9 @@ void FleetWindow::Export()
     const bool csv = path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
         || (!path.endsWith(QLatin1String(".json"), Qt::CaseInsensitive)
             && chosen.contains(QLatin1String("csv")));
-    UpdatePlan plan;
-    QString refusal;
-    const QString typeRule
-        = model->MakePlan(CurrentSelection(), found, &plan, &refusal) ? plan.TypeRule() : QString();
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
-        file.write(
-            csv ? model->ExportCsv() : model->ExportJson(imageReady ? &image : nullptr, typeRule));
+        file.write(csv ? model->ExportCsv() : model->ExportJson());
         if (file.commit()) {
             Tell(tr("Saved %1.").arg(path));
             return;
@@ -625,9 +625,12 @@ void FleetWindow::ShowMissing()
 {
     if (!expecting)
         return;
-    const QList<CameraRecord> missing = expected.Missing(model->Cameras());
-    model->AddMissing(missing);
-    Tell(tr("Expected, but silent: %1.").arg(Cameras(int(missing.size()))));
+    const int missing = model->ShowMissing(expected);
+    if (missing < 0)
+        Tell(tr("%1 expected; a search shows which are silent.")
+                 .arg(Cameras(int(expected.Cameras().size()))));
+    else
+        Tell(tr("Expected, but silent: %1.").arg(Cameras(missing)));
 }
 
 // A camera is never left half-written by the window: closing during a run

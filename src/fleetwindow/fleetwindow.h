@@ -121,6 +121,8 @@ private:
     QPointer<Rollout> rollout;
     // The version the running update installs; empty without verification.
     QString runVersion;
+    // The result now told is one the journal could not take.
+    bool resultUnrecorded = false;
 
     QAction *actionSearch = nullptr;
     QAction *actionImage = nullptr;

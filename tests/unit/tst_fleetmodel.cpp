@@ -1,9 +1,12 @@
 #include "expectedcameras.h"
+#include "exportform.h"
 #include "fleetmodel.h"
+#include "imagesnapshot.h"
 #include "retryfile.h"
 #include "updateplan.h"
 
 #include <QSortFilterProxyModel>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -261,8 +264,9 @@ void TestFleetModel::checkShowsThePlanOfTheCommandLine_data()
     QTest::newRow("canaries by address, not by answer")
         << "IPC-D240" << QList<int> { 0, 4 } << 1 << ""
         << QStringList { "will update", "", "", "missing", "will update (canary)" } << true;
-    QTest::newRow("several types, none named") << "" << QList<int> { 0, 2 } << 0 << "types"
-                                               << QStringList { "", "", "", "missing" } << false;
+    QTest::newRow("several types, none named, in the window's words")
+        << "" << QList<int> { 0, 2 } << 0 << "choose one type in the Type list"
+        << QStringList { "", "", "", "missing" } << false;
 }
 
 // What Check shows is the command line's plan for the same cameras: the
@@ -300,6 +304,7 @@ void TestFleetModel::checkShowsThePlanOfTheCommandLine()
     QString refused;
     QCOMPARE(model.MakePlan(selection, model.Cameras(), &plan, &refused), refusal.isEmpty());
     QVERIFY2(refused.contains(refusal), qPrintable(refused));
+    QVERIFY2(!refused.contains("--"), qPrintable(refused));
     if (refusal.isEmpty())
         model.ShowPlan(plan);
     for (int row = 0; row < states.size(); ++row) {
@@ -314,28 +319,67 @@ void TestFleetModel::exportReadsBackAsRetryAndExpect_data()
     QTest::addColumn<QList<int>>("outcomes");
     QTest::addColumn<QStringList>("retried");
 
+    QTest::addColumn<bool>("checkAfter");
+
     QTest::newRow("one failed") << QList<int> { int(Outcome::Succeeded), int(Outcome::Failed) }
-                                << QStringList { "198.51.100.12" };
+                                << QStringList { "198.51.100.12" } << false;
     QTest::newRow("not started and skipped")
         << QList<int> { int(Outcome::NotStarted), int(Outcome::Skipped), int(Outcome::Interrupted) }
-        << QStringList { "198.51.100.11", "198.51.100.13" };
+        << QStringList { "198.51.100.11", "198.51.100.13" } << false;
+    QTest::newRow("a Check after a run keeps the failure for Retry Failed and Export")
+        << QList<int> { int(Outcome::Succeeded), int(Outcome::Failed) }
+        << QStringList { "198.51.100.12" } << true;
 }
 
-// The window's export is what the command line's --retry and --expect read.
+// The window's export is what the command line's --retry and --expect read:
+// the run's results and image, whatever was checked or chosen after it.
 void TestFleetModel::exportReadsBackAsRetryAndExpect()
 {
     QFETCH(QList<int>, outcomes);
     QFETCH(QStringList, retried);
+    QFETCH(bool, checkAfter);
+
+    QTemporaryDir dir;
+    const auto write = [&dir](const char *name, const QByteArray &bytes) {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(write("run.bin", "the image the run sent") && write("later.bin", "another image"));
+    ImageSnapshot image;
+    QVERIFY2(image.Read(dir.filePath("run.bin")), qPrintable(image.ErrorString()));
+    const QByteArray runMd5 = image.Md5Hex();
 
     FleetModel model;
     fillSite(model);
     for (int index = 0; index < outcomes.size(); ++index)
+        model.SetChecked(index, true);
+    Selection selection;
+    selection.type = QStringLiteral("IPC-D240");
+    UpdatePlan plan;
+    QString refused;
+    QVERIFY2(model.MakePlan(selection, model.Cameras(), &plan, &refused), qPrintable(refused));
+    model.BeginRun(plan, &image);
+    for (int index = 0; index < outcomes.size(); ++index)
         model.SetResult(result(index + 1, Outcome(outcomes.at(index)), "why"));
+    QVERIFY(image.Read(dir.filePath("later.bin")));
+    if (checkAfter) {
+        for (int row = 0; row < 3; ++row)
+            model.SetChecked(row, true);
+        selection.type.reset();
+        selection.anyType = true;
+        UpdatePlan next;
+        QVERIFY2(model.MakePlan(selection, model.Cameras(), &next, &refused), qPrintable(refused));
+        model.ShowPlan(next);
+        QVERIFY2(stateOf(model, 1).startsWith("failed"), qPrintable(stateOf(model, 1)));
+        QCOMPARE(stateOf(model, 2), QString("will update"));
+    }
     RetryFile retry;
-    QVERIFY2(
-        retry.ReadText(model.ExportJson(nullptr, "IPC-D240")), qPrintable(retry.ErrorString()));
+    QVERIFY2(retry.ReadText(model.ExportJson()), qPrintable(retry.ErrorString()));
     QCOMPARE(retry.Addresses(), retried);
     QCOMPARE(retry.Cameras(), outcomes.size());
+    QCOMPARE(retry.EarlierMd5(), QString::fromLatin1(runMd5));
+    QCOMPARE(retry.EarlierType(), QString("IPC-D240"));
+    QCOMPARE(model.SelectRetry(), retried.size());
 
     ExpectedCameras expected;
     QVERIFY2(expected.ReadText(model.ExportCsv()), qPrintable(expected.ErrorString()));
@@ -350,16 +394,22 @@ void TestFleetModel::aMacIsOneRowOnlyWhileOneCameraAnswersWithIt_data()
     QTest::addColumn<QStringList>("replies");
     // The rows' addresses, their last digits.
     QTest::addColumn<QStringList>("rows");
+    // Expecting what the first search heard: the rows then shown missing.
+    QTest::addColumn<QStringList>("missing");
     const QString batch = " 02:00:00:00:00:01";
-    QTest::newRow("moved between two searches") << QStringList { "198.51.100.11" + batch, "|",
-        "198.51.100.21" + batch } << QStringList { "21" };
+    QTest::newRow("moved between two searches")
+        << QStringList { "198.51.100.11" + batch, "|", "198.51.100.21" + batch }
+        << QStringList { "21" } << QStringList {};
     QTest::newRow("two in one search, both again in the next")
         << QStringList { "198.51.100.11" + batch, "198.51.100.12" + batch, "|",
                "198.51.100.12" + batch, "198.51.100.11" + batch }
-        << QStringList { "11", "12" };
+        << QStringList { "11", "12" } << QStringList {};
     QTest::newRow("a placeholder at a new address is another camera")
         << QStringList { "198.51.100.11 00:00:00:00:00:00", "|", "198.51.100.21 00:00:00:00:00:00" }
-        << QStringList { "11", "21" };
+        << QStringList { "21" } << QStringList { "11" };
+    QTest::newRow("seen by the search before only is missing") << QStringList {
+        "198.51.100.11" + batch, "198.51.100.12 02:00:00:00:00:02", "|", "198.51.100.11" + batch
+    } << QStringList { "11" } << QStringList { "12" };
 }
 
 // A batch that left the factory with one MAC is as many rows as cameras,
@@ -368,11 +418,16 @@ void TestFleetModel::aMacIsOneRowOnlyWhileOneCameraAnswersWithIt()
 {
     QFETCH(QStringList, replies);
     QFETCH(QStringList, rows);
+    QFETCH(QStringList, missing);
     FleetModel model;
+    ExpectedCameras expected;
+    QCOMPARE(model.ShowMissing(expected), -1);
     model.BeginSearch();
     CameraRecord last;
     for (const QString &reply : qAsConst(replies)) {
         if (reply == "|") {
+            if (expected.Cameras().isEmpty())
+                QVERIFY(expected.ReadText(ExportForm::SearchCsv(model.Cameras())));
             model.BeginSearch();
             continue;
         }
@@ -381,10 +436,17 @@ void TestFleetModel::aMacIsOneRowOnlyWhileOneCameraAnswersWithIt()
         last.mac = reply.section(' ', 1, 1);
         model.AddCamera(last);
     }
+    QCOMPARE(model.ShowMissing(expected), missing.size());
     QStringList shown;
     for (const CameraRecord &record : model.Cameras())
         shown.append(record.ip.section('.', 3));
     QCOMPARE(shown, rows);
+    QStringList silent;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (stateOf(model, row) == "missing")
+            silent.append(model.index(row, FleetModel::IpColumn).data().toString().section('.', 3));
+    }
+    QCOMPARE(silent, missing);
     model.SetResult({ last.ip, Outcome::Failed, "why", 1.0, false, last.mac, last.type });
     for (int row = 0; row < rows.size(); ++row)
         QCOMPARE(stateOf(model, row).isEmpty(), last.ip.section('.', 3) != rows.at(row));
