@@ -30,10 +30,9 @@ QByteArray ExportForm::ImageLine(const ImageSnapshot &image, const QString &type
     return line.Text();
 }
 
-QByteArray ExportForm::RunJson(
-    const ImageSnapshot *image, const QString &typeRule, const QList<CameraResult> &results)
+QByteArray ExportForm::RunJson(const QByteArray &imageLine, const QList<CameraResult> &results)
 {
-    QByteArray text = image ? ImageLine(*image, typeRule) : QByteArray();
+    QByteArray text = imageLine;
     for (const CameraResult &result : results)
         text += FinalLine(result);
     return text;

@@ -21,9 +21,9 @@ public:
     // The image of an update and the type it is for: a later retry shows
     // whether it is given the same image, and sends it to no other type.
     static QByteArray ImageLine(const ImageSnapshot &image, const QString &typeRule);
-    // A run's whole output as --json gives it: the image, then each final.
-    static QByteArray RunJson(
-        const ImageSnapshot *image, const QString &typeRule, const QList<CameraResult> &results);
+    // A run's whole output as --json gives it: the image line as the run
+    // began (empty for a command), then each final.
+    static QByteArray RunJson(const QByteArray &imageLine, const QList<CameraResult> &results);
     // A camera as a search lists it, as one JSON line.
     static QByteArray CameraLine(const CameraRecord &camera);
     // The whole listing of a search, as its CSV or its JSON lines.

@@ -556,10 +556,7 @@ QByteArray FleetModel::ExportJson() const
     const QList<CameraResult> results = Results();
     if (results.isEmpty())
         return ExportForm::SearchJson(Cameras());
-    QByteArray text = runImage;
-    for (const CameraResult &result : results)
-        text += ExportForm::FinalLine(result);
-    return text;
+    return ExportForm::RunJson(runImage, results);
 }
 
 QByteArray FleetModel::ExportCsv() const
