@@ -29,9 +29,6 @@ class Rollout : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int reportTimeoutS = RunOptions::reportTimeoutLimits.byDefault;
-    static constexpr int verifyTimeoutS = RunOptions::verifyTimeoutLimits.byDefault;
-
     struct Settings
     {
         int parallel = RunOptions::parallelLimits.byDefault;
@@ -39,8 +36,8 @@ public:
         int maxFailures = 0;
         // The version the image installs; empty for no verification.
         QString fwVersion;
-        int reportTimeoutMs = reportTimeoutS * 1000;
-        int verifyTimeoutMs = verifyTimeoutS * 1000;
+        int reportTimeoutMs = RunOptions::reportTimeoutLimits.byDefault * 1000;
+        int verifyTimeoutMs = RunOptions::verifyTimeoutLimits.byDefault * 1000;
     };
 
     // journal may be null or closed.
